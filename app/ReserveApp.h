@@ -1,0 +1,33 @@
+// CReserveApp: the application object. InitInstance does the whole run of
+// one launch (settings, then setting mode or reserve mode); Reserve turns the
+// text of one iEPG file into a confirmed, mailed reservation.
+#pragma once
+
+#include <cstdint>
+
+#include "afx/afx.h"
+
+class CStationTable;
+class CSmtpMailer;
+
+class CReserveApp : public CWinApp {
+public:
+    CReserveApp();
+    ~CReserveApp() override;
+
+    // The whole run; always returns FALSE so the process ends without a
+    // message loop.
+    BOOL InitInstance() override;
+
+    // Reserves the programme described by text (one iEPG file's bytes):
+    // finds the station's channel in table, adjusts the times, asks the user
+    // to confirm and sends the reservation with mailer. Returns true when the
+    // file is done (mail accepted, or the user declined), false on a failure
+    // (already shown and logged where there is something to say). Throws
+    // CFileIOerror only when a log write outside the send fails.
+    bool Reserve(const CStationTable& table, CSmtpMailer& mailer, const CString& text);
+
+    uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
+    int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
+    int32_t m_nEndAdjust = 0;             // minutes added to the end ("endad")
+};

@@ -1,0 +1,34 @@
+// The log: an optional trace of one run, kept in one file beside the
+// executable. One process-wide CLogFile carries it; when no file is open a
+// write does nothing, so no caller tests whether logging is on.
+#pragma once
+
+#include <cstdio>
+
+class CLogFile {
+public:
+    // The first call creates the single instance: with a path, it opens that
+    // file anew with mode "wb" (created, or emptied if it exists); with a null
+    // path, it creates the instance without a file. Later calls return the
+    // same instance and ignore path. The instance owns the stream and closes
+    // it at process exit.
+    // Throws CFileIOerror (errno, strerror text) when the file cannot be
+    // opened; no instance is created then.
+    static CLogFile* GetInstance(const char* path);
+
+    // Writes text exactly as given (no time stamp, no line end) and flushes.
+    // Does nothing when no file is open. Throws CFileIOerror when the write
+    // fails; the text may then be partly in the file.
+    void Write(const char* text);
+
+    // Whether a file is open (logging is on).
+    bool IsOpen() const { return m_fp != nullptr; }
+
+    ~CLogFile();
+    CLogFile(const CLogFile&) = delete;
+    CLogFile& operator=(const CLogFile&) = delete;
+
+private:
+    explicit CLogFile(FILE* fp) : m_fp(fp) {}
+    FILE* m_fp;
+};

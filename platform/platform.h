@@ -1,0 +1,75 @@
+// The operating-system services the portable core needs, in one interface.
+//
+// Two implementations with the same file names live in platform/win32/ and
+// platform/posix/; CMake compiles the one for the target. Nothing outside
+// platform/ tests which operating system it runs on. Types that differ per
+// system (socket handles, address records) come from "sys_types.h", which
+// each side provides with the same name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sys_types.h"
+
+namespace plat {
+
+// ---- time, process, errors ----------------------------------------------
+
+// Gives up the processor for ms milliseconds; 0 gives up the rest of the
+// time slice.
+void SleepMs(uint32_t ms);
+// Milliseconds since the system started, 32 bits, wrapping.
+uint32_t TickCount();
+uint32_t CurrentThreadId();
+uint32_t CurrentProcessId();
+// The local time zone's standard-time offset from UTC in seconds, as the C
+// runtime's _timezone holds it: positive west of UTC (Japan gives -32400).
+long TimezoneSeconds();
+// The runtime's message text for an errno value (strerror).
+std::string ErrnoText(int errorNo);
+
+// ---- critical section: exclusion between threads of one process ---------
+
+struct CriticalSection;
+// Allocates and initialises one; throws std::bad_alloc when memory runs out.
+CriticalSection* NewCriticalSection();
+// Waits without limit; re-entrant for the owning thread.
+void EnterCriticalSection(CriticalSection* cs);
+void LeaveCriticalSection(CriticalSection* cs);
+void DeleteCriticalSection(CriticalSection* cs);
+
+// ---- named lock: exclusion between processes that use the same name ------
+
+struct NamedLock;
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;   // wait without limit
+constexpr uint32_t kWaitObject0 = 0;          // the lock was free
+constexpr uint32_t kWaitTimeout = 258;        // the time-out ran out first
+constexpr uint32_t kWaitFailed = 0xFFFFFFFFu; // the wait itself failed
+
+// Creates the lock, or opens it when one of that name exists in any process;
+// a new lock starts free. A null name makes a lock no other process can
+// open. Returns null on failure.
+NamedLock* OpenNamedLock(const char* name);
+// Waits up to timeoutMs for the lock to be free. With take, a successful wait
+// also claims it, in one step, so two waiters never both claim it; without
+// take it stays free. Returns kWaitObject0, kWaitTimeout or kWaitFailed
+// (errno set).
+uint32_t WaitNamedLock(NamedLock* lock, bool take, uint32_t timeoutMs);
+// Makes the lock free again. Returns false (errno set) on failure.
+bool ReleaseNamedLock(NamedLock* lock);
+void CloseNamedLock(NamedLock* lock);
+
+}  // namespace plat
+
+namespace plat {
+
+// ---- user interface ------------------------------------------------------
+
+// Shows a modal message box with the MB_* flags in type, titled with the
+// executable's base name; returns the button pressed. A system without
+// message boxes writes the text to the standard error stream and answers
+// IDOK, or IDNO when the box asks a question.
+int ShowMessageBox(const char* text, unsigned type);
+
+}  // namespace plat

@@ -1,0 +1,44 @@
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace plat {
+
+void SleepMs(uint32_t ms) {
+    if (ms == 0) {
+        sched_yield();
+        return;
+    }
+    timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) == -1 && errno == EINTR) {
+    }
+}
+
+uint32_t TickCount() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<uint32_t>(static_cast<uint64_t>(t.tv_sec) * 1000u + t.tv_nsec / 1000000);
+}
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+long TimezoneSeconds() {
+    tzset();
+    return timezone;
+}
+
+std::string ErrnoText(int errorNo) { return std::strerror(errorNo); }
+
+int ShowMessageBox(const char* text, unsigned type) {
+    std::fprintf(stderr, "%s\n", text);
+    return (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
+}
+
+}  // namespace plat

@@ -1,0 +1,30 @@
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace plat {
+
+void SleepMs(uint32_t ms) { ::Sleep(ms); }
+uint32_t TickCount() { return ::GetTickCount(); }
+uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
+uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
+
+long TimezoneSeconds() {
+    _tzset();
+    return _timezone;
+}
+
+std::string ErrnoText(int errorNo) { return std::strerror(errorNo); }
+
+int ShowMessageBox(const char* text, unsigned type) {
+    // Titled with the executable's base name, as the framework's box is.
+    char path[MAX_PATH] = "";
+    char title[_MAX_FNAME] = "";
+    if (::GetModuleFileNameA(nullptr, path, sizeof path) != 0)
+        _splitpath(path, nullptr, nullptr, title, nullptr);
+    return ::MessageBoxA(nullptr, text, title, type | MB_TASKMODAL);
+}
+
+}  // namespace plat
