@@ -16,3 +16,14 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
+
+// Sockets: sockaddr_in, in_addr, AF_INET, SOCK_*, INADDR_ANY, INADDR_NONE,
+// INADDR_LOOPBACK, htons, htonl, ntohs, ntohl.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace plat {
+using Socket = int;
+constexpr Socket kInvalidSocket = -1;
+}  // namespace plat
