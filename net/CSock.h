@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "base/CLock.h"
 #include "platform/net.h"
@@ -27,23 +28,44 @@ public:
     CSock& operator=(const CSock&) = delete;
 
     // type 1 stream, 2 datagram. A stream client connects (five attempts one
-    // second apart); a server binds (and a stream server listens).
-    // Throws CNotEnoughResource, CSockCreateError, CSockIOerror.
+    // second apart); a server binds (and a stream server listens); a datagram
+    // client binds the address's port on every local address and may
+    // broadcast. A null address leaves the socket unbound, and the slot allows
+    // neither Send nor Receive. Returns the lowest free slot.
+    // Throws CNotEnoughResource (32 slots in use), CSockCreateError,
+    // CSockIOerror; after a CSockIOerror the socket stays in its slot until
+    // Close or destruction.
     int32_t Create(const sockaddr_in* address, int32_t type, bool server);
-    // Sends every byte of data (length 0: up to its terminator).
-    // Throws CIllegalParam, CSockIOerror.
+    // Sends every byte of data (length 0: up to its terminator). A datagram
+    // slot sends one datagram to destination, which then becomes the slot's
+    // address, or without one to the slot's address.
+    // Throws CIllegalParam (slot not open for sending, null data, negative
+    // length), CSockIOerror.
     void Send(const char* data, int32_t slot, int32_t length = 0, const sockaddr_in* destination = nullptr);
     // Receives into buffer (at least kReceiveSize bytes) and returns the count
     // (> 0). Throws CIllegalParam, CSockIOerror, CSockClose (the slot is
     // closed first), CTimeOut when m_receiveTimeoutMs passes with no data.
     int32_t Receive(char* buffer, int32_t slot);
     // Receives until a line feed has arrived or kReceiveSize bytes; buffer has
-    // room for kReceiveSize + 1. Returns the length of the text stored.
+    // room for kReceiveSize + 1. Returns the length of the text stored, which
+    // is everything that arrived (each piece up to its first zero byte), so
+    // it may hold more than one line. Throws what Receive throws.
     int32_t ReceiveLine(char* buffer, int32_t slot);
+    // Shuts down and closes the slot's socket and frees the slot; a free slot
+    // is left alone.
     void Close(int32_t slot);
+    // Frees the slot without touching its socket; a free slot is left alone.
     void Release(int32_t slot);
-    // The local IPv4 address (network byte order); 0 for a free slot.
+    // The local IPv4 address (network byte order); 0 for a free slot. An
+    // unbound, wildcard, loopback or broadcast local address gives the host
+    // name's first address instead. Throws CSockIOerror.
     uint32_t GetLocalAddress(int32_t slot);
+
+    // The number of occupied slots.
+    int32_t GetCount() const { return m_count; }
+    // The slot's socket (still owned by this object); kInvalidSocket for a
+    // free slot.
+    plat::Socket GetSocket(int32_t slot) const;
 
     int32_t m_lastError = 0;
     // Longest wait of one Receive; plat::kInfinite waits without limit.
@@ -55,8 +77,10 @@ private:
     sockaddr_in m_addr[kSlots];
     sockaddr_in m_fromAddr;
     int32_t m_count = 0;
-    CLock* m_slotLock[kSlots];  // one mode-0 lock per slot, owned
+    std::unique_ptr<CLock> m_slotLock[kSlots];  // one mode-0 lock per slot
     bool m_canRecv[kSlots];
     bool m_canSend[kSlots];
     bool m_canAccept[kSlots];
+
+    bool IsOpen(int32_t slot) const;
 };

@@ -1,0 +1,229 @@
+#include "net/CSock.h"
+
+#include <cstring>
+
+#include "base/Exceptions.h"
+
+// Records the failed call's socket error and raises it with that code.
+#define RAISE_SOCKET_ERROR()                        \
+    do {                                            \
+        m_lastError = plat::LastSocketError();      \
+        THROW_AT(CSockIOerror, m_lastError);        \
+    } while (0)
+
+namespace {
+
+// A server that is still starting gets a few seconds to come up.
+constexpr int kConnectAttempts = 5;
+constexpr uint32_t kConnectPauseMs = 1000;
+constexpr int kListenBacklog = 32;
+
+// Winsock is started once per process, by the first CSock; a failed start is
+// not retried, its line on stderr is the report.
+bool g_winsockStarted = false;
+
+}  // namespace
+
+CSock::CSock(plat::Socket socket, const sockaddr_in* address, int32_t type, bool canRecv, bool canSend,
+             bool canAccept) {
+    for (auto& lock : m_slotLock) lock = std::make_unique<CLock>(0, nullptr);
+    if (!g_winsockStarted) {
+        plat::StartupWinsock();
+        g_winsockStarted = true;
+    }
+    for (int i = 0; i < kSlots; ++i) {
+        m_socket[i] = plat::kInvalidSocket;
+        m_type[i] = -1;
+        m_addr[i] = sockaddr_in{};
+        m_canRecv[i] = m_canSend[i] = m_canAccept[i] = false;
+    }
+    m_fromAddr = sockaddr_in{};
+    m_count = 0;
+    m_lastError = 0;
+    if (socket != plat::kInvalidSocket) {
+        m_socket[0] = socket;
+        m_type[0] = type;
+        m_canRecv[0] = canRecv;
+        m_canSend[0] = canSend;
+        m_canAccept[0] = canAccept;
+        m_count = 1;
+        if (address != nullptr) m_addr[0] = *address;
+    }
+}
+
+CSock::~CSock() {
+    for (int i = 0; i < kSlots; ++i) {
+        CLockHolder hold(m_slotLock[i].get());
+        if (m_socket[i] != plat::kInvalidSocket) {
+            plat::ShutdownBoth(m_socket[i]);
+            plat::CloseSocket(m_socket[i]);
+        }
+    }
+}
+
+bool CSock::IsOpen(int32_t slot) const {
+    return slot >= 0 && slot < kSlots && m_socket[slot] != plat::kInvalidSocket;
+}
+
+plat::Socket CSock::GetSocket(int32_t slot) const {
+    return IsOpen(slot) ? m_socket[slot] : plat::kInvalidSocket;
+}
+
+int32_t CSock::Create(const sockaddr_in* address, int32_t type, bool server) {
+    if (m_count >= kSlots) THROW_AT(CNotEnoughResource, 0);
+    m_lastError = 0;
+    plat::Socket s = plat::OpenSocket(type);
+    if (s == plat::kInvalidSocket) {
+        m_lastError = plat::LastSocketError();
+        THROW_AT(CSockCreateError, 0);
+    }
+    int32_t slot = 0;
+    while (slot < kSlots && m_socket[slot] != plat::kInvalidSocket) ++slot;
+    if (slot == kSlots) {
+        // Only a broken count gets here; the new socket belongs to no slot.
+        plat::CloseSocket(s);
+        THROW_AT(CNotEnoughResource, 0);
+    }
+    m_socket[slot] = s;
+    m_type[slot] = type;
+    m_addr[slot] = sockaddr_in{};
+    ++m_count;
+    if (address == nullptr) return slot;
+
+    m_addr[slot] = *address;
+    if (server) {
+        plat::SetReuseAddress(s);
+        if (!plat::Bind(s, *address)) RAISE_SOCKET_ERROR();
+        if (type == plat::kSockStream) {
+            if (!plat::Listen(s, kListenBacklog)) RAISE_SOCKET_ERROR();
+            m_canAccept[slot] = true;
+        } else {
+            m_canRecv[slot] = m_canSend[slot] = true;
+        }
+    } else if (type == plat::kSockDgram) {
+        sockaddr_in local{};
+        local.sin_family = address->sin_family;
+        local.sin_port = address->sin_port;
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        plat::SetReuseAddress(s);
+        if (!plat::Bind(s, local)) RAISE_SOCKET_ERROR();
+        if (!plat::SetBroadcast(s)) RAISE_SOCKET_ERROR();
+        m_canRecv[slot] = m_canSend[slot] = true;
+    } else {
+        bool connected = false;
+        for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
+            connected = plat::Connect(s, *address);
+            if (!connected) {
+                m_lastError = plat::LastSocketError();
+                plat::SleepMs(kConnectPauseMs);
+            }
+        }
+        if (!connected) THROW_AT(CSockIOerror, m_lastError);
+        m_canRecv[slot] = m_canSend[slot] = true;
+    }
+    return slot;
+}
+
+void CSock::Send(const char* data, int32_t slot, int32_t length, const sockaddr_in* destination) {
+    m_lastError = 0;
+    if (!IsOpen(slot) || !m_canSend[slot] || data == nullptr || length < 0) THROW_AT(CIllegalParam, 0);
+    if (length == 0) length = static_cast<int32_t>(std::strlen(data));
+
+    if (m_type[slot] == plat::kSockStream) {
+        // A stream socket may take only part of the data in one call; the
+        // rest must follow, or the peer gets a message cut short. An empty
+        // text still makes its one call.
+        int32_t sent = 0;
+        do {
+            int n = plat::Send(m_socket[slot], data + sent, length - sent);
+            if (n < 0) RAISE_SOCKET_ERROR();
+            sent += n;
+        } while (sent < length);
+    } else {
+        // A datagram goes out whole or not at all.
+        if (destination != nullptr) m_addr[slot] = *destination;
+        if (plat::SendTo(m_socket[slot], data, length, m_addr[slot]) < 0) RAISE_SOCKET_ERROR();
+    }
+}
+
+int32_t CSock::Receive(char* buffer, int32_t slot) {
+    m_lastError = 0;
+    if (!IsOpen(slot) || !m_canRecv[slot] || buffer == nullptr) THROW_AT(CIllegalParam, 0);
+    CLockHolder hold(m_slotLock[slot].get());
+
+    // A peer that stops answering must not hold the caller for ever.
+    if (m_receiveTimeoutMs != plat::kInfinite) {
+        int ready = plat::WaitReadable(m_socket[slot], m_receiveTimeoutMs);
+        if (ready < 0) RAISE_SOCKET_ERROR();
+        if (ready == 0) THROW_AT(CTimeOut, 0);
+    }
+    int n = m_type[slot] == plat::kSockStream ? plat::Recv(m_socket[slot], buffer, kReceiveSize)
+                                              : plat::RecvFrom(m_socket[slot], buffer, kReceiveSize, &m_fromAddr);
+    if (n > 0) return n;
+    if (n == 0) {
+        Close(slot);
+        THROW_AT(CSockClose, 0);
+    }
+    RAISE_SOCKET_ERROR();
+}
+
+int32_t CSock::ReceiveLine(char* buffer, int32_t slot) {
+    char piece[kReceiveSize];
+    int32_t total = 0;   // bytes received
+    int32_t length = 0;  // characters kept in buffer
+    bool lineFeed = false;
+    buffer[0] = '\0';
+    do {
+        int32_t n = Receive(piece, slot);
+        // Each piece counts up to its first zero byte, and the whole text
+        // stays within kReceiveSize characters.
+        const char* end = static_cast<const char*>(std::memchr(piece, '\0', n));
+        int32_t keep = end != nullptr ? static_cast<int32_t>(end - piece) : n;
+        if (keep > kReceiveSize - total) keep = kReceiveSize - total;
+        std::memcpy(buffer + length, piece, keep);
+        lineFeed = std::memchr(piece, '\n', keep) != nullptr;
+        length += keep;
+        buffer[length] = '\0';
+        total += n;
+    } while (total < kReceiveSize && !lineFeed);
+    return length;
+}
+
+void CSock::Close(int32_t slot) {
+    if (slot < 0 || slot >= kSlots) return;
+    CLockHolder hold(m_slotLock[slot].get());
+    if (m_socket[slot] != plat::kInvalidSocket) {
+        plat::ShutdownBoth(m_socket[slot]);
+        plat::CloseSocket(m_socket[slot]);
+        Release(slot);
+    }
+}
+
+void CSock::Release(int32_t slot) {
+    if (slot < 0 || slot >= kSlots) return;
+    CLockHolder hold(m_slotLock[slot].get());
+    // Freeing a free slot again would break the count of occupied slots.
+    if (m_socket[slot] == plat::kInvalidSocket) return;
+    m_socket[slot] = plat::kInvalidSocket;
+    m_canRecv[slot] = m_canSend[slot] = m_canAccept[slot] = false;
+    --m_count;
+}
+
+uint32_t CSock::GetLocalAddress(int32_t slot) {
+    if (!IsOpen(slot)) return 0;
+    sockaddr_in local{};
+    {
+        CLockHolder hold(m_slotLock[slot].get());
+        if (!plat::GetSockName(m_socket[slot], &local)) RAISE_SOCKET_ERROR();
+    }
+    uint32_t address = local.sin_addr.s_addr;
+    if (address != htonl(INADDR_ANY) && address != htonl(INADDR_LOOPBACK) && address != htonl(INADDR_BROADCAST))
+        return address;
+
+    // A socket bound to no particular address says nothing useful about the
+    // machine: take the address its name resolves to.
+    char name[plat::kHostNameSize] = "";
+    if (!plat::GetHostName(name, sizeof name)) RAISE_SOCKET_ERROR();
+    if (!plat::HostAddress(name, &address)) RAISE_SOCKET_ERROR();
+    return address;
+}
