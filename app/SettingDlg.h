@@ -8,6 +8,9 @@
 
 class CSettingDlg : public CDialog {
 public:
+    // Sets the fields from the arguments (the extension always starts as
+    // ".epg") and loads the window icon (resource 129). Owns nothing that
+    // needs releasing: the icon is a shared resource icon.
     CSettingDlg(const char* rcpt, const char* smtpSvr, int startAdjust, int endAdjust,
                 CWnd* parent = nullptr);
     ~CSettingDlg() override;
@@ -16,11 +19,22 @@ public:
     CString m_strSmtpSvr;
     int m_nStartAdjust;
     int m_nEndAdjust;
-    CString m_strExt;     // always starts as ".epg"
+    CString m_strExt;     // always starts as ".epg"; never saved
     HICON m_hAppIcon;     // icon resource 129
+
+    // Registers this executable as the handler of iEPG files under the
+    // extension m_strExt (after refreshing the fields from the controls).
+    // Failures are shown in a message box; nothing throws.
+    void OnRegisterAssociation();
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
-    // (message handlers: system menu, paint, drag icon, registration button)
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+    // Message handlers; each returns false to leave the message to the
+    // system's default handling.
+    bool OnSysCommand(UINT id, LPARAM lParam);
+    bool OnPaint();
+    HICON OnQueryDragIcon();
 };

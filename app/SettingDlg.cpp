@@ -1,0 +1,112 @@
+#include "app/SettingDlg.h"
+
+#include "app/AboutDlg.h"
+#include "res/resource.h"
+
+namespace {
+// Longest recipient and server the dialog accepts, in bytes.
+constexpr int kMaxAddressChars = 256;
+// Adjustments beyond an hour either way are refused: a larger shift is
+// almost surely a typing slip.
+constexpr int kMaxAdjustMinutes = 60;
+// An extension is a dot and up to three letters.
+constexpr int kMaxExtChars = 4;
+// Longest string resource the system-menu entry may take.
+constexpr int kMaxMenuText = 256;
+// The system owns the low four bits of a system-menu command.
+constexpr UINT kSysCommandMask = 0xFFF0;
+}  // namespace
+
+CSettingDlg::CSettingDlg(const char* rcpt, const char* smtpSvr, int startAdjust, int endAdjust,
+                         CWnd* parent)
+    : CDialog(IDD_SETTING, parent),
+      m_strRcpt(rcpt),
+      m_strSmtpSvr(smtpSvr),
+      m_nStartAdjust(startAdjust),
+      m_nEndAdjust(endAdjust),
+      m_strExt(".epg"),
+      m_hAppIcon(::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDI_APPICON))) {}
+
+CSettingDlg::~CSettingDlg() = default;
+
+void CSettingDlg::DoDataExchange(CDataExchange* dx) {
+    CDialog::DoDataExchange(dx);
+    DDX_Text(dx, IDC_RCPT, m_strRcpt);
+    DDV_MaxChars(dx, m_strRcpt, kMaxAddressChars);
+    DDX_Text(dx, IDC_SMTPSVR, m_strSmtpSvr);
+    DDV_MaxChars(dx, m_strSmtpSvr, kMaxAddressChars);
+    DDX_Text(dx, IDC_STARTADJ, m_nStartAdjust);
+    DDV_MinMaxInt(dx, m_nStartAdjust, -kMaxAdjustMinutes, kMaxAdjustMinutes);
+    DDX_Text(dx, IDC_ENDADJ, m_nEndAdjust);
+    DDV_MinMaxInt(dx, m_nEndAdjust, -kMaxAdjustMinutes, kMaxAdjustMinutes);
+    // Last, so that a failed check above leaves the previous extension for
+    // the registration button.
+    DDX_Text(dx, IDC_EXT, m_strExt);
+    DDV_MaxChars(dx, m_strExt, kMaxExtChars);
+}
+
+BOOL CSettingDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    if (HMENU sysMenu = ::GetSystemMenu(m_hWnd, FALSE); sysMenu != nullptr) {
+        char text[kMaxMenuText] = "";
+        ::LoadStringA(AfxGetResourceHandle(), IDS_ABOUTBOX, text, sizeof text);
+        if (text[0] != '\0') {
+            ::AppendMenuA(sysMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuA(sysMenu, MF_STRING, IDM_ABOUTBOX, text);
+        }
+    }
+    ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
+    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
+    return TRUE;  // focus on the first tab stop, the OK button
+}
+
+bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (message) {
+    case WM_SYSCOMMAND:
+        if (!OnSysCommand(static_cast<UINT>(wParam), lParam)) return false;
+        result = 0;
+        return true;
+    case WM_PAINT:
+        if (!OnPaint()) return false;
+        result = 0;
+        return true;
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
+        return true;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_REGIST && HIWORD(wParam) == BN_CLICKED) {
+            OnRegisterAssociation();
+            result = 0;
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return CDialog::OnMessage(message, wParam, lParam, result);
+}
+
+bool CSettingDlg::OnSysCommand(UINT id, LPARAM /*lParam*/) {
+    if ((id & kSysCommandMask) != IDM_ABOUTBOX) return false;
+    CAboutDlg about;
+    about.DoModal();
+    return true;
+}
+
+bool CSettingDlg::OnPaint() {
+    if (!::IsIconic(m_hWnd)) return false;
+    // Minimised: draw the icon centred in the client area ourselves.
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    ::SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hAppIcon);
+    ::EndPaint(m_hWnd, &paint);
+    return true;
+}
+
+HICON CSettingDlg::OnQueryDragIcon() { return m_hAppIcon; }
