@@ -18,6 +18,11 @@ int AfxMessageBox(const char* text, unsigned type = MB_OK, unsigned helpId = 0);
 using MessageBoxHandler = std::function<int(const char* text, unsigned type)>;
 MessageBoxHandler AfxSetMessageBoxHandler(MessageBoxHandler handler);
 
+// Shows string resource idPrompt of the executable like AfxMessageBox above
+// (through the same test handler). A missing string shows an empty text.
+// Windows only: the strings live in the executable's resources.
+int AfxMessageBox(unsigned idPrompt, unsigned type = MB_OK, unsigned helpId = 0);
+
 class CWnd;  // a framework window (afx/win32/)
 
 // The application object. Exactly one exists, a global; the entry point
