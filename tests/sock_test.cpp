@@ -1,0 +1,407 @@
+#include "net/CSock.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/Exceptions.h"
+#include "platform/net.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Longest any peer waits for the other side, so a failing test ends instead
+// of hanging.
+constexpr uint32_t kPeerPatienceMs = 5000;
+
+sockaddr_in Address(uint32_t hostOrderAddress, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(hostOrderAddress);
+    return a;
+}
+
+sockaddr_in Loopback(uint16_t port = 0) { return Address(INADDR_LOOPBACK, port); }
+
+sockaddr_in LocalName(plat::Socket s) {
+    sockaddr_in a{};
+    EXPECT_TRUE(plat::GetSockName(s, &a));
+    return a;
+}
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+void SendAll(plat::Socket s, const std::string& data) {
+    size_t sent = 0;
+    while (sent < data.size()) {
+        int n = plat::Send(s, data.data() + sent, static_cast<int>(data.size() - sent));
+        if (n <= 0) return;
+        sent += static_cast<size_t>(n);
+    }
+}
+
+// Reads until the other side closes (or stays silent too long); pauseMs
+// between reads makes a slow reader.
+std::string ReadToEnd(plat::Socket s, uint32_t pauseMs = 0) {
+    std::string all;
+    char buffer[65536];
+    while (plat::WaitReadable(s, kPeerPatienceMs) == 1) {
+        int n = plat::Recv(s, buffer, sizeof buffer);
+        if (n <= 0) break;
+        all.append(buffer, static_cast<size_t>(n));
+        if (pauseMs != 0) plat::SleepMs(pauseMs);
+    }
+    return all;
+}
+
+// Reads up to and including the next line feed.
+std::string ReadLine(plat::Socket s) {
+    std::string line;
+    char c = 0;
+    while (c != '\n' && plat::WaitReadable(s, kPeerPatienceMs) == 1 && plat::Recv(s, &c, 1) == 1) line += c;
+    return line;
+}
+
+// A stream peer on 127.0.0.1 made with the platform calls: it accepts one
+// connection, runs its script on its own thread and then closes.
+class Peer {
+public:
+    explicit Peer(std::function<void(plat::Socket)> script) {
+        m_listener = plat::OpenSocket(plat::kSockStream);
+        sockaddr_in any = Loopback();
+        EXPECT_TRUE(plat::Bind(m_listener, any));
+        EXPECT_TRUE(plat::Listen(m_listener, 4));
+        address = LocalName(m_listener);
+        m_thread = std::thread([this, script] {
+            if (plat::WaitReadable(m_listener, kPeerPatienceMs) != 1) return;
+            plat::Socket s = plat::Accept(m_listener);
+            if (s == plat::kInvalidSocket) return;
+            script(s);
+            plat::ShutdownBoth(s);
+            plat::CloseSocket(s);
+        });
+    }
+    ~Peer() {
+        m_thread.join();
+        plat::CloseSocket(m_listener);
+    }
+
+    sockaddr_in address{};
+
+private:
+    plat::Socket m_listener;
+    std::thread m_thread;
+};
+
+template <class E>
+void ExpectRaised(const std::function<void()>& call, int32_t errorNo, const char* text) {
+    try {
+        call();
+        ADD_FAILURE() << "nothing raised, expected " << text;
+    } catch (const E& e) {
+        EXPECT_EQ(e.GetErrorNo(), errorNo);
+        EXPECT_STREQ(e.what(), text);
+        EXPECT_NE(std::string(e.GetLocation()).find("net/CSock.cpp("), std::string::npos) << e.GetLocation();
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "raised " << e.what() << ", expected " << text;
+    }
+}
+
+// Every test makes its CSock first: the first one in the process starts
+// Windows Sockets, which the peers' own sockets need.
+class SockTest : public ::testing::Test {
+protected:
+    CSock sock;
+    char line[CSock::kReceiveSize + 1] = {};
+};
+
+TEST_F(SockTest, SlotTableFillsLowestFirstAndRefusesThe33rd) {
+    for (int i = 0; i < CSock::kSlots; ++i) ASSERT_EQ(sock.Create(nullptr, 1, false), i);
+    EXPECT_EQ(sock.GetCount(), 32);
+
+    // The table is checked before a socket is made: m_lastError stays as it was.
+    sock.m_lastError = 12345;
+    ExpectRaised<CNotEnoughResource>([&] { sock.Create(nullptr, 1, false); }, 0, "NotEnoughResource");
+    EXPECT_EQ(sock.m_lastError, 12345);
+    EXPECT_EQ(sock.GetCount(), 32);
+
+    sock.Close(5);
+    sock.Close(20);
+    EXPECT_EQ(sock.GetCount(), 30);
+    for (int32_t slot : {5, -1, 32, 1000}) sock.Close(slot);  // free or no slot: nothing happens
+    sock.Release(20);
+    EXPECT_EQ(sock.GetCount(), 30);
+    EXPECT_EQ(sock.Create(nullptr, 2, false), 5);
+    EXPECT_EQ(sock.Create(nullptr, 1, false), 20);
+    EXPECT_EQ(sock.GetCount(), 32);
+}
+
+TEST_F(SockTest, MisusedSlotsRaiseIllegalParamBeforeAnyCall) {
+    const int32_t unbound = sock.Create(nullptr, 1, false);
+    sockaddr_in here = Loopback();
+    const int32_t listening = sock.Create(&here, 1, true);
+    EXPECT_NE(sock.GetSocket(listening), plat::kInvalidSocket);
+
+    for (int32_t slot : {unbound, listening, 7, -1, 32}) {
+        SCOPED_TRACE(slot);
+        sock.m_lastError = 99;
+        ExpectRaised<CIllegalParam>([&] { sock.Send("x", slot); }, 0, "IllegalParam");
+        EXPECT_EQ(sock.m_lastError, 0);
+        ExpectRaised<CIllegalParam>([&] { sock.Receive(line, slot); }, 0, "IllegalParam");
+    }
+    Peer peer([](plat::Socket) {});
+    const int32_t client = sock.Create(&peer.address, 1, false);
+    ExpectRaised<CIllegalParam>([&] { sock.Send(nullptr, client); }, 0, "IllegalParam");
+    ExpectRaised<CIllegalParam>([&] { sock.Send("abc", client, -1); }, 0, "IllegalParam");
+    sock.Close(client);
+}
+
+TEST_F(SockTest, RefusedConnectionMakesFiveAttemptsOneSecondApart) {
+    // A port that was just free and has no listener.
+    plat::Socket probe = plat::OpenSocket(plat::kSockStream);
+    sockaddr_in any = Loopback();
+    ASSERT_TRUE(plat::Bind(probe, any));
+    const sockaddr_in target = LocalName(probe);
+    plat::CloseSocket(probe);
+
+    const auto start = Clock::now();
+    try {
+        sock.Create(&target, 1, false);
+        FAIL() << "connected to a port with no listener";
+    } catch (const CSockIOerror& e) {
+        EXPECT_STREQ(e.what(), "SocketI/Oerror");
+        EXPECT_NE(e.GetErrorNo(), 0);
+        EXPECT_EQ(e.GetErrorNo(), sock.m_lastError);
+    }
+    const long elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 4900);  // a pause after each of the five failures
+    EXPECT_LT(elapsed, 9000);
+    // The socket stays in its slot until Close.
+    EXPECT_EQ(sock.GetCount(), 1);
+    EXPECT_NE(sock.GetSocket(0), plat::kInvalidSocket);
+    sock.Close(0);
+    EXPECT_EQ(sock.GetCount(), 0);
+}
+
+TEST_F(SockTest, ConnectRetriesUntilTheServerComesUp) {
+    plat::Socket server = plat::OpenSocket(plat::kSockStream);
+    sockaddr_in any = Loopback();
+    ASSERT_TRUE(plat::SetReuseAddress(server));
+    ASSERT_TRUE(plat::Bind(server, any));
+    const sockaddr_in target = LocalName(server);
+    std::thread late([&] {
+        plat::SleepMs(1500);
+        plat::Listen(server, 4);
+    });
+    const auto start = Clock::now();
+    const int32_t slot = sock.Create(&target, 1, false);
+    const long elapsed = ElapsedMs(start);
+    late.join();
+    EXPECT_GE(elapsed, 1400);
+    EXPECT_LT(elapsed, 4000);
+    plat::Socket accepted = plat::Accept(server);
+    sock.Send("up\n", slot);
+    EXPECT_EQ(ReadLine(accepted), "up\n");
+    plat::CloseSocket(accepted);
+    plat::CloseSocket(server);
+}
+
+TEST_F(SockTest, SendDeliversExactlyTheBytesAsked) {
+    std::string received;
+    {
+        Peer peer([&](plat::Socket s) { received = ReadToEnd(s); });
+        const int32_t slot = sock.Create(&peer.address, 1, false);
+        const struct {
+            const char* data;
+            int32_t length;
+        } sends[] = {
+            {"HELO host\r\n", 0},  // up to the terminator
+            {"abcdef", 3},         // only the length asked
+            {"", 0},               // one empty send
+            {"a\0b", 3},           // a length goes past a zero byte
+        };
+        for (const auto& s : sends) sock.Send(s.data, slot, s.length);
+        EXPECT_EQ(sock.m_lastError, 0);
+        sock.Close(slot);
+    }
+    EXPECT_EQ(received, std::string("HELO host\r\nabca\0b", 17));
+}
+
+TEST_F(SockTest, LargeSendArrivesWholeWhileThePeerReadsSlowly) {
+    std::string message(8 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < message.size(); ++i) message[i] = static_cast<char>('A' + (i * 7 + i / 4099) % 26);
+    std::string received;
+    {
+        Peer peer([&](plat::Socket s) { received = ReadToEnd(s, 2); });
+        const int32_t slot = sock.Create(&peer.address, 1, false);
+        sock.Send(message.data(), slot, static_cast<int32_t>(message.size()));
+        sock.Close(slot);
+    }
+    ASSERT_EQ(received.size(), message.size());
+    EXPECT_TRUE(received == message);
+}
+
+TEST_F(SockTest, ReceiveLineJoinsPiecesAndStopsAt4096Bytes) {
+    const struct {
+        std::vector<std::string> pieces;  // sent 150 ms apart
+        std::string expected;
+    } cases[] = {
+        {{"250 first", "part\r\n"}, "250 firstpart\r\n"},
+        {{"250-a\r\n250 b\r\n"}, "250-a\r\n250 b\r\n"},        // nothing is held back
+        {{std::string("ab\0cd\r\n", 7), "ef\n"}, "abef\n"},      // a piece ends at its zero byte
+        {{"x", std::string(3000, 'y'), std::string(2000, 'z')},  // no line feed: stops at 4096
+         "x" + std::string(3000, 'y') + std::string(1095, 'z')},
+    };
+    sock.m_receiveTimeoutMs = kPeerPatienceMs;
+    Peer peer([&](plat::Socket s) {
+        for (const auto& c : cases) {
+            for (const auto& piece : c.pieces) {
+                SendAll(s, piece);
+                plat::SleepMs(150);
+            }
+            if (ReadLine(s) != "next\n") return;
+        }
+    });
+    const int32_t slot = sock.Create(&peer.address, 1, false);
+    for (const auto& c : cases) {
+        const int32_t length = sock.ReceiveLine(line, slot);
+        EXPECT_EQ(length, static_cast<int32_t>(c.expected.size()));
+        EXPECT_EQ(std::string(line), c.expected);
+        sock.Send("next\n", slot);
+    }
+    sock.Close(slot);
+}
+
+TEST_F(SockTest, SilentPeerRaisesTimeOutAndTheConnectionLivesOn) {
+    sock.m_receiveTimeoutMs = 200;
+    Peer peer([&](plat::Socket s) {
+        if (ReadLine(s) == "go\n") SendAll(s, "late\r\n");
+        ReadToEnd(s);
+    });
+    const int32_t slot = sock.Create(&peer.address, 1, false);
+    const auto start = Clock::now();
+    ExpectRaised<CTimeOut>([&] { sock.ReceiveLine(line, slot); }, 0, "TimeOut");
+    EXPECT_GE(ElapsedMs(start), 150);
+    EXPECT_EQ(sock.GetCount(), 1);
+    sock.Send("go\n", slot);
+    EXPECT_EQ(sock.ReceiveLine(line, slot), 6);
+    EXPECT_STREQ(line, "late\r\n");
+    sock.Close(slot);
+}
+
+TEST_F(SockTest, PeerCloseFreesTheSlotAndLaterSendsAreRefused) {
+    Peer peer([&](plat::Socket s) { SendAll(s, "221 bye\r\n"); });
+    const int32_t other = sock.Create(nullptr, 1, false);
+    const int32_t slot = sock.Create(&peer.address, 1, false);
+    EXPECT_EQ(sock.ReceiveLine(line, slot), 9);
+    EXPECT_EQ(sock.GetCount(), 2);
+    ExpectRaised<CSockClose>([&] { sock.ReceiveLine(line, slot); }, 0, "SocketClose");
+    EXPECT_EQ(sock.GetCount(), 1);
+    EXPECT_EQ(sock.GetSocket(slot), plat::kInvalidSocket);
+    ExpectRaised<CIllegalParam>([&] { sock.Send("QUIT\r\n", slot); }, 0, "IllegalParam");
+    sock.Close(slot);
+    EXPECT_EQ(sock.GetCount(), 1);
+    EXPECT_NE(sock.GetSocket(other), plat::kInvalidSocket);
+}
+
+TEST_F(SockTest, WritingToAClosedPeerIsAnErrorNotTheEndOfTheProcess) {
+    Peer peer([](plat::Socket) {});  // accepts and closes at once
+    const int32_t slot = sock.Create(&peer.address, 1, false);
+    plat::SleepMs(200);
+    // The first write may still be taken; the peer's reset fails a later one.
+    try {
+        for (int i = 0; i < 50; ++i) {
+            sock.Send("DATA\r\n", slot);
+            plat::SleepMs(20);
+        }
+        FAIL() << "every send to a closed peer succeeded";
+    } catch (const CSockIOerror& e) {
+        EXPECT_NE(e.GetErrorNo(), 0);
+        EXPECT_EQ(e.GetErrorNo(), sock.m_lastError);
+    }
+    EXPECT_EQ(sock.GetCount(), 1);  // only a receive frees the slot
+}
+
+TEST_F(SockTest, DatagramDestinationBecomesTheSlotAddress) {
+    sockaddr_in here = Loopback();
+    const int32_t first = sock.Create(&here, 2, true);
+    const int32_t second = sock.Create(&here, 2, true);
+    const sockaddr_in firstAddress = LocalName(sock.GetSocket(first));
+    const sockaddr_in secondAddress = LocalName(sock.GetSocket(second));
+    const int32_t sender = sock.Create(&here, 2, false);  // bound to every local address, port 0
+
+    sock.m_receiveTimeoutMs = kPeerPatienceMs;
+    const struct {
+        const char* text;
+        const sockaddr_in* destination;
+        int32_t receiver;
+    } sends[] = {
+        {"one", &firstAddress, first},
+        {"two", nullptr, first},
+        {"three", &secondAddress, second},
+        {"four", nullptr, second},
+    };
+    for (const auto& s : sends) {
+        SCOPED_TRACE(s.text);
+        sock.Send(s.text, sender, 0, s.destination);
+        ASSERT_EQ(sock.Receive(line, s.receiver), static_cast<int32_t>(std::strlen(s.text)));
+        EXPECT_EQ(std::string(line, std::strlen(s.text)), s.text);
+    }
+    sock.m_receiveTimeoutMs = 100;
+    ExpectRaised<CTimeOut>([&] { sock.Receive(line, first); }, 0, "TimeOut");
+}
+
+TEST_F(SockTest, LocalAddressFallsBackToTheHostNamesAddress) {
+    char name[plat::kHostNameSize] = "";
+    ASSERT_TRUE(plat::GetHostName(name, sizeof name));
+    uint32_t hostAddress = 0;
+    ASSERT_TRUE(plat::HostAddress(name, &hostAddress));
+
+    for (int32_t slot : {0, -1, 32}) EXPECT_EQ(sock.GetLocalAddress(slot), 0u);  // free or no slot
+    sockaddr_in wildcard = Address(INADDR_ANY, 0);
+    const int32_t server = sock.Create(&wildcard, 1, true);
+    EXPECT_EQ(sock.GetLocalAddress(server), hostAddress);
+
+    // A loopback connection's own address says nothing either.
+    Peer peer([](plat::Socket s) { ReadToEnd(s); });
+    const int32_t client = sock.Create(&peer.address, 1, false);
+    EXPECT_EQ(sock.GetLocalAddress(client), hostAddress);
+    sock.Close(client);
+}
+
+TEST_F(SockTest, WrappedAcceptedSocketTalksAndClosesWithItsObject) {
+    sockaddr_in here = Loopback();
+    const int32_t server = sock.Create(&here, 1, true);
+    const sockaddr_in serverAddress = LocalName(sock.GetSocket(server));
+
+    CSock client;
+    const int32_t slot = client.Create(&serverAddress, 1, false);
+    sockaddr_in from{};
+    plat::Socket accepted = plat::Accept(sock.GetSocket(server), &from);
+    ASSERT_NE(accepted, plat::kInvalidSocket);
+    {
+        CSock wrapped(accepted, &from, 1, true, true, false);
+        EXPECT_EQ(wrapped.GetCount(), 1);
+        EXPECT_EQ(wrapped.GetSocket(0), accepted);
+        EXPECT_EQ(wrapped.Create(nullptr, 1, false), 1);
+        client.Send("220 hello\r\n", slot);
+        EXPECT_EQ(wrapped.ReceiveLine(line, 0), 11);
+        wrapped.Send("HELO me\r\n", 0);
+        EXPECT_EQ(client.ReceiveLine(line, slot), 9);
+        EXPECT_STREQ(line, "HELO me\r\n");
+    }
+    // The wrapper's destruction closed the accepted socket.
+    client.m_receiveTimeoutMs = kPeerPatienceMs;
+    ExpectRaised<CSockClose>([&] { client.Receive(line, slot); }, 0, "SocketClose");
+}
+
+}  // namespace
