@@ -1,0 +1,102 @@
+#include "mail/MailComposer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Mail dates use the English names (RFC 5322 section 3.3), never the
+// process locale's.
+const char* const kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// A table entry for index i, or "???" when a broken-down time was never
+// normalised and holds an out-of-range field.
+const char* NameAt(const char* const* table, int size, int i) {
+    return (i >= 0 && i < size) ? table[i] : "???";
+}
+
+void AppendHex(std::string& out, uint32_t value) {
+    char digits[9];  // eight hexadecimal digits and the terminator
+    std::snprintf(digits, sizeof digits, "%x", static_cast<unsigned>(value));
+    out += digits;
+}
+
+}  // namespace
+
+void ReplaceAll(std::string& text, const char* key, const char* value) {
+    const size_t keyLength = std::strlen(key);
+    if (keyLength == 0) return;
+    const size_t valueLength = std::strlen(value);
+    for (size_t pos = text.find(key, 0, keyLength); pos != std::string::npos;
+         pos = text.find(key, pos + valueLength, keyLength)) {
+        text.replace(pos, keyLength, value, valueLength);
+    }
+}
+
+std::string DateText(const tm& local) {
+    // Every field is an int: 3 + 2 + 3 * 11 + 3 + 3 * 11 separators and digits fit.
+    char text[96];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d", NameAt(kDayNames, 7, local.tm_wday),
+                  local.tm_mday, NameAt(kMonthNames, 12, local.tm_mon), local.tm_year + 1900, local.tm_hour,
+                  local.tm_min, local.tm_sec);
+    return text;
+}
+
+long UtcOffsetSeconds(const tm& local, const tm& utc) {
+    // The two forms are less than a day apart, so they lie on the same day,
+    // on neighbouring days of one year, or across a new year.
+    long days = local.tm_yday - utc.tm_yday;
+    if (local.tm_year != utc.tm_year) days = local.tm_year > utc.tm_year ? 1 : -1;
+    return ((days * 24 + (local.tm_hour - utc.tm_hour)) * 60 + (local.tm_min - utc.tm_min)) * 60 +
+           (local.tm_sec - utc.tm_sec);
+}
+
+long UtcOffsetAt(time_t t) {
+    // Both results live in one static buffer of the runtime: copy each at once.
+    const tm* p = std::localtime(&t);
+    if (!p) return 0;
+    const tm local = *p;
+    p = std::gmtime(&t);
+    if (!p) return 0;
+    return UtcOffsetSeconds(local, *p);
+}
+
+std::string ZoneText(long eastSeconds) {
+    const char sign = eastSeconds < 0 ? '-' : '+';
+    const long minutes = std::labs(eastSeconds) / 60;
+    char text[32];
+    std::snprintf(text, sizeof text, "%c%02ld%02ld", sign, minutes / 60, minutes % 60);
+    return text;
+}
+
+std::string MessageId(const tm& start, const MessageIdSource& ids, const std::string& from) {
+    std::string id;
+    id.reserve(6 * 8 + 6 + from.size());
+    AppendHex(id, static_cast<uint32_t>(start.tm_min));
+    AppendHex(id, static_cast<uint32_t>(start.tm_hour));
+    AppendHex(id, static_cast<uint32_t>(start.tm_mday));
+    AppendHex(id, static_cast<uint32_t>(start.tm_mon));
+    AppendHex(id, static_cast<uint32_t>(start.tm_year));
+    for (uint32_t value : {ids.tickCount, ids.threadId, ids.processId, ids.smtpAddr, ids.localAddr}) {
+        id += '$';
+        AppendHex(id, value);
+    }
+    id += '$';
+    id += from;
+    return id;
+}
+
+std::string DotStuff(const std::string& body) {
+    std::string out;
+    out.reserve(body.size() + body.size() / 64 + 1);
+    bool lineStart = true;
+    for (char c : body) {
+        if (lineStart && c == '.') out += '.';
+        out += c;
+        lineStart = (c == '\n');
+    }
+    return out;
+}

@@ -1,0 +1,53 @@
+// The pieces of the mail composer: placeholder replacement, the Date and Zone
+// texts, the message identifier and the dot-stuffing of the message body.
+// CSmtpMailer puts them together; each is a plain function so that it can be
+// checked on its own. None of them owns anything beyond its result; they
+// throw nothing but std::bad_alloc.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// Replaces every occurrence of key in text by value, left to right. The
+// search goes on right after each inserted value, so a value that contains
+// key is inserted once and not scanned again by this pass (a later pass with
+// another key scans the whole text, inserted values included). An empty key
+// replaces nothing.
+void ReplaceAll(std::string& text, const char* key, const char* value);
+
+// "Mon, 05 Jan 2004 21:30:00": the broken-down time with English day and
+// month names, whatever locale the process has set.
+std::string DateText(const tm& local);
+
+// Seconds east of UTC of a local time, from the local and the UTC broken-down
+// forms of the same instant (both as localtime and gmtime give them).
+long UtcOffsetSeconds(const tm& local, const tm& utc);
+
+// Seconds east of UTC in effect at the instant t in the process's time zone,
+// daylight saving included; 0 when the runtime cannot convert t.
+long UtcOffsetAt(time_t t);
+
+// "+0900", "-0330": sign (plus for UTC itself), whole hours and remaining
+// minutes of an offset given in seconds east of UTC.
+std::string ZoneText(long eastSeconds);
+
+// The values that make a message identifier unique, besides the start time.
+struct MessageIdSource {
+    uint32_t tickCount;   // milliseconds since the system started
+    uint32_t threadId;
+    uint32_t processId;
+    uint32_t smtpAddr;    // server IPv4 address, network byte order
+    uint32_t localAddr;   // the connection's local IPv4 address, likewise
+};
+
+// "%x%x%x%x%x$%x$%x$%x$%x$%x$%s" with the start's minute, hour, day of month,
+// month from 0 and year minus 1900, then the five values of ids and from.
+// Addresses appear as 32-bit numbers, so 127.0.0.1 gives 100007f.
+std::string MessageId(const tm& start, const MessageIdSource& ids, const std::string& from);
+
+// A period that begins a line is doubled, so that no line of the body reads
+// as the end-of-data mark; the server removes the extra period again. A line
+// begins at the start of body and after every line feed, so bare-LF lines
+// are covered too (servers such as postfix take a bare LF as a line end).
+std::string DotStuff(const std::string& body);
