@@ -22,10 +22,14 @@ public:
 
     // Mode 0 ignores both arguments and waits without limit. Mode 1 waits up
     // to timeoutMs (plat::kInfinite: without limit) and, with take, claims the
-    // lock. Throws CTimeOut when the wait times out, CFatal when it fails.
+    // lock in the same step, so two waiters never both claim it. Throws
+    // CTimeOut when the wait times out, CFatal (the wait result) when it
+    // fails, CIllegalPath when the stored mode is corrupted.
     void Lock(bool take = true, uint32_t timeoutMs = plat::kInfinite);
-    // Releases, then gives up the rest of the time slice. Throws CFatal when
-    // a mode-1 lock cannot be released.
+    // Releases, then gives up the rest of the time slice. Releasing a free
+    // mode-1 lock leaves it free. Throws CFatal (errno, its text) when a
+    // mode-1 lock cannot be released, CIllegalPath when the stored mode is
+    // corrupted.
     void Unlock();
 
 private:
@@ -36,7 +40,10 @@ private:
 
 class CLockHolder {
 public:
-    // Locks (take, no time-out); the destructor unlocks.
+    // Locks (take, no time-out); the destructor unlocks. A null lock holds
+    // nothing. Lock's exceptions pass through the constructor; a release
+    // that fails in the destructor ends the process (std::terminate), since
+    // a destructor cannot throw.
     explicit CLockHolder(CLock* lock);
     virtual ~CLockHolder();
     CLockHolder(const CLockHolder&) = delete;

@@ -1,6 +1,7 @@
 #include "base/Exceptions.h"
 
 #include <cstdio>
+#include <cstring>
 
 CExceptionBase::CExceptionBase(const char* file, uint32_t line, int32_t errorNo, const char* text) {
     CExceptionBase::SetInfo(file, line, errorNo, text);
@@ -17,14 +18,23 @@ void CExceptionBase::SetInfo(const char* file, uint32_t line, int32_t errorNo, c
     m_text = text ? text : "";
 }
 
+namespace {
+// Room for the file name and "(4294967295)". A fixed array, so the buffer
+// never moves: a pointer handed out earlier shows the latest location
+// instead of pointing at freed memory. A longer file name is cut short; the
+// line number always stays.
+constexpr size_t kLocationSize = 1024;
+char g_location[kLocationSize];
+}  // namespace
+
 const char* CExceptionBase::GetLocation() const {
-    // One buffer for the process, created on first use and released at exit.
-    static std::string location;
     char number[16];  // "(4294967295)" is 12 characters
-    std::snprintf(number, sizeof number, "(%u)", static_cast<unsigned>(m_line));
-    location = m_file;
-    location += number;
-    return location.c_str();
+    const int digits = std::snprintf(number, sizeof number, "(%u)", static_cast<unsigned>(m_line));
+    const size_t room = kLocationSize - 1 - static_cast<size_t>(digits);
+    const size_t fileLength = m_file.size() < room ? m_file.size() : room;
+    std::memcpy(g_location, m_file.data(), fileLength);
+    std::memcpy(g_location + fileLength, number, static_cast<size_t>(digits) + 1);
+    return g_location;
 }
 
 int32_t CExceptionBase::GetErrorNo() const { return m_errorNo; }

@@ -26,9 +26,11 @@ public:
     const char* what() const noexcept override;
     // Replaces all four values. A null file or text counts as empty.
     virtual void SetInfo(const char* file, uint32_t line, int32_t errorNo, const char* text);
-    // "file(line)". The characters live in one buffer shared by the whole
-    // process: the pointer stays valid until the next GetLocation call on any
-    // object, so copy or print it before calling again. Not thread-safe.
+    // "file(line)". The characters live in one fixed buffer shared by the
+    // whole process: the pointer stays valid, but the next GetLocation call
+    // on any object overwrites the text, so copy or print it before calling
+    // again. A file name too long for the buffer (over 1000 characters) is
+    // cut short; the line number stays. Not thread-safe.
     virtual const char* GetLocation() const;
     virtual int32_t GetErrorNo() const;
 

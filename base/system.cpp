@@ -30,7 +30,12 @@ CLogFile* CLogFile::GetInstance(const char* path) {
             THROW_AT(CFileIOerror, e, plat::ErrnoText(e).c_str());
         }
     }
-    instance.reset(new CLogFile(fp));
+    try {
+        instance.reset(new CLogFile(fp));
+    } catch (...) {
+        if (fp != nullptr) std::fclose(fp);
+        throw;
+    }
     return instance.get();
 }
 
@@ -41,7 +46,13 @@ void CLogFile::Write(const char* text) {
         THROW_AT(CFileIOerror, e, plat::ErrnoText(e).c_str());
     }
     // Flushed at once, so the log is complete whatever ends the process.
-    std::fflush(m_fp);
+    // With a flush after every write the bytes reach the file only here, so
+    // a full disk shows up here and not in fputs: report it the same way.
+    if (std::fflush(m_fp) != 0) {
+        const int e = errno;
+        std::clearerr(m_fp);
+        THROW_AT(CFileIOerror, e, plat::ErrnoText(e).c_str());
+    }
 }
 
 CLogFile::~CLogFile() {

@@ -17,8 +17,9 @@ public:
     static CLogFile* GetInstance(const char* path);
 
     // Writes text exactly as given (no time stamp, no line end) and flushes.
-    // Does nothing when no file is open. Throws CFileIOerror when the write
-    // fails; the text may then be partly in the file.
+    // Does nothing when no file is open. Throws CFileIOerror (errno,
+    // strerror text) when writing or flushing fails; the text may then be
+    // partly in the file.
     void Write(const char* text);
 
     // Whether a file is open (logging is on).

@@ -56,9 +56,14 @@ NamedLock* OpenNamedLock(const char* name);
 // take it stays free. Returns kWaitObject0, kWaitTimeout or kWaitFailed
 // (errno set).
 uint32_t WaitNamedLock(NamedLock* lock, bool take, uint32_t timeoutMs);
-// Makes the lock free again. Returns false (errno set) on failure.
+// Makes the lock free again; a free lock stays free, so releasing twice
+// never lets two holders in. Returns false (errno set) on failure.
 bool ReleaseNamedLock(NamedLock* lock);
 void CloseNamedLock(NamedLock* lock);
+// Removes the name, so that the next open of it creates a new, free lock;
+// processes that have the lock open keep theirs. Where a name lives only as
+// long as the lock's last user (Windows) there is nothing to remove.
+void ForgetNamedLock(const char* name);
 
 }  // namespace plat
 
