@@ -172,6 +172,7 @@ int32_t CSock::ReceiveLine(char* buffer, int32_t slot) {
     int32_t total = 0;   // bytes received
     int32_t length = 0;  // characters kept in buffer
     bool lineFeed = false;
+    if (buffer == nullptr) THROW_AT(CIllegalParam, 0);
     buffer[0] = '\0';
     do {
         int32_t n = Receive(piece, slot);

@@ -19,7 +19,10 @@ public:
     // more byte for the terminator.
     static constexpr int kReceiveSize = 4096;
 
-    // Empty table by default; with a socket, wraps it in slot 0.
+    // Empty table by default; with a socket, wraps it in slot 0 and owns it.
+    // The first CSock of the process starts Windows Sockets, which on Windows
+    // ends any socket opened before: make it before any other socket.
+    // Throws std::bad_alloc when the slot locks cannot be made.
     explicit CSock(plat::Socket socket = plat::kInvalidSocket, const sockaddr_in* address = nullptr,
                    int32_t type = -1, bool canRecv = true, bool canSend = true, bool canAccept = false);
     // Shuts down and closes every open socket.

@@ -24,7 +24,9 @@ constexpr int kHostNameSize = 256;
 
 // Starts Windows Sockets 2.2 once for the process and arranges its clean-up
 // at exit; writes a line to the standard error stream and returns the
-// failing call's result when either step fails, 0 on success. Elsewhere
+// failing call's result when either step fails, 0 on success. It first
+// undoes any earlier start-up, which on Windows ends every socket already
+// open: call it (or make the first CSock) before any socket is made. Elsewhere
 // there is nothing to start: it makes a write to a closed connection an
 // error instead of a signal that ends the process, and returns 0.
 int StartupWinsock();
