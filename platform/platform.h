@@ -48,8 +48,8 @@ constexpr uint32_t kWaitTimeout = 258;        // the time-out ran out first
 constexpr uint32_t kWaitFailed = 0xFFFFFFFFu; // the wait itself failed
 
 // Creates the lock, or opens it when one of that name exists in any process;
-// a new lock starts free. A null name makes a lock no other process can
-// open. Returns null on failure.
+// a new lock starts free. A null or empty name makes a lock no other
+// process can open. Returns null on failure.
 NamedLock* OpenNamedLock(const char* name);
 // Waits up to timeoutMs for the lock to be free. With take, a successful wait
 // also claims it, in one step, so two waiters never both claim it; without

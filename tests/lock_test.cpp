@@ -164,12 +164,14 @@ TEST(Lock, NamesDecideWhichLocksAreShared) {
 }
 
 TEST(Lock, UnnamedLocksAreNeverShared) {
-    CLock a(1, nullptr);
-    CLock b(1, nullptr);
-    a.Lock(true, 0);
-    EXPECT_TRUE(Free(b));
-    EXPECT_FALSE(Free(a));
-    a.Unlock();
+    for (const char* name : {static_cast<const char*>(nullptr), ""}) {
+        CLock a(1, name);
+        CLock b(1, name);
+        a.Lock(true, 0);
+        EXPECT_TRUE(Free(b));
+        EXPECT_FALSE(Free(a));
+        a.Unlock();
+    }
 }
 
 TEST(Lock, HolderReleasesWhenAnExceptionLeavesTheBlock) {

@@ -109,7 +109,8 @@ NamedLock* OpenNamedLock(const char* name) {
         errno = ENOMEM;
         return nullptr;
     }
-    if (name == nullptr) {
+    // An empty name makes an unnamed object on Windows too.
+    if (name == nullptr || *name == '\0') {
         if (sem_init(&lock->local, 0, kFree) != 0) {
             delete lock;
             return nullptr;
