@@ -1,0 +1,40 @@
+#include "reserve/IepgText.h"
+
+#include "reserve/Scan.h"
+
+namespace iepg {
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+size_t FindKey(std::string_view text, std::string_view key) {
+    if (key.empty()) return std::string_view::npos;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        if (text.compare(pos, key.size(), key) == 0) return pos;
+        // A trailing lead byte with nothing after it is one character: the
+        // step never leaves the text.
+        const bool pair = IsLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size();
+        pos += pair ? 2 : 1;
+    }
+    return std::string_view::npos;
+}
+
+bool ExtractValue(std::string_view text, std::string_view key, std::string& value) {
+    const size_t at = FindKey(text, key);
+    if (at == std::string_view::npos) return false;
+    // Neither a space nor a line feed can be the second byte of a double-byte
+    // character, so plain byte searches are exact here.
+    const size_t space = text.find(' ', at);
+    if (space == std::string_view::npos) return false;
+    const size_t lf = text.find('\n', space);
+    if (lf == std::string_view::npos) return false;
+
+    size_t begin = space;
+    size_t end = lf + 1;
+    while (begin < end && scan::IsSpace(text[begin])) ++begin;
+    while (end > begin && scan::IsSpace(text[end - 1])) --end;
+    value.assign(text.data() + begin, end - begin);
+    return true;
+}
+
+}  // namespace iepg

@@ -1,0 +1,92 @@
+// The reservation driver: one iEPG file's text in, one confirmed reservation
+// handed to the mailer out.
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "afx/afx.h"
+#include "app/ReserveApp.h"
+#include "base/Exceptions.h"
+#include "base/system.h"
+#include "mail/SmtpMailer.h"
+#include "reserve/IepgText.h"
+#include "reserve/ReserveTimes.h"
+#include "reserve/StationTable.h"
+
+namespace {
+
+// The header keys, in the order they are looked for.
+enum Field { kStation, kYear, kMonth, kDate, kStart, kEnd, kFieldCount };
+const char* const kKeys[kFieldCount] = {"station:", "year:", "month:", "date:", "start:", "end:"};
+
+constexpr unsigned kWarning = MB_ICONEXCLAMATION;  // flags 48: OK button, exclamation icon
+
+void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
+
+}  // namespace
+
+bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const CString& text) {
+    // The file's text as a C string: it ends at its first NUL byte, so a NUL
+    // can never hide inside a value that is later compared or shown.
+    const std::string_view file(text.GetString());
+
+    std::string values[kFieldCount];
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (!iepg::ExtractValue(file, kKeys[i], values[i])) return false;
+    }
+    const std::string& station = values[kStation];
+
+    // Values can be of any length, so the log texts are joined, not printed
+    // into a buffer.
+    Log("I:Station=" + station + "\r\nI:Date=" + values[kYear] + "/" + values[kMonth] + "/" +
+        values[kDate] + "\r\nI:Start=" + values[kStart] + "\r\nI:End=" + values[kEnd] + "\r\n");
+
+    const uint32_t channel = table.GetChannel(station.c_str());
+    Log("I:CH=" + std::to_string(channel) + "\r\n");
+    if (channel == 0) {
+        AfxMessageBox(("<" + station + ">をチャンネル番号に変換できません\nStation.txtに設定してください").c_str(),
+                      kWarning);
+        return false;
+    }
+
+    tm start{};
+    tm end{};
+    if (!reserve::BuildTimes(values[kYear], values[kMonth], values[kDate], values[kStart], values[kEnd],
+                             start, end)) {
+        return false;
+    }
+    if (!reserve::AdjustTime(start, m_nStartAdjust)) return false;
+    if (!reserve::AdjustTime(end, m_nEndAdjust)) return false;
+
+    // Five writes: each asctime text ends in its own line feed, followed by
+    // the log's line end.
+    Log("I:AdjustedStart=");
+    Log(reserve::AsctimeText(start));
+    Log("\r\nI:AdjustedEnd=");
+    Log(reserve::AsctimeText(end));
+    Log("\r\n");
+
+    const std::string question = reserve::ConfirmationText(start, end, channel);
+    if (AfxMessageBox(question.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        AfxMessageBox("予約を中止しました", MB_ICONINFORMATION);
+        return true;  // declined: the file is done, the run goes on
+    }
+
+    // Every outcome of the send becomes a message and a log line, the message
+    // first. A log failure while reporting a refused mail is itself caught.
+    try {
+        if (mailer.SendMail(start, end, channel)) return true;
+        AfxMessageBox("メール送信に失敗しました(サーバエラー)", kWarning);
+        Log("E:SMTP error!\r\n");
+        return false;
+    } catch (const CExceptionBase& e) {
+        AfxMessageBox("メール送信に失敗しました(ソケットエラー)", kWarning);
+        // GetLocation's buffer is shared: copied into the line at once.
+        Log(std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n");
+        return false;
+    } catch (...) {
+        AfxMessageBox("メール送信に失敗しました", kWarning);
+        Log("E:UnknownException!\r\n");
+        return false;
+    }
+}

@@ -1,0 +1,584 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/ReserveApp.h"
+#include "mail/SmtpMailer.h"
+#include "platform/platform.h"
+#include "reserve/IepgText.h"
+#include "reserve/ReserveTimes.h"
+#include "reserve/Scan.h"
+#include "reserve/StationTable.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/TimeZone.h"
+
+namespace {
+
+const char* const kStationTxt =
+    "# チャンネル 局名\r\n"
+    "1 ＮＨＫ総合\r\n"
+    "3 ＮＨＫ教育\r\n"
+    "4 日本テレビ\r\n"
+    "6 ＴＢＳ\r\n"
+    "8 フジテレビ\r\n"
+    "0 テレビ東京\r\n"
+    "12 DFS00400\r\n";
+
+constexpr unsigned kWarning = MB_ICONEXCLAMATION;
+constexpr unsigned kQuestion = MB_YESNO | MB_ICONQUESTION;
+
+// The six header values of a version 1 file.
+struct Header {
+    std::string station = "ＮＨＫ総合";
+    std::string year = "2004";
+    std::string month = "1";
+    std::string date = "05";
+    std::string start = "21:00";
+    std::string end = "21:54";
+};
+
+// A version 1 iEPG file as a TV guide page serves it: header, blank line,
+// programme text.
+std::string Version1(const Header& h, const std::string& eol = "\r\n") {
+    return "Content-type: application/x-tv-program-info; charset=shift_jis" + eol +  //
+           "version: 1" + eol +                                                   //
+           "station: " + h.station + eol +                                        //
+           "year: " + h.year + eol +                                              //
+           "month: " + h.month + eol +                                            //
+           "date: " + h.date + eol +                                              //
+           "start: " + h.start + eol +                                            //
+           "end: " + h.end + eol +                                                //
+           "program-title: ニュース７" + eol +                                    //
+           eol +                                                                  //
+           "今日のニュースと天気予報をお伝えします。" + eol;
+}
+
+// A version 2 file: the station key holds the station's code, the name
+// comes in its own key, and more keys follow.
+std::string Version2(const std::string& eol = "\r\n") {
+    return "Content-type: application/x-tv-program-info; charset=shift_jis" + eol +
+           "version: 2" + eol +
+           "station: DFS00400" + eol +
+           "station-name: ＮＨＫ総合" + eol +
+           "year: 2004" + eol +
+           "month: 01" + eol +
+           "date: 05" + eol +
+           "start: 21:00" + eol +
+           "end: 21:54" + eol +
+           "program-title: ニュース７" + eol +
+           "program-subtitle: 天気予報" + eol +
+           "performer: 鈴木一郎" + eol +
+           "genre-1: 1" + eol +
+           "subgenre-1: 0" + eol +
+           "program-id: 1234" + eol +
+           eol +
+           "今日のニュースと天気予報をお伝えします。" + eol;
+}
+
+std::string StationBlock(const Header& h) {
+    return "I:Station=" + h.station + "\r\nI:Date=" + h.year + "/" + h.month + "/" + h.date +
+           "\r\nI:Start=" + h.start + "\r\nI:End=" + h.end + "\r\n";
+}
+
+// The normalised local time of the given fields, and its asctime text.
+tm LocalTime(int year, int month, int day, int hour, int minute) {
+    tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_isdst = 0;
+    EXPECT_NE(std::mktime(&t), static_cast<time_t>(-1));
+    return t;
+}
+
+std::string AdjustedLines(const tm& start, const tm& end) {
+    return "I:AdjustedStart=" + std::string(std::asctime(&start)) + "\r\nI:AdjustedEnd=" +
+           std::string(std::asctime(&end)) + "\r\n";
+}
+
+class ReserveTest : public ::testing::Test {
+protected:
+    void SetUp() override { UseJapanTime(); }
+
+    // Runs the driver over file with the given answers to its boxes; with
+    // snapshots, each box records the log as it stood.
+    bool Run(const std::string& file, std::vector<int> answers = {}, bool snapshots = false) {
+        MessageBoxRecorder boxes(std::move(answers), snapshots ? &log : nullptr);
+        const bool result = app.Reserve(table, mailer, CString(file.data(), static_cast<int>(file.size())));
+        calls = boxes.Calls();
+        return result;
+    }
+
+    CReserveApp app;
+    CStationTable table{kStationTxt};
+    CSmtpMailer mailer;
+    LogCapture log;
+    std::vector<MessageBoxCall> calls;
+};
+
+}  // namespace
+
+// ---- extraction and conversion ------------------------------------------
+
+TEST(IepgText, ValueExtraction) {
+    const struct {
+        const char* what;
+        std::string text;
+        const char* key;
+        bool found;
+        std::string value;
+    } cases[] = {
+        {"LF line", "station: ＮＨＫ総合\n", "station:", true, "ＮＨＫ総合"},
+        {"CRLF line", "station: ＮＨＫ総合\r\n", "station:", true, "ＮＨＫ総合"},
+        {"blanks trimmed, inner kept", "station: \t ＮＨＫ 総合 \v\f\t\r\n", "station:", true, "ＮＨＫ 総合"},
+        {"trail byte 0x5C kept", "station: ソニー\n", "station:", true, "ソニー"},
+        {"value starts at the first space", "station:\tＮＨＫ  x\n", "station:", true, "x"},
+        {"no space: the next line's text", "station:ＮＨＫ\nyear: 2004\n", "station:", true, "2004"},
+        {"key with nothing after it", "station:\nyear: 2004\n", "station:", true, "2004"},
+        {"empty value", "station: \n", "station:", true, ""},
+        {"key inside another value", "title: start: 5\nstart: 21:00\n", "start:", true, "5"},
+        {"capital letter", "Station: ＮＨＫ\n", "station:", false, ""},
+        {"no colon", "station ＮＨＫ\n", "station:", false, ""},
+        {"no line feed", "station: ＮＨＫ総合", "station:", false, ""},
+        {"only a carriage return", "station: ＮＨＫ総合\r", "station:", false, ""},
+        {"no space at all", "station:ＮＨＫ\n", "station:", false, ""},
+        {"empty text", "", "station:", false, ""},
+        {"key cut short at the end", "statio", "station:", false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string value = "unchanged";
+        EXPECT_EQ(iepg::ExtractValue(c.text, c.key, value), c.found);
+        EXPECT_EQ(value, c.found ? c.value : "unchanged");
+    }
+}
+
+TEST(IepgText, KeyNeverMatchesFromATrailByte) {
+    // Each decoy is a double-byte character whose second byte is the key's
+    // first letter, followed by the rest of the key: ピ = 83 73 ('s'),
+    // ペ = 83 79 ('y'), ノ = 83 6D ('m'), ヅ = 83 64 ('d'), テ = 83 65 ('e').
+    const struct {
+        const char* key;
+        std::string decoy;
+    } cases[] = {
+        {"station:", "ピtation: 偽\n"}, {"year:", "ペear: 1999\n"},   {"month:", "ノonth: 12\n"},
+        {"date:", "ヅate: 31\n"},       {"start:", "ピtart: 00:00\n"}, {"end:", "テnd: 00:01\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const std::string text = "title: " + c.decoy + c.key + " real\n";
+        EXPECT_EQ(iepg::FindKey(text, c.key), text.find(std::string("\n") + c.key) + 1);
+        std::string value;
+        ASSERT_TRUE(iepg::ExtractValue(text, c.key, value));
+        EXPECT_EQ(value, "real");
+    }
+    // Full-width letters hide keys too: Ｔ = 82 73 ('s').
+    EXPECT_EQ(iepg::FindKey("Ｔtation: x\n", "station:"), std::string::npos);
+    // A single-byte character before the key does not shift it.
+    EXPECT_EQ(iepg::FindKey("ｱstation: x\n", "station:"), 1u);
+}
+
+TEST(IepgText, LeadByteAtTheEnd) {
+    // The last byte is a lead byte with no partner: the search stops at the
+    // end (the sanitizer build would see a read past it).
+    const std::string cases[] = {"\x83", "ab\x83", "station: x\n\x83", std::string("st\xE0", 3)};
+    for (const std::string& text : cases) {
+        const std::string exact(text.data(), text.size());  // no terminator in range
+        EXPECT_EQ(iepg::FindKey(std::string_view(exact.data(), exact.size()), "year:"), std::string::npos);
+    }
+    std::string value;
+    EXPECT_TRUE(iepg::ExtractValue("station: x\n\x83", "station:", value));
+    EXPECT_EQ(value, "x");
+    EXPECT_FALSE(iepg::ExtractValue("station: x\x83", "station:", value));
+}
+
+TEST(Scan, OneIntLikePercentD) {
+    const struct {
+        const char* text;
+        bool ok;
+        int value;
+    } cases[] = {
+        {"2004", true, 2004},          {"2004年", true, 2004},         {" \t\v\f\r\n7", true, 7},
+        {"+12x", true, 12},            {"-5", true, -5},               {"0x10", true, 0},
+        {"-0", true, 0},               {"0000000000000000000042", true, 42},
+        {"2147483647", true, INT_MAX}, {"-2147483648", true, INT_MIN},
+        {"2147483648", false, 0},      {"-2147483649", false, 0},      {"99999999999999999999999", false, 0},
+        {"", false, 0},                {"   ", false, 0},             {"abc", false, 0},
+        {"+", false, 0},               {"- 1", false, 0},              {"+-1", false, 0},
+        {"１２", false, 0},  // full-width digits are not digits
+    };
+    for (const auto& c : cases) {
+        int value = -777;
+        EXPECT_EQ(scan::ScanOneInt(c.text, value), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
+}
+
+TEST(Scan, TimeLikePercentDColonPercentD) {
+    const struct {
+        const char* text;
+        bool ok;
+        int hours, minutes;
+    } cases[] = {
+        {"21:00", true, 21, 0},      {"21 : 00", true, 21, 0},      {"21: 00", true, 21, 0},
+        {"21 :00", true, 21, 0},     {"21\t:\r\n05", true, 21, 5},  {"21:00:30", true, 21, 0},
+        {"-1:-5", true, -1, -5},     {"24:75", true, 24, 75},       {"9:5分", true, 9, 5},
+        {"2100", false, 0, 0},       {"21-00", false, 0, 0},        {"21:", false, 0, 0},
+        {":00", false, 0, 0},        {"21:x", false, 0, 0},         {"21：00", false, 0, 0},
+        {"21:2147483648", false, 0, 0}, {"99999999999:00", false, 0, 0}, {"", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        int h = -1, m = -1;
+        EXPECT_EQ(scan::ScanIntColonInt(c.text, h, m), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(h, c.hours) << c.text;
+            EXPECT_EQ(m, c.minutes) << c.text;
+        }
+    }
+}
+
+TEST(ReserveTimes, TextsOutsideAsctimesYears) {
+    tm t{};
+    t.tm_year = 12345 - 1900;
+    t.tm_mday = 1;
+    t.tm_wday = 6;
+    EXPECT_EQ(reserve::AsctimeText(t), "Sat Jan  1 00:00:00 12345\n");
+    t.tm_year = INT_MAX;  // the year itself beyond int
+    t.tm_mon = 11;
+    t.tm_mday = 31;
+    t.tm_hour = 23;
+    t.tm_min = 59;
+    EXPECT_EQ(reserve::AsctimeText(t), "Sat Dec 31 23:59:00 2147485547\n");
+    t.tm_wday = 9;  // never after mktime, but still no read outside the names
+    t.tm_mon = -1;
+    EXPECT_EQ(reserve::AsctimeText(t), "??? ??? 31 23:59:00 2147485547\n");
+    EXPECT_STREQ(reserve::WeekdayName(7), "?");
+    EXPECT_STREQ(reserve::WeekdayName(-1), "?");
+}
+
+TEST(ReserveTimes, ConfirmationShowsEveryWeekday) {
+    UseJapanTime();
+    const char* const names[] = {"日", "月", "火", "水", "木", "金", "土"};
+    for (int day = 4; day <= 10; ++day) {  // Sunday 4 January 2004 to Saturday 10 January
+        const tm start = LocalTime(2004, 1, day, 9, 5);
+        const tm end = LocalTime(2004, 1, day, 10, 0);
+        EXPECT_EQ(reserve::ConfirmationText(start, end, 4294967295u),
+                  "2004/01/" + std::string(day < 10 ? "0" : "") + std::to_string(day) + "(" + names[day - 4] +
+                      ") 09:05～10:00\n4294967295チャンネルで予約を実行します\nよろしいですか？");
+    }
+}
+
+// ---- the driver ----------------------------------------------------------
+
+TEST_F(ReserveTest, TimeZoneIsPinned) { EXPECT_EQ(plat::TimezoneSeconds(), -32400); }
+
+TEST_F(ReserveTest, Version1FileDeclined) {
+    for (const char* eol : {"\r\n", "\n"}) {
+        SCOPED_TRACE(eol[0] == '\r' ? "CRLF" : "LF");
+        LogCapture runLog;
+        const Header h;
+        EXPECT_TRUE(Run(Version1(h, eol), {IDNO}));
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[0].text,
+                  "2004/01/05(月) 21:00～21:54\n1チャンネルで予約を実行します\nよろしいですか？");
+        EXPECT_EQ(calls[0].type, kQuestion);
+        EXPECT_EQ(calls[1].text, "予約を中止しました");
+        EXPECT_EQ(calls[1].type, MB_ICONINFORMATION);
+        EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=1\r\n" +
+                                     AdjustedLines(LocalTime(2004, 1, 5, 21, 0), LocalTime(2004, 1, 5, 21, 54)));
+    }
+}
+
+TEST_F(ReserveTest, AnyAnswerButYesDeclines) {
+    for (int answer : {IDNO, IDCANCEL, IDOK, 0}) {
+        EXPECT_TRUE(Run(Version1(Header()), {answer}));
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[1].text, "予約を中止しました");
+    }
+}
+
+TEST_F(ReserveTest, Version2FileReservesThroughItsStationKey) {
+    EXPECT_TRUE(Run(Version2(), {IDNO}));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].text, "2004/01/05(月) 21:00～21:54\n12チャンネルで予約を実行します\nよろしいですか？");
+    EXPECT_NE(log.Text().find("I:Station=DFS00400\r\nI:Date=2004/01/05\r\n"), std::string::npos);
+
+    // The name key is never read: a table that knows only the name fails.
+    CStationTable byName("1 ＮＨＫ総合\n");
+    MessageBoxRecorder boxes;
+    const std::string file = Version2("\n");
+    EXPECT_FALSE(app.Reserve(byName, mailer, CString(file.c_str())));
+    ASSERT_EQ(boxes.Calls().size(), 1u);
+    EXPECT_EQ(boxes.Calls()[0].text, "<DFS00400>をチャンネル番号に変換できません\nStation.txtに設定してください");
+}
+
+TEST_F(ReserveTest, FailedSendShowsItsMessageBeforeTheLogLine) {
+    // Until the SMTP client lands every send throws: the socket-error branch.
+    EXPECT_FALSE(Run(Version1(Header()), {IDYES}, true));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].type, kQuestion);
+    EXPECT_EQ(calls[1].text, "メール送信に失敗しました(ソケットエラー)");
+    EXPECT_EQ(calls[1].type, kWarning);
+    const std::string text = log.Text();
+    const size_t e = text.find("E:<");
+    ASSERT_NE(e, std::string::npos) << text;
+    EXPECT_EQ(calls[1].logSoFar, text.substr(0, e));  // the box came before the line
+    const std::string line = text.substr(e);
+    EXPECT_NE(line.find("> at mail/"), std::string::npos) << line;
+    EXPECT_EQ(line.substr(line.size() - 3), ")\r\n");
+}
+
+TEST_F(ReserveTest, MalformedFilesFailSilently) {
+    const std::string good = Version1(Header());
+    const auto without = [&](const std::string& key) {
+        std::string text = good;
+        text.replace(text.find("\r\n" + key) + 2, key.size(), "x" + key.substr(1));
+        return text;
+    };
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"no station key", without("station:")},
+        {"no year key", without("year:")},
+        {"no month key", without("month:")},
+        {"no date key", without("date:")},
+        {"no start key", without("start:")},
+        {"no end key", without("end:")},
+        {"key in capitals", [&] {
+             std::string t = good;
+             t[t.find("station:")] = 'S';
+             return t;
+         }()},
+        {"last value needed without a line feed",
+         "station: ＮＨＫ総合\nyear: 2004\nmonth: 1\ndate: 5\nstart: 21:00\nend: 21:54"},
+        {"last key without a space after it", "station: ＮＨＫ総合\nyear: 2004\nmonth: 1\ndate: 5\nstart: 21:00\nend:21:54\n"},
+        {"lead byte right after the last value", "station: ＮＨＫ総合\nyear: 2004\nmonth: 1\ndate: 5\nstart: 21:00\nend: 21:54\x83"},
+        {"empty file", ""},
+        {"text ends at a NUL before the keys", std::string("\0", 1) + good},
+        {"NUL inside the station value", [&] {
+             std::string t = good;
+             t.insert(t.find("総合"), 1, '\0');
+             return t;
+         }()},
+        {"only a programme text", "今日のニュースと天気予報をお伝えします。\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogCapture runLog;
+        EXPECT_FALSE(Run(c.text, {IDYES}));
+        EXPECT_TRUE(calls.empty());
+        EXPECT_EQ(runLog.Text(), "");
+    }
+}
+
+TEST_F(ReserveTest, BinaryGarbageNeverCrashes) {
+    std::string garbage;
+    uint32_t x = 12345;
+    for (int i = 0; i < 200000; ++i) {
+        x = x * 1103515245u + 12345u;
+        garbage += static_cast<char>(x >> 24);
+    }
+    for (const std::string& text : {garbage, garbage + "\x81", "station: ＮＨＫ総合\n" + garbage}) {
+        LogCapture runLog;
+        EXPECT_FALSE(Run(text, {IDYES}));
+        EXPECT_TRUE(calls.empty());
+    }
+}
+
+TEST_F(ReserveTest, StationNotFound) {
+    const struct {
+        const char* what;
+        std::string station;
+    } cases[] = {
+        {"not in the table", "ＢＳ日テレ"},
+        {"mapped to channel 0", "テレビ東京"},
+        {"inner space", "ＮＨＫ 総合"},
+        {"other width", "ＮＨＫ総合"},  // placeholder replaced below
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::strcmp(c.what, "other width") == 0) c.station = "NHK総合";
+        Header h;
+        h.station = c.station;
+        h.start = "xx:yy";  // the lookup comes before any number is read
+        LogCapture runLog;
+        EXPECT_FALSE(Run(Version1(h), {IDYES}));
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].text, "<" + c.station + ">をチャンネル番号に変換できません\nStation.txtに設定してください");
+        EXPECT_EQ(calls[0].type, kWarning);
+        EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=0\r\n");
+    }
+}
+
+TEST_F(ReserveTest, KeyWithoutSpaceTakesTheNextLine) {
+    std::string file = Version1(Header());
+    file.replace(file.find("station: "), 9, "station:");
+    EXPECT_FALSE(Run(file, {IDYES}));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].text, "<2004>をチャンネル番号に変換できません\nStation.txtに設定してください");
+}
+
+TEST_F(ReserveTest, UnreadableNumbersFailAfterTheChannelLine) {
+    const auto with = [](void (*edit)(Header&)) {
+        Header h;
+        edit(h);
+        return h;
+    };
+    const struct {
+        const char* what;
+        Header h;
+        int startAdjust = 0, endAdjust = 0;
+    } cases[] = {
+        {"year without digits", with([](Header& h) { h.year = "平成16"; })},
+        {"month without digits", with([](Header& h) { h.month = "January"; })},
+        {"date sign only", with([](Header& h) { h.date = "-"; })},
+        {"start without colon", with([](Header& h) { h.start = "2100"; })},
+        {"end with a dash", with([](Header& h) { h.end = "21-54"; })},
+        {"end minutes missing", with([](Header& h) { h.end = "21:"; })},
+        {"year beyond int", with([](Header& h) { h.year = "2147483648"; })},
+        {"year minus 1900 beyond int", with([](Header& h) { h.year = "-2147483648"; })},
+        {"month minus 1 beyond int", with([](Header& h) { h.month = "-2147483648"; })},
+        {"a megabyte of digits", with([](Header& h) { h.date = std::string(1 << 20, '9'); })},
+        {"hours beyond int", with([](Header& h) { h.start = "99999999999 : 00"; })},
+        {"next day beyond int", with([](Header& h) {
+             h.date = "2147483647";
+             h.start = "23:30";
+             h.end = "00:30";
+         })},
+        {"date mktime cannot represent", with([](Header& h) {
+             h.year = "2147483647";
+             h.month = "2147483647";
+         })},
+        {"start adjustment beyond int", with([](Header& h) { h.start = "21:59"; }), INT_MAX, 0},
+        {"end adjustment beyond int", with([](Header& h) { h.end = "21:-1"; }), 0, INT_MIN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        app.m_nStartAdjust = c.startAdjust;
+        app.m_nEndAdjust = c.endAdjust;
+        LogCapture runLog;
+        EXPECT_FALSE(Run(Version1(c.h), {IDYES}));
+        EXPECT_TRUE(calls.empty());
+        EXPECT_EQ(runLog.Text(), StationBlock(c.h) + "I:CH=1\r\n");
+    }
+}
+
+TEST_F(ReserveTest, TimesAndAdjustments) {
+    struct Expect {
+        int y, mo, d, h, mi;
+    };
+    const struct {
+        const char* what;
+        Header h;
+        int startAdjust, endAdjust;
+        Expect start, end;
+        const char* question;  // the first line of the confirmation
+    } cases[] = {
+        {"plain", Header(), 0, 0, {2004, 1, 5, 21, 0}, {2004, 1, 5, 21, 54}, "2004/01/05(月) 21:00～21:54"},
+        {"midnight crossing", [] { Header h; h.start = "23:30"; h.end = "00:30"; return h; }(), 0, 0,
+         {2004, 1, 5, 23, 30}, {2004, 1, 6, 0, 30}, "2004/01/05(月) 23:30～00:30"},
+        {"same hour, earlier minute", [] { Header h; h.start = "23:50"; h.end = "23:10"; return h; }(), 0, 0,
+         {2004, 1, 5, 23, 50}, {2004, 1, 6, 23, 10}, "2004/01/05(月) 23:50～23:10"},
+        {"equal times stay on the day", [] { Header h; h.start = "21:00"; h.end = "21:00"; return h; }(), 0, 0,
+         {2004, 1, 5, 21, 0}, {2004, 1, 5, 21, 0}, "2004/01/05(月) 21:00～21:00"},
+        {"crossing into the next month", [] { Header h; h.date = "31"; h.start = "23:30"; h.end = "0:30"; return h; }(),
+         0, 0, {2004, 1, 31, 23, 30}, {2004, 2, 1, 0, 30}, "2004/01/31(土) 23:30～00:30"},
+        {"crossing decided before adjusting", [] { Header h; h.start = "23:50"; h.end = "23:55"; return h; }(), 0, 10,
+         {2004, 1, 5, 23, 50}, {2004, 1, 6, 0, 5}, "2004/01/05(月) 23:50～00:05"},
+        {"start moved to the previous day", [] { Header h; h.start = "00:00"; h.end = "00:30"; return h; }(), -5, 0,
+         {2004, 1, 4, 23, 55}, {2004, 1, 5, 0, 30}, "2004/01/04(日) 23:55～00:30"},
+        {"adjustments may reverse the times", Header(), 60, -60, {2004, 1, 5, 22, 0}, {2004, 1, 5, 20, 54},
+         "2004/01/05(月) 22:00～20:54"},
+        {"end hour 24", [] { Header h; h.start = "23:00"; h.end = "24:30"; return h; }(), 0, 0,
+         {2004, 1, 5, 23, 0}, {2004, 1, 6, 0, 30}, "2004/01/05(月) 23:00～00:30"},
+        {"month 13", [] { Header h; h.month = "13"; return h; }(), 0, 0, {2005, 1, 5, 21, 0}, {2005, 1, 5, 21, 54},
+         "2005/01/05(水) 21:00～21:54"},
+        {"day 0", [] { Header h; h.date = "0"; return h; }(), 0, 0, {2003, 12, 31, 21, 0}, {2003, 12, 31, 21, 54},
+         "2003/12/31(水) 21:00～21:54"},
+        {"leap day", [] { Header h; h.month = "02"; h.date = "29"; return h; }(), 0, 0, {2004, 2, 29, 21, 0},
+         {2004, 2, 29, 21, 54}, "2004/02/29(日) 21:00～21:54"},
+        {"text after the numbers", [] { Header h; h.year = "2004年"; h.date = "5日(月)"; h.start = "21 : 00 頃"; h.end = "21: 54"; return h; }(),
+         0, 0, {2004, 1, 5, 21, 0}, {2004, 1, 5, 21, 54}, "2004/01/05(月) 21:00～21:54"},
+        {"a year's worth of minutes", Header(), 366 * 24 * 60, 0, {2005, 1, 5, 21, 0}, {2004, 1, 5, 21, 54},
+         "2005/01/05(水) 21:00～21:54"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        app.m_nStartAdjust = c.startAdjust;
+        app.m_nEndAdjust = c.endAdjust;
+        LogCapture runLog;
+        EXPECT_TRUE(Run(Version1(c.h), {IDNO}));
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[0].text, std::string(c.question) + "\n1チャンネルで予約を実行します\nよろしいですか？");
+        const tm start = LocalTime(c.start.y, c.start.mo, c.start.d, c.start.h, c.start.mi);
+        const tm end = LocalTime(c.end.y, c.end.mo, c.end.d, c.end.h, c.end.mi);
+        // The log keeps the texts as written; only the adjusted times are normalised.
+        EXPECT_EQ(runLog.Text(), StationBlock(c.h) + "I:CH=1\r\n" + AdjustedLines(start, end));
+    }
+}
+
+TEST_F(ReserveTest, FirstOccurrenceOfAKeyWins) {
+    // A title before the header keys that contains "end:" supplies the end.
+    const Header h;
+    std::string file = Version1(h);
+    file.insert(file.find("station:"), "program-title: Weekend: 特集\r\n");
+    EXPECT_FALSE(Run(file, {IDYES}));
+    EXPECT_TRUE(calls.empty());
+    EXPECT_NE(log.Text().find("I:End=特集\r\nI:CH=1\r\n"), std::string::npos);
+
+    // A second header line with the same key is never read.
+    file = Version1(h);
+    file += "year: 1999\r\nstart: 05:00\r\n";
+    EXPECT_TRUE(Run(file, {IDNO}));
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls[0].text.find("2004/01/05(月) 21:00～21:54\n"), 0u);
+}
+
+TEST_F(ReserveTest, KeysHiddenInDoubleByteCharactersAreSkipped) {
+    // Decoy lines before the header whose keys begin at a trail byte; each
+    // would change the reservation if it were read.
+    std::string file = Version1(Header());
+    file.insert(file.find("station:"),
+                "program-title: ピtation: ＴＢＳ ペear: 1999 ノonth: 12 ヅate: 31 ピtart: 00:00 テnd: 00:01\r\n"
+                "memo: ピtation: ＴＢＳ\r\nmemo: ペear: 1999\r\nmemo: ノonth: 12\r\nmemo: ヅate: 31\r\n"
+                "memo: ピtart: 00:00\r\nmemo: テnd: 00:01\r\n");
+    EXPECT_TRUE(Run(file, {IDNO}));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].text, "2004/01/05(月) 21:00～21:54\n1チャンネルで予約を実行します\nよろしいですか？");
+}
+
+TEST_F(ReserveTest, MegabyteValuesAreShownAndLoggedWhole) {
+    Header h;
+    h.station.clear();
+    for (int i = 0; i < (1 << 19); ++i) h.station += "局";  // a megabyte, no white space
+    LogCapture runLog;
+    EXPECT_FALSE(Run(Version1(h), {IDYES}));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].text, "<" + h.station + ">をチャンネル番号に変換できません\nStation.txtに設定してください");
+    EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=0\r\n");
+
+    // Megabytes of programme text after the header change nothing.
+    std::string file = Version1(Header()) + std::string(4 << 20, 'x');
+    EXPECT_TRUE(Run(file, {IDNO}));
+    EXPECT_EQ(calls.size(), 2u);
+}
+
+TEST_F(ReserveTest, NoStateBetweenCalls) {
+    Header late;
+    late.start = "23:00";
+    late.end = "01:00";
+    EXPECT_TRUE(Run(Version1(late), {IDNO}));
+    EXPECT_TRUE(Run(Version1(Header()), {IDNO}));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].text, "2004/01/05(月) 21:00～21:54\n1チャンネルで予約を実行します\nよろしいですか？");
+}

@@ -1,0 +1,11 @@
+#include "tests/support/TimeZone.h"
+
+#include <cstdlib>
+#include <ctime>
+
+void UseJapanTime() {
+    // The Windows runtime reads TZ in its own form (name, hours west of UTC),
+    // not as a zone database name.
+    _putenv("TZ=JST-9");
+    _tzset();
+}
