@@ -1,0 +1,441 @@
+// The SMTP client: the dialogue and its faults against the tests' scripted
+// peer, and delivery to postfix's smtp-sink started by the test run.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/Exceptions.h"
+#include "mail/SmtpMailer.h"
+#include "platform/net.h"
+#include "platform/platform.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/SmtpPeer.h"
+#include "tests/support/SmtpSink.h"
+
+namespace {
+
+const char kFrom[] = "quorpa@example.jp";
+const char kRcpt[] = "recorder@example.jp";
+// Lines that begin with a period must reach the server doubled, and a lone
+// period must not end the data early.
+const char kTemplate[] =
+    "Subject: ch%chno% %syea%/%smon%/%sday% %shou%:%smin%\r\n\r\n.leading period\r\n.\r\nlast\r\n";
+const char kMessage[] = "Subject: ch12 04/01/05 21:30\r\n\r\n..leading period\r\n..\r\nlast\r\n\r\n.\r\n";
+
+std::string HostName() {
+    char name[plat::kHostNameSize] = "localhost";
+    plat::GetHostName(name, sizeof name);
+    return name;
+}
+
+std::string Hex(uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
+    return text;
+}
+
+tm MakeTm(int year, int month, int day, int hour, int minute) {
+    tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    return t;
+}
+
+// What the client sends at each step (nothing for the greeting).
+std::vector<std::string> Commands(const std::string& from, const std::string& rcpt, const std::string& message) {
+    return {"", "HELO " + HostName() + "\r\n", "MAIL FROM: <" + from + ">\r\n", "RCPT TO: <" + rcpt + ">\r\n",
+            "DATA\r\n", message, "QUIT\r\n"};
+}
+
+// The log of a dialogue that ran through step `last` with these replies.
+std::string ExpectedLog(const std::vector<std::string>& commands, const std::vector<std::string>& replies,
+                        int last) {
+    std::string log;
+    for (int s = SmtpPeer::kGreeting; s <= last; ++s) {
+        if (s == SmtpPeer::kMessage) {
+            log += "S:<SendMail>\r\n" + commands[s];
+        } else if (s != SmtpPeer::kGreeting) {
+            log += "S:" + commands[s];
+        }
+        log += "R:" + replies[s];
+    }
+    return log;
+}
+
+// What the server receives in a dialogue that ran through step `last`.
+std::string ExpectedReceived(const std::vector<std::string>& commands, int last) {
+    std::string received;
+    for (int s = SmtpPeer::kHelo; s <= last; ++s) received += commands[s];
+    return received;
+}
+
+// A whole dialogue whose replies come in pieces, a pause between two pieces.
+SmtpPeer::Script InPieces(const std::vector<std::vector<std::string>>& replies) {
+    SmtpPeer::Script script;
+    for (size_t s = 0; s < replies.size(); ++s) {
+        if (s == SmtpPeer::kMessage) {
+            script.push_back(SmtpPeer::ReadData());
+        } else if (s != SmtpPeer::kGreeting) {
+            script.push_back(SmtpPeer::ReadLine());
+        }
+        for (size_t p = 0; p < replies[s].size(); ++p) {
+            if (p > 0) script.push_back(SmtpPeer::Pause(SmtpPeer::kPieceGapMs));
+            script.push_back(SmtpPeer::Send(replies[s][p]));
+        }
+    }
+    script.push_back(SmtpPeer::WaitForClose());
+    return script;
+}
+
+class SmtpDialogue : public ::testing::Test {
+protected:
+    SmtpDialogue() {
+        m_mailer.m_strFormat = kTemplate;
+        m_mailer.m_strFrom = kFrom;
+        m_mailer.m_strRcpt = kRcpt;
+        // A broken dialogue must fail the test, not hang it.
+        m_mailer.m_commandTimeoutMs = 10000;
+        m_mailer.m_dataEndTimeoutMs = 10000;
+    }
+    void Use(const SmtpPeer& peer) {
+        m_mailer.m_ulSmtpAddr = peer.Address();
+        m_mailer.m_usSmtpPort = peer.Port();
+    }
+    bool Send() { return m_mailer.SendMail(m_start, m_end, 12); }
+
+    CSmtpMailer m_mailer;
+    tm m_start = MakeTm(2004, 1, 5, 21, 30);
+    tm m_end = MakeTm(2004, 1, 5, 23, 0);
+    const std::vector<std::string> m_commands = Commands(kFrom, kRcpt, kMessage);
+};
+
+}  // namespace
+
+TEST_F(SmtpDialogue, DeliversAndLogsEveryText) {
+    SmtpPeer peer(SmtpPeer::Accepting());
+    Use(peer);
+    LogCapture log;
+    EXPECT_TRUE(Send());
+    peer.Join();
+    EXPECT_EQ(log.Text(), ExpectedLog(m_commands, SmtpPeer::AcceptingReplies(), SmtpPeer::kQuit));
+    EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, SmtpPeer::kQuit));
+    EXPECT_EQ(peer.Error(), "");
+}
+
+TEST_F(SmtpDialogue, RefusedStepEndsTheDialogueAtOnce) {
+    const struct {
+        SmtpPeer::Step step;
+        const char* reply;
+    } table[] = {
+        {SmtpPeer::kHelo, "501 who are you\r\n"},
+        {SmtpPeer::kMail, "550 no such sender\r\n"},
+        {SmtpPeer::kMail, "550-first line\r\n550 last line\r\n"},
+        {SmtpPeer::kRcpt, "450 try later\r\n"},
+        {SmtpPeer::kData, "554 no data for you\r\n"},
+        {SmtpPeer::kMessage, "552 too big\r\n"},
+        {SmtpPeer::kQuit, "421 closing anyway\r\n"},  // the message went through, yet the result is false
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.reply);
+        SmtpPeer peer(SmtpPeer::RefusingAt(row.step, row.reply));
+        Use(peer);
+        LogCapture log;
+        EXPECT_FALSE(Send());
+        peer.Join();
+        std::vector<std::string> replies = SmtpPeer::AcceptingReplies();
+        replies[row.step] = row.reply;
+        EXPECT_EQ(log.Text(), ExpectedLog(m_commands, replies, row.step));
+        EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, row.step));
+        EXPECT_EQ(peer.Error(), "");
+    }
+}
+
+TEST_F(SmtpDialogue, OnlyFourAndFiveRefuseAndTheGreetingIsNotExamined) {
+    const std::vector<std::string> replies = {"554 no service here\r\n", "199 odd but fine\r\n",
+                                              "399 odd but fine\r\n",    "250-several\r\n250 lines\r\n",
+                                              "354 go ahead\r\n",        "250 queued\r\n",
+                                              "hello\r\n"};
+    SmtpPeer peer(SmtpPeer::Dialogue(replies));
+    Use(peer);
+    LogCapture log;
+    EXPECT_TRUE(Send());
+    peer.Join();
+    EXPECT_EQ(log.Text(), ExpectedLog(m_commands, replies, SmtpPeer::kQuit));
+    EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, SmtpPeer::kQuit));
+}
+
+TEST_F(SmtpDialogue, ReplyInPiecesIsExaminedAndLoggedWhole) {
+    using Pieces = std::vector<std::vector<std::string>>;
+    const struct {
+        const char* what;
+        Pieces replies;
+        bool result;
+    } table[] = {
+        {"HELO reply in two pieces",
+         {{"220 ready\r\n"}, {"25", "0 peer\r\n"}, {"250 ok\r\n"}, {"250 ok\r\n"}, {"354 go\r\n"}, {"250 ok\r\n"},
+          {"221 bye\r\n"}},
+         true},
+        {"multi-line greeting in pieces",
+         {{"220-first\r\n", "220-second\r\n", "220 ready\r\n"}, {"250 peer\r\n"}, {"250 ok\r\n"}, {"250 ok\r\n"},
+          {"354 go\r\n"}, {"250 ok\r\n"}, {"221 bye\r\n"}},
+         true},
+        {"multi-line replies in pieces, final line without text",
+         {{"220 ready\r\n"}, {"250-peer\r\n", "250-SIZE\r\n250 HELP\r\n"}, {"250-a\r", "\n250\r\n"},
+          {"250 ok\r\n"}, {"354 go\r\n"}, {"250-queued\r\n", "250 as 1\r\n"}, {"221 bye\r\n"}},
+         true},
+        {"refusal in two pieces", {{"220 ready\r\n"}, {"250 peer\r\n"}, {"5", "50 no\r\n"}}, false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        SmtpPeer peer(InPieces(row.replies));
+        Use(peer);
+        LogCapture log;
+        EXPECT_EQ(Send(), row.result);
+        peer.Join();
+        std::vector<std::string> joined;
+        for (const auto& pieces : row.replies) {
+            joined.emplace_back();
+            for (const auto& piece : pieces) joined.back() += piece;
+        }
+        const int last = static_cast<int>(joined.size()) - 1;
+        EXPECT_EQ(log.Text(), ExpectedLog(m_commands, joined, last));
+        EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, last));
+        EXPECT_EQ(peer.Error(), "");
+    }
+}
+
+TEST_F(SmtpDialogue, ServerClosingRaisesSocketClose) {
+    const struct {
+        SmtpPeer::Step step;
+        const char* lastLogText;
+    } table[] = {
+        {SmtpPeer::kGreeting, ""},
+        {SmtpPeer::kData, "S:DATA\r\n"},
+        {SmtpPeer::kMessage, kMessage},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.step);
+        SmtpPeer peer(SmtpPeer::ClosingAt(row.step));
+        Use(peer);
+        LogCapture log;
+        EXPECT_THROW(Send(), CSockClose);
+        peer.Join();
+        const std::string text = log.Text();
+        const std::string tail = row.lastLogText;
+        ASSERT_GE(text.size(), tail.size());
+        EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+        if (row.step == SmtpPeer::kData) {
+            EXPECT_EQ(text, ExpectedLog(m_commands, SmtpPeer::AcceptingReplies(), SmtpPeer::kRcpt) + "S:DATA\r\n");
+        }
+    }
+}
+
+TEST_F(SmtpDialogue, SilentServerTimesOut) {
+    // The other time-out waits without limit: were it used, the peer would
+    // give up first and the client would see the connection close instead.
+    const struct {
+        SmtpPeer::Step step;
+        uint32_t commandMs;
+        uint32_t dataEndMs;
+    } table[] = {
+        {SmtpPeer::kGreeting, 300, plat::kInfinite},
+        {SmtpPeer::kHelo, 300, plat::kInfinite},
+        {SmtpPeer::kMessage, plat::kInfinite, 300},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.step);
+        SmtpPeer peer(SmtpPeer::SilentAt(row.step));
+        Use(peer);
+        m_mailer.m_commandTimeoutMs = row.commandMs;
+        m_mailer.m_dataEndTimeoutMs = row.dataEndMs;
+        LogCapture log;
+        EXPECT_THROW(Send(), CTimeOut);
+        peer.Join();
+        // The client closed its side when it gave up.
+        EXPECT_EQ(peer.Error(), "");
+        EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, row.step));
+    }
+}
+
+TEST_F(SmtpDialogue, NothingListeningRaisesIoErrorAfterFiveAttempts) {
+    uint16_t port;
+    {
+        SmtpPeer closed(SmtpPeer::Script{}, 0);
+        port = closed.Port();
+    }
+    m_mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
+    m_mailer.m_usSmtpPort = port;
+    LogCapture log;
+    const uint32_t started = plat::TickCount();
+    EXPECT_THROW(Send(), CSockIOerror);
+    // Five attempts with a second's pause after each.
+    EXPECT_GE(plat::TickCount() - started, 4500u);
+    EXPECT_EQ(log.Text(), "");
+}
+
+TEST_F(SmtpDialogue, EveryMailHasItsOwnConnection) {
+    SmtpPeer peer(SmtpPeer::Accepting(), 2);
+    Use(peer);
+    EXPECT_TRUE(Send());
+    EXPECT_TRUE(Send());
+    peer.Join();
+    EXPECT_EQ(peer.Connections(), 2);
+    EXPECT_EQ(peer.Received(0), ExpectedReceived(m_commands, SmtpPeer::kQuit));
+    EXPECT_EQ(peer.Received(1), ExpectedReceived(m_commands, SmtpPeer::kQuit));
+    EXPECT_EQ(peer.Error(), "");
+}
+
+TEST_F(SmtpDialogue, EmptyAddressesGiveEmptyBrackets) {
+    m_mailer.m_strFrom = "";
+    m_mailer.m_strRcpt = "";
+    SmtpPeer peer(SmtpPeer::Accepting());
+    Use(peer);
+    EXPECT_TRUE(Send());
+    peer.Join();
+    EXPECT_EQ(peer.Received(), ExpectedReceived(Commands("", "", kMessage), SmtpPeer::kQuit));
+}
+
+TEST_F(SmtpDialogue, EndlessReplyIsAnIoError) {
+    std::string endless;
+    while (endless.size() <= CSmtpMailer::kMaxReplySize) endless += "220-still greeting\r\n";
+    SmtpPeer peer({SmtpPeer::Send(endless), SmtpPeer::WaitForClose()});
+    Use(peer);
+    EXPECT_THROW(Send(), CSockIOerror);
+}
+
+// ---- delivery to smtp-sink ----------------------------------------------
+
+namespace {
+
+// The parts of a delivered mail that change with every run: the Date text
+// with its zone, the tick count in the message identifier, smtp-sink's
+// queue id and time stamp.
+std::string Mask(const std::string& text) {
+    std::string out = std::regex_replace(
+        text, std::regex("Date: [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}"),
+        "Date: <DATE>");
+    out = std::regex_replace(out, std::regex("<1e155068\\$[0-9a-f]+\\$"), "<1e155068$<TICK>$");
+    return std::regex_replace(out, std::regex("with SMTP id [0-9a-f]+;\n\t[^\n]*\n"),
+                              "with SMTP id <ID>;\n\t<TIME>\n");
+}
+
+class SmtpSinkDelivery : public SmtpDialogue {
+protected:
+    void SetUp() override {
+        if (SmtpSink::Directory().empty()) GTEST_SKIP() << "runs with the smtp-sink fixture only";
+    }
+    void UseSink(const char* name) {
+        m_mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
+        m_mailer.m_usSmtpPort = SmtpSink::Port(name);
+        ASSERT_NE(m_mailer.m_usSmtpPort, 0) << name;
+    }
+};
+
+}  // namespace
+
+TEST_F(SmtpSinkDelivery, MailArrivesAsWrittenAndTheLogIsTheWholeDialogue) {
+    const std::string token = "quorpa-" + Hex(plat::CurrentProcessId()) + "-" + Hex(plat::TickCount());
+    m_mailer.m_strFormat = "From: <%from%>\r\nTo: <%rcpt%>\r\nDate: %date% %zone%\r\nMessage-Id: <%msid%>\r\n"
+                           "Subject: " + token + " ch%chno% %syea%/%smon%/%sday% %shou%:%smin%-"
+                           "%eyea%/%emon%/%eday% %ehou%:%emin%\r\n\r\n"
+                           ".a line that begins with a period\r\n.\r\n..\r\nlast line\r\n";
+    UseSink("accept");
+    const std::string host = HostName();
+    uint32_t local = 0;
+    ASSERT_TRUE(plat::HostAddress(host.c_str(), &local));  // 127.0.0.1 is replaced by the host's address
+    LogCapture log;
+    ASSERT_TRUE(Send());
+
+    const std::string id = "<1e155068$<TICK>$" + Hex(plat::CurrentThreadId()) + "$" +
+                           Hex(plat::CurrentProcessId()) + "$100007f$" + Hex(local) + "$" + kFrom + ">";
+    const std::string subject = "Subject: " + token + " ch12 04/01/05 21:30-04/01/05 23:00";
+    EXPECT_EQ(Mask(log.Text()),
+              "R:220 smtp-sink ESMTP\r\n"
+              "S:HELO " + host + "\r\n"
+              "R:250 smtp-sink\r\n"
+              "S:MAIL FROM: <quorpa@example.jp>\r\n"
+              "R:250 2.1.0 Ok\r\n"
+              "S:RCPT TO: <recorder@example.jp>\r\n"
+              "R:250 2.1.5 Ok\r\n"
+              "S:DATA\r\n"
+              "R:354 End data with <CR><LF>.<CR><LF>\r\n"
+              "S:<SendMail>\r\n"
+              "From: <quorpa@example.jp>\r\n"
+              "To: <recorder@example.jp>\r\n"
+              "Date: <DATE>\r\n"
+              "Message-Id: " + id + "\r\n" +
+              subject + "\r\n"
+              "\r\n"
+              "..a line that begins with a period\r\n"
+              "..\r\n"
+              "...\r\n"
+              "last line\r\n"
+              "\r\n.\r\n"
+              "R:250 2.0.0 Ok\r\n"
+              "S:QUIT\r\n"
+              "R:221 Bye\r\n");
+
+    // smtp-sink writes lines with LF ends and removes the doubled periods:
+    // the template arrives as written.
+    EXPECT_EQ(Mask(SmtpSink::WaitForDump(token)),
+              "X-Client-Addr: 127.0.0.1\n"
+              "X-Client-Proto: SMTP\n"
+              "X-Helo-Args: " + host + "\n"
+              "X-Mail-Args: <quorpa@example.jp>\n"
+              "X-Rcpt-Args: <recorder@example.jp>\n"
+              "Received: from " + host + " ([127.0.0.1])\n"
+              "\tby smtp-sink (smtp-sink) with SMTP id <ID>;\n"
+              "\t<TIME>\n"
+              "From: <quorpa@example.jp>\n"
+              "To: <recorder@example.jp>\n"
+              "Date: <DATE>\n"
+              "Message-Id: " + id + "\n" +
+              subject + "\n"
+              "\n"
+              ".a line that begins with a period\n"
+              ".\n"
+              "..\n"
+              "last line\n"
+              "\n"    // the template's last line end before the end mark gives an empty line
+              "\n");  // smtp-sink's own empty line after the message
+}
+
+TEST_F(SmtpSinkDelivery, RefusalsAndHangUps) {
+    const struct {
+        const char* server;
+        const char* lastCommand;  // the last text sent, after its "S:"
+        char replyDigit;          // the refusing reply's first digit; 0: the server hangs up
+    } table[] = {
+        {"reject-helo", "HELO", '5'}, {"reject-mail", "MAIL FROM", '5'}, {"reject-rcpt", "RCPT TO", '4'},
+        {"reject-data", "DATA", '5'}, {"reject-dot", "<SendMail>", '5'}, {"reject-quit", "QUIT", '4'},
+        {"closing-mail", "MAIL FROM", '4'}, {"hangup-data", "DATA", 0},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.server);
+        UseSink(row.server);
+        LogCapture log;
+        if (row.replyDigit == 0) {
+            EXPECT_THROW(Send(), CSockClose);
+            EXPECT_EQ(log.Text().substr(log.Text().rfind("S:")), "S:DATA\r\n");
+            continue;
+        }
+        EXPECT_FALSE(Send());
+        const std::string text = log.Text();
+        const size_t lastReply = text.rfind("R:");
+        ASSERT_NE(lastReply, std::string::npos);
+        EXPECT_EQ(text[lastReply + 2], row.replyDigit) << text;
+        // The refusal is the last text: nothing was sent after it.
+        EXPECT_EQ(text.find("S:", lastReply), std::string::npos) << text;
+        const size_t lastSent = text.rfind("S:", lastReply);
+        ASSERT_NE(lastSent, std::string::npos);
+        EXPECT_EQ(text.compare(lastSent + 2, std::strlen(row.lastCommand), row.lastCommand), 0) << text;
+    }
+}
