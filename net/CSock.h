@@ -20,8 +20,8 @@ public:
     static constexpr int kReceiveSize = 4096;
 
     // Empty table by default; with a socket, wraps it in slot 0 and owns it.
-    // The first CSock of the process starts Windows Sockets, which on Windows
-    // ends any socket opened before: make it before any other socket.
+    // The first CSock of the process starts Windows Sockets
+    // (plat::StartupWinsock).
     // Throws std::bad_alloc when the slot locks cannot be made.
     explicit CSock(plat::Socket socket = plat::kInvalidSocket, const sockaddr_in* address = nullptr,
                    int32_t type = -1, bool canRecv = true, bool canSend = true, bool canAccept = false);

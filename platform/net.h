@@ -25,8 +25,9 @@ constexpr int kHostNameSize = 256;
 // Starts Windows Sockets 2.2 once for the process and arranges its clean-up
 // at exit; writes a line to the standard error stream and returns the
 // failing call's result when either step fails, 0 on success. It first
-// undoes any earlier start-up, which on Windows ends every socket already
-// open: call it (or make the first CSock) before any socket is made. Elsewhere
+// undoes any start-up made elsewhere (AfxSocketInit's). Once it has
+// started Windows Sockets, later calls do nothing and return 0: undoing its
+// own start-up would end every socket the process has open. Elsewhere
 // there is nothing to start: it makes a write to a closed connection an
 // error instead of a signal that ends the process, and returns 0.
 int StartupWinsock();

@@ -116,6 +116,19 @@ void ExpectRaised(const std::function<void()>& call, int32_t errorNo, const char
     }
 }
 
+// A test harness may start Windows Sockets itself and open its server before
+// the first CSock exists; the CSock's own start-up must leave that server
+// alone.
+TEST(SockStartup, SocketsOpenedBeforeTheFirstCSockSurviveItsStartUp) {
+    ASSERT_EQ(plat::StartupWinsock(), 0);
+    Peer peer([](plat::Socket s) { SendAll(s, "220 ready\r\n"); });
+    CSock sock;
+    EXPECT_EQ(plat::StartupWinsock(), 0);
+    const int32_t slot = sock.Create(&peer.address, 1, false);
+    char line[CSock::kReceiveSize + 1];
+    EXPECT_EQ(sock.ReceiveLine(line, slot), 11);
+}
+
 // Every test makes its CSock first: the first one in the process starts
 // Windows Sockets, which the peers' own sockets need.
 class SockTest : public ::testing::Test {

@@ -10,6 +10,9 @@ namespace {
 
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 
+// Set once StartupWinsock has succeeded in this process.
+bool g_started = false;
+
 int AddressLength() { return static_cast<int>(sizeof(sockaddr_in)); }
 
 void __cdecl CleanupWinsock() { ::WSACleanup(); }
@@ -22,8 +25,11 @@ bool SetOne(Socket s, int option) {
 }  // namespace
 
 int StartupWinsock() {
-    // Undo any start-up left over from earlier, so that one clean-up at exit
-    // balances the start-up made here.
+    // A second clean-up here would bring the count of start-ups to zero and
+    // end every socket the process already has.
+    if (g_started) return 0;
+    // Undo a start-up made elsewhere, so that one clean-up at exit balances
+    // the start-up made here.
     ::WSACleanup();
     WSADATA data;
     int r = ::WSAStartup(kWinsockVersion, &data);
@@ -32,6 +38,7 @@ int StartupWinsock() {
         std::fprintf(stderr, "WSAStartup() failed.(%d) errno=%d(%s)\n", r, e, std::strerror(e));
         return r;
     }
+    g_started = true;
     r = std::atexit(CleanupWinsock);
     if (r != 0) {
         std::fprintf(stderr, "atexit() failed.(%d)\n", r);
