@@ -1,0 +1,25 @@
+# Settings dialog, about box and file-type registration: the real Quorpa.exe
+# in setting mode under Wine, driven by the UI robot (tests/robot/, its
+# dialog commands in dialog_commands.cpp) from tests/dialog/run.py. Windows
+# build only; every case is one CTest test in a folder of its own.
+if(NOT CMAKE_CROSSCOMPILING OR NOT WIN32)
+  return()
+endif()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(dialog_driver ${CMAKE_CURRENT_LIST_DIR}/dialog/run.py)
+execute_process(COMMAND ${Python3_EXECUTABLE} ${dialog_driver} --build . --source . --list
+                OUTPUT_VARIABLE dialog_cases OUTPUT_STRIP_TRAILING_WHITESPACE
+                COMMAND_ERROR_IS_FATAL ANY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dialog_driver})
+
+foreach(case ${dialog_cases})
+  add_test(NAME dialog.${case}
+           COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-xvfb ${Python3_EXECUTABLE} ${dialog_driver}
+                   --build ${CMAKE_BINARY_DIR} --source ${CMAKE_SOURCE_DIR} ${case})
+  set_tests_properties(dialog.${case} PROPERTIES LABELS "win32;dialog" TIMEOUT 180)
+  if(case MATCHES "^reg_")
+    # The registry of the prefix is shared: one registration case at a time.
+    set_tests_properties(dialog.${case} PROPERTIES RESOURCE_LOCK quorpa_hkcr)
+  endif()
+endforeach()

@@ -1,0 +1,401 @@
+#!/usr/bin/env python3
+"""Drives Quorpa.exe's settings dialog under Wine with the UI robot.
+
+    run.py --build BUILD --source SOURCE CASE
+
+Each case copies Quorpa.exe into a fresh folder of its own (so its INI file
+starts as the case says), runs the robot's script against it, and checks the
+transcript (prompts, focus, control texts), the INI file and, for the
+registration cases, the registry of the build's Wine prefix. The prefix
+persists between runs, so every registry case deletes the keys it looks at
+first. Needs an X display (scripts/with-xvfb gives one).
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+TITLE = 'Quorpa'
+ABOUT_TITLE = 'Quorpaのﾊﾞｰｼﾞｮﾝ情報'
+PROMPT_RANGE = '-60 から 60 までの整数を入力してください。'
+PROMPT_INTEGER = '整数を入力してください。'
+PROMPT_LONG = '256 文字以内で入力してください。'
+PROMPT_EXT_LONG = '4 文字以内で入力してください。'
+MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力してから関連付け登録してください。'
+WARNING = 48  # MB_OK | MB_ICONEXCLAMATION
+
+MIME = 'MIME\\Database\\Content Type\\application/x-tv-program-info'
+REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
+            'epgfile\\Shell\\open\\command', MIME]
+
+PRESET_INI = ('[setting]\r\nrcpt=a@example.jp\r\nsmtpsvr=127.0.0.1\r\nstartad=-5\r\n'
+              'endad=10\r\nsmtpport=2525\r\nlogoutput=0\r\n')
+
+SETTING_CONTROLS = [
+    (1, 'Button', 'OK'), (2, 'Button', 'ｷｬﾝｾﾙ'), (1005, 'Button', '関連付け登録'),
+    (1000, 'Edit', None), (1001, 'Edit', None), (1002, 'Edit', None), (1003, 'Edit', None),
+    (1004, 'Edit', None),
+    (-1, 'Static', '宛先アドレス:'), (-1, 'Static', 'SMTPサーバ:'), (-1, 'Static', '開始時間調整:'),
+    (-1, 'Static', '終了時間調整:'), (-1, 'Static', 'iEPG拡張子:'), (-1, 'Static', '分'),
+    (-1, 'Static', '分'), (-1, 'Static', '※関連付け登録で使用'),
+]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def win_path(path):
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+class Runner:
+    def __init__(self, build, source, folder):
+        self.build = build
+        self.wine_run = os.path.join(source, 'scripts', 'wine-run')
+        self.prefix = os.path.join(build, 'wineprefix')
+        self.robot = os.path.join(build, 'robot.exe')
+        self.folder = folder
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        self.exe = os.path.join(folder, 'Quorpa.exe')
+        shutil.copy(os.path.join(build, 'Quorpa.exe'), self.exe)
+        self.runs = 0
+
+    def wine(self, *args):
+        with open(os.path.join(self.folder, 'wine.log'), 'ab') as log:
+            return subprocess.run([self.wine_run, self.prefix, self.robot, *args],
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                  timeout=120).returncode
+
+    def robot_run(self, script):
+        """Runs the script against Quorpa.exe; returns (records, exit code)."""
+        self.runs += 1
+        script_path = os.path.join(self.folder, f'script{self.runs}.txt')
+        transcript = os.path.join(self.folder, f'transcript{self.runs}.json')
+        with open(script_path, 'w', encoding='utf-8') as f:
+            f.write('\n'.join(script) + '\n')
+        code = self.wine(win_path(script_path), win_path(transcript), win_path(self.exe))
+        with open(transcript, encoding='utf-8') as f:
+            records = [json.loads(line) for line in f if line.strip()]
+        errors = [r['error'] for r in records if 'error' in r]
+        check(not errors, f'robot: {errors}')
+        check(code == 0, f'exit code {code}')
+        return records
+
+    def ini_path(self):
+        return os.path.join(self.folder, 'Quorpa.ini')
+
+    def write_ini(self, text):
+        with open(self.ini_path(), 'wb') as f:
+            f.write(text.encode('cp932'))
+
+    def ini(self):
+        """The INI file's raw bytes, or None when there is none."""
+        if not os.path.exists(self.ini_path()):
+            return None
+        with open(self.ini_path(), 'rb') as f:
+            return f.read()
+
+    def settings(self):
+        data = self.ini()
+        check(data is not None, 'no INI file')
+        values = {}
+        for line in data.decode('cp932').splitlines():
+            if '=' in line:
+                key, value = line.split('=', 1)
+                values[key] = value
+        return values
+
+    def reg_delete(self):
+        check(self.wine('--tool', 'regdelete', *REG_KEYS) == 0, 'regdelete failed')
+
+    def reg_dump(self, keys):
+        """{key: {name: (type, size, data)}} or {key: None} for a missing key."""
+        out = os.path.join(self.folder, 'registry.json')
+        check(self.wine('--tool', 'regdump', win_path(out), *keys) == 0, 'regdump failed')
+        dump = {key: {} for key in keys}
+        with open(out, encoding='utf-8') as f:
+            for line in f:
+                r = json.loads(line)
+                if r.get('missing'):
+                    dump[r['key']] = None
+                else:
+                    dump[r['key']][r['name']] = (r['type'], r['size'], r['data'])
+        return dump
+
+
+# ---- helpers for the cases ------------------------------------------------------
+
+def boxes(records):
+    return [(r['text'], r['flags']) for r in records if 'box' in r]
+
+
+def focuses(records):
+    return [r['focus'] for r in records if 'focus' in r]
+
+
+def texts(records):
+    return [r['text'] for r in records if 'control' in r]
+
+
+def typed(control, text):
+    return f'type {control} "{text}"'
+
+
+def settext(control, text):
+    return f'settext {control} "{text}"'
+
+
+def expect_equal(got, want, what):
+    check(got == want, f'{what}: got {got!r}, want {want!r}')
+
+
+REG_SZ, REG_BINARY = 1, 3
+
+
+def registration(ext, command):
+    """What a complete registration leaves for extension ext."""
+    return {
+        ext: {'': (REG_SZ, 8, 'epgfile'),
+              'Content Type': (REG_SZ, 30, 'application/x-tv-program-info')},
+        'epgfile': {'': (REG_SZ, 5, 'iEPG'), 'EditFlags': (REG_BINARY, 4, '00000100')},
+        'epgfile\\Shell': {'': (REG_SZ, 5, 'open')},
+        'epgfile\\Shell\\open': {},
+        'epgfile\\Shell\\open\\command': {'': (REG_SZ, len(command.encode('cp932')) + 1, command)},
+        MIME: {'Extension': (REG_SZ, len(ext) + 1, ext)},
+    }
+
+
+def command_line(r):
+    return f'"{win_path(r.exe)}" "%1"'
+
+
+# ---- the cases ---------------------------------------------------------------------
+
+def case_ok_saves(r):
+    r.write_ini(PRESET_INI)
+    rec = r.robot_run([
+        f'dialog {TITLE}', 'controls', 'focus 1',
+        'read 1000', 'read 1001', 'read 1002', 'read 1003', 'read 1004',
+        typed(1000, 'user@example.jp'), typed(1001, 'mail.example.jp'),
+        typed(1002, '-60'), typed(1003, '60'), 'click 1', 'gone'])
+    controls = next(x['controls'] for x in rec if 'controls' in x)
+    got = [(c['id'], c['class'], c['text'] if want is not None else None)
+           for c, (_, _, want) in zip(controls, SETTING_CONTROLS)]
+    expect_equal(got, SETTING_CONTROLS, 'controls in tab order')
+    expect_equal(focuses(rec), [1], 'first focus')
+    expect_equal(texts(rec), ['a@example.jp', '127.0.0.1', '-5', '10', '.epg'], 'loaded fields')
+    expect_equal(boxes(rec), [], 'message boxes')
+    expect_equal(r.settings(), {'rcpt': 'user@example.jp', 'smtpsvr': 'mail.example.jp',
+                                'startad': '-60', 'endad': '60', 'smtpport': '2525',
+                                'logoutput': '0'}, 'saved settings')
+
+
+def case_cancel_keeps(r):
+    r.write_ini(PRESET_INI)
+    before = r.ini()
+    rec = r.robot_run([f'dialog {TITLE}', typed(1000, 'other@example.jp'), typed(1002, '7'),
+                       typed(1004, '.abc'), 'click 2', 'gone'])
+    expect_equal(boxes(rec), [], 'message boxes')
+    expect_equal(r.ini(), before, 'INI after Cancel')
+
+
+def range_script(control, bad_inputs, good):
+    script = [f'dialog {TITLE}']
+    for text in bad_inputs:
+        script += [typed(control, text), 'click 1', 'ok', f'focus {control}']
+    return script + [typed(control, good), 'click 1', 'gone']
+
+
+START_BAD = [('61', PROMPT_RANGE), ('-61', PROMPT_RANGE), ('', PROMPT_INTEGER),
+             ('abc', PROMPT_INTEGER), ('1.5', PROMPT_INTEGER), ('12a', PROMPT_INTEGER),
+             ('99999999999', PROMPT_INTEGER), ('-', PROMPT_INTEGER)]
+
+
+def case_start_range(r):
+    rec = r.robot_run(range_script(1002, [t for t, _ in START_BAD], '60'))
+    expect_equal(boxes(rec), [(p, WARNING) for _, p in START_BAD], 'prompts')
+    expect_equal(focuses(rec), [1002] * len(START_BAD), 'focus after each prompt')
+    expect_equal(r.settings()['startad'], '60', 'saved start adjustment')
+
+
+def case_end_range(r):
+    bad = [('61', PROMPT_RANGE), ('-61', PROMPT_RANGE), ('', PROMPT_INTEGER)]
+    # A bad start adjustment is reported first: the exchange stops there.
+    script = [f'dialog {TITLE}', typed(1002, '61'), typed(1003, '61'), 'click 1', 'ok',
+              'focus 1002', typed(1002, '0')]
+    for text, _ in bad:
+        script += [typed(1003, text), 'click 1', 'ok', 'focus 1003']
+    rec = r.robot_run(script + [typed(1003, ' -60 '), 'click 1', 'gone'])
+    expect_equal(boxes(rec), [(PROMPT_RANGE, WARNING)] + [(p, WARNING) for _, p in bad], 'prompts')
+    expect_equal(focuses(rec), [1002] + [1003] * len(bad), 'focus after each prompt')
+    expect_equal((r.settings()['startad'], r.settings()['endad']), ('0', '-60'), 'saved adjustments')
+
+
+def case_lengths_typed(r):
+    rec = r.robot_run([
+        f'dialog {TITLE}', typed(1000, 'a' * 256), typed(1001, 'b' * 257), typed(1004, '.epgx'),
+        'read 1000', 'read 1001', 'read 1004', 'click 1', 'gone'])
+    expect_equal([len(t) for t in texts(rec)], [256, 256, 4], 'lengths the controls took')
+    expect_equal(texts(rec)[2], '.epg', 'extension after typing a fifth character')
+    expect_equal(boxes(rec), [], 'message boxes')
+    s = r.settings()
+    expect_equal((s['rcpt'], s['smtpsvr']), ('a' * 256, 'b' * 256), 'saved texts')
+
+
+def case_lengths_checked(r):
+    # Text that reaches a control without typing (here WM_SETTEXT, which
+    # ignores the control's limit) is checked by the exchange; the limit
+    # counts bytes, so 130 double-byte characters are too long.
+    rec = r.robot_run([
+        f'dialog {TITLE}',
+        settext(1000, 'a' * 257), 'click 1', 'ok', 'focus 1000',
+        settext(1000, 'あ' * 130), 'click 1', 'ok', 'focus 1000',
+        settext(1000, 'r@example.jp'), settext(1001, 'c' * 300), 'click 1', 'ok', 'focus 1001',
+        settext(1001, 'localhost'), settext(1004, '.epgx'), 'click 1', 'ok', 'focus 1004',
+        settext(1004, '.ep'), 'click 1', 'gone'])
+    expect_equal(boxes(rec), [(PROMPT_LONG, WARNING)] * 3 + [(PROMPT_EXT_LONG, WARNING)], 'prompts')
+    expect_equal(focuses(rec), [1000, 1000, 1001, 1004], 'focus after each prompt')
+    s = r.settings()
+    expect_equal((s['rcpt'], s['smtpsvr']), ('r@example.jp', 'localhost'), 'saved texts')
+
+
+def case_ext_not_saved(r):
+    r.robot_run([f'dialog {TITLE}', typed(1004, '.abc'), 'click 1', 'gone'])
+    expect_equal(sorted(r.settings()), sorted(['rcpt', 'smtpsvr', 'startad', 'endad', 'smtpport',
+                                               'logoutput']), 'saved keys')
+    rec = r.robot_run([f'dialog {TITLE}', 'read 1004', 'click 2', 'gone'])
+    expect_equal(texts(rec), ['.epg'], 'extension at the next start')
+
+
+def case_about(r):
+    rec = r.robot_run([
+        f'dialog {TITLE}', 'syscommand 0x10', f'dialog {ABOUT_TITLE}', 'controls', 'focus 1',
+        'click 1', 'gone', f'dialog {TITLE}', 'read 1004', 'syscommand 0x1A',
+        f'dialog {ABOUT_TITLE}', 'syscommand 0xF060', 'gone', f'dialog {TITLE}', 'click 2',
+        'gone'])
+    controls = next(x['controls'] for x in rec if 'controls' in x)
+    expect_equal([(c['id'], c['class']) for c in controls],
+                 [(-1, 'Static'), (-1, 'Static'), (-1, 'Static'), (1, 'Button')], 'about controls')
+    expect_equal([c['text'] for c in controls[1:]],
+                 ['Quorpa Version 0.3β', 'iEPG 番組を録画メールで送信', 'OK'], 'about texts')
+    expect_equal(focuses(rec), [1], 'about box focus')
+    expect_equal(texts(rec), ['.epg'], 'settings dialog after the about box')
+    expect_equal(boxes(rec), [], 'message boxes')
+    expect_equal(r.ini(), None, 'INI after Cancel')
+
+
+def registry_case(r, script, ext, want_boxes=(), keys=None):
+    r.reg_delete()
+    rec = r.robot_run([f'dialog {TITLE}'] + script + ['click 2', 'gone'])
+    expect_equal(boxes(rec), list(want_boxes), 'message boxes')
+    expect_equal(r.ini(), None, 'INI after Cancel')
+    want = registration(ext, command_line(r)) if ext else {}
+    keys = keys or sorted(set(REG_KEYS) | set(want))
+    got = r.reg_dump(keys)
+    for key in keys:
+        expect_equal(got[key], want.get(key), f'registry key {key!r}')
+    return got
+
+
+def case_reg_default(r):
+    registry_case(r, ['click 1005'], '.epg')
+
+
+def case_reg_twice(r):
+    registry_case(r, ['click 1005', 'click 1005'], '.epg')
+
+
+def case_reg_no_dot(r):
+    registry_case(r, [typed(1004, 'epg'), 'click 1005'], 'epg')
+
+
+def case_reg_after_failed_check(r):
+    # The range prompt shows, and the registration goes on with the
+    # extension the dialog held before the click.
+    registry_case(r, [typed(1002, '99'), typed(1004, '.abc'), 'click 1005', 'ok'], '.epg',
+                  [(PROMPT_RANGE, WARNING)])
+
+
+def case_reg_empty(r):
+    r.reg_delete()
+    root_before = r.reg_dump([''])['']
+    registry_case(r, [typed(1004, ''), 'click 1005', 'ok'], None, [(MSG_EMPTY_EXT, WARNING)])
+    root = r.reg_dump([''])['']
+    expect_equal(root, root_before, 'values of HKEY_CLASSES_ROOT itself')
+    check('Content Type' not in root and root.get('', (0, 0, ''))[2] != 'epgfile',
+          f'HKEY_CLASSES_ROOT holds a registration: {root!r}')
+
+
+def failing_registration(r, prepare, ext, message, want_present):
+    """Registration that fails at one step: only that step's message, and
+    the values written before it stay."""
+    r.reg_delete()
+    for tool, key in prepare:
+        check(r.wine('--tool', tool, key) == 0, f'{tool} {key}')
+    try:
+        rec = r.robot_run([f'dialog {TITLE}', typed(1004, ext), 'click 1005', 'ok', 'click 2',
+                           'gone'])
+        expect_equal(boxes(rec), [(message, WARNING)], 'message boxes')
+        full = registration(ext, command_line(r))
+        got = r.reg_dump(sorted(set(REG_KEYS) | set(full)))
+        for key in got:
+            want = full[key] if key in want_present else None
+            if key in want_present and want_present[key] is not None:
+                want = want_present[key]
+            expect_equal(got[key], want, f'registry key {key!r}')
+    finally:
+        r.reg_delete()  # volatile keys would break later cases
+
+
+def case_reg_fail_ext_key(r):
+    failing_registration(r, [], '\\ab', 'レジストリキーHKEY_CLASSES_ROOT\\\\abを生成出来ません', {})
+
+
+def case_reg_fail_shell(r):
+    # No non-volatile key can be made below a volatile one.
+    failing_registration(r, [('regvolatile', 'epgfile')], '.epg',
+                         'レジストリキーepgfile\\Shellを生成出来ません', {'.epg': None, 'epgfile': None})
+
+
+def case_reg_fail_command(r):
+    failing_registration(r, [('regcreate', 'epgfile'), ('regvolatile', 'epgfile\\Shell')], '.epg',
+                         'レジストリキーepgfile\\Shell\\open\\commandを生成出来ません',
+                         {'.epg': None, 'epgfile': None, 'epgfile\\Shell': None})
+
+
+CASES = {name[len('case_'):]: f for name, f in globals().items() if name.startswith('case_')}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--build', required=True)
+    parser.add_argument('--source', required=True)
+    parser.add_argument('case', nargs='?')
+    parser.add_argument('--list', action='store_true')
+    args = parser.parse_args()
+    if args.list:
+        print(';'.join(CASES))
+        return 0
+    folder = os.path.join(os.path.abspath(args.build), 'dialog-tests', args.case)
+    runner = Runner(os.path.abspath(args.build), os.path.abspath(args.source), folder)
+    try:
+        CASES[args.case](runner)
+    except Failure as failure:
+        print(f'{args.case}: FAILED: {failure}')
+        print(f'(files in {folder})')
+        return 1
+    print(f'{args.case}: passed')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,269 @@
+// Dialog commands of the robot: find one of the program's dialogs (not a
+// message box) by its title, type into its edit controls, read them back,
+// press its buttons, send it system commands and see where the focus is.
+//
+//   dialog TITLE        wait for the dialog titled TITLE; later commands act on it
+//   type ID TEXT        empty edit control ID, then type TEXT one character at
+//                       a time (WM_CHAR), so the control's length limit applies
+//   settext ID TEXT     set the control's text directly (no length limit)
+//   read ID             record the control's text
+//   focus [ID]          record the id of the control that has the focus (when
+//                       ID is given, after waiting a moment for it to get there)
+//   controls            record every child control: id, class and text
+//   click ID            press button ID (posted: the robot goes on while the
+//                       program handles it, e.g. shows a prompt)
+//   syscommand N        choose system-menu command N (decimal or 0x hex)
+//   gone                wait until the dialog has closed
+//
+// And helper tools for the registry of the prefix (keys below
+// HKEY_CLASSES_ROOT, "" is the root itself):
+//
+//   --tool regdump OUT KEY...    write each key's values to OUT, one JSON
+//                                object a line: key, name, type, size, data
+//                                (text for strings, hex for the rest), or
+//                                {"key":..,"missing":true}
+//   --tool regdelete KEY...      delete the keys with everything below them
+//   --tool regcreate KEY         create KEY (non-volatile)
+//   --tool regvolatile KEY       create KEY as a volatile key (gone when the
+//                                wineserver stops; no non-volatile key can
+//                                be created below it)
+#include <cstdio>
+#include <cstdlib>
+
+#include "Robot.h"
+
+namespace {
+
+// The dialog the commands act on (one robot drives one program).
+HWND g_dialog = nullptr;
+std::string g_title;
+
+// How long "focus" waits for the focus to land on a control of the dialog.
+constexpr DWORD kFocusWaitMs = 2000;
+
+bool NeedDialog(Robot& robot, const std::string& command) {
+    if (g_dialog != nullptr && ::IsWindow(g_dialog)) return true;
+    return robot.Fail(command + ": no dialog (use \"dialog TITLE\" first)");
+}
+
+bool ControlOf(Robot& robot, const std::vector<std::string>& words, size_t minWords, HWND& control,
+               int& id) {
+    if (words.size() < minWords) return robot.Fail(words[0] + ": missing arguments");
+    if (!NeedDialog(robot, words[0])) return false;
+    id = std::atoi(words[1].c_str());
+    control = ::GetDlgItem(g_dialog, id);
+    if (control == nullptr) return robot.Fail(words[0] + ": the dialog has no control " + words[1]);
+    return true;
+}
+
+std::string Ms(const Robot& robot) { return ",\"ms\":" + std::to_string(robot.Elapsed()); }
+
+}  // namespace
+
+ROBOT_COMMAND(dialog, "TITLE - wait for the dialog titled TITLE and act on it") {
+    if (words.size() < 2) return robot.Fail("dialog: missing title");
+    const std::string title = words[1];
+    HWND found = robot.WaitForWindow([&](HWND window) {
+        return ClassName(window) == "#32770" && window != g_dialog &&
+               ::GetDlgItem(window, 1088) == nullptr &&  // a message box's icon
+               WindowTextUtf8(window) == title;
+    });
+    if (found == nullptr) return robot.Fail("no dialog \"" + title + "\" came");
+    g_dialog = found;
+    g_title = title;
+    robot.Record("\"dialog\":" + JsonString(title) + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(type, "ID TEXT - empty edit ID and type TEXT into it") {
+    HWND control = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, control, id)) return false;
+    ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    const std::wstring text = FromUtf8(words.size() > 2 ? words[2] : "");
+    for (wchar_t c : text) ::SendMessageW(control, WM_CHAR, c, 1);
+    return true;
+}
+
+ROBOT_COMMAND(settext, "ID TEXT - set the control's text directly") {
+    HWND control = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, control, id)) return false;
+    const std::wstring text = FromUtf8(words.size() > 2 ? words[2] : "");
+    ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    return true;
+}
+
+ROBOT_COMMAND(read, "ID - record the control's text") {
+    HWND control = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, control, id)) return false;
+    robot.Record("\"control\":" + std::to_string(id) +
+                 ",\"text\":" + JsonString(WindowTextUtf8(control)) + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(focus, "[ID] - record the id of the control with the focus") {
+    if (!NeedDialog(robot, "focus")) return false;
+    // The program moves the focus after its prompt has closed, while the
+    // system may first restore it to where it was: wait until the program is
+    // back in its dialog loop, and when the script says which control it
+    // expects, give the focus a moment to land there.
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
+    const int expected = words.size() > 1 ? std::atoi(words[1].c_str()) : 0;
+    const DWORD thread = ::GetWindowThreadProcessId(g_dialog, nullptr);
+    const DWORD start = ::GetTickCount();
+    int id = 0;
+    for (;;) {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        id = 0;
+        if (::GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr &&
+            ::GetParent(info.hwndFocus) == g_dialog)
+            id = ::GetDlgCtrlID(info.hwndFocus);
+        if ((expected == 0 && id != 0) || (expected != 0 && id == expected)) break;
+        if (::GetTickCount() - start >= kFocusWaitMs) break;
+        ::Sleep(10);
+    }
+    robot.Record("\"focus\":" + std::to_string(id) + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(controls, "- record every control: id, class, text") {
+    if (!NeedDialog(robot, "controls")) return false;
+    std::string list;
+    for (HWND child = ::GetWindow(g_dialog, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        list += std::string(list.empty() ? "" : ",") + "{\"id\":" +
+                std::to_string(static_cast<int>(::GetDlgCtrlID(child))) +
+                ",\"class\":" + JsonString(ClassName(child)) +
+                ",\"text\":" + JsonString(WindowTextUtf8(child)) + "}";
+    }
+    robot.Record("\"controls\":[" + list + "]" + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(click, "ID - press button ID") {
+    HWND control = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, control, id)) return false;
+    ::PostMessageW(g_dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(control));
+    return true;
+}
+
+ROBOT_COMMAND(syscommand, "N - choose system-menu command N") {
+    if (words.size() < 2) return robot.Fail("syscommand: missing command");
+    if (!NeedDialog(robot, "syscommand")) return false;
+    const auto command = static_cast<WPARAM>(std::strtoul(words[1].c_str(), nullptr, 0));
+    ::PostMessageW(g_dialog, WM_SYSCOMMAND, command, 0);
+    return true;
+}
+
+ROBOT_COMMAND(gone, "- wait until the dialog has closed") {
+    if (g_dialog == nullptr) return robot.Fail("gone: no dialog");
+    if (!robot.WaitForClose(g_dialog)) return robot.Fail("the dialog \"" + g_title + "\" stayed open");
+    robot.Record("\"closed\":" + JsonString(g_title) + Ms(robot));
+    g_dialog = nullptr;
+    return true;
+}
+
+// ---- registry tools -----------------------------------------------------------
+
+namespace {
+
+std::string Hex(const BYTE* data, DWORD size) {
+    std::string out;
+    char byte[4];
+    for (DWORD i = 0; i < size; ++i) {
+        std::snprintf(byte, sizeof byte, "%02x", data[i]);
+        out += byte;
+    }
+    return out;
+}
+
+void DumpKey(FILE* out, const std::wstring& name) {
+    const std::string key = JsonString(ToUtf8(name));
+    HKEY handle = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        std::fprintf(out, "{\"key\":%s,\"missing\":true}\n", key.c_str());
+        return;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t valueName[16384];
+        DWORD nameLength = 16384;
+        DWORD type = 0;
+        BYTE data[65536];
+        DWORD size = sizeof data;
+        if (::RegEnumValueW(handle, index, valueName, &nameLength, nullptr, &type, data, &size) !=
+            ERROR_SUCCESS)
+            break;
+        // Read the value again through the ANSI call: that is the size the
+        // program wrote (bytes of code page 932 text with its terminator).
+        const std::string ansiName = [&] {
+            int n = ::WideCharToMultiByte(CP_ACP, 0, valueName, -1, nullptr, 0, nullptr, nullptr);
+            std::string s(static_cast<size_t>(n), '\0');
+            ::WideCharToMultiByte(CP_ACP, 0, valueName, -1, &s[0], n, nullptr, nullptr);
+            s.resize(static_cast<size_t>(n > 0 ? n - 1 : 0));
+            return s;
+        }();
+        BYTE ansi[65536];
+        DWORD ansiSize = sizeof ansi;
+        ::RegQueryValueExA(handle, ansiName.c_str(), nullptr, nullptr, ansi, &ansiSize);
+        std::string text;
+        if (type == REG_SZ || type == REG_EXPAND_SZ)
+            text = JsonString(ToUtf8(std::wstring(reinterpret_cast<wchar_t*>(data),
+                                                  ::wcsnlen(reinterpret_cast<wchar_t*>(data),
+                                                            size / sizeof(wchar_t)))));
+        else
+            text = JsonString(Hex(data, size));
+        std::fprintf(out, "{\"key\":%s,\"name\":%s,\"type\":%lu,\"size\":%lu,\"data\":%s}\n",
+                     key.c_str(), JsonString(ToUtf8(std::wstring(valueName, nameLength))).c_str(),
+                     type, ansiSize, text.c_str());
+    }
+    ::RegCloseKey(handle);
+}
+
+}  // namespace
+
+ROBOT_TOOL(regdump, "OUT KEY... - write the values of keys below HKEY_CLASSES_ROOT") {
+    if (args.empty()) return 2;
+    FILE* out = ::_wfopen(args[0].c_str(), L"wb");
+    if (out == nullptr) return 1;
+    for (size_t i = 1; i < args.size(); ++i) DumpKey(out, args[i]);
+    std::fclose(out);
+    return 0;
+}
+
+ROBOT_TOOL(regdelete, "KEY... - delete keys below HKEY_CLASSES_ROOT with their subkeys") {
+    int failed = 0;
+    for (const auto& key : args) {
+        const LSTATUS status = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+        if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
+            ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+            continue;
+        }
+        failed = 1;
+    }
+    return failed;
+}
+
+namespace {
+int CreateKey(const std::wstring& name, DWORD options) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, options, KEY_WRITE, nullptr,
+                          &key, nullptr) != ERROR_SUCCESS)
+        return 1;
+    ::RegCloseKey(key);
+    return 0;
+}
+}  // namespace
+
+ROBOT_TOOL(regcreate, "KEY - create a key below HKEY_CLASSES_ROOT") {
+    return args.size() == 1 ? CreateKey(args[0], REG_OPTION_NON_VOLATILE) : 2;
+}
+
+ROBOT_TOOL(regvolatile, "KEY - create a volatile key below HKEY_CLASSES_ROOT") {
+    return args.size() == 1 ? CreateKey(args[0], REG_OPTION_VOLATILE) : 2;
+}
