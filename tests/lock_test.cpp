@@ -71,6 +71,18 @@ TEST(Lock, BadModesAreRejected) {
     }
 }
 
+TEST(Lock, NamedLockThatCannotBeCreatedIsAResourceFailure) {
+    // Longer than any system allows for an object name.
+    const std::string tooLong(40000, 'n');
+    try {
+        CLock lock(1, tooLong.c_str());
+        ADD_FAILURE() << "a lock with a 40000-character name";
+    } catch (const CNotEnoughResource& e) {
+        EXPECT_STREQ(e.what(), "NotEnoughResource");
+        EXPECT_EQ(e.GetErrorNo(), 0);
+    }
+}
+
 TEST(Lock, CriticalSectionIsReentrantAndExcludesOtherThreads) {
     CLock lock(0, nullptr);
     lock.Lock();
