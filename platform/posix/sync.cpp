@@ -7,7 +7,6 @@
 #include "platform/platform.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <new>
