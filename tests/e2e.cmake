@@ -11,3 +11,19 @@ file(GLOB robot_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/robot/*.cpp)
 add_executable(robot WIN32 ${robot_sources})
 target_link_libraries(robot PRIVATE ole32 uuid shell32 user32 gdi32)
 set_target_properties(robot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# One CTest test per case of the driver. The cases share the screen (the
+# robot tells icons apart by their pixels), so they run one at a time.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(e2e_driver ${CMAKE_CURRENT_LIST_DIR}/e2e/run.py)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_driver})
+execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_driver} --list
+                OUTPUT_VARIABLE e2e_cases OUTPUT_STRIP_TRAILING_WHITESPACE
+                COMMAND_ERROR_IS_FATAL ANY)
+foreach(case ${e2e_cases})
+  add_test(NAME e2e.${case}
+           COMMAND ${Python3_EXECUTABLE} ${e2e_driver} --source ${CMAKE_SOURCE_DIR}
+                   --build ${CMAKE_BINARY_DIR} --case ${case})
+  set_tests_properties(e2e.${case} PROPERTIES
+    LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK quorpa_screen)
+endforeach()

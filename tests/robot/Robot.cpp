@@ -152,7 +152,9 @@ int RunScript(DWORD timeoutMs, const std::wstring& scriptPath, const std::wstrin
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    // The program is named on its own as well, so no search and no path
+    // length limit of the command-line parsing applies to it.
+    if (!::CreateProcessW(program[0].c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &info)) {
         std::fprintf(transcript, "{\"error\":%s}\n",
                      JsonString("cannot start " + ToUtf8(commandLine) + ": error " +

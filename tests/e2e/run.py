@@ -1,0 +1,707 @@
+#!/usr/bin/env python3
+"""End-to-end tests of Quorpa.exe under Wine.
+
+Each case copies the real Quorpa.exe into a fresh folder with its own
+Quorpa.ini, Station.txt and MailFormat.txt, starts a real smtp-sink on a free
+loopback port, runs Quorpa.exe through the UI robot (which answers the
+message boxes as the case says and writes a UTF-8 transcript) and then checks
+the boxes' exact texts and flags, the log file byte for byte, the mail that
+arrived, the INI file afterwards and the shortcut hooks' marks.
+
+    run.py --list
+    run.py --source SRC --build BUILD --case NAME
+    run.py --source SRC --build BUILD --measure RUNS
+
+--measure is no test: it runs the sample reservation RUNS times (answered
+Yes, delivered to smtp-sink) and prints the time from launch to the
+confirmation box and from Yes to the end of the process (min/median/max, in
+milliseconds, as the robot's transcript records them).
+
+Exit code 0 passed, 1 failed, 77 skipped (no display, or a part the case
+needs is not there yet).
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+SKIP = 77
+# Robot and program time-outs: generous, since two Wine programs share two
+# cores with the rest of a parallel build.
+ROBOT_TIMEOUT_MS = 20000
+RUN_TIMEOUT_S = 90
+# How long a test waits for a shortcut's program to leave its mark, and how
+# long it keeps watching for a mark that must not come.
+MARK_WAIT_S = 15
+NO_MARK_WAIT_S = 3
+
+TITLE = "Quorpa"
+WARNING = 48       # MB_OK | MB_ICONEXCLAMATION
+CONFIRM = 36       # MB_YESNO | MB_ICONQUESTION
+INFORMATION = 64   # MB_OK | MB_ICONINFORMATION
+RCPT = "rec@example.com"
+PLACEHOLDER_MAILER = "Placeholder until the SMTP client lands"
+
+
+class Failure(Exception):
+    pass
+
+
+class Skip(Exception):
+    pass
+
+
+def cp932(text):
+    return text.encode("cp932")
+
+
+def crlf(text):
+    return text.replace("\r\n", "\n").replace("\n", "\r\n")
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def expect_equal(what, actual, expected):
+    if actual != expected:
+        raise Failure("%s differs:\n  expected: %r\n  actual:   %r" % (what, expected, actual))
+
+
+# ---- the iEPG files ----------------------------------------------------------
+
+def epg(station="フジテレビ", year="2004", month="01", date="05", start="21:00", end="21:54",
+        title="月曜ドラマ", extra=""):
+    return cp932(crlf(
+        "Content-type: application/x-tv-program-info; charset=shift_jis\n"
+        "version: 1\n"
+        "station: %s\nyear: %s\nmonth: %s\ndate: %s\nstart: %s\nend: %s\n"
+        "program-title: %s\n%s\n番組の説明。\n" % (station, year, month, date, start, end, title, extra)))
+
+
+# ---- smtp-sink ---------------------------------------------------------------
+
+class Sink:
+    """A real smtp-sink on a free loopback port; every mail is dumped to a file."""
+
+    def __init__(self, folder):
+        self.dump = os.path.join(folder, "dump")
+        os.makedirs(self.dump)
+        os.chmod(self.dump, 0o777)  # smtp-sink drops to nobody when run as root
+        exe = shutil.which("smtp-sink") or "/usr/sbin/smtp-sink"
+        if not os.path.exists(exe):
+            raise Skip("smtp-sink is not installed (scripts/setup installs postfix)")
+        for _ in range(10):
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                self.port = s.getsockname()[1]
+            args = [exe]
+            if os.geteuid() == 0:
+                args += ["-u", "nobody"]
+            args += ["-d", os.path.join(self.dump, "%M."), "127.0.0.1:%d" % self.port, "10"]
+            self.log = open(os.path.join(folder, "smtp-sink.log"), "wb")
+            self.proc = subprocess.Popen(args, stdout=self.log, stderr=subprocess.STDOUT)
+            if self._wait_listening():
+                return
+            self.stop()
+        raise Failure("smtp-sink did not start")
+
+    def _wait_listening(self):
+        deadline = time.time() + 5
+        while time.time() < deadline:
+            if self.proc.poll() is not None:
+                return False
+            with socket.socket() as s:
+                if s.connect_ex(("127.0.0.1", self.port)) == 0:
+                    s.sendall(b"QUIT\r\n")
+                    return True
+            time.sleep(0.05)
+        return False
+
+    def mails(self):
+        """The dumped mails, oldest first, as bytes."""
+        names = sorted(os.listdir(self.dump), key=lambda n: os.path.getmtime(os.path.join(self.dump, n)))
+        return [open(os.path.join(self.dump, n), "rb").read() for n in names]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait()
+        self.log.close()
+
+
+# ---- one folder with Quorpa.exe ------------------------------------------------
+
+class Install:
+    def __init__(self, env, name):
+        self.env = env
+        self.dir = os.path.join(env.build, "e2e", name)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        shutil.copy(env.quorpa, os.path.join(self.dir, "Quorpa.exe"))
+        self.copy_example("Station.txt")
+        self.copy_example("MailFormat.txt")
+        self.runs = 0
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def copy_example(self, name):
+        shutil.copy(os.path.join(self.env.source, "examples", name), self.path(name))
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def ini(self, **keys):
+        text = "[setting]\n" + "".join("%s=%s\n" % kv for kv in keys.items())
+        self.write("Quorpa.ini", cp932(crlf(text)))
+
+    def shortcut(self, name, mark):
+        """A real .lnk beside Quorpa.exe that runs the robot's mark tool."""
+        rc = self.env.wine([self.env.robot, "--tool", "mklink", winpath(self.path(name + ".lnk")),
+                            winpath(self.env.robot), "--tool", "mark", winpath(self.path(mark))],
+                           self.dir, "mklink-" + name)
+        if rc != 0 or not os.path.exists(self.path(name + ".lnk")):
+            raise Failure("could not make %s.lnk (rc %d)" % (name, rc))
+
+    def run(self, answers, args, exe=None):
+        """Runs Quorpa.exe (or exe) with args through the robot, in this
+        folder; returns (exit code, boxes)."""
+        self.runs += 1
+        n = self.runs
+        script, transcript = "script%d.txt" % n, "transcript%d.txt" % n
+        self.write(script, ("\n".join(answers) + "\n").encode())
+        rc = self.env.wine([self.env.robot, "--timeout-ms", str(ROBOT_TIMEOUT_MS), script, transcript,
+                            winpath(exe or self.path("Quorpa.exe"))] + args, self.dir, "robot%d" % n)
+        records = [json.loads(line) for line in open(self.path(transcript), encoding="utf-8")]
+        errors = [r["error"] for r in records if "error" in r]
+        if errors:
+            raise Failure("the robot could not follow the script: %s\ntranscript: %s" % (errors, records))
+        boxes = [r for r in records if "box" in r]
+        self.records = records
+        exits = [r["exit"] for r in records if "exit" in r]
+        expect_equal("the robot's exit code", rc, exits[0])
+        return rc, boxes
+
+
+def expect_boxes(boxes, expected):
+    """expected: [(text, flags, answer)]; every box is titled with the exe's base name."""
+    actual = [(b["title"], b["text"], b["flags"], b["answer"]) for b in boxes]
+    expect_equal("message boxes", actual, [(TITLE, t, f, a) for t, f, a in expected])
+
+
+def wait_for(path, seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if os.path.exists(path):
+            return True
+        time.sleep(0.1)
+    return os.path.exists(path)
+
+
+# ---- expected texts -------------------------------------------------------------
+
+def confirm_text(day, start, end, channel):
+    return "%s %s～%s\n%dチャンネルで予約を実行します\nよろしいですか？" % (day, start, end, channel)
+
+
+def log_reserve_block(station="フジテレビ", date="2004/01/05", start="21:00", end="21:54", ch=8,
+                      adj_start="Mon Jan 05 21:00:00 2004", adj_end="Mon Jan 05 21:54:00 2004"):
+    return ("I:Station=%s\r\nI:Date=%s\r\nI:Start=%s\r\nI:End=%s\r\nI:CH=%d\r\n"
+            "I:AdjustedStart=%s\n\r\nI:AdjustedEnd=%s\n\r\n" % (station, date, start, end, ch, adj_start, adj_end))
+
+
+def log_input(arg):
+    return "I:InputFile <%s>\r\n" % arg
+
+
+LOG_START = "I:AplicationInitCompleted\r\nI:ReserveMode\r\n"
+LOG_END = "I:AplicationTerminated\r\n"
+
+MSID = r"[0-9a-f]+\$[0-9a-f]+\$[0-9a-f]+\$100007f\$[0-9a-f]+\$"  # tick, thread, pid, server, local
+DATE = r"(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d [+-]\d{4}"
+
+
+def fill_template(template, values):
+    for key, value in values:
+        template = template.replace(key, value)
+    return template
+
+
+def check_mail(install, dump, start, end, channel, msid_prefix):
+    """Checks one dumped mail against the example template; returns the texts
+    the program chose itself (HELO name, Date header, message id) and the
+    message as sent (CR LF, end-of-data mark included)."""
+    text = dump.decode("cp932")
+    header, sep, rest = text.partition("Received: ")
+    if not sep:
+        raise Failure("no mail header in the dump: %r" % text)
+    fields = dict(line.split(": ", 1) for line in header.splitlines())
+    expect_equal("MAIL FROM", fields.get("X-Mail-Args"), "<%s>" % RCPT)
+    expect_equal("RCPT TO", fields.get("X-Rcpt-Args"), "<%s>" % RCPT)
+    message = rest.split("\n", 3)[3]  # the Received header's three lines
+    date = re.search(r"^Date: (.*)$", message, re.M)
+    msid = re.search(r"^Message-ID: <(.*)>$", message, re.M)
+    if not date or not re.fullmatch(DATE, date.group(1)):
+        raise Failure("bad Date header in %r" % message)
+    if not msid or not re.fullmatch(re.escape(msid_prefix) + r"\$" + MSID + re.escape(RCPT), msid.group(1)):
+        raise Failure("bad Message-ID in %r (expected to start with %s)" % (message, msid_prefix))
+    date_text, zone = date.group(1).rsplit(" ", 1)
+    (sy, sm, sd, sh, smin), (ey, em, ed, eh, emin) = start, end
+    template = install.read("MailFormat.txt").decode("cp932")
+    sent = fill_template(template, [
+        ("%date%", date_text), ("%zone%", zone), ("%from%", RCPT), ("%rcpt%", RCPT),
+        ("%syea%", "%02d" % (sy % 100)), ("%smon%", "%02d" % sm), ("%sday%", "%02d" % sd),
+        ("%shou%", "%02d" % sh), ("%smin%", "%02d" % smin),
+        ("%eyea%", "%02d" % (ey % 100)), ("%emon%", "%02d" % em), ("%eday%", "%02d" % ed),
+        ("%ehou%", "%02d" % eh), ("%emin%", "%02d" % emin),
+        ("%chno%", str(channel)), ("%msid%", msid.group(1))]) + "\r\n.\r\n"
+    # smtp-sink stores LF line ends, drops the end-of-data mark and adds an
+    # empty line.
+    expect_equal("the mail", message, sent[:-len(".\r\n")].replace("\r\n", "\n") + "\n")
+    return fields["X-Helo-Args"], sent
+
+
+def log_smtp(helo, sent):
+    return ("R:220 smtp-sink ESMTP\r\n"
+            "S:HELO %s\r\nR:250 smtp-sink\r\n"
+            "S:MAIL FROM: <%s>\r\nR:250 2.1.0 Ok\r\n"
+            "S:RCPT TO: <%s>\r\nR:250 2.1.5 Ok\r\n"
+            "S:DATA\r\nR:354 End data with <CR><LF>.<CR><LF>\r\n"
+            "S:<SendMail>\r\n%sR:250 2.0.0 Ok\r\n"
+            "S:QUIT\r\nR:221 Bye\r\n" % (helo, RCPT, RCPT, sent))
+
+
+def expect_log(install, expected):
+    path = install.path("Quorpa.log")
+    if expected is None:
+        if os.path.exists(path):
+            raise Failure("a log file was written: %r" % install.read("Quorpa.log"))
+        return
+    expect_equal("the log", install.read("Quorpa.log"), cp932(expected))
+
+
+def need_mailer(env):
+    with open(os.path.join(env.source, "mail", "SmtpMailer.cpp"), encoding="utf-8") as f:
+        if PLACEHOLDER_MAILER in f.read():
+            raise Skip("the SMTP client is still the placeholder")
+
+
+# ---- the cases ------------------------------------------------------------------
+
+CASES = {}
+
+
+def case(fn):
+    CASES[fn.__name__] = fn
+    return fn
+
+
+@case
+def confirmed(env):
+    """The sample file, confirmed: one mail delivered, every log line."""
+    need_mailer(env)
+    q = Install(env, "confirmed")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpsvr="127.0.0.1", smtpport=sink.port, logoutput=1)
+        shutil.copy(os.path.join(env.source, "examples", "sample.epg"), q.path("sample.epg"))
+        rc, boxes = q.run(["yes"], ["sample.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")])
+        mails = sink.mails()
+        expect_equal("number of mails", len(mails), 1)
+        helo, sent = check_mail(q, mails[0], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+        expect_log(q, LOG_START + log_input("sample.epg") + log_reserve_block() + log_smtp(helo, sent) + LOG_END)
+    finally:
+        sink.stop()
+
+
+@case
+def declined(env):
+    """No to the confirmation: the notice, no mail, a normal end. The file's
+    description line is longer than one 254-byte read piece and the keys come
+    after it."""
+    q = Install(env, "declined")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpsvr="localhost", smtpport=sink.port, logoutput=1, startad=-5, endad=10)
+        long_line = "x" * 300 + "番組" * 200
+        data = epg(start="00:00", end="00:30").replace(b"version: 1", b"version: 1\r\nmemo: " + cp932(long_line))
+        q.write("prog.epg", data)
+        rc, boxes = q.run(["no", "ok"], ["prog.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [
+            (confirm_text("2004/01/04(日)", "23:55", "00:40", 8), CONFIRM, "no"),
+            ("予約を中止しました", INFORMATION, "ok")])
+        expect_equal("mails", sink.mails(), [])
+        expect_log(q, LOG_START + log_input("prog.epg") + log_reserve_block(
+            start="00:00", end="00:30", adj_start="Sun Jan 04 23:55:00 2004",
+            adj_end="Mon Jan 05 00:40:00 2004") + LOG_END)
+    finally:
+        sink.stop()
+
+
+@case
+def two_files(env):
+    """Two files in one launch, both confirmed: two separate mails. The port
+    setting is taken modulo 65536."""
+    need_mailer(env)
+    q = Install(env, "two_files")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpsvr="127.0.0.1", smtpport=sink.port + 65536, logoutput=1)
+        q.write("a.epg", epg())
+        q.write("b.epg", epg(station="NHK総合", month="2", date="29", start="23:30", end="0:15"))
+        rc, boxes = q.run(["yes", "yes"], ["a.epg", winpath(q.path("b.epg"))])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [
+            (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes"),
+            (confirm_text("2004/02/29(日)", "23:30", "00:15", 1), CONFIRM, "yes")])
+        mails = sink.mails()
+        expect_equal("number of mails", len(mails), 2)
+        helo_a, sent_a = check_mail(q, mails[0], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+        helo_b, sent_b = check_mail(q, mails[1], (2004, 2, 29, 23, 30), (2004, 3, 1, 0, 15), 1, "1e171d168")
+        expect_log(q, LOG_START
+                   + log_input("a.epg") + log_reserve_block() + log_smtp(helo_a, sent_a)
+                   + log_input(winpath(q.path("b.epg"))) + log_reserve_block(
+                       station="NHK総合", date="2004/2/29", start="23:30", end="0:15", ch=1,
+                       adj_start="Sun Feb 29 23:30:00 2004", adj_end="Mon Mar 01 00:15:00 2004")
+                   + log_smtp(helo_b, sent_b) + LOG_END)
+        ini = q.read("Quorpa.ini").decode("cp932")
+        expect_equal("the INI file (reserve mode writes nothing)", ini,
+                     crlf("[setting]\nrcpt=%s\nsmtpsvr=127.0.0.1\nsmtpport=%d\nlogoutput=1\n"
+                          % (RCPT, sink.port + 65536)))
+    finally:
+        sink.stop()
+
+
+@case
+def server_unresolvable(env):
+    """A server text that gives no address ends the run in both modes,
+    before the log is opened. 255.255.255.255 is INADDR_NONE itself."""
+    q = Install(env, "server_unresolvable")
+    q.write("prog.epg", epg())
+    for server in ("no-such-host.invalid", "255.255.255.255"):
+        q.ini(rcpt=RCPT, smtpsvr=server, logoutput=1)
+        message = "SMTPサーバ名(%s)をIPアドレスに変換できません" % server
+        for args in (["prog.epg"], []):
+            rc, boxes = q.run(["ok"], args)
+            expect_equal("exit code", rc, 0)
+            expect_boxes(boxes, [(message, WARNING, "ok")])
+            expect_log(q, None)
+
+
+def hooks_and_marks(q):
+    for name in ("PreExec", "AutoExec1", "AutoExec2"):
+        q.shortcut(name, name + ".mark")
+
+
+def expect_marks(q, present, absent):
+    for name in present:
+        if not wait_for(q.path(name + ".mark"), MARK_WAIT_S):
+            raise Failure("%s.lnk did not run" % name)
+    time.sleep(NO_MARK_WAIT_S)
+    for name in absent:
+        if os.path.exists(q.path(name + ".mark")):
+            raise Failure("%s.lnk ran although it must not" % name)
+
+
+@case
+def station_file_missing(env):
+    """No Station.txt: the message, no file processed, no AutoExec hooks."""
+    q = Install(env, "station_file_missing")
+    os.remove(q.path("Station.txt"))
+    q.ini(rcpt=RCPT, logoutput=1)
+    q.write("prog.epg", epg())
+    hooks_and_marks(q)
+    rc, boxes = q.run(["ok"], ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [("チャンネル設定ファイルを読み込めません", WARNING, "ok")])
+    expect_log(q, LOG_START)
+    expect_marks(q, ["PreExec"], ["AutoExec1", "AutoExec2"])
+
+
+@case
+def mail_format_missing(env):
+    """No MailFormat.txt: the message, no file processed."""
+    q = Install(env, "mail_format_missing")
+    os.remove(q.path("MailFormat.txt"))
+    q.ini(rcpt=RCPT, logoutput=1)
+    q.write("prog.epg", epg())
+    rc, boxes = q.run(["ok"], ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [("メールフォーマットファイルを読み込めません", WARNING, "ok")])
+    expect_log(q, LOG_START)
+
+
+@case
+def epg_file_missing(env):
+    """The first of two files cannot be read: its whole path is named, the
+    second file is never touched, no AutoExec hook runs."""
+    q = Install(env, "epg_file_missing")
+    q.ini(rcpt=RCPT, logoutput=1)
+    q.write("b.epg", epg())
+    hooks_and_marks(q)
+    missing = winpath(q.path("dl\\ソ表 missing.epg"))
+    rc, boxes = q.run(["ok"], [missing, "b.epg"])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [("iEPGファイル(%s)を読み込めません" % missing, WARNING, "ok")])
+    expect_log(q, LOG_START + log_input(missing))
+    expect_marks(q, ["PreExec"], ["AutoExec1", "AutoExec2"])
+
+
+@case
+def reservation_fails(env):
+    """A failing reservation names the file's base name: taken after the last
+    separator as a character (the second byte of ソ or 表 is 0x5C, a
+    backslash), with '\\' or '/' as separators."""
+    q = Install(env, "reservation_fails")
+    q.ini(rcpt=RCPT, logoutput=1)
+    os.makedirs(q.path("dl"))
+    unknown = epg(station="ソ表テレビ")                 # not in Station.txt: the driver warns first
+    malformed = epg().replace(b"station:", b"Station:")  # a key missing: the driver says nothing
+    table = [
+        # (file name, content, argument, name in the message, the driver's box)
+        ("ソ.epg", unknown, winpath(q.path("dl/ソ.epg")), "ソ.epg",
+         "<ソ表テレビ>をチャンネル番号に変換できません\nStation.txtに設定してください"),
+        ("表ソ予約.epg", malformed, winpath(q.path("dl/表ソ予約.epg")), "表ソ予約.epg", None),
+        ("x.epg", malformed, "Z:" + q.path("dl/x.epg"), "x.epg", None),
+        ("ソ表", malformed, "dl\\ソ表", "ソ表", None),
+        ("ソ", malformed, "dl/ソ", "ソ", None),
+    ]
+    for name, content, arg, shown, driver_box in table:
+        q.write(os.path.join("dl", name), content)
+        answers = (["ok"] if driver_box else []) + ["ok"]
+        rc, boxes = q.run(answers, [arg, "never-read.epg"])
+        expect_equal("exit code", rc, 0)
+        expected = [(driver_box, WARNING, "ok")] if driver_box else []
+        expect_boxes(boxes, expected + [("iEPGファイル「%s」の予約に失敗しました" % shown, WARNING, "ok")])
+        if driver_box:
+            expect_log(q, LOG_START + log_input(arg)
+                       + "I:Station=ソ表テレビ\r\nI:Date=2004/01/05\r\nI:Start=21:00\r\nI:End=21:54\r\nI:CH=0\r\n")
+        else:
+            expect_log(q, LOG_START + log_input(arg))
+
+
+@case
+def shortcut_hooks(env):
+    """PreExec before, AutoExec1 and AutoExec2 after a run whose files all
+    succeeded (a declined reservation counts as done); the program does not
+    wait for them."""
+    q = Install(env, "shortcut_hooks")
+    q.ini(rcpt=RCPT)
+    q.write("prog.epg", epg())
+    hooks_and_marks(q)
+    rc, boxes = q.run(["no", "ok"], ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "no"),
+                         ("予約を中止しました", INFORMATION, "ok")])
+    expect_marks(q, ["PreExec", "AutoExec1", "AutoExec2"], [])
+    expect_log(q, None)  # logoutput missing: off
+
+
+@case
+def no_ini_file(env):
+    """Without Quorpa.ini the defaults apply: server 127.0.0.1, no log, no
+    adjustment; reserve mode writes no INI file."""
+    q = Install(env, "no_ini_file")
+    q.write("prog.epg", epg())
+    rc, boxes = q.run(["no", "ok"], ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "no"),
+                         ("予約を中止しました", INFORMATION, "ok")])
+    expect_log(q, None)
+    if os.path.exists(q.path("Quorpa.ini")):
+        raise Failure("reserve mode created Quorpa.ini")
+
+
+@case
+def log_not_creatable(env):
+    """A log file that cannot be created ends the run in order: no box, no
+    crash dialog, a non-zero exit code."""
+    q = Install(env, "log_not_creatable")
+    q.ini(rcpt=RCPT, logoutput=1)
+    os.makedirs(q.path("Quorpa.log"))  # a folder where the log file should go
+    q.write("prog.epg", epg())
+    rc, boxes = q.run([], ["prog.epg"])
+    expect_equal("exit code", rc, 3)
+    expect_boxes(boxes, [])
+
+
+def measure(env, runs):
+    q = Install(env, "measure")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpsvr="127.0.0.1", smtpport=sink.port, logoutput=1)
+        shutil.copy(os.path.join(env.source, "examples", "sample.epg"), q.path("sample.epg"))
+        to_box, to_end = [], []
+        for _ in range(runs):
+            rc, boxes = q.run(["yes"], ["sample.epg"])
+            records = [json.loads(line) for line in open(q.path("transcript%d.txt" % q.runs), encoding="utf-8")]
+            end = [r["ms"] for r in records if "exit" in r][0]
+            to_box.append(boxes[0]["ms"])
+            to_end.append(end - boxes[0]["answered_ms"])
+        expect_equal("mails", len(sink.mails()), runs)
+    finally:
+        sink.stop()
+    for what, values in (("launch to confirmation box", to_box), ("Yes to end of process", to_end)):
+        values.sort()
+        print("%-28s min %5d  median %5d  max %5d ms  (%d runs)"
+              % (what, values[0], values[len(values) // 2], values[-1], len(values)))
+
+
+@case
+def long_paths(env):
+    """Paths near the Windows path limit (Wine starts programs whose path
+    has at most 258 characters): a file name longer than the executable's
+    must not overflow the 260-byte path buffer (the file counts as
+    unreadable); a path that fits exactly works."""
+    q = Install(env, "long_paths")
+    q.write("prog.epg", epg())
+    declined = [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "no"),
+                ("予約を中止しました", INFORMATION, "ok")]
+    table = [
+        # (length of the executable's Windows path, boxes, log)
+        # 258: Station.txt's path has 259 characters (fits), MailFormat.txt's 262
+        (258, [("メールフォーマットファイルを読み込めません", WARNING, "ok")], LOG_START),
+        # 256: MailFormat.txt's path has 260 characters: one byte too many
+        (256, [("メールフォーマットファイルを読み込めません", WARNING, "ok")], LOG_START),
+        # 255: MailFormat.txt's path has 259 characters: fits exactly
+        (255, declined, LOG_START + log_input("prog.epg") + log_reserve_block() + LOG_END),
+    ]
+    fixed = len(winpath(q.path("x"))) - 1 + len("/Quorpa.exe")
+    for length, boxes_expected, log in table:
+        deep = q.path("d" * (length - fixed))
+        os.makedirs(deep)
+        exe = os.path.join(deep, "Quorpa.exe")
+        expect_equal("the executable's path length", len(winpath(exe)), length)
+        shutil.copy(env.quorpa, exe)
+        for name in ("Station.txt", "MailFormat.txt"):
+            shutil.copy(q.path(name), os.path.join(deep, name))
+        with open(os.path.join(deep, "Quorpa.ini"), "wb") as f:
+            f.write(cp932(crlf("[setting]\nrcpt=%s\nlogoutput=1\n" % RCPT)))
+        rc, boxes = q.run([a for _, _, a in boxes_expected], ["prog.epg"], exe=exe)
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, boxes_expected)
+        expect_equal("the log", open(os.path.join(deep, "Quorpa.log"), "rb").read(), cp932(log))
+
+
+def dialog_fields(q):
+    """The settings dialog's fields as the last run's "read" commands saw them."""
+    return {r["control"]: r["text"] for r in q.records if "control" in r}
+
+
+READ_FIELDS = ["read 1000", "read 1001", "read 1002", "read 1003", "read 1004"]
+
+
+@case
+def setting_mode(env):
+    """Without a file argument the settings dialog shows the values read; OK
+    writes the six keys (the port's low 16 bits, logoutput 1 only when the
+    log is open), Cancel writes nothing. Without an INI file the defaults
+    apply and OK creates it."""
+    if not os.path.exists(os.path.join(env.source, "tests", "robot", "dialog_commands.cpp")):
+        raise Skip("the robot has no dialog commands yet")
+    q = Install(env, "setting_mode")
+
+    # No INI file: defaults shown, OK creates the file with all six keys.
+    rc, boxes = q.run(["dialog Quorpa"] + READ_FIELDS + ["click 1", "gone"], [])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [])
+    expect_equal("the dialog's fields", dialog_fields(q),
+                 {1000: "recorder@example.com", 1001: "127.0.0.1", 1002: "0", 1003: "0", 1004: ".epg"})
+    expect_equal("the new INI file", q.read("Quorpa.ini").decode("cp932"), crlf(
+        "[setting]\nrcpt=recorder@example.com\nsmtpsvr=127.0.0.1\nstartad=0\nendad=0\n"
+        "smtpport=25\nlogoutput=0\n"))
+    expect_log(q, None)
+
+    # Values of the INI file reach the dialog; OK writes them back, with the
+    # port cut to 16 bits and a log switch other than 1 as 0.
+    q.ini(rcpt=RCPT, smtpsvr="localhost", startad=-5, endad=10, smtpport=70000, logoutput=2)
+    rc, boxes = q.run(["dialog Quorpa"] + READ_FIELDS + ["click 1", "gone"], [])
+    expect_equal("exit code", rc, 0)
+    expect_equal("the dialog's fields", dialog_fields(q),
+                 {1000: RCPT, 1001: "localhost", 1002: "-5", 1003: "10", 1004: ".epg"})
+    expect_equal("the INI file", q.read("Quorpa.ini").decode("cp932"), crlf(
+        "[setting]\nrcpt=%s\nsmtpsvr=localhost\nstartad=-5\nendad=10\nsmtpport=4464\nlogoutput=0\n" % RCPT))
+    expect_log(q, None)
+
+    # Log on, Cancel: nothing written, the three log lines.
+    q.ini(rcpt=RCPT, smtpport=2525, logoutput=1)
+    before = q.read("Quorpa.ini")
+    rc, boxes = q.run(["dialog Quorpa", "type 1000 other@example.com", "click 2", "gone"], [])
+    expect_equal("exit code", rc, 0)
+    expect_equal("the INI file after Cancel", q.read("Quorpa.ini"), before)
+    expect_log(q, "I:AplicationInitCompleted\r\nI:SettingMode\r\nI:AplicationTerminated\r\n")
+
+    # Log on, an edited recipient, OK: saved, logoutput stays 1.
+    rc, boxes = q.run(["dialog Quorpa", "type 1000 other@example.com", "type 1002 60", "click 1", "gone"], [])
+    expect_equal("exit code", rc, 0)
+    expect_equal("the INI file", q.read("Quorpa.ini").decode("cp932"), crlf(
+        "[setting]\nrcpt=other@example.com\nsmtpport=2525\nlogoutput=1\nsmtpsvr=127.0.0.1\n"
+        "startad=60\nendad=0\n"))
+    expect_log(q, "I:AplicationInitCompleted\r\nI:SettingMode\r\nI:SaveSetting\r\nI:AplicationTerminated\r\n")
+
+
+# ---- main ------------------------------------------------------------------------
+
+class Env:
+    def __init__(self, source, build):
+        self.source = os.path.abspath(source)
+        self.build = os.path.abspath(build)
+        self.prefix = os.path.join(self.build, "wineprefix")
+        self.quorpa = os.path.join(self.build, "Quorpa.exe")
+        self.robot = os.path.join(self.build, "robot.exe")
+
+    def wine(self, args, cwd, name):
+        """Runs a Windows program in the build's prefix; output goes to files,
+        never to a pipe (Wine's services would hold it open)."""
+        with open(os.path.join(cwd, name + ".out"), "wb") as out:
+            return subprocess.call([os.path.join(self.source, "scripts", "wine-run"), self.prefix] + args,
+                                   cwd=cwd, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                   timeout=RUN_TIMEOUT_S)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--source")
+    parser.add_argument("--build")
+    parser.add_argument("--case")
+    parser.add_argument("--measure", type=int)
+    a = parser.parse_args()
+    if a.list:
+        print(";".join(CASES))
+        return 0
+    if not os.environ.get("DISPLAY"):
+        print("SKIP: no display (run under scripts/with-xvfb)")
+        return SKIP
+    env = Env(a.source, a.build)
+    try:
+        if a.measure:
+            measure(env, a.measure)
+            return 0
+        CASES[a.case](env)
+    except Skip as e:
+        print("SKIP:", e)
+        return SKIP
+    except Failure as e:
+        print("FAIL:", e)
+        return 1
+    print("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
