@@ -27,7 +27,10 @@ const char kTemplate[] =
     "Subject: ch%chno% %syea%/%smon%/%sday% %shou%:%smin%\r\n\r\n.leading period\r\n.\r\nlast\r\n";
 const char kMessage[] = "Subject: ch12 04/01/05 21:30\r\n\r\n..leading period\r\n..\r\nlast\r\n\r\n.\r\n";
 
+// The host name HELO carries; starts Windows Sockets first, as the first
+// CSock would, so that it can be asked.
 std::string HostName() {
+    plat::StartupWinsock();
     char name[plat::kHostNameSize] = "localhost";
     plat::GetHostName(name, sizeof name);
     return name;
