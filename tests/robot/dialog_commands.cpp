@@ -14,6 +14,8 @@
 //                       program handles it, e.g. shows a prompt)
 //   syscommand N        choose system-menu command N (decimal or 0x hex)
 //   gone                wait until the dialog has closed
+//   shot FILE           save the dialog as it shows on the screen (frame
+//                       included) as a 24-bit BMP file
 //
 // And helper tools for the registry of the prefix (keys below
 // HKEY_CLASSES_ROOT, "" is the root itself):
@@ -40,6 +42,8 @@ std::string g_title;
 
 // How long "focus" waits for the focus to land on a control of the dialog.
 constexpr DWORD kFocusWaitMs = 2000;
+// How long "shot" lets the program paint after it has answered.
+constexpr DWORD kPaintSettleMs = 300;
 
 bool NeedDialog(Robot& robot, const std::string& command) {
     if (g_dialog != nullptr && ::IsWindow(g_dialog)) return true;
@@ -166,6 +170,55 @@ ROBOT_COMMAND(gone, "- wait until the dialog has closed") {
     if (!robot.WaitForClose(g_dialog)) return robot.Fail("the dialog \"" + g_title + "\" stayed open");
     robot.Record("\"closed\":" + JsonString(g_title) + Ms(robot));
     g_dialog = nullptr;
+    return true;
+}
+
+ROBOT_COMMAND(shot, "FILE - save the dialog's picture as a BMP file") {
+    if (words.size() < 2) return robot.Fail("shot: missing file");
+    if (!NeedDialog(robot, "shot")) return false;
+    // Let the program finish painting before the picture is taken.
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
+    ::Sleep(kPaintSettleMs);
+    RECT rect;
+    ::GetWindowRect(g_dialog, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    ::SelectObject(memory, old);
+
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;  // bottom-up, as BMP files store it
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<BYTE> pixels(static_cast<size_t>(stride) * height);
+    ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* out = ::_wfopen(FromUtf8(words[1]).c_str(), L"wb");
+    if (out == nullptr) return robot.Fail("shot: cannot write " + words[1]);
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&info, sizeof info, 1, out);
+    std::fwrite(pixels.data(), 1, pixels.size(), out);
+    std::fclose(out);
+    robot.Record("\"shot\":" + JsonString(words[1]) + ",\"width\":" + std::to_string(width) +
+                 ",\"height\":" + std::to_string(height) + Ms(robot));
     return true;
 }
 
