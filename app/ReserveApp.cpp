@@ -142,6 +142,23 @@ void WriteSetting(const char* key, const char* value, const char* ini) {
     ::WritePrivateProfileStringA(kSection, key, value, ini);
 }
 
+// Writes the confirmed dialog values back, with the port read at start-up
+// and whether this run's log is open.
+void SaveSettings(const CSettingDlg& dlg, uint16_t port, const char* ini) {
+    Log("I:SaveSetting\r\n");
+    CString value;
+    WriteSetting("rcpt", dlg.m_strRcpt, ini);
+    WriteSetting("smtpsvr", dlg.m_strSmtpSvr, ini);
+    value.Format("%d", dlg.m_nStartAdjust);
+    WriteSetting("startad", value, ini);
+    value.Format("%d", dlg.m_nEndAdjust);
+    WriteSetting("endad", value, ini);
+    value.Format("%hu", port);
+    WriteSetting("smtpport", value, ini);
+    value.Format("%u", CLogFile::GetInstance(nullptr)->IsOpen() ? 1u : 0u);
+    WriteSetting("logoutput", value, ini);
+}
+
 }  // namespace
 
 bool ReadTextFile(const char* path, CString& text) {
@@ -215,24 +232,13 @@ BOOL CReserveApp::InitInstance() {
 
     if (__argc < 2) {
         Log("I:SettingMode\r\n");
-        CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
-                        settings.endAdjust, nullptr);
-        m_pMainWnd = &dlg;
-        if (dlg.DoModal() == IDOK) {
-            Log("I:SaveSetting\r\n");
-            CString value;
-            WriteSetting("rcpt", dlg.m_strRcpt, iniPath);
-            WriteSetting("smtpsvr", dlg.m_strSmtpSvr, iniPath);
-            value.Format("%d", dlg.m_nStartAdjust);
-            WriteSetting("startad", value, iniPath);
-            value.Format("%d", dlg.m_nEndAdjust);
-            WriteSetting("endad", value, iniPath);
-            value.Format("%hu", port);
-            WriteSetting("smtpport", value, iniPath);
-            value.Format("%u", CLogFile::GetInstance(nullptr)->IsOpen() ? 1u : 0u);
-            WriteSetting("logoutput", value, iniPath);
+        {
+            CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
+                            settings.endAdjust, nullptr);
+            m_pMainWnd = &dlg;
+            if (dlg.DoModal() == IDOK) SaveSettings(dlg, port, iniPath);
+            m_pMainWnd = nullptr;
         }
-        m_pMainWnd = nullptr;
         Log("I:AplicationTerminated\r\n");
         return FALSE;
     }

@@ -331,13 +331,16 @@ def confirmed(env):
 def declined(env):
     """No to the confirmation: the notice, no mail, a normal end. The file's
     description line is longer than one 254-byte read piece and the keys come
-    after it."""
+    after it; a NUL byte drops the rest of its piece."""
     q = Install(env, "declined")
     sink = Sink(q.dir)
     try:
         q.ini(rcpt=RCPT, smtpsvr="localhost", smtpport=sink.port, logoutput=1, startad=-5, endad=10)
         long_line = "x" * 300 + "番組" * 200
-        data = epg(start="00:00", end="00:30").replace(b"version: 1", b"version: 1\r\nmemo: " + cp932(long_line))
+        # A NUL byte ends its read piece: the rest of that line (a station key
+        # that would otherwise come first) is dropped.
+        memo = cp932("memo: " + long_line + "\r\nmemo: \0station: NHK総合")
+        data = epg(start="00:00", end="00:30").replace(b"version: 1", b"version: 1\r\n" + memo)
         q.write("prog.epg", data)
         rc, boxes = q.run(["no", "ok"], ["prog.epg"])
         expect_equal("exit code", rc, 0)
@@ -459,6 +462,12 @@ def epg_file_missing(env):
     expect_boxes(boxes, [("iEPGファイル(%s)を読み込めません" % missing, WARNING, "ok")])
     expect_log(q, LOG_START + log_input(missing))
     expect_marks(q, ["PreExec"], ["AutoExec1", "AutoExec2"])
+    # A path far longer than any buffer of the program is named whole.
+    long_arg = "Z:\\" + "\\".join(["長いフォルダ名" * 10] * 8) + "\\x.epg"
+    rc, boxes = q.run(["ok"], [long_arg])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [("iEPGファイル(%s)を読み込めません" % long_arg, WARNING, "ok")])
+    expect_log(q, LOG_START + log_input(long_arg))
 
 
 @case
@@ -638,10 +647,12 @@ def setting_mode(env):
     expect_log(q, None)
 
     # Log on, Cancel: nothing written, the three log lines.
-    q.ini(rcpt=RCPT, smtpport=2525, logoutput=1)
+    # An empty value is the empty text, not the default.
+    q.ini(rcpt="", smtpport=2525, logoutput=1)
     before = q.read("Quorpa.ini")
-    rc, boxes = q.run(["dialog Quorpa", "type 1000 other@example.com", "click 2", "gone"], [])
+    rc, boxes = q.run(["dialog Quorpa", "read 1000", "type 1000 other@example.com", "click 2", "gone"], [])
     expect_equal("exit code", rc, 0)
+    expect_equal("the dialog's recipient", dialog_fields(q), {1000: ""})
     expect_equal("the INI file after Cancel", q.read("Quorpa.ini"), before)
     expect_log(q, "I:AplicationInitCompleted\r\nI:SettingMode\r\nI:AplicationTerminated\r\n")
 

@@ -91,6 +91,8 @@ std::string DetectIcon(HWND box, const Robot& robot, unsigned& flag) {
     int width = ::GetSystemMetrics(SM_CXICON), height = ::GetSystemMetrics(SM_CYICON);
     if (rect.right - rect.left < width || rect.bottom - rect.top < height) return "none";
 
+    // Another program's window must not cover the icon while it is read.
+    ::SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     DWORD start = robot.Elapsed();
     for (;;) {
         ::RedrawWindow(control, nullptr, nullptr, RDW_UPDATENOW);
