@@ -14,6 +14,7 @@ import argparse
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -59,6 +60,7 @@ def win_path(path):
 class Runner:
     def __init__(self, build, source, folder):
         self.build = build
+        self.source = source
         self.wine_run = os.path.join(source, 'scripts', 'wine-run')
         self.prefix = os.path.join(build, 'wineprefix')
         self.robot = os.path.join(build, 'robot.exe')
@@ -291,6 +293,76 @@ def case_about(r):
     expect_equal(texts(rec), ['.epg'], 'settings dialog after the about box')
     expect_equal(boxes(rec), [], 'message boxes')
     expect_equal(r.ini(), None, 'INI after Cancel')
+
+
+def read_bmp(path):
+    """Rows (top first) of (r, g, b) pixels of a 24-bit BMP file."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    offset, = struct.unpack_from('<I', data, 10)
+    width, height = struct.unpack_from('<ii', data, 18)
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(abs(height)):
+        row = offset + stride * y
+        rows.append([tuple(data[row + 3 * x + i] for i in (2, 1, 0)) for x in range(width)])
+    return rows if height < 0 else rows[::-1]
+
+
+def read_ico(path, size):
+    """The size x size image of a 4-bit ICO file: rows of (r, g, b), None
+    where the mask leaves the background."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    count, = struct.unpack_from('<H', data, 4)
+    for i in range(count):
+        width, _, _, _, _, _, _, offset = struct.unpack_from('<BBBBHHII', data, 6 + 16 * i)
+        if width == size:
+            break
+    else:
+        raise Failure(f'{path} has no {size}x{size} image')
+    palette = [tuple(data[offset + 40 + 4 * c + i] for i in (2, 1, 0)) for c in range(16)]
+    xor = offset + 40 + 64
+    xor_stride = (size * 4 + 31) // 32 * 4
+    and_at = xor + xor_stride * size
+    and_stride = (size + 31) // 32 * 4
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            byte = data[xor + xor_stride * y + x // 2]
+            colour = palette[byte >> 4 if x % 2 == 0 else byte & 15]
+            clear = data[and_at + and_stride * y + x // 8] & (0x80 >> (x % 8))
+            row.append(None if clear else colour)
+        rows.append(row)
+    return rows[::-1]
+
+
+def find_picture(screen, picture):
+    """Top-left (x, y) where picture shows in screen, or None."""
+    h, w = len(picture), len(picture[0])
+    for y in range(len(screen) - h + 1):
+        for x in range(len(screen[0]) - w + 1):
+            if all(want is None or screen[y + j][x + i] == want
+                   for j, row in enumerate(picture) for i, want in enumerate(row)):
+                return x, y
+    return None
+
+
+def case_icons(r):
+    # The settings dialog's caption shows resource 129 and the about box
+    # resource 128 at 32x32; the pictures come from the screen.
+    settings = os.path.join(r.folder, 'settings.bmp')
+    about = os.path.join(r.folder, 'about.bmp')
+    r.robot_run([f'dialog {TITLE}', f'shot "{win_path(settings)}"', 'syscommand 0x10',
+                 f'dialog {ABOUT_TITLE}', f'shot "{win_path(about)}"', 'click 1', 'gone',
+                 f'dialog {TITLE}', 'click 2', 'gone'])
+    res = os.path.join(r.source, 'res')
+    small = read_ico(os.path.join(res, 'QuorpaSmall.ico'), 16)
+    check(find_picture(read_bmp(settings)[:32], small) is not None,
+          'icon 129 is not in the settings dialog\'s caption')
+    large = read_ico(os.path.join(res, 'Quorpa.ico'), 32)
+    check(find_picture(read_bmp(about), large) is not None, 'icon 128 is not in the about box')
 
 
 def registry_case(r, script, ext, want_boxes=(), keys=None):
