@@ -12,6 +12,12 @@ add_executable(robot WIN32 ${robot_sources})
 target_link_libraries(robot PRIVATE ole32 uuid shell32 user32 gdi32)
 set_target_properties(robot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# The framework's Windows part that the end-to-end cases cannot reach (the
+# Winsock start-up message), with the program's own resources.
+quorpa_add_gtest(afx_win32_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e/afx_win32_test.cpp $<TARGET_OBJECTS:quorpa_res>
+  LIBS quorpa_afx_win32 quorpa_test_support)
+
 # One CTest test per case of the driver. The cases share the screen (the
 # robot tells icons apart by their pixels), so they run one at a time.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
