@@ -95,7 +95,10 @@ void CSettingDlg::OnRegisterAssociation() {
     }
 
     char path[kMaxPath] = "";
-    if (::GetModuleFileNameA(nullptr, path, kMaxPath) == 0) {
+    // A path that fills the buffer was cut short: registering it would
+    // point the shell at a file that does not exist.
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, kMaxPath);
+    if (length == 0 || length >= kMaxPath) {
         Warn(kMsgNoPath);
         return;
     }

@@ -93,7 +93,7 @@ class Runner:
         return records
 
     def ini_path(self):
-        return os.path.join(self.folder, 'Quorpa.ini')
+        return os.path.join(os.path.dirname(self.exe), 'Quorpa.ini')
 
     def write_ini(self, text):
         with open(self.ini_path(), 'wb') as f:
@@ -388,6 +388,15 @@ def case_reg_twice(r):
 
 def case_reg_no_dot(r):
     registry_case(r, [typed(1004, 'epg'), 'click 1005'], 'epg')
+
+
+def case_reg_path_with_spaces(r):
+    # The command quotes the path; its size counts the code page 932 bytes.
+    folder = os.path.join(r.folder, 'My Tools', '録画 予約')
+    os.makedirs(folder)
+    shutil.move(r.exe, os.path.join(folder, 'Quorpa.exe'))
+    r.exe = os.path.join(folder, 'Quorpa.exe')
+    registry_case(r, ['click 1005'], '.epg')
 
 
 def case_reg_after_failed_check(r):
