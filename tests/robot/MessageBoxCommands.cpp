@@ -86,13 +86,15 @@ std::string DetectIcon(HWND box, const Robot& robot, unsigned& flag) {
     for (int id : kIconControlIds)
         if ((control = ::GetDlgItem(box, id)) != nullptr) break;
     if (control == nullptr || !::IsWindowVisible(control)) return "none";
+    int width = ::GetSystemMetrics(SM_CXICON), height = ::GetSystemMetrics(SM_CYICON);
+    // The box goes to the screen's top left corner, above every other
+    // window: no other program's window (another test's dialog in the middle
+    // of the screen) covers the icon while it is read, and the box covers
+    // none of theirs.
+    ::SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     RECT rect;
     ::GetWindowRect(control, &rect);
-    int width = ::GetSystemMetrics(SM_CXICON), height = ::GetSystemMetrics(SM_CYICON);
     if (rect.right - rect.left < width || rect.bottom - rect.top < height) return "none";
-
-    // Another program's window must not cover the icon while it is read.
-    ::SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     DWORD start = robot.Elapsed();
     for (;;) {
         ::RedrawWindow(control, nullptr, nullptr, RDW_UPDATENOW);
