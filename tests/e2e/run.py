@@ -87,7 +87,7 @@ def epg(station="フジテレビ", year="2004", month="01", date="05", start="21
 class Sink:
     """A real smtp-sink on a free loopback port; every mail is dumped to a file."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, options=()):
         self.dump = os.path.join(folder, "dump")
         os.makedirs(self.dump)
         os.chmod(self.dump, 0o777)  # smtp-sink drops to nobody when run as root
@@ -101,7 +101,7 @@ class Sink:
             args = [exe]
             if os.geteuid() == 0:
                 args += ["-u", "nobody"]
-            args += ["-d", os.path.join(self.dump, "%M."), "127.0.0.1:%d" % self.port, "10"]
+            args += list(options) + ["-d", os.path.join(self.dump, "%M."), "127.0.0.1:%d" % self.port, "10"]
             self.log = open(os.path.join(folder, "smtp-sink.log"), "wb")
             self.proc = subprocess.Popen(args, stdout=self.log, stderr=subprocess.STDOUT)
             if self._wait_listening():
@@ -377,6 +377,51 @@ def two_files(env):
                           % (RCPT, sink.port + 65536)))
     finally:
         sink.stop()
+
+
+@case
+def send_fails(env):
+    """A refused step or a connection that cannot be made fails the file: the
+    driver's message, then the start-up's naming the file; no AutoExec hook."""
+    q = Install(env, "send_fails")
+    q.write("prog.epg", epg())
+    hooks_and_marks(q)
+    confirm = (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")
+    failed = ("iEPGファイル「prog.epg」の予約に失敗しました", WARNING, "ok")
+
+    # The server refuses the recipient (smtp-sink's soft error for RCPT).
+    sink = Sink(q.dir, ["-r", "RCPT"])
+    try:
+        q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
+        rc, boxes = q.run(["yes", "ok", "ok"], ["prog.epg", "never-read.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [confirm, ("メール送信に失敗しました(サーバエラー)", WARNING, "ok"), failed])
+        expect_equal("mails", sink.mails(), [])
+        log = q.read("Quorpa.log").decode("cp932")
+        smtp = re.fullmatch(re.escape(LOG_START + log_input("prog.epg") + log_reserve_block())
+                            + r"R:220 smtp-sink ESMTP\r\nS:HELO (\S+)\r\nR:250 smtp-sink\r\n"
+                            + re.escape("S:MAIL FROM: <%s>\r\nR:250 2.1.0 Ok\r\nS:RCPT TO: <%s>\r\n" % (RCPT, RCPT))
+                            + r"R:4[0-9][0-9] [^\r\n]*\r\nE:SMTP error!\r\n", log)
+        if not smtp:
+            raise Failure("unexpected log: %r" % log)
+    finally:
+        sink.stop()
+    expect_marks(q, ["PreExec"], ["AutoExec1", "AutoExec2"])
+
+    # Nothing listens on the port: the connection attempts fail.
+    os.remove(q.path("PreExec.mark"))
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    q.ini(rcpt=RCPT, smtpport=port, logoutput=1)
+    rc, boxes = q.run(["yes", "ok", "ok"], ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [confirm, ("メール送信に失敗しました(ソケットエラー)", WARNING, "ok"), failed])
+    log = q.read("Quorpa.log").decode("cp932")
+    if not re.fullmatch(re.escape(LOG_START + log_input("prog.epg") + log_reserve_block())
+                        + r"E:<SocketI/Oerror> at net/CSock\.cpp\(\d+\)\r\n", log):
+        raise Failure("unexpected log: %r" % log)
+    expect_marks(q, ["PreExec"], ["AutoExec1", "AutoExec2"])
 
 
 @case
