@@ -27,6 +27,7 @@ import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 SKIP = 77
@@ -88,9 +89,10 @@ class Sink:
     """A real smtp-sink on a free loopback port; every mail is dumped to a file."""
 
     def __init__(self, folder, options=()):
-        self.dump = os.path.join(folder, "dump")
-        os.makedirs(self.dump)
-        os.chmod(self.dump, 0o777)  # smtp-sink drops to nobody when run as root
+        # smtp-sink drops to nobody when run as root: its dump folder lies
+        # where nobody can reach it (not below a private home directory).
+        self.dump = tempfile.mkdtemp(prefix="quorpa-e2e-")
+        os.chmod(self.dump, 0o777)
         exe = shutil.which("smtp-sink") or "/usr/sbin/smtp-sink"
         if not os.path.exists(exe):
             raise Skip("smtp-sink is not installed (scripts/setup installs postfix)")
@@ -106,7 +108,8 @@ class Sink:
             self.proc = subprocess.Popen(args, stdout=self.log, stderr=subprocess.STDOUT)
             if self._wait_listening():
                 return
-            self.stop()
+            self._end_process()
+        self.stop()
         raise Failure("smtp-sink did not start")
 
     def _wait_listening(self):
@@ -126,11 +129,16 @@ class Sink:
         names = sorted(os.listdir(self.dump), key=lambda n: os.path.getmtime(os.path.join(self.dump, n)))
         return [open(os.path.join(self.dump, n), "rb").read() for n in names]
 
-    def stop(self):
+    def _end_process(self):
         if self.proc.poll() is None:
             self.proc.terminate()
             self.proc.wait()
         self.log.close()
+
+    def stop(self):
+        if not self.log.closed:
+            self._end_process()
+        shutil.rmtree(self.dump, ignore_errors=True)
 
 
 # ---- one folder with Quorpa.exe ------------------------------------------------
