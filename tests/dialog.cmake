@@ -17,9 +17,9 @@ foreach(case ${dialog_cases})
   add_test(NAME dialog.${case}
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-xvfb ${Python3_EXECUTABLE} ${dialog_driver}
                    --build ${CMAKE_BINARY_DIR} --source ${CMAKE_SOURCE_DIR} ${case})
-  set_tests_properties(dialog.${case} PROPERTIES LABELS "win32;dialog" TIMEOUT 180)
-  if(case MATCHES "^reg_")
-    # The registry of the prefix is shared: one registration case at a time.
-    set_tests_properties(dialog.${case} PROPERTIES RESOURCE_LOCK quorpa_hkcr)
-  endif()
+  # The cases share the screen with the end-to-end cases, whose robot reads a
+  # message box's icon from its pixels, and some read pixels themselves: one
+  # window-showing case at a time.
+  set_tests_properties(dialog.${case} PROPERTIES LABELS "win32;dialog" TIMEOUT 180
+                       RESOURCE_LOCK quorpa_screen)
 endforeach()
