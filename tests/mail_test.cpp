@@ -2,6 +2,8 @@
 // identifier texts, dot-stuffing and the composed message.
 #include <gtest/gtest.h>
 
+#include "tests/support/Times.h"
+
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
@@ -12,19 +14,6 @@
 #include "platform/platform.h"
 
 namespace {
-
-tm MakeTm(int year, int month, int day, int hour, int minute, int second = 0, int wday = 0, int yday = 0) {
-    tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_wday = wday;
-    t.tm_yday = yday;
-    return t;
-}
 
 // 2004-01-05 12:00:00 UTC and 2004-07-05 12:00:00 UTC.
 constexpr time_t kWinterNoon = 1073304000;

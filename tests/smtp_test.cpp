@@ -2,6 +2,8 @@
 // peer, and delivery to postfix's smtp-sink started by the test run.
 #include <gtest/gtest.h>
 
+#include "tests/support/Times.h"
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -40,16 +42,6 @@ std::string Hex(uint32_t value) {
     char text[9];
     std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
     return text;
-}
-
-tm MakeTm(int year, int month, int day, int hour, int minute) {
-    tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    return t;
 }
 
 // What the client sends at each step (nothing for the greeting).
