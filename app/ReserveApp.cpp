@@ -11,6 +11,7 @@
 #include <shellapi.h>
 
 #include "app/SettingDlg.h"
+#include "base/Cp932.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
 #include "res/resource.h"
@@ -89,9 +90,6 @@ void OpenShortcut(const Folder& folder, const char* name) {
     ::ShellExecuteA(::GetDesktopWindow(), nullptr, path, nullptr, nullptr, SW_SHOW);
 }
 
-// Whether byte c starts a double-byte character of code page 932.
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 // The part of path after its last separator ('\' or '/'), or the whole path
 // without one. The scan moves over whole code page 932 characters, so the
 // second byte of a character such as ソ (0x83 0x5C) is never taken for a
@@ -99,7 +97,7 @@ bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0
 const char* BaseName(const char* path) {
     const char* base = path;
     for (const char* p = path; *p != '\0'; ++p) {
-        if (IsLeadByte(static_cast<unsigned char>(*p))) {
+        if (cp932::IsLeadByte(static_cast<unsigned char>(*p))) {
             if (p[1] == '\0') break;  // a lone lead byte at the end
             ++p;
         } else if (*p == '\\' || *p == '/') {

@@ -1,10 +1,9 @@
 #include "reserve/IepgText.h"
 
+#include "base/Cp932.h"
 #include "reserve/Scan.h"
 
 namespace iepg {
-
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 size_t FindKey(std::string_view text, std::string_view key) {
     if (key.empty()) return std::string_view::npos;
@@ -13,7 +12,7 @@ size_t FindKey(std::string_view text, std::string_view key) {
         if (text.compare(pos, key.size(), key) == 0) return pos;
         // A trailing lead byte with nothing after it is one character: the
         // step never leaves the text.
-        const bool pair = IsLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size();
+        const bool pair = cp932::IsLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size();
         pos += pair ? 2 : 1;
     }
     return std::string_view::npos;

@@ -10,10 +10,6 @@
 
 namespace iepg {
 
-// Whether c begins a double-byte character of code page 932
-// (0x81-0x9F or 0xE0-0xFC).
-bool IsLeadByte(unsigned char c);
-
 // Position of the first occurrence of key in text, searching from the start
 // and stepping over whole characters, so that a match never begins at the
 // second byte of a double-byte character. A lead byte as the last byte of
