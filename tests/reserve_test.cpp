@@ -19,6 +19,7 @@
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/TimeZone.h"
+#include "tests/support/Times.h"
 
 namespace {
 
@@ -92,15 +93,9 @@ std::string StationBlock(const Header& h) {
            "\r\nI:Start=" + h.start + "\r\nI:End=" + h.end + "\r\n";
 }
 
-// The normalised local time of the given fields, and its asctime text.
+// The normalised local time of the given fields (standard time).
 tm LocalTime(int year, int month, int day, int hour, int minute) {
-    tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_isdst = 0;
+    tm t = MakeTm(year, month, day, hour, minute);
     EXPECT_NE(std::mktime(&t), static_cast<time_t>(-1));
     return t;
 }
