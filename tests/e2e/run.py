@@ -189,6 +189,10 @@ class Install:
         self.write(script, ("\n".join(answers) + "\n").encode())
         rc = self.env.wine([self.env.robot, "--timeout-ms", str(ROBOT_TIMEOUT_MS), script, transcript,
                             winpath(exe or self.path("Quorpa.exe"))] + args, self.dir, "robot%d" % n)
+        if not os.path.exists(self.path(transcript)):
+            with open(self.path("robot%d.out" % n), "rb") as f:
+                output = f.read().decode("utf-8", "replace")
+            raise Failure("the robot wrote no transcript (exit code %d); its output:\n%s" % (rc, output))
         records = [json.loads(line) for line in open(self.path(transcript), encoding="utf-8")]
         errors = [r["error"] for r in records if "error" in r]
         if errors:
