@@ -18,10 +18,18 @@ const char kEndOfData[] = "\r\n.\r\n";
 const char kLoopbackHostName[] = "localhost";
 
 // "%02u" of a broken-down time's field.
-std::string TwoDigits(int value) {
+std::string TwoDigits(long long value) {
     char text[16];
     std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(value));
     return text;
+}
+
+// The last two digits of the year, 0 to 99, for any tm_year: mktime may have
+// carried a file's year near INT_MAX past the range of int + 1900, and a year
+// before 0 still ends in two digits.
+long long YearOfCentury(int tmYear) {
+    const long long mod = (static_cast<long long>(tmYear) + 1900) % 100;
+    return mod < 0 ? mod + 100 : mod;
 }
 
 // A continuation line of a multi-line reply: three digits and a hyphen
@@ -84,11 +92,11 @@ std::string CSmtpMailer::ComposeBody(const tm& start, const tm& end, unsigned ch
     ReplaceAll(text, "%rcpt%", m_strRcpt.c_str());
     const struct {
         const char* key;
-        int value;
+        long long value;
     } times[] = {
-        {"%syea%", (start.tm_year + 1900) % 100}, {"%smon%", start.tm_mon + 1}, {"%sday%", start.tm_mday},
+        {"%syea%", YearOfCentury(start.tm_year)}, {"%smon%", start.tm_mon + 1LL}, {"%sday%", start.tm_mday},
         {"%shou%", start.tm_hour}, {"%smin%", start.tm_min},
-        {"%eyea%", (end.tm_year + 1900) % 100}, {"%emon%", end.tm_mon + 1}, {"%eday%", end.tm_mday},
+        {"%eyea%", YearOfCentury(end.tm_year)}, {"%emon%", end.tm_mon + 1LL}, {"%eday%", end.tm_mday},
         {"%ehou%", end.tm_hour}, {"%emin%", end.tm_min},
     };
     for (const auto& t : times) ReplaceAll(text, t.key, TwoDigits(t.value).c_str());

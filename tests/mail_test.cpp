@@ -4,6 +4,7 @@
 
 #include "tests/support/Times.h"
 
+#include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
@@ -167,19 +168,28 @@ TEST_F(Composer, EveryPlaceholderButTheIdentifier) {
 }
 
 TEST_F(Composer, ValuesAtTheirLimits) {
-    m_mailer.m_strFormat = "%syea% %smon% %chno% [%from%] [%rcpt%] %SYEA% %chno%";
+    m_mailer.m_strFormat = "%syea% %eyea% %smon% %chno% [%from%] [%rcpt%] %SYEA% %chno%";
     m_mailer.m_strFrom = "";
     m_mailer.m_strRcpt = "";
-    const tm y2000 = MakeTm(2000, 1, 1, 0, 0);
     const struct {
+        int tmYear;  // years since 1900
         unsigned channel;
         const char* expected;
     } table[] = {
-        {0, "00 01 0 [] [] %SYEA% 0"},
-        {123, "00 01 123 [] [] %SYEA% 123"},
-        {4294967295u, "00 01 4294967295 [] [] %SYEA% 4294967295"},
+        {100, 0, "00 00 01 0 [] [] %SYEA% 0"},
+        {100, 123, "00 00 01 123 [] [] %SYEA% 123"},
+        {100, 4294967295u, "00 00 01 4294967295 [] [] %SYEA% 4294967295"},
+        {99, 1, "99 99 01 1 [] [] %SYEA% 1"},         // 1999
+        {0, 1, "00 00 01 1 [] [] %SYEA% 1"},          // 1900
+        {200, 1, "00 00 01 1 [] [] %SYEA% 1"},        // 2100
+        {INT_MAX, 1, "47 47 01 1 [] [] %SYEA% 1"},    // mktime carries a file's year this far
+        {-1905, 1, "95 95 01 1 [] [] %SYEA% 1"},      // the year -5
     };
-    for (const auto& row : table) EXPECT_EQ(m_mailer.ComposeBody(y2000, y2000, row.channel, 0), row.expected);
+    for (const auto& row : table) {
+        tm t = MakeTm(2000, 1, 1, 0, 0);
+        t.tm_year = row.tmYear;
+        EXPECT_EQ(m_mailer.ComposeBody(t, t, row.channel, 0), row.expected) << row.tmYear;
+    }
 }
 
 TEST_F(Composer, LaterPassesScanInsertedValues) {
