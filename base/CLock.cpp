@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <string>
 
+#include "base/Cp932.h"
 #include "base/Exceptions.h"
 
 CLock::CLock(int32_t mode, const char* name) : m_mode(mode) {
@@ -10,12 +11,18 @@ CLock::CLock(int32_t mode, const char* name) : m_mode(mode) {
         m_section = plat::NewCriticalSection();
     } else if (mode == 1) {
         // A backslash in a Windows object name would select a namespace
-        // ("Global\"), so the name uses forward slashes throughout.
+        // ("Global\"), so the name uses forward slashes throughout. The
+        // second byte of a double-byte character (ソ is 0x83 0x5C) is no
+        // backslash and stays, or two names would meet.
         std::string slashed;
         if (name != nullptr) {
             slashed = name;
-            for (char& c : slashed)
-                if (c == '\\') c = '/';
+            for (size_t i = 0; i < slashed.size(); ++i) {
+                if (cp932::IsLeadByte(static_cast<unsigned char>(slashed[i])))
+                    ++i;
+                else if (slashed[i] == '\\')
+                    slashed[i] = '/';
+            }
         }
         m_event = plat::OpenNamedLock(name != nullptr ? slashed.c_str() : nullptr);
         if (m_event == nullptr) THROW_AT(CNotEnoughResource, 0);

@@ -156,6 +156,7 @@ TEST(Lock, NamesDecideWhichLocksAreShared) {
         bool shared;
     } table[] = {
         {base + "\\a\\b", base + "/a/b", true},  // backslashes count as slashes
+        {base + "ソ", base + "\x83/", false},    // ソ's second byte is no backslash
         {base + "/a", base + "/a", true},
         {base + "/a", base + "%2Fa", false},     // any escaping must stay unambiguous
         {base + "/a", base + "_a", false},
