@@ -103,13 +103,17 @@ uint32_t Claim(sem_t* sem, uint32_t timeoutMs) {
 }  // namespace
 
 NamedLock* OpenNamedLock(const char* name) {
+    // An empty name makes an unnamed object on Windows too.
+    const bool named = name != nullptr && *name != '\0';
+    // Made before the lock: when it runs out of memory (std::bad_alloc)
+    // there is nothing to free yet.
+    const std::string semaphoreName = named ? SemaphoreName(name) : std::string();
     NamedLock* lock = new (std::nothrow) NamedLock;
     if (lock == nullptr) {
         errno = ENOMEM;
         return nullptr;
     }
-    // An empty name makes an unnamed object on Windows too.
-    if (name == nullptr || *name == '\0') {
+    if (!named) {
         if (sem_init(&lock->local, 0, kFree) != 0) {
             delete lock;
             return nullptr;
@@ -119,7 +123,7 @@ NamedLock* OpenNamedLock(const char* name) {
     }
     // Never unlinked on close: every process that opens the name later
     // still shares the same lock.
-    lock->sem = sem_open(SemaphoreName(name).c_str(), O_CREAT, 0600, kFree);
+    lock->sem = sem_open(semaphoreName.c_str(), O_CREAT, 0600, kFree);
     if (lock->sem == SEM_FAILED) {
         delete lock;
         return nullptr;
