@@ -33,7 +33,8 @@ public:
     // Returns true when every reply was accepted, false when the server
     // refused a step (a reply beginning with 4 or 5). Throws CSockIOerror,
     // CSockCreateError, CSockClose (the server hung up), CTimeOut (a reply did
-    // not come in time), CFileIOerror (log), std::bad_alloc.
+    // not come in time), CIllegalParam (a message over 2 GiB, more than one
+    // send can take), CFileIOerror (log), std::bad_alloc.
     bool SendMail(const tm& start, const tm& end, unsigned channel);
 
     // The template with every placeholder but "%msid%" replaced, the Date and
