@@ -24,7 +24,12 @@ int ShowMessageBox(const char* text, unsigned type) {
     char title[_MAX_FNAME] = "";
     if (::GetModuleFileNameA(nullptr, path, sizeof path) != 0)
         _splitpath(path, nullptr, nullptr, title, nullptr);
-    return ::MessageBoxA(nullptr, text, title, type | MB_TASKMODAL);
+    // Owned by the thread's active window (the settings dialog when a check
+    // fails), so that window is disabled while the box is up and gets the
+    // activation back when it closes. Without a window (reserve mode) the box
+    // is task-modal.
+    HWND owner = ::GetActiveWindow();
+    return ::MessageBoxA(owner, text, title, owner != nullptr ? type : type | MB_TASKMODAL);
 }
 
 }  // namespace plat
