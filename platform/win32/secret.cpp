@@ -1,9 +1,10 @@
 // win32 side of the stored-secret functions: DPAPI, bound to the current
 // user, no extra entropy and never a prompt, so that a setup script can make
 // the same value.
-#include <wincrypt.h>
-
 #include "platform/tls.h"
+
+// After windows.h, which platform/tls.h brings in.
+#include <wincrypt.h>
 
 namespace plat {
 
