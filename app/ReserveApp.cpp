@@ -14,6 +14,7 @@
 #include "base/Cp932.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
+#include "platform/tls.h"
 #include "res/resource.h"
 #include "reserve/StationTable.h"
 
@@ -40,6 +41,9 @@ constexpr size_t kPartSize = 256;
 // told 255, so at most 254 characters arrive.
 constexpr size_t kSettingBufferSize = 256;
 constexpr DWORD kSettingLimit = 255;
+// The stored password is a DPAPI blob in hexadecimal digits: a few hundred
+// bytes for any password a person types.
+constexpr size_t kSecretBufferSize = 4096;
 // ReadTextFile's pieces: a 256-byte buffer, fgets limited to 255, so at most
 // 254 bytes per piece.
 constexpr size_t kPieceBufferSize = 256;
@@ -117,6 +121,11 @@ struct Settings {
     int endAdjust = 0;
     unsigned port = kDefaultPort;  // as read; only the low 16 bits are used
     unsigned logOutput = 0;        // 1 turns the log on
+    // Sending through a provider; all absent: the plain dialogue.
+    int ssl = 0;          // "smtpssl": 0 none, 1 STARTTLS, 2 TLS from the first byte
+    CString user;         // "smtpuser"
+    std::string password; // "smtppass": the protected form, hexadecimal digits
+    CString certPin;      // "smtpcert": SHA-256 fingerprint
 };
 
 CString ReadText(const char* key, const CString& fallback, const char* ini) {
@@ -132,6 +141,13 @@ void ReadSettings(Settings& s, const char* ini) {
     s.endAdjust = static_cast<int>(::GetPrivateProfileIntA(kSection, "endad", 0, ini));
     s.port = ::GetPrivateProfileIntA(kSection, "smtpport", kDefaultPort, ini);
     s.logOutput = ::GetPrivateProfileIntA(kSection, "logoutput", 0, ini);
+    s.ssl = static_cast<int>(::GetPrivateProfileIntA(kSection, "smtpssl", 0, ini));
+    s.user = ReadText("smtpuser", "", ini);
+    s.certPin = ReadText("smtpcert", "", ini);
+    std::string secret(kSecretBufferSize, '\0');
+    const DWORD length = ::GetPrivateProfileStringA(kSection, "smtppass", "", &secret[0],
+                                                    static_cast<DWORD>(secret.size()), ini);
+    s.password = secret.substr(0, length);
 }
 
 void WriteSetting(const char* key, const char* value, const char* ini) {
@@ -266,6 +282,14 @@ BOOL CReserveApp::InitInstance() {
     mailer.m_usSmtpPort = port;
     mailer.m_strRcpt = settings.rcpt.str();
     mailer.m_strFrom = settings.rcpt.str();
+    mailer.m_nSsl = settings.ssl;
+    mailer.m_strServerName = settings.smtpSvr.str();
+    mailer.m_strUser = settings.user.str();
+    mailer.m_strCertPin = settings.certPin.str();
+    // A password that does not decrypt here ends the send with a request to
+    // enter it again; it is never used in its stored form.
+    if (!settings.password.empty() && !plat::UnprotectSecret(settings.password, &mailer.m_strPassword))
+        mailer.m_bPasswordUnreadable = true;
 
     for (int i = 1; i < __argc; ++i) {
         const char* argument = __argv[i];
