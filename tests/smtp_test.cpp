@@ -520,7 +520,7 @@ TEST_F(SmtpDialogue, ExtendedDialogueStopsWhereTheServerCannotServe) {
                                 SmtpPeer::Send("535 5.7.8 bad credentials\r\n"), SmtpPeer::WaitForClose()};
     const Script notTls = {SmtpPeer::Send("220 ready\r\n"), SmtpPeer::ReadLine(), SmtpPeer::Send("250-peer\r\n250 STARTTLS\r\n"),
                            SmtpPeer::ReadLine(), SmtpPeer::Send("220 go ahead\r\n"),
-                           SmtpPeer::Send("this is not a TLS record, not at all\r\n"), SmtpPeer::WaitForClose()};
+                           SmtpPeer::Send("this is not a TLS record\r\n"), SmtpPeer::Close()};
     const struct {
         const char* what;
         const Script& script;
@@ -534,7 +534,7 @@ TEST_F(SmtpDialogue, ExtendedDialogueStopsWhereTheServerCannotServe) {
         {"STARTTLS not offered: nothing after EHLO", noStartTls, 1, kUser, "StartTlsNotOffered", ehlo},
         {"AUTH not offered", noAuth, 0, kUser, "AuthNotOffered", ehlo},
         {"AUTH refused", authRefused, 0, kUser, "AuthRefused", ehlo + "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n"},
-        {"STARTTLS answered by clear text", notTls, 1, "", "TlsHandshakeFailed", ehlo + "STARTTLS\r\n"},
+        {"STARTTLS, then clear text and a hang-up", notTls, 1, "", "TlsHandshakeFailed", ehlo + "STARTTLS\r\n"},
     };
     m_mailer.m_commandTimeoutMs = 500;
     m_mailer.m_strServerName = "localhost";
@@ -608,18 +608,22 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
     const struct {
         const char* port;
         int ssl;
+        const char* name;  // the server name's key
         const char* pin;
         const char* auth;  // the AUTH line logged
     } table[] = {
-        {"SUBMIT_PORT_STARTTLS", CSmtpMailer::kSslStartTls, "", "S:AUTH PLAIN ********\r\n"},
-        {"SUBMIT_PORT_STARTTLS_LOGIN", CSmtpMailer::kSslStartTls, "", "S:AUTH LOGIN\r\n"},
-        {"SUBMIT_PORT_TLS", CSmtpMailer::kSslImplicit, "", "S:AUTH PLAIN ********\r\n"},
+        {"SUBMIT_PORT_STARTTLS", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH PLAIN ********\r\n"},
+        {"SUBMIT_PORT_STARTTLS_LOGIN", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH LOGIN\r\n"},
+        // An address as the server name matches the certificate's IP entry.
+        {"SUBMIT_PORT_TLS", CSmtpMailer::kSslImplicit, "SUBMIT_HOST", "", "S:AUTH PLAIN ********\r\n"},
         // The pin alone accepts a certificate of a CA nobody trusts.
-        {"SUBMIT_PORT_UNTRUSTED", CSmtpMailer::kSslImplicit, "SUBMIT_UNTRUSTED_CERT_SHA256", "S:AUTH PLAIN ********\r\n"},
+        {"SUBMIT_PORT_UNTRUSTED", CSmtpMailer::kSslImplicit, "SUBMIT_SERVER_NAME", "SUBMIT_UNTRUSTED_CERT_SHA256",
+         "S:AUTH PLAIN ********\r\n"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.port);
         UsePort(row.port, row.ssl);
+        m_mailer.m_strServerName = SubmitServer::Value(row.name);
         std::string pin = SubmitServer::Value(row.pin);
         // Colons and either case are welcome.
         for (size_t i = 2; i < pin.size(); i += 3) pin.insert(i, ":");
@@ -667,7 +671,7 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
             Send();
             ADD_FAILURE() << "nothing thrown";
         } catch (const CExceptionBase& e) {
-            EXPECT_STREQ(e.what(), row.thrown);
+            EXPECT_STREQ(e.what(), row.thrown) << std::hex << e.GetErrorNo();
         }
         EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
         EXPECT_EQ(log.Text().find(m_mailer.m_strPassword), std::string::npos);
