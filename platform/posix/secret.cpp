@@ -1,10 +1,10 @@
 // posix side of the stored-secret functions. There is no per-user key store
 // to lean on here, and the native build only serves the tests: the text is
-// encoded, not encrypted. The digits are a marker, the user id and the text;
-// a value made for another user, or damaged, does not come back.
+// encoded, not encrypted. The digits are a marker, the user id, the text and
+// a checksum; a value made for another user, or damaged, does not come back.
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdint>
 
 #include "platform/tls.h"
 
@@ -33,10 +33,20 @@ int Nibble(char c) {
 
 std::string UserTag() { return kMarker + std::to_string(::getuid()) + ":"; }
 
+// FNV-1a: catches a changed digit, which is all it is for.
+std::string Checksum(const std::string& bytes) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 16777619u;
+    return std::string{static_cast<char>(hash >> 24), static_cast<char>(hash >> 16), static_cast<char>(hash >> 8),
+                       static_cast<char>(hash)};
+}
+constexpr size_t kChecksumSize = 4;
+
 }  // namespace
 
 bool ProtectSecret(const std::string& clear, std::string* hex) {
-    *hex = ToHex(UserTag() + clear);
+    const std::string bytes = UserTag() + clear;
+    *hex = ToHex(bytes + Checksum(bytes));
     return true;
 }
 
@@ -50,8 +60,10 @@ bool UnprotectSecret(const std::string& hex, std::string* clear) {
         bytes += static_cast<char>(high << 4 | low);
     }
     const std::string tag = UserTag();
-    if (bytes.compare(0, tag.size(), tag) != 0) return false;
-    *clear = bytes.substr(tag.size());
+    if (bytes.size() < tag.size() + kChecksumSize || bytes.compare(0, tag.size(), tag) != 0) return false;
+    const std::string body = bytes.substr(0, bytes.size() - kChecksumSize);
+    if (Checksum(body) != bytes.substr(body.size())) return false;
+    *clear = body.substr(tag.size());
     return true;
 }
 
