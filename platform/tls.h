@@ -47,7 +47,8 @@ struct TlsSession;
 // status) for the log.
 TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,
                      TlsSession** session, TlsInfo* info, int32_t* detail);
-// Encrypts and sends every byte of data within timeoutMs.
+// Encrypts and sends every byte of data; the posix side gives up after
+// timeoutMs, the Windows side's sends block as the plain dialogue's do.
 TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t timeoutMs);
 // Waits up to timeoutMs for decrypted data and stores up to size bytes of it
 // in buffer; *received gets the count (> 0 on kOk).
