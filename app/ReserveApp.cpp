@@ -156,8 +156,9 @@ void WriteSetting(const char* key, const char* value, const char* ini) {
     ::WritePrivateProfileStringA(kSection, key, value, ini);
 }
 
-// Writes the confirmed dialog values back, with the port read at start-up
-// and whether this run's log is open.
+// Writes the confirmed dialog values back, with the port (as read at
+// start-up unless the mail account dialog changed it) and whether this run's
+// log is open.
 void SaveSettings(const CSettingDlg& dlg, uint16_t port, const char* ini) {
     Log("I:SaveSetting\r\n");
     CString value;
@@ -171,6 +172,26 @@ void SaveSettings(const CSettingDlg& dlg, uint16_t port, const char* ini) {
     WriteSetting("smtpport", value, ini);
     value.Format("%u", CLogFile::GetInstance(nullptr)->IsOpen() ? 1u : 0u);
     WriteSetting("logoutput", value, ini);
+}
+
+// Writes the mail account values of the mail account dialog (the port goes
+// with the other settings): the password protected for the current user,
+// left as stored when none was typed, emptied when the user cleared it.
+void SaveMailAccount(const MailAccount& mail, const char* ini) {
+    CString value;
+    value.Format("%d", mail.ssl);
+    WriteSetting("smtpssl", value, ini);
+    WriteSetting("smtpuser", mail.user, ini);
+    if (mail.clearPassword) {
+        WriteSetting("smtppass", "", ini);
+    } else if (!mail.newPassword.IsEmpty()) {
+        std::string hex;
+        if (plat::ProtectSecret(mail.newPassword.str(), &hex))
+            WriteSetting("smtppass", hex.c_str(), ini);
+        else
+            ShowWarning("パスワードを暗号化できないため保存しませんでした");
+    }
+    WriteSetting("smtpcert", mail.certPin, ini);
 }
 
 }  // namespace
@@ -249,8 +270,26 @@ BOOL CReserveApp::InitInstance() {
         {
             CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
                             settings.endAdjust, nullptr);
+            dlg.m_mail.port = port;
+            dlg.m_mail.ssl = settings.ssl;
+            dlg.m_mail.user = settings.user;
+            dlg.m_mail.certPin = settings.certPin;
+            dlg.m_mail.storedPassword = settings.password;
             m_pMainWnd = &dlg;
-            if (dlg.DoModal() == IDOK) SaveSettings(dlg, port, iniPath);
+            if (dlg.DoModal() == IDOK) {
+                if (PasswordStaysUnsent(dlg.m_strSmtpSvr, dlg.m_mail)) {
+                    CString text;
+                    text.Format("SMTPサーバ(%s)はループバックアドレスではないため、暗号化なしでは"
+                                "パスワードを送信しません(メール送信は失敗します)\n"
+                                "送信設定で暗号化(STARTTLSまたはSSL/TLS)を設定してください",
+                                dlg.m_strSmtpSvr.GetString());
+                    ShowWarning(text);
+                }
+                SaveSettings(dlg, static_cast<uint16_t>(dlg.m_mail.port), iniPath);
+                // Only values the user confirmed: an untouched account leaves
+                // the INI file as it was.
+                if (dlg.m_bMailChanged) SaveMailAccount(dlg.m_mail, iniPath);
+            }
             m_pMainWnd = nullptr;
         }
         Log("I:AplicationTerminated\r\n");

@@ -1,6 +1,7 @@
 #include "app/SettingDlg.h"
 
 #include "app/AboutDlg.h"
+#include "app/MailDlg.h"
 #include "res/resource.h"
 
 namespace {
@@ -80,11 +81,26 @@ bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
             result = 0;
             return true;
         }
+        if (LOWORD(wParam) == IDC_MAILSET && HIWORD(wParam) == BN_CLICKED) {
+            OnMailSettings();
+            result = 0;
+            return true;
+        }
         break;
     default:
         break;
     }
     return CDialog::OnMessage(message, wParam, lParam, result);
+}
+
+void CSettingDlg::OnMailSettings() {
+    // The server as typed, unchecked: the other fields' checks belong to OK.
+    char server[kMaxAddressChars + 1] = "";
+    ::GetDlgItemTextA(m_hWnd, IDC_SMTPSVR, server, sizeof server);
+    CMailDlg dlg(m_mail, server, this);
+    if (dlg.DoModal() != IDOK) return;
+    m_mail = dlg.m_account;
+    m_bMailChanged = true;
 }
 
 bool CSettingDlg::OnSysCommand(UINT id, LPARAM /*lParam*/) {

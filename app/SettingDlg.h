@@ -1,10 +1,12 @@
 // CSettingDlg: the settings dialog of setting mode (template 102): recipient,
 // SMTP server, start and end adjustments, and the extension used by the
-// file-type registration button. It saves nothing itself; the start-up reads
-// the fields after OK.
+// file-type registration button, and the mail account values edited in the
+// dialog behind its 送信設定... button. It saves nothing itself; the start-up
+// reads the fields after OK.
 #pragma once
 
 #include "afx/win32/Dialog.h"
+#include "app/MailAccount.h"
 
 class CSettingDlg : public CDialog {
 public:
@@ -21,11 +23,18 @@ public:
     int m_nEndAdjust;
     CString m_strExt;     // always starts as ".epg"; never saved
     HICON m_hAppIcon;     // icon resource 129
+    // The mail account values: set by the start-up before DoModal, replaced
+    // when the mail account dialog closes with OK (m_bMailChanged then).
+    MailAccount m_mail;
+    bool m_bMailChanged = false;
 
     // Registers this executable as the handler of iEPG files under the
     // extension m_strExt (after refreshing the fields from the controls).
     // Failures are shown in a message box; nothing throws.
     void OnRegisterAssociation();
+    // Opens the mail account dialog on m_mail, with the server the dialog
+    // shows now; its OK replaces m_mail.
+    void OnMailSettings();
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;

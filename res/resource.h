@@ -5,6 +5,7 @@
 // Dialog templates
 #define IDD_ABOUTBOX 100
 #define IDD_SETTING 102
+#define IDD_MAILSETTING 106
 
 // Strings
 #define IDS_ABOUTBOX 101          // system-menu entry that opens the about box
@@ -21,6 +22,19 @@
 #define IDC_ENDADJ 1003
 #define IDC_EXT 1004
 #define IDC_REGIST 1005
+#define IDC_MAILSET 1010  // opens the mail account dialog
+
+// Controls of the mail account dialog
+#define IDC_SMTPPORT 1020
+#define IDC_SSL_NONE 1021      // the encryption group: none, STARTTLS, TLS
+#define IDC_SSL_STARTTLS 1022
+#define IDC_SSL_TLS 1023
+#define IDC_SMTPUSER 1024
+#define IDC_SMTPPASS 1025
+#define IDC_CLEARPASS 1026
+#define IDC_PASSNOTE 1027
+#define IDC_SMTPCERT 1028
+#define IDC_TESTCONN 1029
 
 // System-menu command of the about box (the low four bits belong to the
 // system, so the id is a multiple of 16)

@@ -87,6 +87,37 @@ void DDX_Text(CDataExchange* dx, int id, int& value) {
     value = parsed;
 }
 
+namespace {
+bool IsRadioButton(HWND control) {
+    const LONG_PTR type = ::GetWindowLongPtrA(control, GWL_STYLE) & BS_TYPEMASK;
+    return type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+}
+}  // namespace
+
+void DDX_Radio(CDataExchange* dx, int firstId, int& value) {
+    if (dx->Failed()) return;
+    HWND control = dx->PrepareCtrl(firstId);
+    if (dx->m_bSaveAndValidate) value = -1;
+    for (int index = 0; control != nullptr && IsRadioButton(control); ++index) {
+        if (dx->m_bSaveAndValidate) {
+            if (::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED) value = index;
+        } else {
+            ::SendMessageA(control, BM_SETCHECK, index == value ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+        control = ::GetWindow(control, GW_HWNDNEXT);
+        if (control != nullptr && (::GetWindowLongPtrA(control, GWL_STYLE) & WS_GROUP) != 0) break;
+    }
+}
+
+void DDX_Check(CDataExchange* dx, int id, int& value) {
+    if (dx->Failed()) return;
+    HWND control = dx->PrepareCtrl(id);
+    if (dx->m_bSaveAndValidate)
+        value = ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+    else
+        ::SendMessageA(control, BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
 void DDV_MaxChars(CDataExchange* dx, const CString& value, int maxChars) {
     if (dx->Failed()) return;
     if (!dx->m_bSaveAndValidate) {

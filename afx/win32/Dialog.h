@@ -1,7 +1,7 @@
 // The dialog part of the framework: a window wrapper (CWnd), modal dialogs
 // built from templates in the resources (CDialog) and the dialog data
 // exchange between a dialog's fields and its controls (CDataExchange with
-// DDX_Text, DDV_MaxChars, DDV_MinMaxInt). Windows only.
+// DDX_Text, DDX_Radio, DDX_Check, DDV_MaxChars, DDV_MinMaxInt). Windows only.
 //
 // A dialog's fields are loaded into its controls when it opens and read back
 // (with their checks) when OK is pressed; a failing check shows the
@@ -58,6 +58,12 @@ private:
 // anything else, including an empty field and values beyond 32 bits.
 void DDX_Text(CDataExchange* dx, int id, CString& value);
 void DDX_Text(CDataExchange* dx, int id, int& value);
+// A group of radio buttons <-> the index of the checked one: firstId is the
+// group's first button; the group runs on through the following radio
+// buttons up to the next control that starts a group (WS_GROUP). -1: none
+// checked. A check box's state <-> 0 or 1.
+void DDX_Radio(CDataExchange* dx, int firstId, int& value);
+void DDX_Check(CDataExchange* dx, int id, int& value);
 // Checks of the value just exchanged. DDV_MaxChars limits the length in
 // bytes; when loading it also limits the edit control so no more can be
 // typed. DDV_MinMaxInt accepts min..max inclusive.

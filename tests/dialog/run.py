@@ -24,6 +24,12 @@ PROMPT_RANGE = '-60 から 60 までの整数を入力してください。'
 PROMPT_INTEGER = '整数を入力してください。'
 PROMPT_LONG = '256 文字以内で入力してください。'
 PROMPT_EXT_LONG = '4 文字以内で入力してください。'
+MAIL_TITLE = '送信設定'
+PROMPT_PORT = '1 から 65535 までの整数を入力してください。'
+PROMPT_PIN = '証明書の指紋は SHA-256 の16進数64桁で入力してください。'
+NOTE_STORED = '※空欄のままなら登録済みのパスワードを使います'
+NOTE_NONE = '※パスワードは登録されていません'
+INFORMATION = 64  # MB_OK | MB_ICONINFORMATION
 MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力してから関連付け登録してください。'
 WARNING = 48  # MB_OK | MB_ICONEXCLAMATION
 
@@ -115,6 +121,21 @@ class Runner:
                 key, value = line.split('=', 1)
                 values[key] = value
         return values
+
+    def protect(self, text):
+        """text as the program stores a password (hexadecimal digits)."""
+        out = os.path.join(self.folder, 'protected.txt')
+        check(self.wine('--tool', 'protect', text, win_path(out)) == 0, 'protect failed')
+        with open(out) as f:
+            return f.read()
+
+    def unprotect(self, stored):
+        """The clear text of a stored password, or None when it does not decrypt."""
+        out = os.path.join(self.folder, 'clear.txt')
+        if self.wine('--tool', 'unprotect', stored, win_path(out)) != 0:
+            return None
+        with open(out, encoding='utf-8') as f:
+            return f.read()
 
     def reg_delete(self):
         check(self.wine('--tool', 'regdelete', *REG_KEYS) == 0, 'regdelete failed')
@@ -451,6 +472,94 @@ def case_reg_fail_command(r):
     failing_registration(r, [('regcreate', 'epgfile'), ('regvolatile', 'epgfile\\Shell')], '.epg',
                          'レジストリキーepgfile\\Shell\\open\\commandを生成出来ません',
                          {'.epg': None, 'epgfile': None, 'epgfile\\Shell': None})
+
+
+# ---- the mail account dialog ------------------------------------------------------
+
+PIN = 'AB:' * 31 + 'CD'
+
+
+def mail_dialog(*commands):
+    """Opens the mail account dialog from the settings dialog and runs commands in it."""
+    return [f'dialog {TITLE}', 'click 1010', f'dialog {MAIL_TITLE}', *commands]
+
+
+def case_mail_checks(r):
+    # The port and the fingerprint are checked like the adjustments; the
+    # encryption buttons propose the usual port only while the port is the
+    # previous choice's usual one.
+    r.write_ini(PRESET_INI)
+    bad = [('0', PROMPT_PORT), ('65536', PROMPT_PORT), ('', PROMPT_INTEGER), ('x25', PROMPT_INTEGER)]
+    script = mail_dialog('controls', 'focus 1020', 'read 1020', 'read 1025', 'read 1027')
+    for text, _ in bad:
+        script += [typed(1020, text), 'click 1', 'ok', 'focus 1020']
+    script += [typed(1020, '25'), typed(1028, PIN[:-1]), 'click 1', 'ok', 'focus 1028',
+               typed(1028, PIN), 'check 1022', 'read 1020', 'check 1023', 'read 1020',
+               'check 1021', 'read 1020', typed(1020, '2465'), 'check 1023', 'read 1020',
+               typed(1020, '65535'), 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone']
+    rec = r.robot_run(script)
+    controls = next(x['controls'] for x in rec if 'controls' in x)
+    expect_equal([(c['id'], c['class'], c['text']) for c in controls if c['id'] != -1], [
+        (1020, 'Edit', '2525'), (1021, 'Button', 'なし'), (1022, 'Button', 'STARTTLS'),
+        (1023, 'Button', 'SSL/TLS'), (1024, 'Edit', ''), (1025, 'Edit', ''),
+        (1027, 'Static', NOTE_NONE), (1026, 'Button', '登録済みのパスワードを消去'), (1028, 'Edit', ''),
+        (1029, 'Button', '接続テスト'), (1, 'Button', 'OK'), (2, 'Button', 'ｷｬﾝｾﾙ')],
+        'mail dialog controls in tab order')
+    expect_equal(boxes(rec), [(p, WARNING) for _, p in bad] + [(PROMPT_PIN, WARNING)], 'prompts')
+    expect_equal(focuses(rec), [1020] * (len(bad) + 1) + [1028], 'focus')
+    expect_equal(texts(rec), ['2525', '', NOTE_NONE, '587', '465', '25', '2465'], 'fields')
+    s = r.settings()
+    expect_equal((s['smtpport'], s['smtpssl'], s['smtpuser'], s['smtpcert']), ('65535', '2', '', PIN),
+                 'saved mail settings')
+    check('smtppass' not in s, f'a password was written: {s!r}')
+
+
+def case_mail_ok_cancel(r):
+    # The mail account dialog's OK hands its values to the settings dialog,
+    # whose Cancel discards them; the settings dialog's OK writes every key.
+    r.write_ini(PRESET_INI)
+    before = r.ini()
+    fill = [typed(1020, '587'), 'check 1022', typed(1024, 'taro@example.jp'), typed(1025, 'pa55=word'),
+            typed(1028, PIN.lower())]
+    rec = r.robot_run(mail_dialog(*fill, 'click 1', 'gone', f'dialog {TITLE}', 'click 2', 'gone'))
+    expect_equal(r.ini(), before, 'INI after the settings dialog\'s Cancel')
+    r.robot_run(mail_dialog(*fill, 'click 2', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
+    expect_equal(sorted(r.settings()), sorted(['rcpt', 'smtpsvr', 'startad', 'endad', 'smtpport',
+                                               'logoutput']), 'keys after the mail dialog\'s Cancel')
+    rec = r.robot_run(mail_dialog(*fill, 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
+    expect_equal(boxes(rec), [], 'message boxes')
+    s = r.settings()
+    stored = s.pop('smtppass')
+    expect_equal(s, {'rcpt': 'a@example.jp', 'smtpsvr': '127.0.0.1', 'startad': '-5', 'endad': '10',
+                     'smtpport': '587', 'logoutput': '0', 'smtpssl': '1', 'smtpuser': 'taro@example.jp',
+                     'smtpcert': PIN.lower()}, 'saved settings')
+    check(b'pa55' not in r.ini() and all(c in '0123456789ABCDEF' for c in stored) and stored,
+          f'stored password {stored!r}')
+    expect_equal(r.unprotect(stored), 'pa55=word', 'the stored password, decrypted')
+
+
+def case_mail_password_kept(r):
+    # Left empty, the password field keeps the stored password; the box
+    # clears it. A login without encryption to a server elsewhere is
+    # pointed out at OK, and saved all the same.
+    stored = r.protect('secret')
+    r.write_ini(PRESET_INI + f'smtpssl=1\r\nsmtpuser=u1\r\nsmtppass={stored}\r\n')
+    rec = r.robot_run(mail_dialog('read 1025', 'read 1027', typed(1024, 'u2'), 'click 1', 'gone',
+                                  f'dialog {TITLE}', 'click 1', 'gone'))
+    expect_equal(texts(rec), ['', NOTE_STORED], 'password field and note')
+    s = r.settings()
+    expect_equal((s['smtpuser'], s['smtppass']), ('u2', stored), 'user and password after OK')
+    rec = r.robot_run([f'dialog {TITLE}', typed(1001, '192.0.2.1'), 'click 1010', f'dialog {MAIL_TITLE}',
+                       'check 1021', 'check 1026', 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'ok',
+                       'gone'])
+    expect_equal(boxes(rec), [(MSG_CLEAR_TEXT % '192.0.2.1', WARNING)], 'message boxes')
+    s = r.settings()
+    expect_equal((s['smtpsvr'], s['smtpport'], s['smtpssl'], s['smtpuser'], s['smtppass']),
+                 ('192.0.2.1', '2525', '0', 'u2', ''), 'settings after clearing the password')
+
+
+MSG_CLEAR_TEXT = ('SMTPサーバ(%s)はループバックアドレスではないため、暗号化なしではパスワードを送信しません'
+                  '(メール送信は失敗します)\n送信設定で暗号化(STARTTLSまたはSSL/TLS)を設定してください')
 
 
 CASES = {name[len('case_'):]: f for name, f in globals().items() if name.startswith('case_')}

@@ -12,6 +12,8 @@
 //   controls            record every child control: id, class and text
 //   click ID            press button ID (posted: the robot goes on while the
 //                       program handles it, e.g. shows a prompt)
+//   check ID            click radio button or check box ID as the mouse would
+//                       and wait until the program has handled it
 //   syscommand N        choose system-menu command N (decimal or 0x hex)
 //   gone                wait until the dialog has closed
 //   shot FILE           save the dialog as it shows on the screen (frame
@@ -154,6 +156,19 @@ ROBOT_COMMAND(click, "ID - press button ID") {
     if (!ControlOf(robot, words, 2, control, id)) return false;
     ::PostMessageW(g_dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                    reinterpret_cast<LPARAM>(control));
+    return true;
+}
+
+ROBOT_COMMAND(check, "ID - click radio button or check box ID as the mouse would") {
+    HWND control = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, control, id)) return false;
+    // BM_CLICK changes the button's state and notifies the dialog, as a
+    // click does; a BN_CLICKED sent to the dialog alone would not. Sent, so
+    // that the next command sees its effect.
+    DWORD_PTR ignored = 0;
+    if (::SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored) == 0)
+        return robot.Fail("check: the program did not handle the click");
     return true;
 }
 

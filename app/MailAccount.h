@@ -1,0 +1,51 @@
+// The mail account settings as setting mode edits them (port, encryption,
+// login, certificate pin) and the connection test run with them. The
+// settings dialog and the mail account dialog only hold these values; the
+// start-up reads and writes the INI file.
+#pragma once
+
+#include <string>
+
+#include <windows.h>
+
+#include "afx/afx.h"
+
+struct MailAccount {
+    int port = 25;          // "smtpport"; as read (low 16 bits) until the dialog checks it
+    int ssl = 0;            // "smtpssl": CSmtpMailer::kSslNone, kSslStartTls, kSslImplicit
+    CString user;           // "smtpuser"
+    CString certPin;        // "smtpcert"
+    std::string storedPassword;  // "smtppass" as read: the protected form, never shown
+    CString newPassword;    // typed in the dialog (clear text, memory only); empty: keep the stored one
+    bool clearPassword = false;  // forget the stored password at OK
+
+    // Whether a password would be used: a new one, or a stored one not cleared.
+    bool HasPassword() const { return !newPassword.IsEmpty() || (!clearPassword && !storedPassword.empty()); }
+};
+
+// The usual port of each encryption choice (index: MailAccount::ssl): SMTP,
+// submission with STARTTLS (RFC 6409), submission over TLS (RFC 8314).
+constexpr int kUsualSmtpPorts[] = {25, 587, 465};
+
+// Whether text is a certificate fingerprint the mail client takes: empty, or
+// 64 hexadecimal digits (either case; colons and blanks between them).
+bool IsCertPinText(const char* text);
+
+// Whether a login with these settings would fail because the password is not
+// sent in clear text: a user is set, no encryption, and server (a name or
+// address) is not on a loopback address. Resolves server (DNS) only then.
+bool PasswordStaysUnsent(const char* server, const MailAccount& account);
+
+// The outcome of a connection test, as the box shows it.
+struct ConnectionTestOutcome {
+    bool succeeded = false;
+    CString text;  // code page 932
+};
+
+// Connects to server with account's settings and goes through greeting,
+// EHLO, STARTTLS or TLS and AUTH, then QUIT, sending no mail (the mail
+// client's TestConnection, with its time-outs). The test runs on a worker
+// thread; meanwhile window is disabled and its thread keeps handling
+// messages, so the dialog repaints. On failure the text is the one a failed
+// reservation shows. Nothing throws.
+ConnectionTestOutcome RunConnectionTest(HWND window, const char* server, const MailAccount& account);

@@ -1,0 +1,122 @@
+#include "app/MailDlg.h"
+
+#include <string>
+
+#include "res/resource.h"
+
+namespace {
+// The settings are read back through a 256-byte buffer that keeps 254
+// characters; a password is not limited by that (it is stored protected),
+// but no person types more.
+constexpr int kMaxSettingChars = 254;
+constexpr int kMaxPasswordChars = 256;
+// 64 digits with a colon between each pair.
+constexpr int kMaxPinChars = 95;
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 65535;
+constexpr int kSslChoices = 3;
+
+constexpr const char* kPromptPin = "証明書の指紋は SHA-256 の16進数64桁で入力してください。";
+constexpr const char* kNoteStored = "※空欄のままなら登録済みのパスワードを使います";
+constexpr const char* kNoteNone = "※パスワードは登録されていません";
+
+void DDV_CertPin(CDataExchange* dx, const CString& value) {
+    if (dx->Failed() || !dx->m_bSaveAndValidate || IsCertPinText(value)) return;
+    AfxMessageBox(kPromptPin, MB_OK | MB_ICONEXCLAMATION);
+    dx->Fail();
+}
+}  // namespace
+
+CMailDlg::CMailDlg(const MailAccount& account, const char* server, CWnd* parent)
+    : CDialog(IDD_MAILSETTING, parent),
+      m_account(account),
+      m_strServer(server),
+      m_nPort(account.port),
+      m_nSsl(account.ssl),
+      m_strUser(account.user),
+      m_nClearPassword(account.clearPassword ? 1 : 0),
+      m_strCertPin(account.certPin),
+      // An encryption value no button stands for compares like none.
+      m_nShownSsl(account.ssl >= 0 && account.ssl < kSslChoices ? account.ssl : 0) {}
+
+void CMailDlg::DoDataExchange(CDataExchange* dx) {
+    CDialog::DoDataExchange(dx);
+    DDX_Text(dx, IDC_SMTPPORT, m_nPort);
+    DDV_MinMaxInt(dx, m_nPort, kMinPort, kMaxPort);
+    DDX_Radio(dx, IDC_SSL_NONE, m_nSsl);
+    DDX_Text(dx, IDC_SMTPUSER, m_strUser);
+    DDV_MaxChars(dx, m_strUser, kMaxSettingChars);
+    DDX_Text(dx, IDC_SMTPPASS, m_strPassword);
+    DDV_MaxChars(dx, m_strPassword, kMaxPasswordChars);
+    DDX_Check(dx, IDC_CLEARPASS, m_nClearPassword);
+    DDX_Text(dx, IDC_SMTPCERT, m_strCertPin);
+    DDV_MaxChars(dx, m_strCertPin, kMaxPinChars);
+    DDV_CertPin(dx, m_strCertPin);
+}
+
+BOOL CMailDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    ::SetDlgItemTextA(m_hWnd, IDC_PASSNOTE, m_account.HasPassword() ? kNoteStored : kNoteNone);
+    OnClearPassword();
+    return TRUE;  // focus on the first tab stop, the port
+}
+
+MailAccount CMailDlg::Values() const {
+    MailAccount values = m_account;
+    values.port = m_nPort;
+    values.ssl = m_nSsl >= 0 ? m_nSsl : 0;  // none checked (never from the user): no encryption
+    values.user = m_strUser;
+    values.certPin = m_strCertPin;
+    values.clearPassword = m_nClearPassword != 0;
+    if (values.clearPassword)
+        values.newPassword.Empty();
+    else if (!m_strPassword.IsEmpty())
+        values.newPassword = m_strPassword;
+    return values;
+}
+
+void CMailDlg::OnOK() {
+    if (!UpdateData(TRUE)) return;
+    m_account = Values();
+    EndDialog(IDOK);
+}
+
+void CMailDlg::OnEncryptionChosen(int ssl) {
+    if (ssl == m_nShownSsl) return;
+    char text[16] = "";
+    ::GetDlgItemTextA(m_hWnd, IDC_SMTPPORT, text, sizeof text);
+    if (std::string(text) == std::to_string(kUsualSmtpPorts[m_nShownSsl]))
+        ::SetDlgItemTextA(m_hWnd, IDC_SMTPPORT, std::to_string(kUsualSmtpPorts[ssl]).c_str());
+    m_nShownSsl = ssl;
+}
+
+void CMailDlg::OnClearPassword() {
+    const bool clear = ::IsDlgButtonChecked(m_hWnd, IDC_CLEARPASS) == BST_CHECKED;
+    if (clear) ::SetDlgItemTextA(m_hWnd, IDC_SMTPPASS, "");
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDC_SMTPPASS), clear ? FALSE : TRUE);
+}
+
+void CMailDlg::OnTestConnection() {
+    if (!UpdateData(TRUE)) return;  // the prompt is shown; nothing is tried
+    const ConnectionTestOutcome outcome = RunConnectionTest(m_hWnd, m_strServer, Values());
+    AfxMessageBox(outcome.text, outcome.succeeded ? MB_OK | MB_ICONINFORMATION : MB_OK | MB_ICONEXCLAMATION);
+    ::SetFocus(::GetDlgItem(m_hWnd, IDC_TESTCONN));
+}
+
+bool CMailDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+        const int id = LOWORD(wParam);
+        if (id >= IDC_SSL_NONE && id < IDC_SSL_NONE + kSslChoices) {
+            OnEncryptionChosen(id - IDC_SSL_NONE);
+        } else if (id == IDC_CLEARPASS) {
+            OnClearPassword();
+        } else if (id == IDC_TESTCONN) {
+            OnTestConnection();
+        } else {
+            return CDialog::OnMessage(message, wParam, lParam, result);
+        }
+        result = 0;
+        return true;
+    }
+    return CDialog::OnMessage(message, wParam, lParam, result);
+}
