@@ -9,6 +9,7 @@
 #include <memory>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -150,6 +151,12 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
         ERR_clear_error();
         return failure;
     }
+    // A TLS 1.3 server sends its session tickets and then, from the first
+    // byte on, its greeting in a small segment that Nagle holds until the
+    // tickets are acknowledged: acknowledging at once saves the delayed
+    // acknowledgement's 40 ms per connection.
+    const int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
     const TlsStatus checked = CheckCertificate(tls->ssl, pinSha256, detail);
     if (checked != TlsStatus::kOk) return checked;
     info->protocol = SSL_get_version(tls->ssl);
