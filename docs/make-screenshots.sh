@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes the pictures of the settings dialog and the about box shown in the
-# README (docs/settings.png, docs/about.png) from a windows build:
+# Takes the pictures of the settings dialog, the mail account dialog and the
+# about box shown in the README (docs/settings.png, docs/mail.png,
+# docs/about.png) from a windows build:
 #   scripts/with-xvfb docs/make-screenshots.sh [BUILD]     (default build/windows)
 # Uses a Wine prefix of its own, in which the dialogs' font "ＭＳ Ｐゴシック"
 # is mapped to IPAPGothic (fonts-ipafont-gothic), so that the texts have the
@@ -24,6 +25,15 @@ printf '[setting]\r\nrcpt=recorder@example.jp\r\nsmtpsvr=127.0.0.1\r\nstartad=-1
 cat >"$work/script.txt" <<SCRIPT
 dialog Quorpa
 shot "$(winpath "$work/settings.bmp")"
+click 1010
+dialog 送信設定
+type 1020 "587"
+check 1022
+type 1024 "recorder@example.jp"
+shot "$(winpath "$work/mail.bmp")"
+click 2
+gone
+dialog Quorpa
 syscommand 0x10
 dialog Quorpaのﾊﾞｰｼﾞｮﾝ情報
 shot "$(winpath "$work/about.bmp")"
@@ -39,6 +49,7 @@ SCRIPT
   exit 1
 }
 convert "$work/settings.bmp" "$top/docs/settings.png"
+convert "$work/mail.bmp" "$top/docs/mail.png"
 convert "$work/about.bmp" "$top/docs/about.png"
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-echo "wrote docs/settings.png and docs/about.png"
+echo "wrote docs/settings.png, docs/mail.png and docs/about.png"
