@@ -19,6 +19,8 @@ constexpr int kSslChoices = 3;
 constexpr const char* kPromptPin = "証明書の指紋は SHA-256 の16進数64桁で入力してください。";
 constexpr const char* kNoteStored = "※空欄のままなら登録済みのパスワードを使います";
 constexpr const char* kNoteNone = "※パスワードは登録されていません";
+constexpr const char* kTesting = "テスト中...";
+constexpr int kMaxButtonText = 64;
 
 void DDV_CertPin(CDataExchange* dx, const CString& value) {
     if (dx->Failed() || !dx->m_bSaveAndValidate || IsCertPinText(value)) return;
@@ -98,7 +100,12 @@ void CMailDlg::OnClearPassword() {
 
 void CMailDlg::OnTestConnection() {
     if (!UpdateData(TRUE)) return;  // the prompt is shown; nothing is tried
+    // The button says that the test runs while the dialog waits for it.
+    char label[kMaxButtonText] = "";
+    ::GetDlgItemTextA(m_hWnd, IDC_TESTCONN, label, sizeof label);
+    ::SetDlgItemTextA(m_hWnd, IDC_TESTCONN, kTesting);
     const ConnectionTestOutcome outcome = RunConnectionTest(m_hWnd, m_strServer, Values());
+    ::SetDlgItemTextA(m_hWnd, IDC_TESTCONN, label);
     AfxMessageBox(outcome.text, outcome.succeeded ? MB_OK | MB_ICONINFORMATION : MB_OK | MB_ICONEXCLAMATION);
     ::SetFocus(::GetDlgItem(m_hWnd, IDC_TESTCONN));
 }
