@@ -1,7 +1,6 @@
 #include "app/MailAccount.h"
 
-#include <cstring>
-#include <exception>
+#include <string>
 #include <thread>
 
 #include "base/Exceptions.h"

@@ -6,9 +6,7 @@
 
 #include <string>
 
-#include <windows.h>
-
-#include "afx/afx.h"
+#include "afx/afx.h"  // CString; HWND through the platform's types
 
 struct MailAccount {
     int port = 25;          // "smtpport"; as read (low 16 bits) until the dialog checks it
