@@ -25,7 +25,7 @@ printf '[setting]\r\nrcpt=recorder@example.jp\r\nsmtpsvr=127.0.0.1\r\nstartad=-1
 cat >"$work/script.txt" <<SCRIPT
 dialog Quorpa
 shot "$(winpath "$work/settings.bmp")"
-click 1010
+click 1011
 dialog 送信設定
 type 1020 "587"
 check 1022

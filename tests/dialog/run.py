@@ -491,7 +491,7 @@ PIN = 'AB:' * 31 + 'CD'
 
 def mail_dialog(*commands):
     """Opens the mail account dialog from the settings dialog and runs commands in it."""
-    return [f'dialog {TITLE}', 'click 1010', f'dialog {MAIL_TITLE}', *commands]
+    return [f'dialog {TITLE}', 'click 1011', f'dialog {MAIL_TITLE}', *commands]
 
 
 def case_mail_checks(r):
@@ -559,7 +559,7 @@ def case_mail_password_kept(r):
     expect_equal(texts(rec), ['', NOTE_STORED], 'password field and note')
     s = r.settings()
     expect_equal((s['smtpuser'], s['smtppass']), ('u2', stored), 'user and password after OK')
-    rec = r.robot_run([f'dialog {TITLE}', typed(1001, '192.0.2.1'), 'click 1010', f'dialog {MAIL_TITLE}',
+    rec = r.robot_run([f'dialog {TITLE}', typed(1001, '192.0.2.1'), 'click 1011', f'dialog {MAIL_TITLE}',
                        'check 1021', 'check 1026', 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'ok',
                        'gone'])
     expect_equal(boxes(rec), [(MSG_CLEAR_TEXT % '192.0.2.1', WARNING)], 'message boxes')
@@ -608,7 +608,7 @@ def case_mail_test_plain(r):
     try:
         rec = r.robot_run(mail_dialog(
             typed(1020, str(port)), 'click 1029', 'ok', typed(1020, str(free_port())), 'click 1029', 'ok',
-            'click 2', 'gone', f'dialog {TITLE}', typed(1001, '192.0.2.1'), 'click 1010',
+            'click 2', 'gone', f'dialog {TITLE}', typed(1001, '192.0.2.1'), 'click 1011',
             f'dialog {MAIL_TITLE}', typed(1024, 'u'), typed(1025, 'p'), 'click 1029', 'ok', 'click 2', 'gone',
             f'dialog {TITLE}', 'click 2', 'gone'))
     finally:
