@@ -4,7 +4,9 @@
 # once, as the fixture "submission_server"; its tests find it through
 # QUORPA_SUBMISSION_DIR (its file "env" names ports, account, CA and sink).
 # Native tests also get SSL_CERT_FILE pointing at the test CA, so that
-# OpenSSL trusts it and nothing else.
+# OpenSSL trusts it and nothing else; under Wine the fixture
+# "submission_ca" trusts it in the build's own Wine prefix while they run
+# (the robot's trustca and untrustca tools), never in the machine's store.
 #
 # A test joins with
 #   quorpa_use_submission_server(TESTS name...)      tests made by add_test
@@ -49,14 +51,29 @@ set_tests_properties(submission_server_stop PROPERTIES FIXTURES_CLEANUP submissi
 # The Windows programs see the build tree on Wine's drive Z:.
 set(submission_environment "QUORPA_SUBMISSION_DIR=${QUORPA_SUBMISSION_DIR}"
                            "SSL_CERT_FILE=${QUORPA_SUBMISSION_DIR}/tls/ca.pem")
+set(submission_fixtures submission_server)
 if(CMAKE_CROSSCOMPILING)
   set(submission_environment "QUORPA_SUBMISSION_DIR=Z:${QUORPA_SUBMISSION_DIR}")
+  if(TARGET robot)
+    set(ca_der Z:${QUORPA_SUBMISSION_DIR}/tls/ca.der)
+    add_test(NAME submission_ca_trust COMMAND robot --tool trustca ${ca_der})
+    add_test(NAME submission_ca_untrust COMMAND robot --tool untrustca ${ca_der})
+    # The fixture's own proof: the CA is in the prefix's Root store.
+    add_test(NAME submission_ca_check COMMAND robot --tool trusted ${ca_der})
+    set_tests_properties(submission_ca_trust PROPERTIES FIXTURES_SETUP submission_ca
+                         FIXTURES_REQUIRED submission_server)
+    set_tests_properties(submission_ca_untrust PROPERTIES FIXTURES_CLEANUP submission_ca
+                         FIXTURES_REQUIRED submission_server)
+    set_tests_properties(submission_ca_check PROPERTIES FIXTURES_REQUIRED "submission_server;submission_ca"
+                         LABELS "${QUORPA_PLATFORM}")
+    list(APPEND submission_fixtures submission_ca)
+  endif()
 endif()
 
 function(quorpa_use_submission_server)
   cmake_parse_arguments(ARG "" "" "TESTS;GTEST" ${ARGN})
   if(ARG_TESTS)
-    set_property(TEST ${ARG_TESTS} APPEND PROPERTY FIXTURES_REQUIRED submission_server)
+    set_property(TEST ${ARG_TESTS} APPEND PROPERTY FIXTURES_REQUIRED ${submission_fixtures})
     set_property(TEST ${ARG_TESTS} APPEND PROPERTY ENVIRONMENT ${submission_environment})
   endif()
   # Discovered cases exist only when CTest runs: a file read after the
@@ -65,7 +82,7 @@ function(quorpa_use_submission_server)
     set(properties ${CMAKE_CURRENT_BINARY_DIR}/${target}_submission_properties.cmake)
     file(WRITE ${properties}
       "foreach(test IN LISTS ${target}_TESTS)\n"
-      "  set_property(TEST \"\${test}\" APPEND PROPERTY FIXTURES_REQUIRED submission_server)\n"
+      "  set_property(TEST \"\${test}\" APPEND PROPERTY FIXTURES_REQUIRED \"${submission_fixtures}\")\n"
       "  set_property(TEST \"\${test}\" APPEND PROPERTY ENVIRONMENT \"${submission_environment}\")\n"
       "endforeach()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties})

@@ -110,7 +110,8 @@ sha256_of() { openssl x509 -in "$1" -noout -fingerprint -sha256 | sed 's/.*=//; 
 # A throwaway CA and the servers' certificates. One RSA key serves every
 # server certificate; the three keys, the slow part, are made side by side.
 make_certificates() {
-  local tls=$dir/tls
+  local tls=$dir/tls stamp
+  stamp=$(date +%Y%m%d%H%M%S)-$$
   mkdir -p "$tls"
   (
     set -e
@@ -125,13 +126,16 @@ make_certificates() {
     }
     issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES
       printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
-        "extendedKeyUsage=serverAuth" "subjectAltName=$4" >"$1.ext"
+        "extendedKeyUsage=serverAuth" "subjectAltName=$4" \
+        "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid,issuer" >"$1.ext"
       openssl req -new -key server.key -subj "/CN=$3" |
         openssl x509 -req -CA "$2.pem" -CAkey "$2.key" -set_serial "0x$(openssl rand -hex 8)" \
           -days 2 -extfile "$1.ext" -out "$1.pem"
     }
-    ca ca "Quorpa test CA"
-    ca other-ca "Quorpa untrusted CA"
+    # Names of their own: a CA of an earlier run, still trusted somewhere,
+    # must not pass for this one.
+    ca ca "Quorpa test CA $stamp"
+    ca other-ca "Quorpa untrusted CA $stamp"
     issue server ca localhost "DNS:localhost,IP:127.0.0.1"
     issue wrong-name ca "$wrong_name" "DNS:$wrong_name"
     issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
