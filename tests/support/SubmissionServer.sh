@@ -1,0 +1,378 @@
+#!/usr/bin/env bash
+# Starts or stops a private mail submission server for the TLS and AUTH tests:
+#   SubmissionServer.sh start DIR    a postfix instance of its own under DIR,
+#                                    relaying into an smtp-sink that dumps
+#                                    every mail into DIR/sink/
+#   SubmissionServer.sh stop DIR     ends every process that start began
+#
+# The instance has its own configuration, queue, data and log folders under
+# DIR and listens on free 127.0.0.1 ports only; it reads nothing of the
+# machine's mail set-up but postfix's own programs (and the read-only
+# /etc/postfix/dynamicmaps.cf, like every postfix program). postfix's master
+# must run as root. SASL is Cyrus's sasldb: a file, no daemon to start or stop
+# (Dovecot's auth would be one more process with a config of its own).
+#
+# DIR/env holds KEY=VALUE lines (paths as Linux sees them; a Windows program
+# under Wine reaches them through drive Z:):
+#   SUBMIT_HOST, SUBMIT_SERVER_NAME   127.0.0.1, and the name in the good certificate
+#   SUBMIT_USER, SUBMIT_PASS          the account that AUTH accepts
+#   SUBMIT_PORT_STARTTLS              STARTTLS, then AUTH PLAIN LOGIN CRAM-MD5
+#   SUBMIT_PORT_STARTTLS_LOGIN        the same with AUTH LOGIN only
+#   SUBMIT_PORT_TLS                   TLS from the first byte, then AUTH
+#   SUBMIT_PORT_PLAIN_AUTH            no STARTTLS offered; AUTH offered in clear
+#   SUBMIT_PORT_STARTTLS_NOAUTH       STARTTLS, no AUTH offered; relays for loopback
+#   SUBMIT_PORT_WRONG_NAME            TLS, certificate for SUBMIT_WRONG_NAME (trusted CA)
+#   SUBMIT_PORT_UNTRUSTED             TLS, certificate for localhost from another CA
+#   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
+#   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
+#   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
+#   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
+#   SUBMIT_SINK_DIR                   one file per delivered mail (smtp-sink dump:
+#                                     envelope lines, then the message as relayed,
+#                                     with postfix's Received: line on top)
+#   SUBMIT_LOG                        postfix's log
+# Every port requires AUTH before relaying (SUBMIT_PORT_STARTTLS_NOAUTH
+# excepted); every port but SUBMIT_PORT_PLAIN_AUTH offers AUTH only under TLS.
+#
+# SMTP_SINK names smtp-sink (default /usr/sbin/smtp-sink); POSTFIX_DAEMON_DIR
+# the folder of postfix's master (default: postconf's daemon_directory).
+set -euo pipefail
+action=${1:-}
+dir=${2:-}
+[ -n "$dir" ] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+case $dir in /*) ;; *) dir=$PWD/$dir ;; esac
+sink=${SMTP_SINK:-/usr/sbin/smtp-sink}
+user=quorpa
+pass=Quorpa-test-pass1
+realm=localhost
+wrong_name=wrong.example
+
+die() {
+  echo "SubmissionServer.sh: $*" >&2
+  if [ -s "$dir/log/postfix.log" ]; then
+    echo "--- $dir/log/postfix.log (last lines):" >&2
+    tail -n 30 "$dir/log/postfix.log" >&2
+  fi
+  stop_all
+  exit 1
+}
+
+# The processes of this instance: the master and its children carry
+# MAIL_CONFIG=DIR/etc in their environment; smtp-sink's pid is on file.
+instance_pids() {
+  local want="MAIL_CONFIG=$dir/etc" env pid
+  for env in /proc/[0-9]*/environ; do
+    pid=${env#/proc/}
+    pid=${pid%/environ}
+    if grep -qzxF "$want" "$env" 2>/dev/null; then echo "$pid"; fi
+  done
+}
+
+stop_all() {
+  local pid
+  if [ -f "$dir/queue/pid/master.pid" ]; then
+    pid=$(tr -d ' \n' <"$dir/queue/pid/master.pid")
+    # SIGTERM: the master ends its children and removes its pid file.
+    [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
+  fi
+  if [ -f "$dir/sink.pid" ]; then
+    kill -TERM "$(cat "$dir/sink.pid")" 2>/dev/null || true
+    rm -f "$dir/sink.pid"
+  fi
+  [ -d "$dir/etc" ] || return 0
+  for _ in $(seq 50); do
+    [ -n "$(instance_pids)" ] || return 0
+    sleep 0.1
+  done
+  for pid in $(instance_pids); do kill -KILL "$pid" 2>/dev/null || true; done
+}
+
+# COUNT free loopback ports, all different (one interpreter: it is slow to start).
+free_ports() {
+  python3 -c '
+import socket, sys
+held = [socket.socket() for _ in range(int(sys.argv[1]))]
+for s in held: s.bind(("127.0.0.1", 0))
+print(" ".join(str(s.getsockname()[1]) for s in held))' "$1"
+}
+
+# Whether something accepts connections on the loopback port.
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# The first line that the server on the port says in clear (its greeting).
+greeting() {
+  timeout 5 bash -c 'exec 3<>"/dev/tcp/127.0.0.1/$1"; IFS= read -r line <&3; printf "%s\n" "$line"' _ "$1" \
+    2>/dev/null || true
+}
+
+sha256_of() { openssl x509 -in "$1" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g'; }
+
+# A throwaway CA and the servers' certificates. One RSA key serves every
+# server certificate; the three keys, the slow part, are made side by side.
+make_certificates() {
+  local tls=$dir/tls stamp
+  stamp=$(date +%Y%m%d%H%M%S)-$$
+  mkdir -p "$tls"
+  (
+    set -e
+    cd "$tls"
+    for key in ca other-ca server; do
+      openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$key.key" &
+    done
+    wait %1 && wait %2 && wait %3
+    ca() { # NAME SUBJECT
+      openssl req -x509 -key "$1.key" -days 2 -out "$1.pem" -subj "/CN=$2" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
+    }
+    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES
+      printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
+        "extendedKeyUsage=serverAuth" "subjectAltName=$4" \
+        "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid,issuer" >"$1.ext"
+      openssl req -new -key server.key -subj "/CN=$3" |
+        openssl x509 -req -CA "$2.pem" -CAkey "$2.key" -set_serial "0x$(openssl rand -hex 8)" \
+          -days 2 -extfile "$1.ext" -out "$1.pem"
+    }
+    # Names of their own: a CA of an earlier run, still trusted somewhere,
+    # must not pass for this one.
+    ca ca "Quorpa test CA $stamp"
+    ca other-ca "Quorpa untrusted CA $stamp"
+    issue server ca localhost "DNS:localhost,IP:127.0.0.1"
+    issue wrong-name ca "$wrong_name" "DNS:$wrong_name"
+    issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
+    openssl x509 -in ca.pem -outform DER -out ca.der
+    rm -f ./*.ext ca.key other-ca.key
+  ) >"$dir/log/openssl.log" 2>&1 || { cat "$dir/log/openssl.log" >&2; die "cannot make the certificates"; }
+  chmod 600 "$tls/server.key"
+}
+
+# The account, in a Cyrus sasldb of the instance's own.
+make_account() {
+  mkdir -p "$dir/etc/sasl"
+  printf '%s' "$pass" | saslpasswd2 -f "$dir/etc/sasldb2" -u "$realm" -p -c "$user" ||
+    die "saslpasswd2 cannot write $dir/etc/sasldb2"
+  chown postfix "$dir/etc/sasldb2"
+  chmod 600 "$dir/etc/sasldb2"
+  # smtpd works inside its queue folder; the relative path spares postfix the
+  # need to reach DIR's parents.
+  cat >"$dir/etc/sasl/smtpd.conf" <<EOF
+pwcheck_method: auxprop
+auxprop_plugin: sasldb
+sasldb_path: ../etc/sasldb2
+mech_list: PLAIN LOGIN CRAM-MD5
+EOF
+}
+
+write_main_cf() { # SINK-PORT
+  cat >"$dir/etc/main.cf" <<EOF
+compatibility_level = 3.6
+queue_directory = $dir/queue
+data_directory = $dir/data
+meta_directory = /etc/postfix
+mail_owner = postfix
+setgid_group = postdrop
+maillog_file = $dir/log/postfix.log
+maillog_file_prefixes = $dir/log
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+myhostname = $realm
+myorigin = $realm
+mydestination =
+mynetworks = 127.0.0.0/8
+relay_domains =
+local_recipient_maps =
+local_transport = error:local delivery is off
+alias_maps =
+alias_database =
+biff = no
+# Relay the message as it came: no headers added or rewritten.
+local_header_rewrite_clients =
+# Everything accepted goes on to the smtp-sink.
+relayhost = [127.0.0.1]:$1
+smtp_tls_security_level = none
+smtpd_peername_lookup = no
+smtpd_error_sleep_time = 0
+smtpd_tls_cert_file = $dir/tls/server.pem
+smtpd_tls_key_file = $dir/tls/server.key
+smtpd_tls_security_level = may
+smtpd_tls_loglevel = 1
+smtpd_sasl_auth_enable = yes
+smtpd_sasl_type = cyrus
+smtpd_sasl_path = smtpd
+cyrus_sasl_config_path = $dir/etc/sasl
+smtpd_sasl_local_domain = $realm
+smtpd_tls_auth_only = yes
+smtpd_relay_restrictions = permit_sasl_authenticated, reject
+EOF
+}
+
+# master.cf: the internal services (chroot off) and one smtpd per behaviour.
+write_master_cf() {
+  local tls_on="-o smtpd_tls_wrappermode=yes"
+  cat >"$dir/etc/master.cf" <<EOF
+postlog   unix-dgram n  -       n       -       1       postlogd
+cleanup   unix  n       -       n       -       0       cleanup
+qmgr      unix  n       -       n       300     1       qmgr
+tlsmgr    unix  -       -       n       1000?   1       tlsmgr
+rewrite   unix  -       -       n       -       -       trivial-rewrite
+bounce    unix  -       -       n       -       0       bounce
+defer     unix  -       -       n       -       0       bounce
+trace     unix  -       -       n       -       0       bounce
+verify    unix  -       -       n       -       1       verify
+flush     unix  n       -       n       1000?   0       flush
+proxymap  unix  -       -       n       -       -       proxymap
+smtp      unix  -       -       n       -       -       smtp
+relay     unix  -       -       n       -       -       smtp
+error     unix  -       -       n       -       -       error
+retry     unix  -       -       n       -       -       error
+discard   unix  -       -       n       -       -       discard
+anvil     unix  -       -       n       -       1       anvil
+scache    unix  -       -       n       -       1       scache
+127.0.0.1:${ports[STARTTLS]} inet n - n - - smtpd -o syslog_name=postfix/starttls
+127.0.0.1:${ports[STARTTLS_LOGIN]} inet n - n - - smtpd -o syslog_name=postfix/starttls-login
+  -o smtpd_sasl_mechanism_filter=login
+127.0.0.1:${ports[TLS]} inet n - n - - smtpd -o syslog_name=postfix/tls $tls_on
+127.0.0.1:${ports[PLAIN_AUTH]} inet n - n - - smtpd -o syslog_name=postfix/plain-auth
+  -o smtpd_tls_security_level=none -o smtpd_tls_auth_only=no
+127.0.0.1:${ports[STARTTLS_NOAUTH]} inet n - n - - smtpd -o syslog_name=postfix/starttls-noauth
+  -o smtpd_sasl_auth_enable=no -o smtpd_relay_restrictions=permit_mynetworks,reject
+127.0.0.1:${ports[WRONG_NAME]} inet n - n - - smtpd -o syslog_name=postfix/wrong-name $tls_on
+  -o smtpd_tls_cert_file=$dir/tls/wrong-name.pem
+127.0.0.1:${ports[UNTRUSTED]} inet n - n - - smtpd -o syslog_name=postfix/untrusted $tls_on
+  -o smtpd_tls_cert_file=$dir/tls/untrusted.pem
+127.0.0.1:${ports[OLD_TLS]} inet n - n - - smtpd -o syslog_name=postfix/old-tls $tls_on
+  -o smtpd_tls_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
+  -o smtpd_tls_mandatory_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
+  -o smtpd_tls_ciphers=low -o smtpd_tls_mandatory_ciphers=low
+  -o tls_low_cipherlist=DEFAULT:@SECLEVEL=0
+EOF
+}
+
+# The queue folders as postfix's own post-install makes them.
+make_queue() {
+  local q=$dir/queue sub
+  mkdir -p "$q" "$dir/data"
+  chown root:root "$q"
+  chmod 755 "$q"
+  for sub in active bounce corrupt defer deferred flush hold incoming private saved trace; do
+    mkdir -p "$q/$sub"
+    chown postfix:root "$q/$sub"
+    chmod 700 "$q/$sub"
+  done
+  mkdir -p "$q/maildrop" "$q/public" "$q/pid"
+  chown postfix:postdrop "$q/maildrop" "$q/public"
+  chmod 1730 "$q/maildrop"
+  chmod 2710 "$q/public"
+  chown postfix "$dir/data"
+}
+
+start_sink() {
+  local port pid
+  mkdir -p "$dir/sink"
+  # smtp-sink drops to nobody, who must be able to write the dumps.
+  chmod 777 "$dir/sink"
+  for _ in 1 2 3 4 5; do
+    port=$(free_ports 1)
+    "$sink" -u nobody -d "$dir/sink/mail." "127.0.0.1:$port" 64 >"$dir/log/sink.log" 2>&1 </dev/null &
+    pid=$!
+    for _ in $(seq 50); do
+      if listening "$port"; then
+        echo "$pid" >"$dir/sink.pid"
+        sink_port=$port
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+  done
+  cat "$dir/log/sink.log" >&2 || true
+  die "cannot start $sink"
+}
+
+# Starts postfix's master on fresh free ports; a port taken by someone else
+# in between makes the master fail, and then it tries again.
+start_master() {
+  local daemon_dir attempt name free
+  daemon_dir=${POSTFIX_DAEMON_DIR:-$(postconf -dh daemon_directory)}
+  for attempt in 1 2 3; do
+    read -r -a free <<<"$(free_ports ${#ports[@]})"
+    for name in "${!ports[@]}"; do
+      ports[$name]=${free[0]}
+      free=("${free[@]:1}")
+    done
+    write_master_cf
+    if MAIL_CONFIG=$dir/etc "$daemon_dir/master" -c "$dir/etc" -w >>"$dir/log/master.log" 2>&1 </dev/null; then
+      return 0
+    fi
+    grep -q 'Address already in use' "$dir/log/master.log" "$dir/log/postfix.log" 2>/dev/null ||
+      { cat "$dir/log/master.log" >&2; die "postfix's master did not start"; }
+    echo "SubmissionServer.sh: a port was taken, attempt $attempt" >&2
+  done
+  die "postfix's master did not start"
+}
+
+wait_ready() {
+  local name port line
+  for name in "${!ports[@]}"; do
+    port=${ports[$name]}
+    case $name in
+    STARTTLS | STARTTLS_LOGIN | PLAIN_AUTH | STARTTLS_NOAUTH)
+      line=$(greeting "$port")
+      case $line in 220*) ;; *) die "port $port ($name) does not greet (got: '$line')" ;; esac
+      ;;
+    *)
+      for _ in $(seq 50); do listening "$port" && break; sleep 0.1; done
+      listening "$port" || die "port $port ($name) does not answer"
+      ;;
+    esac
+  done
+}
+
+write_env() {
+  local tls=$dir/tls name
+  {
+    echo "SUBMIT_HOST=127.0.0.1"
+    echo "SUBMIT_SERVER_NAME=localhost"
+    echo "SUBMIT_WRONG_NAME=$wrong_name"
+    echo "SUBMIT_USER=$user"
+    echo "SUBMIT_PASS=$pass"
+    for name in "${!ports[@]}"; do echo "SUBMIT_PORT_$name=${ports[$name]}"; done | sort
+    echo "SUBMIT_CA_PEM=$tls/ca.pem"
+    echo "SUBMIT_CA_DER=$tls/ca.der"
+    echo "SUBMIT_CERT_SHA256=$(sha256_of "$tls/server.pem")"
+    echo "SUBMIT_WRONG_NAME_CERT_SHA256=$(sha256_of "$tls/wrong-name.pem")"
+    echo "SUBMIT_UNTRUSTED_CERT_SHA256=$(sha256_of "$tls/untrusted.pem")"
+    echo "SUBMIT_SINK_DIR=$dir/sink"
+    echo "SUBMIT_SINK_PORT=$sink_port"
+    echo "SUBMIT_LOG=$dir/log/postfix.log"
+  } >"$dir/env.new"
+  mv "$dir/env.new" "$dir/env"
+}
+
+case $action in
+stop)
+  stop_all
+  ;;
+start)
+  [ "$(id -u)" -eq 0 ] || { echo "SubmissionServer.sh: postfix's master needs root" >&2; exit 1; }
+  stop_all
+  rm -rf "$dir"
+  mkdir -p "$dir/etc" "$dir/log"
+  chmod 755 "$dir"
+  declare -A ports=([STARTTLS]= [STARTTLS_LOGIN]= [TLS]= [PLAIN_AUTH]= [STARTTLS_NOAUTH]=
+                    [WRONG_NAME]= [UNTRUSTED]= [OLD_TLS]=)
+  sink_port=
+  make_certificates
+  make_account
+  make_queue
+  start_sink
+  write_main_cf "$sink_port"
+  start_master
+  wait_ready
+  write_env
+  ;;
+*)
+  echo "usage: $0 start|stop DIR" >&2
+  exit 2
+  ;;
+esac
