@@ -23,3 +23,7 @@ foreach(case ${dialog_cases})
   set_tests_properties(dialog.${case} PROPERTIES LABELS "win32;dialog" TIMEOUT 180
                        RESOURCE_LOCK quorpa_screen SKIP_RETURN_CODE 77)
 endforeach()
+
+# The connection test against the real submission server (tests/submission.cmake,
+# read after this file: its function is called once every file is read).
+cmake_language(DEFER CALL quorpa_use_submission_server TESTS dialog.mail_test_submission)

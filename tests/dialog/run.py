@@ -622,7 +622,7 @@ def case_mail_test_plain(r):
 def submit_env():
     """The submission server fixture's env file (tests/support/SubmissionServer.sh)
     as a dict; Skip without the fixture."""
-    folder = os.environ.get('QUORPA_SUBMIT_DIR', '')
+    folder = os.environ.get('QUORPA_SUBMISSION_DIR', '')
     if folder.startswith('Z:'):
         folder = folder[2:]
     if not folder or not os.path.exists(os.path.join(folder, 'env')):
@@ -640,7 +640,8 @@ def case_mail_test_submission(r):
     # in the dialog is refused with reserve mode's text.
     sub = submit_env()
     stored = r.protect(sub['SUBMIT_PASS'])
-    r.write_ini(PRESET_INI.replace('2525', sub['SUBMIT_PORT_STARTTLS']).replace('127.0.0.1', 'localhost') +
+    r.write_ini(PRESET_INI.replace('2525', sub['SUBMIT_PORT_STARTTLS'])
+                .replace('127.0.0.1', sub['SUBMIT_SERVER_NAME']) +
                 f'smtpssl=1\r\nsmtpuser={sub["SUBMIT_USER"]}\r\nsmtppass={stored}\r\n'
                 f'smtpcert={sub["SUBMIT_CERT_SHA256"]}\r\n')
     before = r.ini()
@@ -650,8 +651,7 @@ def case_mail_test_submission(r):
     expect_equal(len(got), 2, 'message boxes')
     success = re.fullmatch('接続テストに成功しました\nサーバ: (\\S+)\n暗号化: TLSv1\\.[23]', got[0][0])
     check(success is not None and got[0][1] == INFORMATION, f'success box: {got[0]!r}')
-    if 'SUBMIT_HOSTNAME' in sub:
-        expect_equal(success.group(1), sub['SUBMIT_HOSTNAME'], 'server name')
+    expect_equal(success.group(1), sub['SUBMIT_SERVER_NAME'], 'server name')
     expect_equal(got[1], (MSG_AUTH_REFUSED, WARNING), 'wrong password box')
     expect_equal(r.ini(), before, 'INI after Cancel')
 
