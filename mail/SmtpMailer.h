@@ -28,7 +28,9 @@ public:
     static constexpr int kSslStartTls = 1;  // EHLO, STARTTLS, then TLS (RFC 3207)
     static constexpr int kSslImplicit = 2;  // TLS from the first byte (port 465)
     int m_nSsl = kSslNone;
-    std::string m_strServerName;  // "smtpsvr" as written: the name sent (SNI) and checked in the certificate
+    // "smtpsvr" as written: the name sent (SNI) and checked in the
+    // certificate; empty: the address of m_ulSmtpAddr is checked instead.
+    std::string m_strServerName;
     std::string m_strUser;        // SMTP AUTH user; empty: no AUTH
     std::string m_strPassword;    // SMTP AUTH password, clear text, in memory only
     // Set instead of the password when the stored one could not be

@@ -616,6 +616,8 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
         {"STARTTLS_LOGIN", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH LOGIN\r\n"},
         // An address as the server name matches the certificate's IP entry.
         {"TLS", CSmtpMailer::kSslImplicit, "SUBMIT_HOST", "", "S:AUTH PLAIN ********\r\n"},
+        // Without a name, the address it connects to.
+        {"TLS", CSmtpMailer::kSslImplicit, "", "", "S:AUTH PLAIN ********\r\n"},
         // The pin alone accepts a certificate of a CA nobody trusts.
         {"UNTRUSTED", CSmtpMailer::kSslImplicit, "SUBMIT_SERVER_NAME", "SUBMIT_UNTRUSTED_CERT_SHA256",
          "S:AUTH PLAIN ********\r\n"},
