@@ -78,7 +78,14 @@ public:
         int32_t detail = 0;
         const plat::TlsStatus status =
             plat::TlsConnect(m_sock.GetSocket(m_slot), serverName, pin, timeoutMs, &m_tls, &info, &detail);
-        if (status != plat::TlsStatus::kOk) RaiseTls(status, detail, true);
+        if (status != plat::TlsStatus::kOk) {
+            // The library's own code (a SECURITY_STATUS, the chain's status,
+            // OpenSSL's error) tells a developer the exact cause.
+            char code[32];
+            std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(detail));
+            Log(std::string("I:TLS failed, code ") + code + "\r\n");
+            RaiseTls(status, detail, true);
+        }
         Log("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
         return info;
     }

@@ -59,7 +59,8 @@ public:
     // handshake and EHLO again for kSslStartTls), AUTH PLAIN or LOGIN when a
     // user is set, then MAIL FROM to QUIT inside the session, which ends with
     // close_notify. The AUTH texts are logged masked; one "I:" line after the
-    // handshake names the protocol and cipher. A refused EHLO, STARTTLS or
+    // handshake names the protocol and cipher (after a failed one, the TLS
+    // library's code). A refused EHLO, STARTTLS or
     // MAIL FROM to QUIT gives false as above. It throws besides:
     // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch,
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
