@@ -78,7 +78,14 @@ public:
         int32_t detail = 0;
         const plat::TlsStatus status =
             plat::TlsConnect(m_sock.GetSocket(m_slot), serverName, pin, timeoutMs, &m_tls, &info, &detail);
-        if (status != plat::TlsStatus::kOk) RaiseTls(status, detail, true);
+        if (status != plat::TlsStatus::kOk) {
+            // The library's own code (a SECURITY_STATUS, the chain's status,
+            // OpenSSL's error) tells a developer the exact cause.
+            char code[32];
+            std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(detail));
+            Log(std::string("I:TLS failed, code ") + code + "\r\n");
+            RaiseTls(status, detail, true);
+        }
         Log("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
         return info;
     }
@@ -154,6 +161,13 @@ std::string HostName() {
     return hostName;
 }
 
+// "a.b.c.d" of an address in network byte order.
+std::string DottedAddress(uint32_t address) {
+    const uint32_t host = ntohl(address);
+    return std::to_string(host >> 24) + "." + std::to_string((host >> 16) & 255) + "." +
+           std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
+}
+
 // Whether the address (network byte order) is in 127.0.0.0/8, where a
 // password in clear text never leaves the machine.
 bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
@@ -225,10 +239,13 @@ std::string Exchange(Connection& conn, const std::string& command, const std::st
 bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::ConnectionInfo& info) {
     const uint32_t timeoutMs = m.m_commandTimeoutMs;
     const std::string pin = CSmtpMailer::NormalizePin(m.m_strCertPin);
+    // Without a name the certificate must carry the address: an empty name
+    // would check nothing.
+    const std::string serverName = m.m_strServerName.empty() ? DottedAddress(m.m_ulSmtpAddr) : m.m_strServerName;
     plat::TlsInfo tls;
     if (m.m_nSsl == CSmtpMailer::kSslImplicit) {
         // progress: kEncrypting
-        tls = conn.StartTls(m.m_strServerName, pin, timeoutMs);
+        tls = conn.StartTls(serverName, pin, timeoutMs);
     }
     const std::string greeting = conn.ReceiveReply(timeoutMs);
     Log("R:" + greeting);
@@ -243,7 +260,7 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
         reply = Exchange(conn, "STARTTLS\r\n", "STARTTLS\r\n", timeoutMs);
         if (ReplyCode(reply) != 220) return false;
         // progress: kEncrypting
-        tls = conn.StartTls(m.m_strServerName, pin, timeoutMs);
+        tls = conn.StartTls(serverName, pin, timeoutMs);
         // What the server said before the handshake is forgotten (RFC 3207
         // section 4.2).
         reply = Exchange(conn, ehlo, ehlo, timeoutMs);

@@ -28,7 +28,9 @@ public:
     static constexpr int kSslStartTls = 1;  // EHLO, STARTTLS, then TLS (RFC 3207)
     static constexpr int kSslImplicit = 2;  // TLS from the first byte (port 465)
     int m_nSsl = kSslNone;
-    std::string m_strServerName;  // "smtpsvr" as written: the name sent (SNI) and checked in the certificate
+    // "smtpsvr" as written: the name sent (SNI) and checked in the
+    // certificate; empty: the address of m_ulSmtpAddr is checked instead.
+    std::string m_strServerName;
     std::string m_strUser;        // SMTP AUTH user; empty: no AUTH
     std::string m_strPassword;    // SMTP AUTH password, clear text, in memory only
     // Set instead of the password when the stored one could not be
@@ -57,7 +59,8 @@ public:
     // handshake and EHLO again for kSslStartTls), AUTH PLAIN or LOGIN when a
     // user is set, then MAIL FROM to QUIT inside the session, which ends with
     // close_notify. The AUTH texts are logged masked; one "I:" line after the
-    // handshake names the protocol and cipher. A refused EHLO, STARTTLS or
+    // handshake names the protocol and cipher (after a failed one, the TLS
+    // library's code). A refused EHLO, STARTTLS or
     // MAIL FROM to QUIT gives false as above. It throws besides:
     // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch,
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword

@@ -26,4 +26,7 @@ if(QUORPA_SMTP_SINK)
     "    ENVIRONMENT \"QUORPA_SMTP_SINK_DIR=${sink_dir_seen}\")\n"
     "endforeach()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${sink_properties})
+  # For a later rule that sets smtp_test's properties again (submission.cmake).
+  set_property(GLOBAL APPEND PROPERTY QUORPA_GTEST_FIXTURES_smtp_test smtp_sink)
+  set_property(GLOBAL APPEND PROPERTY QUORPA_GTEST_ENVIRONMENT_smtp_test "QUORPA_SMTP_SINK_DIR=${sink_dir_seen}")
 endif()

@@ -18,7 +18,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/SmtpSink.h"
-#include "tests/support/SubmitServer.h"
+#include "tests/support/SubmissionServer.h"
 #include "mail/SmtpReply.h"
 
 namespace {
@@ -581,17 +581,17 @@ namespace {
 class SubmitDelivery : public SmtpDialogue {
 protected:
     void SetUp() override {
-        if (SubmitServer::Directory().empty()) GTEST_SKIP() << "runs with the submission server fixture only";
+        if (SubmissionServer::Directory().empty()) GTEST_SKIP() << "runs with the submission server fixture only";
         m_mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
-        m_mailer.m_strServerName = SubmitServer::Value("SUBMIT_SERVER_NAME");
-        m_mailer.m_strUser = SubmitServer::Value("SUBMIT_USER");
-        m_mailer.m_strPassword = SubmitServer::Value("SUBMIT_PASS");
+        m_mailer.m_strServerName = SubmissionServer::Value("SUBMIT_SERVER_NAME");
+        m_mailer.m_strUser = SubmissionServer::Value("SUBMIT_USER");
+        m_mailer.m_strPassword = SubmissionServer::Value("SUBMIT_PASS");
         m_mailer.m_commandTimeoutMs = 10000;
     }
-    void UsePort(const char* key, int ssl) {
-        m_mailer.m_usSmtpPort = SubmitServer::Port(key);
+    void UsePort(const char* name, int ssl) {
+        m_mailer.m_usSmtpPort = SubmissionServer::Port(name);
         m_mailer.m_nSsl = ssl;
-        ASSERT_NE(m_mailer.m_usSmtpPort, 0) << key;
+        ASSERT_NE(m_mailer.m_usSmtpPort, 0) << name;
     }
     // A template whose subject carries a token of its own.
     std::string Tokened() {
@@ -612,19 +612,21 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
         const char* pin;
         const char* auth;  // the AUTH line logged
     } table[] = {
-        {"SUBMIT_PORT_STARTTLS", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH PLAIN ********\r\n"},
-        {"SUBMIT_PORT_STARTTLS_LOGIN", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH LOGIN\r\n"},
+        {"STARTTLS", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH PLAIN ********\r\n"},
+        {"STARTTLS_LOGIN", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH LOGIN\r\n"},
         // An address as the server name matches the certificate's IP entry.
-        {"SUBMIT_PORT_TLS", CSmtpMailer::kSslImplicit, "SUBMIT_HOST", "", "S:AUTH PLAIN ********\r\n"},
+        {"TLS", CSmtpMailer::kSslImplicit, "SUBMIT_HOST", "", "S:AUTH PLAIN ********\r\n"},
+        // Without a name, the address it connects to.
+        {"TLS", CSmtpMailer::kSslImplicit, "", "", "S:AUTH PLAIN ********\r\n"},
         // The pin alone accepts a certificate of a CA nobody trusts.
-        {"SUBMIT_PORT_UNTRUSTED", CSmtpMailer::kSslImplicit, "SUBMIT_SERVER_NAME", "SUBMIT_UNTRUSTED_CERT_SHA256",
+        {"UNTRUSTED", CSmtpMailer::kSslImplicit, "SUBMIT_SERVER_NAME", "SUBMIT_UNTRUSTED_CERT_SHA256",
          "S:AUTH PLAIN ********\r\n"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.port);
         UsePort(row.port, row.ssl);
-        m_mailer.m_strServerName = SubmitServer::Value(row.name);
-        std::string pin = SubmitServer::Value(row.pin);
+        m_mailer.m_strServerName = SubmissionServer::Value(row.name);
+        std::string pin = SubmissionServer::Value(row.pin);
         // Colons and either case are welcome.
         for (size_t i = 2; i < pin.size(); i += 3) pin.insert(i, ":");
         m_mailer.m_strCertPin = pin;
@@ -636,7 +638,7 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
         EXPECT_NE(text.find(row.auth), std::string::npos) << text;
         EXPECT_EQ(text.find(m_mailer.m_strPassword), std::string::npos) << text;
         EXPECT_EQ(text.find(smtp::Base64(m_mailer.m_strPassword)), std::string::npos) << text;
-        const std::string mail = SubmitServer::WaitForMail(token);
+        const std::string mail = SubmissionServer::WaitForDump(token);
         EXPECT_NE(mail.find("Subject: " + token + " ch12\n\n.leading period\nlast\n"), std::string::npos) << mail;
     }
 }
@@ -648,14 +650,14 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
         const char* change;  // what differs from the good settings
         const char* thrown;
     } table[] = {
-        {"SUBMIT_PORT_STARTTLS", 1, "password", "AuthRefused"},
-        {"SUBMIT_PORT_UNTRUSTED", 2, "", "CertificateNotTrusted"},
-        {"SUBMIT_PORT_WRONG_NAME", 2, "", "CertificateNameMismatch"},
-        {"SUBMIT_PORT_TLS", 2, "pin", "CertificateFingerprintMismatch"},
-        {"SUBMIT_PORT_PLAIN_AUTH", 1, "", "StartTlsNotOffered"},
-        {"SUBMIT_PORT_STARTTLS_NOAUTH", 1, "", "AuthNotOffered"},
-        {"SUBMIT_PORT_OLD_TLS", 2, "", "TlsHandshakeFailed"},
-        {"SUBMIT_PORT_PLAIN_AUTH", 0, "address", "PasswordInClearText"},
+        {"STARTTLS", 1, "password", "AuthRefused"},
+        {"UNTRUSTED", 2, "", "CertificateNotTrusted"},
+        {"WRONG_NAME", 2, "", "CertificateNameMismatch"},
+        {"TLS", 2, "pin", "CertificateFingerprintMismatch"},
+        {"PLAIN_AUTH", 1, "", "StartTlsNotOffered"},
+        {"STARTTLS_NOAUTH", 1, "", "AuthNotOffered"},
+        {"OLD_TLS", 2, "", "TlsHandshakeFailed"},
+        {"PLAIN_AUTH", 0, "address", "PasswordInClearText"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.port);
@@ -663,7 +665,7 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
         UsePort(row.port, row.ssl);
         const std::string change = row.change;
         if (change == "password") m_mailer.m_strPassword += "-wrong";
-        if (change == "pin") m_mailer.m_strCertPin = SubmitServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
+        if (change == "pin") m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
         if (change == "address") m_mailer.m_ulSmtpAddr = htonl(INADDR_ANY);
         const std::string token = Tokened();
         LogCapture log;
@@ -680,7 +682,7 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
 }
 
 TEST_F(SubmitDelivery, ConnectionTestSignsInAndSendsNoMail) {
-    UsePort("SUBMIT_PORT_STARTTLS", CSmtpMailer::kSslStartTls);
+    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
     LogCapture log;
     const CSmtpMailer::ConnectionInfo info = m_mailer.TestConnection();
     EXPECT_FALSE(info.serverName.empty());

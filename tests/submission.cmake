@@ -79,11 +79,18 @@ function(quorpa_use_submission_server)
   # Discovered cases exist only when CTest runs: a file read after the
   # discovered lists gives them the fixture.
   foreach(target ${ARG_GTEST})
+    # CTest's scripts can only set a test's properties, not add to them: the
+    # file sets the fixtures and environment other rules registered for the
+    # target (tests/mail.cmake: smtp-sink) together with this fixture's.
+    get_property(fixtures GLOBAL PROPERTY QUORPA_GTEST_FIXTURES_${target})
+    get_property(environment GLOBAL PROPERTY QUORPA_GTEST_ENVIRONMENT_${target})
+    list(APPEND fixtures ${submission_fixtures})
+    list(APPEND environment ${submission_environment})
     set(properties ${CMAKE_CURRENT_BINARY_DIR}/${target}_submission_properties.cmake)
     file(WRITE ${properties}
       "foreach(test IN LISTS ${target}_TESTS)\n"
-      "  set_property(TEST \"\${test}\" APPEND PROPERTY FIXTURES_REQUIRED \"${submission_fixtures}\")\n"
-      "  set_property(TEST \"\${test}\" APPEND PROPERTY ENVIRONMENT \"${submission_environment}\")\n"
+      "  set_tests_properties(\"\${test}\" PROPERTIES FIXTURES_REQUIRED \"${fixtures}\"\n"
+      "    ENVIRONMENT \"${environment}\")\n"
       "endforeach()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties})
   endforeach()
@@ -98,4 +105,10 @@ if(NOT CMAKE_CROSSCOMPILING)
     set_tests_properties(submission_server_check PROPERTIES TIMEOUT 60 LABELS "${QUORPA_PLATFORM}")
     quorpa_use_submission_server(TESTS submission_server_check)
   endif()
+endif()
+
+# The tests that send through it.
+quorpa_use_submission_server(GTEST smtp_test)
+if(TEST e2e.provider)
+  quorpa_use_submission_server(TESTS e2e.provider)
 endif()

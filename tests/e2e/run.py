@@ -600,7 +600,7 @@ def log_not_creatable(env):
 def submit_env():
     """The private submission server's env file (tests/support/SubmissionServer.sh)
     as a dict; Skip without the fixture."""
-    folder = os.environ.get("QUORPA_SUBMIT_DIR", "")
+    folder = os.environ.get("QUORPA_SUBMISSION_DIR", "")
     if folder.startswith("Z:"):
         folder = folder[2:]
     if not folder or not os.path.exists(os.path.join(folder, "env")):
@@ -624,6 +624,7 @@ PROVIDER_FAILURES = {
     "CertificateNotTrusted": "メール送信に失敗しました(証明書を信頼できません)\n"
                              "サーバの証明書が信頼された認証局のものではありません\n"
                              "自己署名の証明書なら設定で指紋(SHA-256)を登録してください",
+    "CertificateNameMismatch": "メール送信に失敗しました(証明書の名前が違います)\nSMTPサーバ名を証明書にある名前で設定してください",
     "CertificateFingerprintMismatch": "メール送信に失敗しました(証明書の指紋が違います)\n"
                                       "サーバの証明書が登録した指紋(SHA-256)と一致しません\n"
                                       "証明書が更新されたなら指紋を登録し直してください",
@@ -642,10 +643,10 @@ PROVIDER_FAILURES = {
 @case
 def provider(env):
     """Sending through a provider's submission server (postfix with SASL):
-    STARTTLS and TLS from the first byte with the password stored protected,
-    the certificate pinned (the test CA is not trusted here); then each
-    problem ends the send with its own box, the "E:" line and no mail. The
-    log never holds the password."""
+    STARTTLS (the test CA trusted in the prefix by the fixture) and TLS from
+    the first byte (the certificate pinned), the password stored protected;
+    then each problem ends the send with its own box, the "E:" line and no
+    mail. The log never holds the password."""
     sub = submit_env()
     q = Install(env, "provider")
     q.write("prog.epg", epg())
@@ -659,7 +660,7 @@ def provider(env):
     pin = sub["SUBMIT_CERT_SHA256"]
     pin_colons = ":".join(pin[i:i + 2] for i in range(0, len(pin), 2)).lower()
 
-    for ssl, port, cert in ((1, "SUBMIT_PORT_STARTTLS", pin_colons), (2, "SUBMIT_PORT_TLS", pin)):
+    for ssl, port, cert in ((1, "SUBMIT_PORT_STARTTLS", ""), (2, "SUBMIT_PORT_TLS", pin_colons)):
         token = "provider-%d-%d" % (ssl, os.getpid())
         q.write("MailFormat.txt", cp932(crlf("From: <%%from%%>\nTo: <%%rcpt%%>\nSubject: %s ch%%chno%%\n\nbody\n" % token)))
         q.ini(rcpt=RCPT, smtpsvr="localhost", smtpport=sub[port], logoutput=1, smtpssl=ssl,
@@ -689,6 +690,7 @@ def provider(env):
     table = [
         ("AuthRefused", dict(smtppass=q.read("wrong.txt").decode())),
         ("CertificateNotTrusted", dict(smtpport=sub["SUBMIT_PORT_UNTRUSTED"], smtpssl=2, smtpcert="")),
+        ("CertificateNameMismatch", dict(smtpport=sub["SUBMIT_PORT_WRONG_NAME"], smtpssl=2, smtpcert="")),
         ("CertificateFingerprintMismatch", dict(smtpcert=sub["SUBMIT_UNTRUSTED_CERT_SHA256"])),
         ("TlsHandshakeFailed", dict(smtpport=sub["SUBMIT_PORT_OLD_TLS"], smtpssl=2)),
         ("StartTlsNotOffered", dict(smtpport=sub["SUBMIT_PORT_PLAIN_AUTH"])),
