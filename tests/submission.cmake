@@ -50,12 +50,12 @@ set_tests_properties(submission_server_stop PROPERTIES FIXTURES_CLEANUP submissi
 
 # The Windows programs see the build tree on Wine's drive Z:.
 set(submission_environment "QUORPA_SUBMISSION_DIR=${QUORPA_SUBMISSION_DIR}"
-                           "SSL_CERT_FILE=${QUORPA_SUBMISSION_DIR}/tls/ca.pem")
+                           "SSL_CERT_FILE=${QUORPA_SUBMISSION_DIR}/ca.pem")
 set(submission_fixtures submission_server)
 if(CMAKE_CROSSCOMPILING)
   set(submission_environment "QUORPA_SUBMISSION_DIR=Z:${QUORPA_SUBMISSION_DIR}")
   if(TARGET robot)
-    set(ca_der Z:${QUORPA_SUBMISSION_DIR}/tls/ca.der)
+    set(ca_der Z:${QUORPA_SUBMISSION_DIR}/ca.der)
     add_test(NAME submission_ca_trust COMMAND robot --tool trustca ${ca_der})
     add_test(NAME submission_ca_untrust COMMAND robot --tool untrustca ${ca_der})
     # The fixture's own proof: the CA is in the prefix's Root store.
