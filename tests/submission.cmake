@@ -76,16 +76,8 @@ function(quorpa_use_submission_server)
     set_property(TEST ${ARG_TESTS} APPEND PROPERTY FIXTURES_REQUIRED ${submission_fixtures})
     set_property(TEST ${ARG_TESTS} APPEND PROPERTY ENVIRONMENT ${submission_environment})
   endif()
-  # Discovered cases exist only when CTest runs: a file read after the
-  # discovered lists gives them the fixture.
   foreach(target ${ARG_GTEST})
-    set(properties ${CMAKE_CURRENT_BINARY_DIR}/${target}_submission_properties.cmake)
-    file(WRITE ${properties}
-      "foreach(test IN LISTS ${target}_TESTS)\n"
-      "  set_property(TEST \"\${test}\" APPEND PROPERTY FIXTURES_REQUIRED \"${submission_fixtures}\")\n"
-      "  set_property(TEST \"\${test}\" APPEND PROPERTY ENVIRONMENT \"${submission_environment}\")\n"
-      "endforeach()\n")
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties})
+    quorpa_gtest_fixtures(TARGET ${target} FIXTURES ${submission_fixtures} ENVIRONMENT ${submission_environment})
   endforeach()
 endfunction()
 
@@ -99,3 +91,4 @@ if(NOT CMAKE_CROSSCOMPILING)
     quorpa_use_submission_server(TESTS submission_server_check)
   endif()
 endif()
+quorpa_use_submission_server(GTEST submission_server_test)
