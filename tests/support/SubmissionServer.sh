@@ -104,6 +104,7 @@ listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 # The first line that the server on the port says in clear (its greeting).
 greeting() {
+  # shellcheck disable=SC2016 # the inner shell expands $1
   timeout 5 bash -c 'exec 3<>"/dev/tcp/127.0.0.1/$1"; IFS= read -r line <&3; printf "%s\n" "$line"' _ "$1" \
     2>/dev/null || true
 }
@@ -379,8 +380,9 @@ start)
     ln -s "$root" "$dir/instance"
   fi
   mkdir -p "$root/etc" "$root/log"
-  declare -A ports=([STARTTLS]= [STARTTLS_LOGIN]= [TLS]= [PLAIN_AUTH]= [STARTTLS_NOAUTH]=
-                    [WRONG_NAME]= [UNTRUSTED]= [OLD_TLS]=)
+  # The behaviours; start_master gives each its port.
+  declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0)
   sink_port=
   make_certificates
   make_account
