@@ -50,12 +50,12 @@ set_tests_properties(submission_server_stop PROPERTIES FIXTURES_CLEANUP submissi
 
 # The Windows programs see the build tree on Wine's drive Z:.
 set(submission_environment "QUORPA_SUBMISSION_DIR=${QUORPA_SUBMISSION_DIR}"
-                           "SSL_CERT_FILE=${QUORPA_SUBMISSION_DIR}/tls/ca.pem")
+                           "SSL_CERT_FILE=${QUORPA_SUBMISSION_DIR}/ca.pem")
 set(submission_fixtures submission_server)
 if(CMAKE_CROSSCOMPILING)
   set(submission_environment "QUORPA_SUBMISSION_DIR=Z:${QUORPA_SUBMISSION_DIR}")
   if(TARGET robot)
-    set(ca_der Z:${QUORPA_SUBMISSION_DIR}/tls/ca.der)
+    set(ca_der Z:${QUORPA_SUBMISSION_DIR}/ca.der)
     add_test(NAME submission_ca_trust COMMAND robot --tool trustca ${ca_der})
     add_test(NAME submission_ca_untrust COMMAND robot --tool untrustca ${ca_der})
     # The fixture's own proof: the CA is in the prefix's Root store.
@@ -76,23 +76,8 @@ function(quorpa_use_submission_server)
     set_property(TEST ${ARG_TESTS} APPEND PROPERTY FIXTURES_REQUIRED ${submission_fixtures})
     set_property(TEST ${ARG_TESTS} APPEND PROPERTY ENVIRONMENT ${submission_environment})
   endif()
-  # Discovered cases exist only when CTest runs: a file read after the
-  # discovered lists gives them the fixture.
   foreach(target ${ARG_GTEST})
-    # CTest's scripts can only set a test's properties, not add to them: the
-    # file sets the fixtures and environment other rules registered for the
-    # target (tests/mail.cmake: smtp-sink) together with this fixture's.
-    get_property(fixtures GLOBAL PROPERTY QUORPA_GTEST_FIXTURES_${target})
-    get_property(environment GLOBAL PROPERTY QUORPA_GTEST_ENVIRONMENT_${target})
-    list(APPEND fixtures ${submission_fixtures})
-    list(APPEND environment ${submission_environment})
-    set(properties ${CMAKE_CURRENT_BINARY_DIR}/${target}_submission_properties.cmake)
-    file(WRITE ${properties}
-      "foreach(test IN LISTS ${target}_TESTS)\n"
-      "  set_tests_properties(\"\${test}\" PROPERTIES FIXTURES_REQUIRED \"${fixtures}\"\n"
-      "    ENVIRONMENT \"${environment}\")\n"
-      "endforeach()\n")
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties})
+    quorpa_gtest_fixtures(TARGET ${target} FIXTURES ${submission_fixtures} ENVIRONMENT ${submission_environment})
   endforeach()
 endfunction()
 
@@ -106,6 +91,7 @@ if(NOT CMAKE_CROSSCOMPILING)
     quorpa_use_submission_server(TESTS submission_server_check)
   endif()
 endif()
+quorpa_use_submission_server(GTEST submission_server_test)
 
 # The tests that send through it.
 quorpa_use_submission_server(GTEST smtp_test)

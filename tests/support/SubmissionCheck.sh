@@ -48,7 +48,7 @@ expect_delivered() { # PORT MODE AUTH TOKEN
   local dump
   dump=$(delivered "$4") || { fail "$4: not in the sink"; return; }
   grep -q "^X-Rcpt-Args: <recorder@example.jp>" <<<"$dump" || fail "$4: recipient lost"
-  grep -q "^CH=12$" <<<"$dump" && grep -q "^\.dot line$" <<<"$dump" || fail "$4: body changed: $dump"
+  if ! grep -q "^CH=12$" <<<"$dump" || ! grep -q "^\.dot line$" <<<"$dump"; then fail "$4: body changed: $dump"; fi
 }
 
 expect_refused() { # PORT MODE AUTH PASSWORD TOKEN REASON

@@ -12,8 +12,8 @@
 # must run as root. SASL is Cyrus's sasldb: a file, no daemon to start or stop
 # (Dovecot's auth would be one more process with a config of its own).
 #
-# DIR/env holds KEY=VALUE lines (paths as Linux sees them; a Windows program
-# under Wine reaches them through drive Z:):
+# DIR/env holds KEY=VALUE lines (absolute paths as Linux sees them, possibly
+# outside DIR; a Windows program under Wine reaches them through drive Z:):
 #   SUBMIT_HOST, SUBMIT_SERVER_NAME   127.0.0.1, and the name in the good certificate
 #   SUBMIT_USER, SUBMIT_PASS          the account that AUTH accepts
 #   SUBMIT_PORT_STARTTLS              STARTTLS, then AUTH PLAIN LOGIN CRAM-MD5
@@ -41,6 +41,9 @@ action=${1:-}
 dir=${2:-}
 [ -n "$dir" ] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 case $dir in /*) ;; *) dir=$PWD/$dir ;; esac
+# The instance's files: DIR itself, or the folder that DIR/instance links to.
+root=$dir
+[ -L "$dir/instance" ] && root=$(readlink "$dir/instance")
 sink=${SMTP_SINK:-/usr/sbin/smtp-sink}
 user=quorpa
 pass=Quorpa-test-pass1
@@ -49,9 +52,9 @@ wrong_name=wrong.example
 
 die() {
   echo "SubmissionServer.sh: $*" >&2
-  if [ -s "$dir/log/postfix.log" ]; then
-    echo "--- $dir/log/postfix.log (last lines):" >&2
-    tail -n 30 "$dir/log/postfix.log" >&2
+  if [ -s "$root/log/postfix.log" ]; then
+    echo "--- $root/log/postfix.log (last lines):" >&2
+    tail -n 30 "$root/log/postfix.log" >&2
   fi
   stop_all
   exit 1
@@ -60,7 +63,7 @@ die() {
 # The processes of this instance: the master and its children carry
 # MAIL_CONFIG=DIR/etc in their environment; smtp-sink's pid is on file.
 instance_pids() {
-  local want="MAIL_CONFIG=$dir/etc" env pid
+  local want="MAIL_CONFIG=$root/etc" env pid
   for env in /proc/[0-9]*/environ; do
     pid=${env#/proc/}
     pid=${pid%/environ}
@@ -70,16 +73,16 @@ instance_pids() {
 
 stop_all() {
   local pid
-  if [ -f "$dir/queue/pid/master.pid" ]; then
-    pid=$(tr -d ' \n' <"$dir/queue/pid/master.pid")
+  if [ -f "$root/queue/pid/master.pid" ]; then
+    pid=$(tr -d ' \n' <"$root/queue/pid/master.pid")
     # SIGTERM: the master ends its children and removes its pid file.
     [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
   fi
-  if [ -f "$dir/sink.pid" ]; then
-    kill -TERM "$(cat "$dir/sink.pid")" 2>/dev/null || true
-    rm -f "$dir/sink.pid"
+  if [ -f "$root/sink.pid" ]; then
+    kill -TERM "$(cat "$root/sink.pid")" 2>/dev/null || true
+    rm -f "$root/sink.pid"
   fi
-  [ -d "$dir/etc" ] || return 0
+  [ -d "$root/etc" ] || return 0
   for _ in $(seq 50); do
     [ -n "$(instance_pids)" ] || return 0
     sleep 0.1
@@ -101,6 +104,7 @@ listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 # The first line that the server on the port says in clear (its greeting).
 greeting() {
+  # shellcheck disable=SC2016 # the inner shell expands $1
   timeout 5 bash -c 'exec 3<>"/dev/tcp/127.0.0.1/$1"; IFS= read -r line <&3; printf "%s\n" "$line"' _ "$1" \
     2>/dev/null || true
 }
@@ -110,7 +114,7 @@ sha256_of() { openssl x509 -in "$1" -noout -fingerprint -sha256 | sed 's/.*=//; 
 # A throwaway CA and the servers' certificates. One RSA key serves every
 # server certificate; the three keys, the slow part, are made side by side.
 make_certificates() {
-  local tls=$dir/tls stamp
+  local tls=$root/tls stamp
   stamp=$(date +%Y%m%d%H%M%S)-$$
   mkdir -p "$tls"
   (
@@ -141,20 +145,20 @@ make_certificates() {
     issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
     openssl x509 -in ca.pem -outform DER -out ca.der
     rm -f ./*.ext ca.key other-ca.key
-  ) >"$dir/log/openssl.log" 2>&1 || { cat "$dir/log/openssl.log" >&2; die "cannot make the certificates"; }
+  ) >"$root/log/openssl.log" 2>&1 || { cat "$root/log/openssl.log" >&2; die "cannot make the certificates"; }
   chmod 600 "$tls/server.key"
 }
 
 # The account, in a Cyrus sasldb of the instance's own.
 make_account() {
-  mkdir -p "$dir/etc/sasl"
-  printf '%s' "$pass" | saslpasswd2 -f "$dir/etc/sasldb2" -u "$realm" -p -c "$user" ||
-    die "saslpasswd2 cannot write $dir/etc/sasldb2"
-  chown postfix "$dir/etc/sasldb2"
-  chmod 600 "$dir/etc/sasldb2"
+  mkdir -p "$root/etc/sasl"
+  printf '%s' "$pass" | saslpasswd2 -f "$root/etc/sasldb2" -u "$realm" -p -c "$user" ||
+    die "saslpasswd2 cannot write $root/etc/sasldb2"
+  chown postfix "$root/etc/sasldb2"
+  chmod 600 "$root/etc/sasldb2"
   # smtpd works inside its queue folder; the relative path spares postfix the
   # need to reach DIR's parents.
-  cat >"$dir/etc/sasl/smtpd.conf" <<EOF
+  cat >"$root/etc/sasl/smtpd.conf" <<EOF
 pwcheck_method: auxprop
 auxprop_plugin: sasldb
 sasldb_path: ../etc/sasldb2
@@ -163,15 +167,15 @@ EOF
 }
 
 write_main_cf() { # SINK-PORT
-  cat >"$dir/etc/main.cf" <<EOF
+  cat >"$root/etc/main.cf" <<EOF
 compatibility_level = 3.6
-queue_directory = $dir/queue
-data_directory = $dir/data
+queue_directory = $root/queue
+data_directory = $root/data
 meta_directory = /etc/postfix
 mail_owner = postfix
 setgid_group = postdrop
-maillog_file = $dir/log/postfix.log
-maillog_file_prefixes = $dir/log
+maillog_file = $root/log/postfix.log
+maillog_file_prefixes = $root/log
 inet_interfaces = 127.0.0.1
 inet_protocols = ipv4
 myhostname = $realm
@@ -191,24 +195,27 @@ relayhost = [127.0.0.1]:$1
 smtp_tls_security_level = none
 smtpd_peername_lookup = no
 smtpd_error_sleep_time = 0
-smtpd_tls_cert_file = $dir/tls/server.pem
-smtpd_tls_key_file = $dir/tls/server.key
+smtpd_tls_cert_file = $root/tls/server.pem
+smtpd_tls_key_file = $root/tls/server.key
 smtpd_tls_security_level = may
 smtpd_tls_loglevel = 1
 smtpd_sasl_auth_enable = yes
 smtpd_sasl_type = cyrus
 smtpd_sasl_path = smtpd
-cyrus_sasl_config_path = $dir/etc/sasl
+cyrus_sasl_config_path = $root/etc/sasl
 smtpd_sasl_local_domain = $realm
 smtpd_tls_auth_only = yes
 smtpd_relay_restrictions = permit_sasl_authenticated, reject
 EOF
+  # postfix rereads a main.cf changed within the last two seconds until it
+  # is older (a "hot" file): date it back instead of waiting.
+  touch -d "@$(($(date +%s) - 10))" "$root/etc/main.cf"
 }
 
 # master.cf: the internal services (chroot off) and one smtpd per behaviour.
 write_master_cf() {
   local tls_on="-o smtpd_tls_wrappermode=yes"
-  cat >"$dir/etc/master.cf" <<EOF
+  cat >"$root/etc/master.cf" <<EOF
 postlog   unix-dgram n  -       n       -       1       postlogd
 cleanup   unix  n       -       n       -       0       cleanup
 qmgr      unix  n       -       n       300     1       qmgr
@@ -236,9 +243,9 @@ scache    unix  -       -       n       -       1       scache
 127.0.0.1:${ports[STARTTLS_NOAUTH]} inet n - n - - smtpd -o syslog_name=postfix/starttls-noauth
   -o smtpd_sasl_auth_enable=no -o smtpd_relay_restrictions=permit_mynetworks,reject
 127.0.0.1:${ports[WRONG_NAME]} inet n - n - - smtpd -o syslog_name=postfix/wrong-name $tls_on
-  -o smtpd_tls_cert_file=$dir/tls/wrong-name.pem
+  -o smtpd_tls_cert_file=$root/tls/wrong-name.pem
 127.0.0.1:${ports[UNTRUSTED]} inet n - n - - smtpd -o syslog_name=postfix/untrusted $tls_on
-  -o smtpd_tls_cert_file=$dir/tls/untrusted.pem
+  -o smtpd_tls_cert_file=$root/tls/untrusted.pem
 127.0.0.1:${ports[OLD_TLS]} inet n - n - - smtpd -o syslog_name=postfix/old-tls $tls_on
   -o smtpd_tls_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
   -o smtpd_tls_mandatory_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
@@ -249,8 +256,8 @@ EOF
 
 # The queue folders as postfix's own post-install makes them.
 make_queue() {
-  local q=$dir/queue sub
-  mkdir -p "$q" "$dir/data"
+  local q=$root/queue sub
+  mkdir -p "$q" "$root/data"
   chown root:root "$q"
   chmod 755 "$q"
   for sub in active bounce corrupt defer deferred flush hold incoming private saved trace; do
@@ -262,21 +269,21 @@ make_queue() {
   chown postfix:postdrop "$q/maildrop" "$q/public"
   chmod 1730 "$q/maildrop"
   chmod 2710 "$q/public"
-  chown postfix "$dir/data"
+  chown postfix "$root/data"
 }
 
 start_sink() {
   local port pid
-  mkdir -p "$dir/sink"
+  mkdir -p "$root/sink"
   # smtp-sink drops to nobody, who must be able to write the dumps.
-  chmod 777 "$dir/sink"
+  chmod 777 "$root/sink"
   for _ in 1 2 3 4 5; do
     port=$(free_ports 1)
-    "$sink" -u nobody -d "$dir/sink/mail." "127.0.0.1:$port" 64 >"$dir/log/sink.log" 2>&1 </dev/null &
+    "$sink" -u nobody -d "$root/sink/mail." "127.0.0.1:$port" 64 >"$root/log/sink.log" 2>&1 </dev/null &
     pid=$!
     for _ in $(seq 50); do
       if listening "$port"; then
-        echo "$pid" >"$dir/sink.pid"
+        echo "$pid" >"$root/sink.pid"
         sink_port=$port
         return 0
       fi
@@ -285,7 +292,7 @@ start_sink() {
     done
     kill "$pid" 2>/dev/null || true
   done
-  cat "$dir/log/sink.log" >&2 || true
+  cat "$root/log/sink.log" >&2 || true
   die "cannot start $sink"
 }
 
@@ -301,11 +308,11 @@ start_master() {
       free=("${free[@]:1}")
     done
     write_master_cf
-    if MAIL_CONFIG=$dir/etc "$daemon_dir/master" -c "$dir/etc" -w >>"$dir/log/master.log" 2>&1 </dev/null; then
+    if MAIL_CONFIG=$root/etc "$daemon_dir/master" -c "$root/etc" -w >>"$root/log/master.log" 2>&1 </dev/null; then
       return 0
     fi
-    grep -q 'Address already in use' "$dir/log/master.log" "$dir/log/postfix.log" 2>/dev/null ||
-      { cat "$dir/log/master.log" >&2; die "postfix's master did not start"; }
+    grep -q 'Address already in use' "$root/log/master.log" "$root/log/postfix.log" 2>/dev/null ||
+      { cat "$root/log/master.log" >&2; die "postfix's master did not start (its reason is in the log below)"; }
     echo "SubmissionServer.sh: a port was taken, attempt $attempt" >&2
   done
   die "postfix's master did not start"
@@ -329,7 +336,9 @@ wait_ready() {
 }
 
 write_env() {
-  local tls=$dir/tls name
+  local tls=$root/tls name
+  # The CA stays in DIR, where the build knows to find it.
+  cp "$tls/ca.pem" "$tls/ca.der" "$dir/"
   {
     echo "SUBMIT_HOST=127.0.0.1"
     echo "SUBMIT_SERVER_NAME=localhost"
@@ -337,14 +346,14 @@ write_env() {
     echo "SUBMIT_USER=$user"
     echo "SUBMIT_PASS=$pass"
     for name in "${!ports[@]}"; do echo "SUBMIT_PORT_$name=${ports[$name]}"; done | sort
-    echo "SUBMIT_CA_PEM=$tls/ca.pem"
-    echo "SUBMIT_CA_DER=$tls/ca.der"
+    echo "SUBMIT_CA_PEM=$dir/ca.pem"
+    echo "SUBMIT_CA_DER=$dir/ca.der"
     echo "SUBMIT_CERT_SHA256=$(sha256_of "$tls/server.pem")"
     echo "SUBMIT_WRONG_NAME_CERT_SHA256=$(sha256_of "$tls/wrong-name.pem")"
     echo "SUBMIT_UNTRUSTED_CERT_SHA256=$(sha256_of "$tls/untrusted.pem")"
-    echo "SUBMIT_SINK_DIR=$dir/sink"
+    echo "SUBMIT_SINK_DIR=$root/sink"
     echo "SUBMIT_SINK_PORT=$sink_port"
-    echo "SUBMIT_LOG=$dir/log/postfix.log"
+    echo "SUBMIT_LOG=$root/log/postfix.log"
   } >"$dir/env.new"
   mv "$dir/env.new" "$dir/env"
 }
@@ -356,11 +365,24 @@ stop)
 start)
   [ "$(id -u)" -eq 0 ] || { echo "SubmissionServer.sh: postfix's master needs root" >&2; exit 1; }
   stop_all
+  [ "$root" = "$dir" ] || rm -rf "$root"
   rm -rf "$dir"
-  mkdir -p "$dir/etc" "$dir/log"
+  mkdir -p "$dir"
   chmod 755 "$dir"
-  declare -A ports=([STARTTLS]= [STARTTLS_LOGIN]= [TLS]= [PLAIN_AUTH]= [STARTTLS_NOAUTH]=
-                    [WRONG_NAME]= [UNTRUSTED]= [OLD_TLS]=)
+  root=$dir
+  # postfix's daemons and smtp-sink work as unprivileged users and must reach
+  # the instance's files. Where DIR's parents keep them out (a build tree
+  # under /root, a private temporary folder), the instance lives in a folder
+  # of its own under /tmp, and DIR holds env and the link "instance".
+  if ! runuser -u postfix -- test -x "$dir" || ! runuser -u nobody -- test -x "$dir"; then
+    root=$(mktemp -d /tmp/quorpa-submission.XXXXXX)
+    chmod 755 "$root"
+    ln -s "$root" "$dir/instance"
+  fi
+  mkdir -p "$root/etc" "$root/log"
+  # The behaviours; start_master gives each its port.
+  declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0)
   sink_port=
   make_certificates
   make_account
