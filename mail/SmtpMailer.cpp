@@ -84,6 +84,8 @@ public:
             char code[32];
             std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(detail));
             Log(std::string("I:TLS failed, code ") + code + "\r\n");
+            // A refused certificate: what the server showed, to check or pin.
+            if (!info.certSha256.empty()) Log("I:TLS certificate SHA-256 " + info.certSha256 + "\r\n");
             RaiseTls(status, detail, true);
         }
         Log("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
@@ -270,6 +272,7 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     info.serverName = caps.serverName;
     info.tlsProtocol = tls.protocol;
     info.tlsCipher = tls.cipher;
+    info.certSha256 = tls.certSha256;
     if (m.m_strUser.empty()) return true;
 
     // progress: kSigningIn

@@ -60,7 +60,7 @@ public:
     // user is set, then MAIL FROM to QUIT inside the session, which ends with
     // close_notify. The AUTH texts are logged masked; one "I:" line after the
     // handshake names the protocol and cipher (after a failed one, the TLS
-    // library's code). A refused EHLO, STARTTLS or
+    // library's code and, for a refused certificate, its SHA-256). A refused EHLO, STARTTLS or
     // MAIL FROM to QUIT gives false as above. It throws besides:
     // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch,
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
@@ -74,6 +74,7 @@ public:
         std::string serverName;   // the first word of the EHLO (or HELO) reply, else of the greeting
         std::string tlsProtocol;  // "TLSv1.2", ...; empty without TLS
         std::string tlsCipher;
+        std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
     };
     // Connects and goes through the same dialogue as SendMail up to and
     // including AUTH, then QUIT, sending no mail. Throws what SendMail

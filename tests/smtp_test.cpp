@@ -691,6 +691,18 @@ TEST_F(SubmitDelivery, ConnectionTestSignsInAndSendsNoMail) {
     EXPECT_NE(text.find("R:235"), std::string::npos) << text;
     EXPECT_EQ(text.find("MAIL FROM"), std::string::npos) << text;
     EXPECT_NE(text.find("S:QUIT\r\n"), std::string::npos) << text;
+    std::string sha256 = SubmissionServer::Value("SUBMIT_CERT_SHA256");
+    for (char& c : sha256) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(info.certSha256, sha256);
+
+    // A refused certificate is named in the log, so that it can be checked
+    // and pinned.
+    m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
+    LogCapture refused;
+    EXPECT_THROW(m_mailer.TestConnection(), CCertPinMismatch);
+    EXPECT_NE(refused.Text().find("I:TLS certificate SHA-256 " + sha256 + "\r\n"), std::string::npos)
+        << refused.Text();
+    m_mailer.m_strCertPin.clear();
     m_mailer.m_strPassword += "-wrong";
     EXPECT_THROW(m_mailer.TestConnection(), CAuthRefused);
 }
