@@ -293,13 +293,20 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     return true;
 }
 
+// Before connecting, so that nothing at all is sent: a login needs a
+// password that could be decrypted, and one that would travel in clear text
+// (no TLS, whatever the setting says) may only go to a loopback address.
+void CheckPassword(const CSmtpMailer& m) {
+    if (!m.Extended() || m.m_strUser.empty()) return;
+    if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
+    const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
+    if (!encrypted && !IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+}
+
 }  // namespace
 
 CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
-    if (Extended() && !m_strUser.empty()) {
-        if (m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
-        if (m_nSsl == kSslNone && !IsLoopback(m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
-    }
+    CheckPassword(*this);
     CSock sock;
     sockaddr_in server{};
     server.sin_family = AF_INET;
@@ -325,11 +332,7 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
 
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     const bool extended = Extended();
-    // Checked before connecting, so that nothing at all is sent.
-    if (extended && !m_strUser.empty()) {
-        if (m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
-        if (m_nSsl == kSslNone && !IsLoopback(m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
-    }
+    CheckPassword(*this);
     CSock sock;
     const std::string body = ComposeBody(start, end, channel, std::time(nullptr));
 

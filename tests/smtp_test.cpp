@@ -568,6 +568,8 @@ TEST_F(SmtpDialogue, PasswordNeverLeavesInClearAndAnUnreadableOneIsNotUsed) {
     m_mailer.m_ulSmtpAddr = htonl(INADDR_ANY);
     EXPECT_THROW(Send(), CClearTextPassword);
     EXPECT_THROW(m_mailer.TestConnection(), CClearTextPassword);
+    m_mailer.m_nSsl = 7;  // a setting out of range encrypts nothing either
+    EXPECT_THROW(Send(), CClearTextPassword);
     m_mailer.m_nSsl = CSmtpMailer::kSslStartTls;
     m_mailer.m_bPasswordUnreadable = true;
     EXPECT_THROW(Send(), CPasswordUnreadable);
