@@ -16,6 +16,8 @@ long TimezoneSeconds() {
     return _timezone;
 }
 
+bool NormaliseCalendarTime(tm& t) { return _mkgmtime64(&t) != -1; }
+
 std::string ErrnoText(int errorNo) { return std::strerror(errorNo); }
 
 int ShowMessageBox(const char* text, unsigned type) {
