@@ -218,7 +218,9 @@ BOOL CReserveApp::InitInstance() {
         CString text;
         text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", settings.smtpSvr.GetString());
         ShowWarning(text);
-        return FALSE;
+        // The settings dialog is where a mistyped name is put right (and a
+        // name may only resolve on another network): setting mode goes on.
+        if (__argc >= 2) return FALSE;
     }
 
     if (settings.logOutput == 1) {

@@ -438,18 +438,26 @@ def send_fails(env):
 
 @case
 def server_unresolvable(env):
-    """A server text that gives no address ends the run in both modes,
-    before the log is opened. 255.255.255.255 is INADDR_NONE itself."""
+    """A server text that gives no address ends reserve mode before the log
+    is opened; setting mode shows the same warning and then the dialog, so
+    the name can be corrected. 255.255.255.255 is INADDR_NONE itself."""
     q = Install(env, "server_unresolvable")
     q.write("prog.epg", epg())
     for server in ("no-such-host.invalid", "255.255.255.255"):
         q.ini(rcpt=RCPT, smtpsvr=server, logoutput=1)
         message = "SMTPサーバ名(%s)をIPアドレスに変換できません" % server
-        for args in (["prog.epg"], []):
-            rc, boxes = q.run(["ok"], args)
-            expect_equal("exit code", rc, 0)
-            expect_boxes(boxes, [(message, WARNING, "ok")])
-            expect_log(q, None)
+        if os.path.exists(q.path("Quorpa.log")):
+            os.remove(q.path("Quorpa.log"))
+        rc, boxes = q.run(["ok"], ["prog.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [(message, WARNING, "ok")])
+        expect_log(q, None)
+        rc, boxes = q.run(["ok", "dialog Quorpa", "read 1001", "type 1001 127.0.0.1", "click 1", "gone"], [])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [(message, WARNING, "ok")])
+        expect_equal("the dialog's server", dialog_fields(q), {1001: server})
+        expect_equal("the INI file's server", "smtpsvr=127.0.0.1\r\n" in q.read("Quorpa.ini").decode("cp932"), True)
+        expect_log(q, "I:AplicationInitCompleted\r\nI:SettingMode\r\nI:SaveSetting\r\nI:AplicationTerminated\r\n")
 
 
 def hooks_and_marks(q):
