@@ -12,6 +12,7 @@
 
 #include "app/SettingDlg.h"
 #include "base/Cp932.h"
+#include "base/Exceptions.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
 #include "res/resource.h"
@@ -141,8 +142,9 @@ void WriteSetting(const char* key, const char* value, const char* ini) {
 }
 
 // Writes the confirmed dialog values back, with the port read at start-up
-// and whether this run's log is open.
-void SaveSettings(const CSettingDlg& dlg, uint16_t port, const char* ini) {
+// and whether the log is on (a log that could not be created this time
+// stays on for the next run).
+void SaveSettings(const CSettingDlg& dlg, uint16_t port, bool logOn, const char* ini) {
     Log("I:SaveSetting\r\n");
     CString value;
     WriteSetting("rcpt", dlg.m_strRcpt, ini);
@@ -153,7 +155,7 @@ void SaveSettings(const CSettingDlg& dlg, uint16_t port, const char* ini) {
     WriteSetting("endad", value, ini);
     value.Format("%hu", port);
     WriteSetting("smtpport", value, ini);
-    value.Format("%u", CLogFile::GetInstance(nullptr)->IsOpen() ? 1u : 0u);
+    value.Format("%u", logOn ? 1u : 0u);
     WriteSetting("logoutput", value, ini);
 }
 
@@ -226,7 +228,16 @@ BOOL CReserveApp::InitInstance() {
     if (settings.logOutput == 1) {
         char logPath[kPathSize];
         MakePath(logPath, folder, baseName, "log");
-        CLogFile::GetInstance(logPath);
+        try {
+            CLogFile::GetInstance(logPath);
+        } catch (const CFileIOerror&) {
+            // A folder the user cannot write (under Program Files, say) must
+            // not end the run unseen: say so, and go on without the log.
+            CString text;
+            text.Format("ログファイル(%s)を作成できません\n今回はログを出力しません", logPath);
+            ShowWarning(text);
+            CLogFile::GetInstance(nullptr);
+        }
     }
     Log("I:AplicationInitCompleted\r\n");
 
@@ -236,7 +247,7 @@ BOOL CReserveApp::InitInstance() {
             CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
                             settings.endAdjust, nullptr);
             m_pMainWnd = &dlg;
-            if (dlg.DoModal() == IDOK) SaveSettings(dlg, port, iniPath);
+            if (dlg.DoModal() == IDOK) SaveSettings(dlg, port, settings.logOutput == 1, iniPath);
             m_pMainWnd = nullptr;
         }
         Log("I:AplicationTerminated\r\n");

@@ -592,15 +592,22 @@ def no_ini_file(env):
 
 @case
 def log_not_creatable(env):
-    """A log file that cannot be created ends the run in order: no box, no
-    crash dialog, a non-zero exit code."""
+    """A log file that cannot be created is named in a box, and the run goes
+    on without the log; saving the settings keeps the log switched on."""
     q = Install(env, "log_not_creatable")
     q.ini(rcpt=RCPT, logoutput=1)
     os.makedirs(q.path("Quorpa.log"))  # a folder where the log file should go
     q.write("prog.epg", epg())
-    rc, boxes = q.run([], ["prog.epg"])
-    expect_equal("exit code", rc, 3)
-    expect_boxes(boxes, [])
+    notice = ("ログファイル(%s)を作成できません\n今回はログを出力しません" % winpath(q.path("Quorpa.log")),
+              WARNING, "ok")
+    rc, boxes = q.run(["ok", "no", "ok"], ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [notice, (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "no"),
+                         ("予約を中止しました", INFORMATION, "ok")])
+    rc, boxes = q.run(["ok", "dialog Quorpa", "click 1", "gone"], [])
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [notice])
+    expect_equal("the log switch", "logoutput=1\r\n" in q.read("Quorpa.ini").decode("cp932"), True)
 
 
 def measure(env, runs):
