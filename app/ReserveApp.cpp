@@ -135,28 +135,29 @@ void ReadSettings(Settings& s, const char* ini) {
     s.logOutput = ::GetPrivateProfileIntA(kSection, "logoutput", 0, ini);
 }
 
-void WriteSetting(const char* key, const char* value, const char* ini) {
-    // A failed write is not reported: the user sees the dialog's values
-    // again at the next start if they were not kept.
-    ::WritePrivateProfileStringA(kSection, key, value, ini);
+bool WriteSetting(const char* key, const char* value, const char* ini) {
+    return ::WritePrivateProfileStringA(kSection, key, value, ini) != FALSE;
 }
 
 // Writes the confirmed dialog values back, with the port read at start-up
 // and whether the log is on (a log that could not be created this time
-// stays on for the next run).
-void SaveSettings(const CSettingDlg& dlg, uint16_t port, bool logOn, const char* ini) {
-    Log("I:SaveSetting\r\n");
-    CString value;
-    WriteSetting("rcpt", dlg.m_strRcpt, ini);
-    WriteSetting("smtpsvr", dlg.m_strSmtpSvr, ini);
-    value.Format("%d", dlg.m_nStartAdjust);
-    WriteSetting("startad", value, ini);
-    value.Format("%d", dlg.m_nEndAdjust);
-    WriteSetting("endad", value, ini);
-    value.Format("%hu", port);
-    WriteSetting("smtpport", value, ini);
-    value.Format("%u", logOn ? 1u : 0u);
-    WriteSetting("logoutput", value, ini);
+// stays on for the next run). Stops at the first write that fails and says
+// so in a box naming the INI file; returns false then.
+bool SaveSettings(const CSettingDlg& dlg, uint16_t port, bool logOn, const char* ini) {
+    CString startAdjust, endAdjust, portText, logText;
+    startAdjust.Format("%d", dlg.m_nStartAdjust);
+    endAdjust.Format("%d", dlg.m_nEndAdjust);
+    portText.Format("%hu", port);
+    logText.Format("%u", logOn ? 1u : 0u);
+    if (WriteSetting("rcpt", dlg.m_strRcpt, ini) && WriteSetting("smtpsvr", dlg.m_strSmtpSvr, ini) &&
+        WriteSetting("startad", startAdjust, ini) && WriteSetting("endad", endAdjust, ini) &&
+        WriteSetting("smtpport", portText, ini) && WriteSetting("logoutput", logText, ini)) {
+        return true;
+    }
+    CString text;
+    text.Format("設定ファイル(%s)に書き込めません\n設定は保存されていません", ini);
+    ShowWarning(text);
+    return false;
 }
 
 }  // namespace
@@ -246,8 +247,13 @@ BOOL CReserveApp::InitInstance() {
         {
             CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
                             settings.endAdjust, nullptr);
+            // Saved while the dialog is still open, so a failed write keeps
+            // what the user typed on the screen.
+            dlg.m_save = [&](const CSettingDlg& d) {
+                return SaveSettings(d, port, settings.logOutput == 1, iniPath);
+            };
             m_pMainWnd = &dlg;
-            if (dlg.DoModal() == IDOK) SaveSettings(dlg, port, settings.logOutput == 1, iniPath);
+            if (dlg.DoModal() == IDOK) Log("I:SaveSetting\r\n");
             m_pMainWnd = nullptr;
         }
         Log("I:AplicationTerminated\r\n");

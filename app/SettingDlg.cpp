@@ -61,6 +61,12 @@ BOOL CSettingDlg::OnInitDialog() {
     return TRUE;  // focus on the first tab stop, the OK button
 }
 
+void CSettingDlg::OnOK() {
+    if (!UpdateData(TRUE)) return;  // the prompt is shown; the dialog stays open
+    if (m_save && !m_save(*this)) return;
+    EndDialog(IDOK);
+}
+
 bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {
     case WM_SYSCOMMAND:

@@ -201,6 +201,17 @@ def case_ok_saves(r):
                                 'logoutput': '0'}, 'saved settings')
 
 
+def case_save_fails(r):
+    # An INI file that cannot be written (a folder stands in its place): OK
+    # names it in a box and the dialog stays open with what was typed.
+    os.makedirs(r.ini_path())
+    rec = r.robot_run([f'dialog {TITLE}', typed(1000, 'user@example.jp'), 'click 1', 'ok',
+                       'read 1000', 'click 2', 'gone'])
+    message = f'設定ファイル({win_path(r.ini_path())})に書き込めません\n設定は保存されていません'
+    expect_equal(boxes(rec), [(message, WARNING)], 'message boxes')
+    expect_equal(texts(rec), ['user@example.jp'], 'the recipient after the failed save')
+
+
 def case_cancel_keeps(r):
     r.write_ini(PRESET_INI)
     before = r.ini()
