@@ -9,8 +9,6 @@ constexpr int kMaxAddressChars = 256;
 // Adjustments beyond an hour either way are refused: a larger shift is
 // almost surely a typing slip.
 constexpr int kMaxAdjustMinutes = 60;
-// An extension is a dot and up to three letters.
-constexpr int kMaxExtChars = 4;
 // Longest string resource the system-menu entry may take.
 constexpr int kMaxMenuText = 256;
 // The system owns the low four bits of a system-menu command.

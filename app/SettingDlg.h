@@ -10,6 +10,9 @@
 
 class CSettingDlg : public CDialog {
 public:
+    // An extension is a dot and up to three letters (bytes, as checked).
+    static constexpr int kMaxExtChars = 4;
+
     // Sets the fields from the arguments (the extension always starts as
     // ".epg") and loads the window icon (resource 129). Owns nothing that
     // needs releasing: the icon is a shared resource icon.

@@ -28,7 +28,7 @@ MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力し
 WARNING = 48  # MB_OK | MB_ICONEXCLAMATION
 
 MIME = 'MIME\\Database\\Content Type\\application/x-tv-program-info'
-REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
+REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.epgx', '．ｅｐｇ', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
             'epgfile\\Shell\\open\\command', MIME]
 
 PRESET_INI = ('[setting]\r\nrcpt=a@example.jp\r\nsmtpsvr=127.0.0.1\r\nstartad=-5\r\n'
@@ -415,6 +415,13 @@ def case_reg_after_failed_check(r):
     # extension the dialog held before the click.
     registry_case(r, [typed(1002, '99'), typed(1004, '.abc'), 'click 1005', 'ok'], '.epg',
                   [(PROMPT_RANGE, WARNING)])
+
+
+def case_reg_ext_too_long(r):
+    # An extension that fails its own check registers nothing: four
+    # characters of eight bytes, and five characters.
+    registry_case(r, [typed(1004, '．ｅｐｇ'), 'click 1005', 'ok', settext(1004, '.epgx'), 'click 1005', 'ok'],
+                  None, [(PROMPT_EXT_LONG, WARNING)] * 2)
 
 
 def case_reg_empty(r):
