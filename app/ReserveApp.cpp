@@ -37,10 +37,9 @@ namespace {
 constexpr size_t kPathSize = 260;
 constexpr size_t kDriveSize = 3;
 constexpr size_t kPartSize = 256;
-// A setting's text arrives in a 256-byte buffer; the profile function is
-// told 255, so at most 254 characters arrive.
-constexpr size_t kSettingBufferSize = 256;
-constexpr DWORD kSettingLimit = 255;
+// A setting's text: the dialog saves up to 256 bytes, read back whole with
+// room for the terminator.
+constexpr size_t kSettingBufferSize = 256 + 1;
 // ReadTextFile's pieces: a 256-byte buffer, fgets limited to 255, so at most
 // 254 bytes per piece.
 constexpr size_t kPieceBufferSize = 256;
@@ -122,7 +121,7 @@ struct Settings {
 
 CString ReadText(const char* key, const CString& fallback, const char* ini) {
     char buffer[kSettingBufferSize] = "";
-    ::GetPrivateProfileStringA(kSection, key, fallback, buffer, kSettingLimit, ini);
+    ::GetPrivateProfileStringA(kSection, key, fallback, buffer, sizeof buffer, ini);
     return CString(buffer);
 }
 

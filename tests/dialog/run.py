@@ -264,6 +264,16 @@ def case_lengths_typed(r):
     expect_equal((s['rcpt'], s['smtpsvr']), ('a' * 256, 'b' * 256), 'saved texts')
 
 
+def case_lengths_read_back(r):
+    # The longest value the dialog saves comes back whole at the next start
+    # (256 bytes, here double-byte characters) and is saved whole again.
+    rcpt = 'あ' * 128
+    r.write_ini(f'[setting]\r\nrcpt={rcpt}\r\n')
+    rec = r.robot_run([f'dialog {TITLE}', 'read 1000', 'click 1', 'gone'])
+    expect_equal(texts(rec), [rcpt], 'the recipient read from the INI file')
+    expect_equal(r.settings()['rcpt'], rcpt, 'the saved recipient')
+
+
 def case_lengths_checked(r):
     # Text that reaches a control without typing (here WM_SETTEXT, which
     # ignores the control's limit) is checked by the exchange; the limit
