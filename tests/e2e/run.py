@@ -668,6 +668,39 @@ def long_paths(env):
         expect_equal("the log", open(os.path.join(deep, "Quorpa.log"), "rb").read(), cp932(log))
 
 
+@case
+def wide_paths(env):
+    """Names outside code page 932 (Wine gives Linux UTF-8 names to Windows
+    as UTF-16): the executable in such a folder finds its INI, tables and
+    log; café.epg is opened, not its best-fit neighbour cafe.epg, and
+    𠮷野.epg is found. Log and boxes show such a character as '?'."""
+    q = Install(env, "wide_paths")
+    sink = Sink(q.dir)
+    try:
+        home = q.path("é𠮷")
+        os.makedirs(home)
+        exe = os.path.join(home, "Quorpa.exe")
+        shutil.copy(env.quorpa, exe)
+        for name in ("Station.txt", "MailFormat.txt"):
+            shutil.copy(q.path(name), os.path.join(home, name))
+        with open(os.path.join(home, "Quorpa.ini"), "wb") as f:
+            f.write(cp932(crlf("[setting]\nrcpt=%s\nsmtpport=%d\nlogoutput=1\n" % (RCPT, sink.port))))
+        q.write("café.epg", epg(date="05"))
+        q.write("cafe.epg", epg(date="06"))
+        q.write("𠮷野.epg", epg(date="07"))
+        rc, boxes = q.run(["yes", "yes"], ["café.epg", "𠮷野.epg"], exe=exe)
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes"),
+                             (confirm_text("2004/01/07(水)", "21:00", "21:54", 8), CONFIRM, "yes")])
+        expect_equal("number of mails", len(sink.mails()), 2)
+        log = open(os.path.join(home, "Quorpa.log"), "rb").read().decode("cp932")
+        for shown in ("caf?.epg", "??野.epg"):
+            if log_input(shown) not in log:
+                raise Failure("%r is not in the log: %r" % (log_input(shown), log))
+    finally:
+        sink.stop()
+
+
 def dialog_fields(q):
     """The settings dialog's fields as the last run's "read" commands saw them."""
     return {r["control"]: r["text"] for r in q.records if "control" in r}
