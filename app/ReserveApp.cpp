@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "app/SettingDlg.h"
@@ -105,14 +106,39 @@ void MakePath(wchar_t (&path)[kPathSize], const Folder& folder, const wchar_t* n
     _wmakepath(path, folder.drive, folder.dir, name, ext);
 }
 
+// COM for the run's thread, as the shell asks of a caller of ShellExecuteEx:
+// apartment-threaded, with OLE1 DDE disabled. Undone at the end of the scope
+// when it was done here.
+class ComApartment {
+public:
+    ComApartment()
+        : m_initialised(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ComApartment() {
+        if (m_initialised) ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool m_initialised;
+};
+
 // Opens a shortcut beside the executable with its default action and does
-// not wait for what it starts. A missing shortcut is skipped silently: the
-// result is not examined.
+// not wait for what it starts. A missing shortcut is skipped silently (no
+// error box): the result is not examined. The launch itself completes before
+// the call returns (SEE_MASK_NOASYNC): the process may end right after it,
+// and would otherwise kill a launch still pending on a background thread.
 void OpenShortcut(const Folder& folder, const wchar_t* name) {
     wchar_t path[kPathSize];
     MakePath(path, folder, name, L"lnk");
     if (path[0] == L'\0') return;  // an empty name would open the working folder
-    ::ShellExecuteW(::GetDesktopWindow(), nullptr, path, nullptr, nullptr, SW_SHOW);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = ::GetDesktopWindow();
+    info.lpFile = path;
+    info.nShow = SW_SHOW;
+    ::ShellExecuteExW(&info);
 }
 
 // The part of path after its last separator ('\' or '/'), or the whole path
@@ -212,6 +238,7 @@ CReserveApp::CReserveApp() : CWinApp(nullptr) {}
 CReserveApp::~CReserveApp() = default;
 
 BOOL CReserveApp::InitInstance() {
+    const ComApartment com;  // first: the shortcut hooks need it
     if (!AfxSocketInit()) {
         AfxMessageBox(static_cast<unsigned>(IDP_SOCKETS_INIT_FAILED), 0);
         return FALSE;

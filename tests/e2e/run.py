@@ -180,15 +180,16 @@ class Install:
         if rc != 0 or not os.path.exists(self.path(name + ".lnk")):
             raise Failure("could not make %s.lnk (rc %d)" % (name, rc))
 
-    def run(self, answers, args, exe=None):
+    def run(self, answers, args, exe=None, winedebug=None):
         """Runs Quorpa.exe (or exe) with args through the robot, in this
-        folder; returns (exit code, boxes)."""
+        folder; returns (exit code, boxes). winedebug: Wine's debug channels
+        for the run (its trace goes to robotN.out)."""
         self.runs += 1
         n = self.runs
         script, transcript = "script%d.txt" % n, "transcript%d.txt" % n
         self.write(script, ("\n".join(answers) + "\n").encode())
         rc = self.env.wine([self.env.robot, "--timeout-ms", str(ROBOT_TIMEOUT_MS), script, transcript,
-                            winpath(exe or self.path("Quorpa.exe"))] + args, self.dir, "robot%d" % n)
+                            winpath(exe or self.path("Quorpa.exe"))] + args, self.dir, "robot%d" % n, winedebug)
         if not os.path.exists(self.path(transcript)):
             with open(self.path("robot%d.out" % n), "rb") as f:
                 output = f.read().decode("utf-8", "replace")
@@ -575,6 +576,50 @@ def shortcut_hooks(env):
     expect_log(q, None)  # logoutput missing: off
 
 
+# What Windows asks of the calls below cannot be seen under Wine (it launches
+# synchronously and applies no foreground rules), so these cases read the
+# calls from Wine's own trace of the run: "pid:tid:trace:..." lines, and the
+# relay lines of user32.MessageBoxA (the only relayed function).
+TRACE_CHANNELS = "+pid,trace+ole,trace+exec,+relay"
+
+
+def traced_run(q, answers, args):
+    rc = q.env.wine(["reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/d",
+                     "user32.MessageBoxA", "/f"], q.dir, "relay-filter")
+    if rc != 0:
+        raise Failure("could not limit Wine's relay trace (rc %d)" % rc)
+    rc, boxes = q.run(answers, args, winedebug=TRACE_CHANNELS)
+    with open(q.path("robot%d.out" % q.runs), encoding="latin-1") as f:
+        return rc, boxes, f.read().splitlines()
+
+
+@case
+def hooks_launch(env):
+    """The hooks are opened as Windows asks of a process that may end right
+    after: COM initialised first on the thread, apartment-threaded with OLE1
+    DDE disabled (CoInitializeEx flags 0x6), then ShellExecuteEx with
+    SEE_MASK_NOASYNC (0x100) and SEE_MASK_FLAG_NO_UI (0x400)."""
+    q = Install(env, "hooks_launch")
+    q.ini(rcpt=RCPT)
+    q.write("prog.epg", epg())
+    hooks_and_marks(q)
+    rc, _, trace = traced_run(q, ["no", "ok"], ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    expect_marks(q, ["PreExec", "AutoExec1", "AutoExec2"], [])
+    launches = []
+    for i, line in enumerate(trace):
+        m = re.match(r'([0-9a-f]+:[0-9a-f]+):trace:exec:SHELL_execute mask=0x([0-9a-f]+) .*file=L"[^"]*\\\\(\w+)\.lnk"',
+                     line)
+        if m:
+            launches.append((i, m.group(1), int(m.group(2), 16), m.group(3)))
+    expect_equal("hooks opened", [name for _, _, _, name in launches], ["PreExec", "AutoExec1", "AutoExec2"])
+    expect_equal("their flags", [mask & 0x500 for _, _, mask, _ in launches], [0x500] * 3)
+    thread = launches[0][1]
+    com = [line.split(":trace:ole:CoInitializeEx ")[1] for line in trace[:launches[0][0]]
+           if line.startswith(thread + ":trace:ole:CoInitializeEx 0")]
+    expect_equal("COM on the thread before the first hook", com[:1], ["0000000000000000, 0x6"])
+
+
 @case
 def no_ini_file(env):
     """Without Quorpa.ini the defaults apply: server 127.0.0.1, no log, no
@@ -768,13 +813,14 @@ class Env:
         self.quorpa = os.path.join(self.build, "Quorpa.exe")
         self.robot = os.path.join(self.build, "robot.exe")
 
-    def wine(self, args, cwd, name):
+    def wine(self, args, cwd, name, winedebug=None):
         """Runs a Windows program in the build's prefix; output goes to files,
         never to a pipe (Wine's services would hold it open)."""
+        environ = dict(os.environ, WINEDEBUG=winedebug) if winedebug else None
         with open(os.path.join(cwd, name + ".out"), "wb") as out:
             return subprocess.call([os.path.join(self.source, "scripts", "wine-run"), self.prefix] + args,
                                    cwd=cwd, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                   timeout=RUN_TIMEOUT_S)
+                                   timeout=RUN_TIMEOUT_S, env=environ)
 
 
 def main():
