@@ -621,6 +621,25 @@ def hooks_launch(env):
 
 
 @case
+def box_foreground(env):
+    """A box without an owner (reserve mode) asks for the foreground
+    (MB_SETFOREGROUND, 0x10000, with MB_TASKMODAL); a box owned by the
+    settings dialog does not."""
+    q = Install(env, "box_foreground")
+    q.ini(rcpt=RCPT)
+    q.write("prog.epg", epg())
+    calls = re.compile(r"[0-9a-f]+:[0-9a-f]+:Call user32\.MessageBoxA\(([0-9a-f]+),.*,([0-9a-f]+)\) ret=")
+    rc, _, trace = traced_run(q, ["no", "ok"], ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    got = [(int(m.group(1), 16), int(m.group(2), 16)) for m in map(calls.match, trace) if m]
+    expect_equal("reserve mode's boxes (owner, flags)", got, [(0, 0x12024), (0, 0x12040)])
+    rc, _, trace = traced_run(q, ["dialog Quorpa", "type 1002 99", "click 1", "ok", "click 2", "gone"], [])
+    expect_equal("exit code", rc, 0)
+    got = [(int(m.group(1), 16) != 0, int(m.group(2), 16)) for m in map(calls.match, trace) if m]
+    expect_equal("the dialog's prompt (owned, flags)", got, [(True, 0x30)])
+
+
+@case
 def no_ini_file(env):
     """Without Quorpa.ini the defaults apply: server 127.0.0.1, no log, no
     adjustment; reserve mode writes no INI file."""
