@@ -84,6 +84,8 @@ public:
             char code[32];
             std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(detail));
             Log(std::string("I:TLS failed, code ") + code + "\r\n");
+            // A refused certificate: what the server showed, to check or pin.
+            if (!info.certSha256.empty()) Log("I:TLS certificate SHA-256 " + info.certSha256 + "\r\n");
             RaiseTls(status, detail, true);
         }
         Log("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
@@ -171,6 +173,26 @@ std::string DottedAddress(uint32_t address) {
 // Whether the address (network byte order) is in 127.0.0.0/8, where a
 // password in clear text never leaves the machine.
 bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
+
+// Ends the session after the server has accepted the end of the data. The
+// server has taken the mail then (RFC 5321 section 4.1.1.4), so whatever
+// QUIT gets (a refusal, a hang-up, silence, a failed send) is only logged:
+// reporting the mail as failed would make the user send it twice. A log
+// failure still throws CFileIOerror.
+void Quit(Connection& conn, uint32_t timeoutMs) {
+    const std::string quit = "QUIT\r\n";
+    try {
+        conn.Send(quit, timeoutMs);
+        Log("S:" + quit);
+        const std::string reply = conn.ReceiveReply(timeoutMs);
+        Log("R:" + reply);
+        if (Refused(reply)) Log("I:QUIT refused after the mail was accepted\r\n");
+    } catch (const CNotError& e) {  // the server hung up, or stayed silent
+        Log(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\r\n");
+    } catch (const CSockError& e) {
+        Log(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\r\n");
+    }
+}
 
 }  // namespace
 
@@ -270,6 +292,7 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     info.serverName = caps.serverName;
     info.tlsProtocol = tls.protocol;
     info.tlsCipher = tls.cipher;
+    info.certSha256 = tls.certSha256;
     if (m.m_strUser.empty()) return true;
 
     // progress: kSigningIn
@@ -290,13 +313,20 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     return true;
 }
 
+// Before connecting, so that nothing at all is sent: a login needs a
+// password that could be decrypted, and one that would travel in clear text
+// (no TLS, whatever the setting says) may only go to a loopback address.
+void CheckPassword(const CSmtpMailer& m) {
+    if (!m.Extended() || m.m_strUser.empty()) return;
+    if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
+    const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
+    if (!encrypted && !IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+}
+
 }  // namespace
 
 CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
-    if (Extended() && !m_strUser.empty()) {
-        if (m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
-        if (m_nSsl == kSslNone && !IsLoopback(m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
-    }
+    CheckPassword(*this);
     CSock sock;
     sockaddr_in server{};
     server.sin_family = AF_INET;
@@ -322,11 +352,7 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
 
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     const bool extended = Extended();
-    // Checked before connecting, so that nothing at all is sent.
-    if (extended && !m_strUser.empty()) {
-        if (m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
-        if (m_nSsl == kSslNone && !IsLoopback(m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
-    }
+    CheckPassword(*this);
     CSock sock;
     const std::string body = ComposeBody(start, end, channel, std::time(nullptr));
 
@@ -354,7 +380,6 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     const std::string mailFrom = "MAIL FROM: <" + m_strFrom + ">\r\n";
     const std::string rcptTo = "RCPT TO: <" + m_strRcpt + ">\r\n";
     const std::string data = "DATA\r\n";
-    const std::string quit = "QUIT\r\n";
     const struct {
         const std::string& text;
         const char* logPrefix;
@@ -365,7 +390,6 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         {rcptTo, "S:", m_commandTimeoutMs},
         {data, "S:", m_commandTimeoutMs},
         {message, "S:<SendMail>\r\n", m_dataEndTimeoutMs},
-        {quit, "S:", m_commandTimeoutMs},
     };
     bool result = true;
     // The extended dialogue has said EHLO already.
@@ -380,6 +404,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
             break;
         }
     }
+    if (result) Quit(conn, m_commandTimeoutMs);
     conn.Close();
     return result;
 }

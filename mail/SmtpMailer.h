@@ -48,7 +48,8 @@ public:
     // and delivers it over one connection of its own: greeting, HELO, MAIL
     // FROM, RCPT TO, DATA, the message, QUIT; every text sent ("S:") and
     // received ("R:") goes to the log. A refused step sends nothing more.
-    // Returns true when every reply was accepted, false when the server
+    // Returns true when every reply up to the end of the data was accepted
+    // (whatever QUIT then gets: that is only logged), false when the server
     // refused a step (a reply beginning with 4 or 5). Throws CSockIOerror,
     // CSockCreateError, CSockClose (the server hung up), CTimeOut (a reply did
     // not come in time), CIllegalParam (a message over 2 GiB, more than one
@@ -60,8 +61,9 @@ public:
     // user is set, then MAIL FROM to QUIT inside the session, which ends with
     // close_notify. The AUTH texts are logged masked; one "I:" line after the
     // handshake names the protocol and cipher (after a failed one, the TLS
-    // library's code). A refused EHLO, STARTTLS or
-    // MAIL FROM to QUIT gives false as above. It throws besides:
+    // library's code and, for a refused certificate, its SHA-256). A refused
+    // EHLO, STARTTLS or MAIL FROM to the end of the data gives false as
+    // above. It throws besides:
     // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch,
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
     // (no TLS and the server is not on a loopback address),
@@ -74,6 +76,7 @@ public:
         std::string serverName;   // the first word of the EHLO (or HELO) reply, else of the greeting
         std::string tlsProtocol;  // "TLSv1.2", ...; empty without TLS
         std::string tlsCipher;
+        std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
     };
     // Connects and goes through the same dialogue as SendMail up to and
     // including AUTH, then QUIT, sending no mail. Throws what SendMail

@@ -34,6 +34,10 @@ enum class TlsStatus {
 struct TlsInfo {
     std::string protocol;  // "TLSv1.2", "TLSv1.3"
     std::string cipher;    // the library's cipher suite name
+    // The server certificate's SHA-256, 64 lowercase hexadecimal digits: set
+    // whenever a certificate arrived, also when it was then refused, so that
+    // the user can be shown what to pin.
+    std::string certSha256;
 };
 
 struct TlsSession;
@@ -42,7 +46,9 @@ struct TlsSession;
 // without limit). serverName goes out as SNI (unless it is an IP address)
 // and is what the certificate must name. pinSha256 is empty or 64 lowercase
 // hexadecimal digits. On success *session (owned by the caller, freed with
-// TlsClose) and *info are set; otherwise *session stays null and *detail
+// TlsClose) and *info are set; otherwise *session stays null, info holds
+// what was learnt (the certificate's SHA-256 at least when it was refused)
+// and *detail
 // holds the library's code (SECURITY_STATUS, OpenSSL's error or the chain's
 // status) for the log.
 TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,

@@ -138,7 +138,6 @@ TEST_F(SmtpDialogue, RefusedStepEndsTheDialogueAtOnce) {
         {SmtpPeer::kRcpt, "450 try later\r\n"},
         {SmtpPeer::kData, "554 no data for you\r\n"},
         {SmtpPeer::kMessage, "552 too big\r\n"},
-        {SmtpPeer::kQuit, "421 closing anyway\r\n"},  // the message went through, yet the result is false
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.reply);
@@ -152,6 +151,32 @@ TEST_F(SmtpDialogue, RefusedStepEndsTheDialogueAtOnce) {
         EXPECT_EQ(log.Text(), ExpectedLog(m_commands, replies, row.step));
         EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, row.step));
         EXPECT_EQ(peer.Error(), "");
+    }
+}
+
+TEST_F(SmtpDialogue, AcceptedMailIsSentWhateverQuitGets) {
+    // Once the end of the data is accepted the server has the mail: a
+    // refused QUIT, a hang-up or silence is only logged.
+    m_mailer.m_commandTimeoutMs = 2000;
+    const std::string after = " after the mail was accepted\r\n";
+    const struct {
+        SmtpPeer::Script script;
+        std::string tail;
+    } table[] = {
+        {SmtpPeer::RefusingAt(SmtpPeer::kQuit, "421 closing anyway\r\n"),
+         "S:QUIT\r\nR:421 closing anyway\r\nI:QUIT refused" + after},
+        {SmtpPeer::ClosingAt(SmtpPeer::kQuit), "S:QUIT\r\nI:<SocketClose> at QUIT" + after},
+        {SmtpPeer::SilentAt(SmtpPeer::kQuit), "S:QUIT\r\nI:<TimeOut> at QUIT" + after},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.tail);
+        SmtpPeer peer(row.script);
+        Use(peer);
+        LogCapture log;
+        EXPECT_TRUE(Send());
+        peer.Join();
+        EXPECT_EQ(log.Text(), ExpectedLog(m_commands, SmtpPeer::AcceptingReplies(), SmtpPeer::kMessage) + row.tail);
+        EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, SmtpPeer::kQuit));
     }
 }
 
@@ -410,9 +435,10 @@ TEST_F(SmtpSinkDelivery, RefusalsAndHangUps) {
         const char* server;
         const char* lastCommand;  // the last text sent, after its "S:"
         char replyDigit;          // the refusing reply's first digit; 0: the server hangs up
+        bool sent = false;        // the mail was accepted before the refusal
     } table[] = {
         {"reject-helo", "HELO", '5'}, {"reject-mail", "MAIL FROM", '5'}, {"reject-rcpt", "RCPT TO", '4'},
-        {"reject-data", "DATA", '5'}, {"reject-dot", "<SendMail>", '5'}, {"reject-quit", "QUIT", '4'},
+        {"reject-data", "DATA", '5'}, {"reject-dot", "<SendMail>", '5'}, {"reject-quit", "QUIT", '4', true},
         {"closing-mail", "MAIL FROM", '4'}, {"hangup-data", "DATA", 0},
     };
     for (const auto& row : table) {
@@ -424,7 +450,7 @@ TEST_F(SmtpSinkDelivery, RefusalsAndHangUps) {
             EXPECT_EQ(log.Text().substr(log.Text().rfind("S:")), "S:DATA\r\n");
             continue;
         }
-        EXPECT_FALSE(Send());
+        EXPECT_EQ(Send(), row.sent);
         const std::string text = log.Text();
         const size_t lastReply = text.rfind("R:");
         ASSERT_NE(lastReply, std::string::npos);
@@ -568,6 +594,8 @@ TEST_F(SmtpDialogue, PasswordNeverLeavesInClearAndAnUnreadableOneIsNotUsed) {
     m_mailer.m_ulSmtpAddr = htonl(INADDR_ANY);
     EXPECT_THROW(Send(), CClearTextPassword);
     EXPECT_THROW(m_mailer.TestConnection(), CClearTextPassword);
+    m_mailer.m_nSsl = 7;  // a setting out of range encrypts nothing either
+    EXPECT_THROW(Send(), CClearTextPassword);
     m_mailer.m_nSsl = CSmtpMailer::kSslStartTls;
     m_mailer.m_bPasswordUnreadable = true;
     EXPECT_THROW(Send(), CPasswordUnreadable);
@@ -691,6 +719,18 @@ TEST_F(SubmitDelivery, ConnectionTestSignsInAndSendsNoMail) {
     EXPECT_NE(text.find("R:235"), std::string::npos) << text;
     EXPECT_EQ(text.find("MAIL FROM"), std::string::npos) << text;
     EXPECT_NE(text.find("S:QUIT\r\n"), std::string::npos) << text;
+    std::string sha256 = SubmissionServer::Value("SUBMIT_CERT_SHA256");
+    for (char& c : sha256) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(info.certSha256, sha256);
+
+    // A refused certificate is named in the log, so that it can be checked
+    // and pinned.
+    m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
+    LogCapture refused;
+    EXPECT_THROW(m_mailer.TestConnection(), CCertPinMismatch);
+    EXPECT_NE(refused.Text().find("I:TLS certificate SHA-256 " + sha256 + "\r\n"), std::string::npos)
+        << refused.Text();
+    m_mailer.m_strCertPin.clear();
     m_mailer.m_strPassword += "-wrong";
     EXPECT_THROW(m_mailer.TestConnection(), CAuthRefused);
 }

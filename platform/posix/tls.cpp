@@ -83,15 +83,15 @@ bool IsIpAddress(const std::string& text) {
 
 // Checks the peer's certificate after the handshake: the pin, or the
 // verification OpenSSL did against the trust store and the name.
-TlsStatus CheckCertificate(SSL* ssl, const std::string& pin, int32_t* detail) {
+TlsStatus CheckCertificate(SSL* ssl, const std::string& pin, std::string* sha256, int32_t* detail) {
     X509* cert = SSL_get1_peer_certificate(ssl);
     if (cert == nullptr) return TlsStatus::kUntrusted;
     TlsStatus status = TlsStatus::kOk;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    if (X509_digest(cert, EVP_sha256(), digest, &length)) *sha256 = HexDigits(digest, length);
     if (!pin.empty()) {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned length = 0;
-        if (!X509_digest(cert, EVP_sha256(), digest, &length) || HexDigits(digest, length) != pin)
-            status = TlsStatus::kPinMismatch;
+        if (sha256->empty() || *sha256 != pin) status = TlsStatus::kPinMismatch;
     } else {
         const long result = SSL_get_verify_result(ssl);
         *detail = static_cast<int32_t>(result);
@@ -157,7 +157,7 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
     // acknowledgement's 40 ms per connection.
     const int one = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-    const TlsStatus checked = CheckCertificate(tls->ssl, pinSha256, detail);
+    const TlsStatus checked = CheckCertificate(tls->ssl, pinSha256, &info->certSha256, detail);
     if (checked != TlsStatus::kOk) return checked;
     info->protocol = SSL_get_version(tls->ssl);
     info->cipher = SSL_get_cipher_name(tls->ssl);

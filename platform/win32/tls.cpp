@@ -161,7 +161,7 @@ std::string HexDigits(const BYTE* data, DWORD length) {
 // The pin, or the chain against the trust store and the SSL policy with the
 // server name; either check failing rejects the certificate.
 TlsStatus CheckCertificate(const TlsSession& session, const std::string& serverName, const std::string& pin,
-                           int32_t* detail) {
+                           std::string* sha256, int32_t* detail) {
     PCCERT_CONTEXT cert = nullptr;
     SECURITY_STATUS status =
         ::QueryContextAttributesA(const_cast<CtxtHandle*>(&session.context), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
@@ -171,14 +171,12 @@ TlsStatus CheckCertificate(const TlsSession& session, const std::string& serverN
     }
     std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> owned(cert,
                                                                                       &::CertFreeCertificateContext);
-    if (!pin.empty()) {
-        BYTE hash[32];
-        DWORD length = sizeof hash;
-        if (!::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, cert->pbCertEncoded, cert->cbCertEncoded,
-                                     hash, &length))
-            return TlsStatus::kPinMismatch;
-        return HexDigits(hash, length) == pin ? TlsStatus::kOk : TlsStatus::kPinMismatch;
-    }
+    BYTE hash[32];
+    DWORD length = sizeof hash;
+    if (::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, cert->pbCertEncoded, cert->cbCertEncoded, hash,
+                                &length))
+        *sha256 = HexDigits(hash, length);
+    if (!pin.empty()) return !sha256->empty() && *sha256 == pin ? TlsStatus::kOk : TlsStatus::kPinMismatch;
 
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {serverAuth};
@@ -346,7 +344,7 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
         *detail = status;
         return TlsStatus::kHandshake;
     }
-    const TlsStatus checked = CheckCertificate(*tls, serverName, pinSha256, detail);
+    const TlsStatus checked = CheckCertificate(*tls, serverName, pinSha256, &info->certSha256, detail);
     if (checked != TlsStatus::kOk) return checked;
     DescribeSession(*tls, info);
     *session = tls.release();
