@@ -6,10 +6,9 @@
 #   SubmissionServer.sh stop DIR     ends every process that start began
 #
 # The instance has its own configuration, queue, data and log folders under
-# DIR and listens on free 127.0.0.1 ports only; it reads nothing of the
-# machine's mail set-up but postfix's own programs (and the read-only
-# /etc/postfix/dynamicmaps.cf, like every postfix program). postfix's master
-# must run as root. SASL is Cyrus's sasldb: a file, no daemon to start or stop
+# DIR and listens on free 127.0.0.1 ports only; it uses nothing of the
+# machine's mail set-up (not even /etc/postfix) but postfix's programs.
+# postfix's master must run as root. SASL is Cyrus's sasldb: a file, no daemon to start or stop
 # (Dovecot's auth would be one more process with a config of its own).
 #
 # DIR/env holds KEY=VALUE lines (absolute paths as Linux sees them, possibly
@@ -171,7 +170,7 @@ write_main_cf() { # SINK-PORT
 compatibility_level = 3.6
 queue_directory = $root/queue
 data_directory = $root/data
-meta_directory = /etc/postfix
+meta_directory = $root/etc
 mail_owner = postfix
 setgid_group = postdrop
 maillog_file = $root/log/postfix.log
