@@ -6,10 +6,12 @@
 #   SubmissionServer.sh stop DIR     ends every process that start began
 #
 # The instance has its own configuration, queue, data and log folders under
-# DIR and listens on free 127.0.0.1 ports only; it uses nothing of the
-# machine's mail set-up (not even /etc/postfix) but postfix's programs.
-# postfix's master must run as root. SASL is Cyrus's sasldb: a file, no daemon to start or stop
-# (Dovecot's auth would be one more process with a config of its own).
+# DIR (or, where postfix's users cannot reach DIR, under a folder in /tmp
+# that stop removes) and listens on free 127.0.0.1 ports only; it uses
+# nothing of the machine's mail set-up (not even /etc/postfix) but postfix's
+# programs. postfix's master must run as root. SASL is Cyrus's sasldb: a
+# file, no daemon to start or stop (Dovecot's auth would be one more process
+# with a configuration of its own).
 #
 # DIR/env holds KEY=VALUE lines (absolute paths as Linux sees them, possibly
 # outside DIR; a Windows program under Wine reaches them through drive Z:):
@@ -375,6 +377,12 @@ write_env() {
 case $action in
 stop)
   stop_all
+  # An instance under /tmp goes; its log stays in DIR for a look afterwards.
+  if [ "$root" != "$dir" ]; then
+    rm -rf "$dir/log"
+    cp -r "$root/log" "$dir/log" 2>/dev/null || true
+    rm -rf "$root" "$dir/instance"
+  fi
   ;;
 start)
   [ "$(id -u)" -eq 0 ] || { echo "SubmissionServer.sh: postfix's master needs root" >&2; exit 1; }
