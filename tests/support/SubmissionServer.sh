@@ -2,7 +2,7 @@
 # Starts or stops a private mail submission server for the TLS and AUTH tests:
 #   SubmissionServer.sh start DIR    a postfix instance of its own under DIR,
 #                                    relaying into an smtp-sink that dumps
-#                                    every mail into DIR/sink/
+#                                    every mail (folder SUBMIT_SINK_DIR)
 #   SubmissionServer.sh stop DIR     ends every process that start began
 #
 # The instance has its own configuration, queue, data and log folders under
