@@ -2,15 +2,16 @@
 # Starts or stops a private mail submission server for the TLS and AUTH tests:
 #   SubmissionServer.sh start DIR    a postfix instance of its own under DIR,
 #                                    relaying into an smtp-sink that dumps
-#                                    every mail into DIR/sink/
+#                                    every mail (folder SUBMIT_SINK_DIR)
 #   SubmissionServer.sh stop DIR     ends every process that start began
 #
 # The instance has its own configuration, queue, data and log folders under
-# DIR and listens on free 127.0.0.1 ports only; it reads nothing of the
-# machine's mail set-up but postfix's own programs (and the read-only
-# /etc/postfix/dynamicmaps.cf, like every postfix program). postfix's master
-# must run as root. SASL is Cyrus's sasldb: a file, no daemon to start or stop
-# (Dovecot's auth would be one more process with a config of its own).
+# DIR (or, where postfix's users cannot reach DIR, under a folder in /tmp
+# that stop removes) and listens on free 127.0.0.1 ports only; it uses
+# nothing of the machine's mail set-up (not even /etc/postfix) but postfix's
+# programs. postfix's master must run as root. SASL is Cyrus's sasldb: a
+# file, no daemon to start or stop (Dovecot's auth would be one more process
+# with a configuration of its own).
 #
 # DIR/env holds KEY=VALUE lines (absolute paths as Linux sees them, possibly
 # outside DIR; a Windows program under Wine reaches them through drive Z:):
@@ -171,7 +172,7 @@ write_main_cf() { # SINK-PORT
 compatibility_level = 3.6
 queue_directory = $root/queue
 data_directory = $root/data
-meta_directory = /etc/postfix
+meta_directory = $root/etc
 mail_owner = postfix
 setgid_group = postdrop
 maillog_file = $root/log/postfix.log
@@ -318,20 +319,35 @@ start_master() {
   die "postfix's master did not start"
 }
 
+# Whether a TLS handshake with the server on PORT completes (openssl
+# s_client OPTIONS...).
+handshakes() {
+  local port=$1
+  shift
+  timeout 5 openssl s_client "$@" -connect "127.0.0.1:$port" </dev/null 2>&1 | grep -q "^New, TLS"
+}
+
+# Waits until every port answers as its behaviour says: a greeting in clear,
+# or after a TLS handshake (all at once: each takes a few hundred ms to come up).
 wait_ready() {
-  local name port line
+  local name port pids=() names=()
   for name in "${!ports[@]}"; do
     port=${ports[$name]}
     case $name in
-    STARTTLS | STARTTLS_LOGIN | PLAIN_AUTH | STARTTLS_NOAUTH)
-      line=$(greeting "$port")
-      case $line in 220*) ;; *) die "port $port ($name) does not greet (got: '$line')" ;; esac
-      ;;
+    PLAIN_AUTH)
+      [[ $(greeting "$port") == 220* ]] ;;
+    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH)
+      handshakes "$port" -starttls smtp ;;
+    OLD_TLS)
+      handshakes "$port" -tls1_1 -cipher DEFAULT:@SECLEVEL=0 ;;
     *)
-      for _ in $(seq 50); do listening "$port" && break; sleep 0.1; done
-      listening "$port" || die "port $port ($name) does not answer"
-      ;;
-    esac
+      handshakes "$port" ;;
+    esac &
+    pids+=($!)
+    names+=("$name")
+  done
+  for i in "${!pids[@]}"; do
+    wait "${pids[$i]}" || die "port ${ports[${names[$i]}]} (${names[$i]}) does not answer as it should"
   done
 }
 
@@ -361,6 +377,12 @@ write_env() {
 case $action in
 stop)
   stop_all
+  # An instance under /tmp goes; its log stays in DIR for a look afterwards.
+  if [ "$root" != "$dir" ]; then
+    rm -rf "$dir/log"
+    cp -r "$root/log" "$dir/log" 2>/dev/null || true
+    rm -rf "$root" "$dir/instance"
+  fi
   ;;
 start)
   [ "$(id -u)" -eq 0 ] || { echo "SubmissionServer.sh: postfix's master needs root" >&2; exit 1; }
