@@ -111,8 +111,52 @@ std::string CSmtpMailer::FinishMessage(std::string body, const tm& start, uint32
     return DotStuff(body) + kEndOfData;
 }
 
+// Makes the socket of one SendMail reachable for Cancel while it lives.
+class CSmtpMailer::ActiveSend {
+public:
+    ActiveSend(CancelState& state, CSock& sock) : m_state(state) {
+        std::lock_guard<std::mutex> hold(m_state.lock);
+        m_state.sock = &sock;
+        m_state.delivered = false;
+        if (m_state.cancelled) sock.Abort();  // cancelled before it began
+    }
+    ~ActiveSend() {
+        std::lock_guard<std::mutex> hold(m_state.lock);
+        m_state.sock = nullptr;
+    }
+    ActiveSend(const ActiveSend&) = delete;
+    ActiveSend& operator=(const ActiveSend&) = delete;
+
+    // The server has taken the mail: a later Cancel must not abort the rest.
+    void Delivered() {
+        std::lock_guard<std::mutex> hold(m_state.lock);
+        m_state.delivered = true;
+    }
+
+private:
+    CancelState& m_state;
+};
+
+void CSmtpMailer::Cancel() noexcept {
+    std::lock_guard<std::mutex> hold(m_cancel->lock);
+    if (m_cancel->delivered) return;
+    m_cancel->cancelled = true;
+    if (m_cancel->sock != nullptr) m_cancel->sock->Abort();
+}
+
+bool CSmtpMailer::Cancelled() const noexcept {
+    std::lock_guard<std::mutex> hold(m_cancel->lock);
+    return m_cancel->cancelled;
+}
+
+void CSmtpMailer::Report(SendStep step, int attempt) const noexcept {
+    if (m_progress != nullptr) m_progress->OnStep(step, attempt);
+}
+
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     CSock sock;
+    ActiveSend active(*m_cancel, sock);
+    sock.m_onConnectAttempt = [this](int attempt) { Report(SendStep::kConnecting, attempt); };
     const std::string body = ComposeBody(start, end, channel, std::time(nullptr));
 
     sockaddr_in server{};
@@ -149,6 +193,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     };
     bool result = true;
     for (const auto& step : steps) {
+        if (&step.text == &mailFrom) Report(SendStep::kSending, 0);
         sock.Send(step.text.data(), slot, static_cast<int32_t>(step.text.size()));
         Log(step.logPrefix + step.text);
         const std::string reply = ReceiveReply(sock, slot, step.timeoutMs);
@@ -156,6 +201,10 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         if (Refused(reply)) {
             result = false;
             break;
+        }
+        if (&step.text == &message) {
+            active.Delivered();
+            Report(SendStep::kDone, 0);
         }
     }
     sock.Close(slot);

@@ -4,7 +4,13 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
+
+#include "mail/SendProgress.h"
+
+class CSock;
 
 class CSmtpMailer {
 public:
@@ -25,6 +31,8 @@ public:
     // The longest wait for one whole reply; tests shorten them.
     uint32_t m_commandTimeoutMs = kCommandTimeoutMs;
     uint32_t m_dataEndTimeoutMs = kDataEndTimeoutMs;
+    // Told each step of a send (not owned; null: nobody watches).
+    SendProgress* m_progress = nullptr;
 
     // Composes the message for start, end (adjusted local times) and channel
     // and delivers it over one connection of its own: greeting, HELO, MAIL
@@ -37,6 +45,15 @@ public:
     // send can take), CFileIOerror (log), std::bad_alloc.
     bool SendMail(const tm& start, const tm& end, unsigned channel);
 
+    // Stops the send in progress at once; callable from any thread (the
+    // progress window's 中止). Its socket is aborted (CSock::Abort), so the
+    // call it is blocked in fails, SendMail throws and nothing more is sent;
+    // a SendMail that starts later fails at once. Does nothing once the server
+    // has taken the mail: the reservation is made then.
+    void Cancel() noexcept;
+    // Whether Cancel stopped a send before the server took the mail.
+    bool Cancelled() const noexcept;
+
     // The template with every placeholder but "%msid%" replaced, the Date and
     // Zone texts taken at the calendar time now.
     std::string ComposeBody(const tm& start, const tm& end, unsigned channel, time_t now) const;
@@ -44,4 +61,18 @@ public:
     // built for this process, thread and the connection's local address, every
     // line's leading period doubled, and the end-of-data mark appended.
     std::string FinishMessage(std::string body, const tm& start, uint32_t localAddr) const;
+
+private:
+    // What Cancel needs from the send in progress; shared by the sending
+    // thread and the one that cancels.
+    struct CancelState {
+        std::mutex lock;
+        CSock* sock = nullptr;  // the socket of the send in progress
+        bool cancelled = false;
+        bool delivered = false;  // the server took the mail
+    };
+    class ActiveSend;
+    std::unique_ptr<CancelState> m_cancel = std::make_unique<CancelState>();
+
+    void Report(SendStep step, int attempt) const noexcept;
 };
