@@ -23,11 +23,13 @@ import argparse
 import json
 import os
 import re
+import select
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIP = 77
@@ -139,6 +141,43 @@ class Sink:
         if not self.log.closed:
             self._end_process()
         shutil.rmtree(self.dump, ignore_errors=True)
+
+
+class DelayedGreeting:
+    """A slow server: a loopback relay to a real smtp-sink that holds the
+    dialogue back for `delay` seconds after the client connected (the
+    greeting comes late), then passes every byte both ways."""
+
+    def __init__(self, sink_port, delay):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self._serve, args=(sink_port, delay), daemon=True)
+        self.thread.start()
+
+    def _serve(self, sink_port, delay):
+        self.listener.settimeout(ROBOT_TIMEOUT_MS / 1000)
+        try:
+            client, _ = self.listener.accept()
+        except OSError:
+            return
+        with client, socket.create_connection(("127.0.0.1", sink_port)) as server:
+            time.sleep(delay)
+            peers = {client: server, server: client}
+            while True:
+                readable, _, _ = select.select(list(peers), [], [], ROBOT_TIMEOUT_MS / 1000)
+                if not readable:
+                    return
+                for s in readable:
+                    data = s.recv(65536)
+                    if not data:
+                        return
+                    peers[s].sendall(data)
+
+    def stop(self):
+        self.listener.close()
+        self.thread.join(5)
 
 
 # ---- one folder with Quorpa.exe ------------------------------------------------
@@ -593,6 +632,86 @@ def log_not_creatable(env):
     rc, boxes = q.run([], ["prog.epg"])
     expect_equal("exit code", rc, 3)
     expect_boxes(boxes, [])
+
+
+# A greeting this late makes the progress window appear (after about 0.3 s).
+GREETING_DELAY_S = 1.5
+# 中止 must end the send within this time.
+STOP_LIMIT_MS = 1000
+
+
+def progress_records(q, key):
+    return [r for r in q.records if key in r]
+
+
+@case
+def progress_window(env):
+    """A send that takes more than a moment shows the progress window (its own
+    class, no dialog box, not active): the heading, the server and port, the
+    step, the seconds and 中止; the mail then arrives as usual. A fast send
+    shows none."""
+    q = Install(env, "progress_window")
+    q.write("prog.epg", epg())
+    confirm = (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")
+    sink = Sink(q.dir)
+    relay = None
+    try:
+        q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
+        rc, boxes = q.run(["yes"], ["prog.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [confirm])
+        expect_equal("progress windows of a fast send", progress_records(q, "progress_seen"), [])
+
+        relay = DelayedGreeting(sink.port, GREETING_DELAY_S)
+        q.ini(rcpt=RCPT, smtpport=relay.port, logoutput=1)
+        rc, boxes = q.run(["yes", "progress"], ["prog.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [confirm])
+        shown = progress_records(q, "progress")[0]
+        texts = shown["texts"]
+        expect_equal("the progress window", (shown["progress"], shown["active"], len(texts)), (TITLE, False, 5))
+        expect_equal("its texts", texts[:3] + texts[4:], [
+            "予約メールを送信しています", "サーバ: 127.0.0.1 (ポート %d)" % relay.port,
+            "サーバに接続しています(1回目)", "中止"])
+        if not re.fullmatch(r"経過時間: [01]秒", texts[3]):
+            raise Failure("unexpected elapsed time text %r" % texts[3])
+        mails = sink.mails()
+        expect_equal("number of mails", len(mails), 2)
+        helo, sent = check_mail(q, mails[1], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+        expect_log(q, LOG_START + log_input("prog.epg") + log_reserve_block() + log_smtp(helo, sent) + LOG_END)
+    finally:
+        if relay:
+            relay.stop()
+        sink.stop()
+
+
+@case
+def stop_button(env):
+    """中止 while the server stays silent after the connection ends the send
+    at once: nothing is sent, the stop's box, the failure box, the log line;
+    the next file is not read."""
+    q = Install(env, "stop_button")
+    q.write("prog.epg", epg())
+    with socket.socket() as silent:
+        # Listening but never accepting: the connection is made, no greeting comes.
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(1)
+        q.ini(rcpt=RCPT, smtpport=silent.getsockname()[1], logoutput=1)
+        rc, boxes = q.run(["yes", "progress", "stopsend", "ok", "ok"], ["prog.epg", "never-read.epg"])
+        silent.settimeout(5)
+        connection, _ = silent.accept()
+        with connection:
+            connection.settimeout(5)
+            expect_equal("what the program sent", connection.recv(1024), b"")
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [
+        (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes"),
+        ("メール送信を中止しました\n予約は送信されていません", WARNING, "ok"),
+        ("iEPGファイル「prog.epg」の予約に失敗しました", WARNING, "ok")])
+    stopped = progress_records(q, "stopped")[0]
+    if boxes[1]["ms"] - stopped["ms"] > STOP_LIMIT_MS:
+        raise Failure("the stop took %d ms" % (boxes[1]["ms"] - stopped["ms"]))
+    expect_log(q, LOG_START + log_input("prog.epg") + log_reserve_block() + "E:Stopped by user!\r\n")
 
 
 def measure(env, runs):

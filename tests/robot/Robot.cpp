@@ -178,6 +178,7 @@ int RunScript(DWORD timeoutMs, const std::wstring& scriptPath, const std::wstrin
     // Let the program finish; close whatever box nobody expected.
     DWORD waited = 0;
     while (!robot.ProcessEnded()) {
+        robot.WatchProgress();
         HWND box = nullptr;
         WindowSearch search{info.dwProcessId, nullptr, nullptr};
         std::function<bool(HWND)> isBox = IsMessageBox;
@@ -217,9 +218,10 @@ DWORD Robot::Elapsed() const { return ::GetTickCount() - m_startTick; }
 
 bool Robot::ProcessEnded() const { return ::WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0; }
 
-HWND Robot::WaitForWindow(const std::function<bool(HWND)>& match) const {
+HWND Robot::WaitForWindow(const std::function<bool(HWND)>& match) {
     DWORD start = ::GetTickCount();
     for (;;) {
+        WatchProgress();
         WindowSearch search{m_pid, &match, nullptr};
         ::EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
         if (search.found != nullptr) return search.found;
@@ -228,13 +230,24 @@ HWND Robot::WaitForWindow(const std::function<bool(HWND)>& match) const {
     }
 }
 
-bool Robot::WaitForClose(HWND window) const {
+bool Robot::WaitForClose(HWND window) {
     DWORD start = ::GetTickCount();
     while (::IsWindow(window) && !ProcessEnded()) {
+        WatchProgress();
         if (::GetTickCount() - start >= m_timeoutMs) return false;
         ::Sleep(kPollMs);
     }
     return true;
+}
+
+void Robot::WatchProgress() {
+    if (m_progressSeen) return;
+    std::function<bool(HWND)> isProgress = [](HWND window) { return ClassName(window) == kProgressClass; };
+    WindowSearch search{m_pid, &isProgress, nullptr};
+    ::EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) return;
+    m_progressSeen = true;
+    Record("\"progress_seen\":true,\"ms\":" + std::to_string(Elapsed()));
 }
 
 void Robot::Record(const std::string& fields) {

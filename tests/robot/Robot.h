@@ -58,9 +58,12 @@ public:
     // Waits (up to the time-out, polling) for a visible top-level window of
     // the process that match accepts; returns it, or null when the time-out
     // runs out or the process ends first.
-    HWND WaitForWindow(const std::function<bool(HWND)>& match) const;
+    HWND WaitForWindow(const std::function<bool(HWND)>& match);
     // Waits until window is gone (or the process ended). False on time-out.
-    bool WaitForClose(HWND window) const;
+    bool WaitForClose(HWND window);
+    // Records the first sight of a progress window (kProgressClass) of the
+    // process; called at every poll of the waits.
+    void WatchProgress();
 
     // Writes one transcript record; fields is the inside of a JSON object
     // ("\"a\":1,\"b\":\"x\""). Flushed at once.
@@ -81,6 +84,7 @@ private:
     FILE* m_transcript;
     bool m_failed = false;
     int m_boxes = 0;
+    bool m_progressSeen = false;
 };
 
 // ---- helpers for commands -------------------------------------------------
@@ -96,6 +100,15 @@ std::wstring FromUtf8(const std::string& text);
 // Whether window is a message box: a dialog (#32770) holding the message
 // text static (id 0xFFFF).
 bool IsMessageBox(HWND window);
+// Saves window as it shows on the screen (frame included) to path (UTF-8)
+// as a 24-bit BMP file, after letting the program paint; width and height
+// get its size. False when the file cannot be written.
+bool SaveWindowPicture(const Robot& robot, HWND window, const std::string& path, int& width, int& height);
+
+// The class of the program's progress window during a send. The robot
+// watches for it whenever it waits, and records the first time it saw one:
+//   {"progress_seen":true,"ms":N}
+constexpr char kProgressClass[] = "QuorpaProgress";
 
 // ---- command table --------------------------------------------------------
 

@@ -176,14 +176,23 @@ ROBOT_COMMAND(gone, "- wait until the dialog has closed") {
 ROBOT_COMMAND(shot, "FILE - save the dialog's picture as a BMP file") {
     if (words.size() < 2) return robot.Fail("shot: missing file");
     if (!NeedDialog(robot, "shot")) return false;
+    int width = 0, height = 0;
+    if (!SaveWindowPicture(robot, g_dialog, words[1], width, height))
+        return robot.Fail("shot: cannot write " + words[1]);
+    robot.Record("\"shot\":" + JsonString(words[1]) + ",\"width\":" + std::to_string(width) +
+                 ",\"height\":" + std::to_string(height) + Ms(robot));
+    return true;
+}
+
+bool SaveWindowPicture(const Robot& robot, HWND window, const std::string& path, int& width, int& height) {
     // Let the program finish painting before the picture is taken.
     DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
+    ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
     ::Sleep(kPaintSettleMs);
     RECT rect;
-    ::GetWindowRect(g_dialog, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
+    ::GetWindowRect(window, &rect);
+    width = rect.right - rect.left;
+    height = rect.bottom - rect.top;
 
     HDC screen = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(screen);
@@ -211,14 +220,12 @@ ROBOT_COMMAND(shot, "FILE - save the dialog's picture as a BMP file") {
     file.bfType = 0x4D42;  // "BM"
     file.bfOffBits = sizeof file + sizeof info;
     file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    FILE* out = ::_wfopen(FromUtf8(words[1]).c_str(), L"wb");
-    if (out == nullptr) return robot.Fail("shot: cannot write " + words[1]);
+    FILE* out = ::_wfopen(FromUtf8(path).c_str(), L"wb");
+    if (out == nullptr) return false;
     std::fwrite(&file, sizeof file, 1, out);
     std::fwrite(&info, sizeof info, 1, out);
     std::fwrite(pixels.data(), 1, pixels.size(), out);
     std::fclose(out);
-    robot.Record("\"shot\":" + JsonString(words[1]) + ",\"width\":" + std::to_string(width) +
-                 ",\"height\":" + std::to_string(height) + Ms(robot));
     return true;
 }
 
