@@ -8,6 +8,9 @@
 //                     with FILE also save its picture as a BMP file
 //   stopsend          press its 中止 button (IDCANCEL, posted) and wait until
 //                     the window has gone: {"stopped":true,"ms":N,"gone_ms":M}
+//   pause MS          let MS milliseconds pass (the window's clock runs on)
+#include <cstdlib>
+
 #include "Robot.h"
 
 namespace {
@@ -48,5 +51,11 @@ ROBOT_COMMAND(stopsend, "- press the progress window's stop button and wait unti
     robot.Record("\"stopped\":true,\"ms\":" + std::to_string(pressed) + ",\"gone_ms\":" +
                  std::to_string(robot.Elapsed()));
     g_progress = nullptr;
+    return true;
+}
+
+ROBOT_COMMAND(pause, "MS - let MS milliseconds pass") {
+    if (words.size() < 2) return robot.Fail("pause: missing milliseconds");
+    ::Sleep(static_cast<DWORD>(std::strtoul(words[1].c_str(), nullptr, 10)));
     return true;
 }
