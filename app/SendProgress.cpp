@@ -220,22 +220,28 @@ LRESULT CALLBACK ProgressWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPar
         ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<ProgressWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (self != nullptr) {
-        switch (message) {
-        case WM_TIMER:
-            if (wParam == kRefreshTimer) self->Refresh();
-            return 0;
-        case WM_COMMAND:
-            if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) self->Stop();
-            return 0;
-        case WM_CLOSE:  // the close box stops the send too; the window goes with the send
-            self->Stop();
-            return 0;
-        case WM_MOUSEACTIVATE:  // a click on the window does not take the focus
-            return MA_NOACTIVATE;
-        default:
-            break;
+    // No exception may cross the system's code that called this; a text that
+    // could not be made (no memory) just stays as it was.
+    try {
+        if (self != nullptr) {
+            switch (message) {
+            case WM_TIMER:
+                if (wParam == kRefreshTimer) self->Refresh();
+                return 0;
+            case WM_COMMAND:
+                if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) self->Stop();
+                return 0;
+            case WM_CLOSE:  // the close box stops the send too; the window goes with the send
+                self->Stop();
+                return 0;
+            case WM_MOUSEACTIVATE:  // a click on the window does not take the focus
+                return MA_NOACTIVATE;
+            default:
+                break;
+            }
         }
+    } catch (...) {
+        return 0;
     }
     return ::DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -297,9 +303,13 @@ bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm
             }
             ::SetEvent(done.get());
         });
-        {
+        // The window only shows the send: whatever goes wrong with it, the
+        // send's own outcome counts, waited for without a window.
+        try {
             ProgressWindow window(mailer, watch, m_strSmtpSvr, mailer.m_usSmtpPort);
             PumpUntil(done.get(), window);
+        } catch (...) {
+            ::WaitForSingleObject(done.get(), INFINITE);
         }
         sender.join();
     }

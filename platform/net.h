@@ -67,7 +67,9 @@ bool CloseSocket(Socket s);
 // failure, and every later call on it fail: on Windows it closes the socket
 // (closesocket is the documented way to unblock a Winsock call); elsewhere it
 // shuts the socket down, since a close would not wake a thread in poll, and
-// leaves the descriptor to CloseAbortedSocket.
+// leaves the descriptor to CloseAbortedSocket. There a connect in progress
+// is not ended (the shutdown of an unconnected socket does nothing); the
+// caller checks for the abort before each attempt.
 void AbortSocket(Socket s);
 // Frees what AbortSocket left of s: nothing on Windows, the descriptor
 // elsewhere.

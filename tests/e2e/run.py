@@ -638,6 +638,11 @@ def log_not_creatable(env):
 GREETING_DELAY_S = 1.5
 # 中止 must end the send within this time.
 STOP_LIMIT_MS = 1000
+# The program shows the window once a send has taken this long; a send to
+# smtp-sink takes some 30 ms, so it is tried this often before a window
+# counts against it.
+SHOW_DELAY_MS = 300
+FAST_SEND_RUNS = 3
 
 
 def progress_records(q, key):
@@ -657,10 +662,18 @@ def progress_window(env):
     relay = None
     try:
         q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
-        rc, boxes = q.run(["yes"], ["prog.epg"])
-        expect_equal("exit code", rc, 0)
-        expect_boxes(boxes, [confirm])
-        expect_equal("progress windows of a fast send", progress_records(q, "progress_seen"), [])
+        # A send that the loaded machine made slow may show the window
+        # rightly: such a run is tried again, a fast one must show none.
+        for attempt in range(FAST_SEND_RUNS):
+            rc, boxes = q.run(["yes"], ["prog.epg"])
+            expect_equal("exit code", rc, 0)
+            expect_boxes(boxes, [confirm])
+            seen = progress_records(q, "progress_seen")
+            took = progress_records(q, "exit")[0]["ms"] - boxes[0]["answered_ms"]
+            if not seen:
+                break
+            if took < SHOW_DELAY_MS or attempt == FAST_SEND_RUNS - 1:
+                raise Failure("a send of %d ms showed the progress window: %r" % (took, seen))
 
         relay = DelayedGreeting(sink.port, GREETING_DELAY_S)
         q.ini(rcpt=RCPT, smtpport=relay.port, logoutput=1)
@@ -676,8 +689,8 @@ def progress_window(env):
         if not re.fullmatch(r"経過時間: [01]秒", texts[3]):
             raise Failure("unexpected elapsed time text %r" % texts[3])
         mails = sink.mails()
-        expect_equal("number of mails", len(mails), 2)
-        helo, sent = check_mail(q, mails[1], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+        expect_equal("number of mails", len(mails), attempt + 2)
+        helo, sent = check_mail(q, mails[-1], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
         expect_log(q, LOG_START + log_input("prog.epg") + log_reserve_block() + log_smtp(helo, sent) + LOG_END)
     finally:
         if relay:
