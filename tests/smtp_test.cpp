@@ -282,16 +282,11 @@ TEST_F(SmtpDialogue, NothingListeningRaisesIoErrorAfterFiveAttempts) {
 
 namespace {
 
-// The steps a send reports, in order; optionally cancels the send at a step.
+// The steps a send reports, in order.
 class StepRecorder : public SendProgress {
 public:
-    void OnStep(SendStep step, int attempt) noexcept override {
-        steps.emplace_back(step, attempt);
-        if (cancelAt == std::make_pair(step, attempt)) mailer->Cancel();
-    }
+    void OnStep(SendStep step, int attempt) noexcept override { steps.emplace_back(step, attempt); }
     std::vector<std::pair<SendStep, int>> steps;
-    std::pair<SendStep, int> cancelAt{SendStep::kDone, -1};  // never
-    CSmtpMailer* mailer = nullptr;
 };
 
 using Steps = std::vector<std::pair<SendStep, int>>;
@@ -315,26 +310,6 @@ TEST_F(SmtpDialogue, ReportsEachStep) {
         EXPECT_FALSE(Send());
     }
     EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kSending, 0}}));
-}
-
-TEST_F(SmtpDialogue, CancelDuringTheConnectionAttemptsEndsThemAtOnce) {
-    uint16_t port;
-    {
-        SmtpPeer closed(SmtpPeer::Script{}, 0);
-        port = closed.Port();
-    }
-    m_mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
-    m_mailer.m_usSmtpPort = port;
-    StepRecorder recorder;
-    recorder.mailer = &m_mailer;
-    recorder.cancelAt = {SendStep::kConnecting, 2};
-    m_mailer.m_progress = &recorder;
-    const uint32_t started = plat::TickCount();
-    EXPECT_THROW(Send(), CSockIOerror);
-    // One pause after the first attempt, none after the cancelled second.
-    EXPECT_LT(plat::TickCount() - started, 1800u);
-    EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kConnecting, 2}}));
-    EXPECT_TRUE(m_mailer.Cancelled());
 }
 
 TEST_F(SmtpDialogue, CancelFromAnotherThreadStopsASilentServerAtOnce) {
