@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "app/ReserveApp.h"
 #include "mail/SendProgress.h"
@@ -50,8 +51,11 @@ public:
     void OnStep(SendStep step, int attempt) noexcept override {
         m_packed = static_cast<int>(step) << 16 | (attempt & 0xFFFF);
     }
-    SendStep Step() const { return static_cast<SendStep>(m_packed >> 16); }
-    int Attempt() const { return m_packed & 0xFFFF; }
+    // The step and its attempt number, as last reported.
+    std::pair<SendStep, int> Now() const {
+        const int packed = m_packed;
+        return {static_cast<SendStep>(packed >> 16), packed & 0xFFFF};
+    }
 
 private:
     std::atomic<int> m_packed{static_cast<int>(SendStep::kConnecting) << 16 | 1};
@@ -189,8 +193,8 @@ HWND ProgressWindow::AddControl(const char* className, const char* text, DWORD s
 
 // Texts are set only when they change, so the window does not flicker.
 void ProgressWindow::Refresh() {
-    const SendStep step = m_watch.Step();
-    const std::string stepText = StepText(step, m_watch.Attempt(), m_stopping);
+    const auto [step, attempt] = m_watch.Now();
+    const std::string stepText = StepText(step, attempt, m_stopping);
     if (stepText != m_shownStep) {
         m_shownStep = stepText;
         ::SetDlgItemTextA(m_hwnd, kIdStep, stepText.c_str());
