@@ -642,6 +642,9 @@ STOP_LIMIT_MS = 1000
 # smtp-sink takes some 30 ms, so it is tried this often before a window
 # counts against it.
 SHOW_DELAY_MS = 300
+# The robot sees a window up to one poll late, and Yes takes effect a little
+# after the robot pressed it; it never sees one much too early.
+SHOW_DELAY_SLACK_MS = 50
 FAST_SEND_RUNS = 3
 
 
@@ -681,6 +684,9 @@ def progress_window(env):
         expect_equal("exit code", rc, 0)
         expect_boxes(boxes, [confirm])
         shown = progress_records(q, "progress")[0]
+        waited = progress_records(q, "progress_seen")[0]["ms"] - boxes[0]["answered_ms"]
+        if waited < SHOW_DELAY_MS - SHOW_DELAY_SLACK_MS:
+            raise Failure("the progress window came %d ms after Yes" % waited)
         texts = shown["texts"]
         expect_equal("the progress window", (shown["progress"], shown["active"], len(texts)), (TITLE, False, 5))
         expect_equal("its texts", texts[:3] + texts[4:], [
