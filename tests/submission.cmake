@@ -92,3 +92,9 @@ if(NOT CMAKE_CROSSCOMPILING)
   endif()
 endif()
 quorpa_use_submission_server(GTEST submission_server_test)
+
+# The tests that send through it.
+quorpa_use_submission_server(GTEST smtp_test)
+if(TEST e2e.provider)
+  quorpa_use_submission_server(TESTS e2e.provider)
+endif()
