@@ -757,6 +757,32 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
     }
 }
 
+TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
+    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
+    StepRecorder recorder;
+    m_mailer.m_progress = &recorder;
+    Tokened();
+    ASSERT_TRUE(Send());
+    EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kEncrypting, 0},
+                                     {SendStep::kSigningIn, 0}, {SendStep::kSending, 0}, {SendStep::kDone, 0}}));
+
+    // Stopped while signing in: the encrypted session ends, no mail goes.
+    struct StopAtSignIn : SendProgress {
+        CSmtpMailer* mailer;
+        void OnStep(SendStep step, int) noexcept override {
+            if (step == SendStep::kSigningIn) mailer->Cancel();
+        }
+    } stopper;
+    stopper.mailer = &m_mailer;
+    m_mailer.m_progress = &stopper;
+    const std::string token = Tokened();
+    LogCapture log;
+    EXPECT_ANY_THROW(Send());
+    EXPECT_TRUE(m_mailer.Cancelled());
+    EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
+    EXPECT_EQ(SubmissionServer::WaitForDump(token, 1000), "");
+}
+
 TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
     const struct {
         const char* port;
