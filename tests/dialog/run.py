@@ -287,12 +287,22 @@ def case_about(r):
     controls = next(x['controls'] for x in rec if 'controls' in x)
     expect_equal([(c['id'], c['class']) for c in controls],
                  [(-1, 'Static'), (-1, 'Static'), (-1, 'Static'), (1, 'Button')], 'about controls')
+    with open(os.path.join(r.source, 'VERSION'), encoding='ascii') as f:
+        version = f.read().strip()
     expect_equal([c['text'] for c in controls[1:]],
-                 ['Quorpa Version 0.3β', 'iEPG 番組を録画メールで送信', 'OK'], 'about texts')
+                 [f'Quorpa Version {version}', 'iEPG 番組を録画メールで送信', 'OK'], 'about texts')
     expect_equal(focuses(rec), [1], 'about box focus')
     expect_equal(texts(rec), ['.epg'], 'settings dialog after the about box')
     expect_equal(boxes(rec), [], 'message boxes')
     expect_equal(r.ini(), None, 'INI after Cancel')
+
+
+def case_manifest(r):
+    # The embedded manifest asks for Common Controls v6, which come from the
+    # side-by-side store, not from the system folder.
+    rec = r.robot_run([f'dialog {TITLE}', 'module comctl32.dll', 'click 2', 'gone'])
+    path = next(x['path'] for x in rec if 'module' in x).lower()
+    check('\\winsxs\\' in path and '6.0' in path, f'comctl32.dll loaded from {path!r}')
 
 
 def read_bmp(path):

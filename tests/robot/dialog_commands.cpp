@@ -16,6 +16,9 @@
 //   gone                wait until the dialog has closed
 //   shot FILE           save the dialog as it shows on the screen (frame
 //                       included) as a 24-bit BMP file
+//   module NAME         record the path the program loaded module NAME from
+//                       (comctl32.dll: the manifest's Common Controls v6
+//                       come from winsxs), "" when it has none
 //
 // And helper tools for the registry of the prefix (keys below
 // HKEY_CLASSES_ROOT, "" is the root itself):
@@ -33,6 +36,8 @@
 #include <cstdlib>
 
 #include "Robot.h"
+
+#include <tlhelp32.h>
 
 namespace {
 
@@ -219,6 +224,22 @@ ROBOT_COMMAND(shot, "FILE - save the dialog's picture as a BMP file") {
     std::fclose(out);
     robot.Record("\"shot\":" + JsonString(words[1]) + ",\"width\":" + std::to_string(width) +
                  ",\"height\":" + std::to_string(height) + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(module, "NAME - record the path of the program's module NAME") {
+    if (words.size() < 2) return robot.Fail("module: missing name");
+    const std::wstring name = FromUtf8(words[1]);
+    std::wstring path;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, robot.Pid());
+    if (snapshot == INVALID_HANDLE_VALUE) return robot.Fail("module: no module list");
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Module32FirstW(snapshot, &entry); more; more = ::Module32NextW(snapshot, &entry))
+        if (::lstrcmpiW(entry.szModule, name.c_str()) == 0) path = entry.szExePath;
+    ::CloseHandle(snapshot);
+    robot.Record("\"module\":" + JsonString(words[1]) + ",\"path\":" + JsonString(ToUtf8(path)) +
+                 Ms(robot));
     return true;
 }
 
