@@ -226,6 +226,9 @@ def case_start_range(r):
     rec = r.robot_run(range_script(1002, [t for t, _ in START_BAD], '60'))
     expect_equal(boxes(rec), [(p, WARNING) for _, p in START_BAD], 'prompts')
     expect_equal(focuses(rec), [1002] * len(START_BAD), 'focus after each prompt')
+    # The whole text is selected, so the user can retype it at once.
+    expect_equal([r['selection'] for r in rec if 'focus' in r],
+                 [[0, len(t)] for t, _ in START_BAD], 'selection after each prompt')
     expect_equal(r.settings()['startad'], '60', 'saved start adjustment')
 
 

@@ -8,7 +8,8 @@
 //   settext ID TEXT     set the control's text directly (no length limit)
 //   read ID             record the control's text
 //   focus [ID]          record the id of the control that has the focus (when
-//                       ID is given, after waiting a moment for it to get there)
+//                       ID is given, after waiting for it to get there, up to
+//                       the time-out), and an edit's selection
 //   controls            record every child control: id, class and text
 //   click ID            press button ID (posted: the robot goes on while the
 //                       program handles it, e.g. shows a prompt)
@@ -45,8 +46,6 @@ namespace {
 HWND g_dialog = nullptr;
 std::string g_title;
 
-// How long "focus" waits for the focus to land on a control of the dialog.
-constexpr DWORD kFocusWaitMs = 2000;
 // How long "shot" lets the program paint after it has answered.
 constexpr DWORD kPaintSettleMs = 300;
 
@@ -114,28 +113,39 @@ ROBOT_COMMAND(read, "ID - record the control's text") {
 
 ROBOT_COMMAND(focus, "[ID] - record the id of the control with the focus") {
     if (!NeedDialog(robot, "focus")) return false;
-    // The program moves the focus after its prompt has closed, while the
-    // system may first restore it to where it was: wait until the program is
-    // back in its dialog loop, and when the script says which control it
-    // expects, give the focus a moment to land there.
+    // The program moves the focus after its prompt has closed, by a posted
+    // message, while the system may first restore it to where it was: wait
+    // until the program is back in its dialog loop, and when the script says
+    // which control it expects, wait (up to the robot's time-out, which a
+    // loaded machine may need) for the focus to land there. Without an
+    // expected control, wait for any control of the dialog to have it.
     DWORD_PTR ignored = 0;
     ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
     const int expected = words.size() > 1 ? std::atoi(words[1].c_str()) : 0;
     const DWORD thread = ::GetWindowThreadProcessId(g_dialog, nullptr);
     const DWORD start = ::GetTickCount();
     int id = 0;
+    GUITHREADINFO info{};
     for (;;) {
-        GUITHREADINFO info{};
+        info = GUITHREADINFO{};
         info.cbSize = sizeof info;
         id = 0;
         if (::GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr &&
             ::GetParent(info.hwndFocus) == g_dialog)
             id = ::GetDlgCtrlID(info.hwndFocus);
         if ((expected == 0 && id != 0) || (expected != 0 && id == expected)) break;
-        if (::GetTickCount() - start >= kFocusWaitMs) break;
+        if (::GetTickCount() - start >= robot.TimeoutMs()) break;
         ::Sleep(10);
     }
-    robot.Record("\"focus\":" + std::to_string(id) + Ms(robot));
+    // An edit's selection too: a prompt's control gets its whole text selected.
+    std::string selection;
+    if (id != 0 && ClassName(info.hwndFocus) == "Edit") {
+        DWORD first = 0, last = 0;
+        ::SendMessageW(info.hwndFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&first),
+                       reinterpret_cast<LPARAM>(&last));
+        selection = ",\"selection\":[" + std::to_string(first) + "," + std::to_string(last) + "]";
+    }
+    robot.Record("\"focus\":" + std::to_string(id) + selection + Ms(robot));
     return true;
 }
 
