@@ -22,7 +22,8 @@
 //                       come from winsxs), "" when it has none
 //
 // And helper tools for the registry of the prefix (keys below
-// HKEY_CLASSES_ROOT, "" is the root itself):
+// HKEY_CLASSES_ROOT, "" is the root itself; a key written "HKCU:KEY" lies
+// below HKEY_CURRENT_USER\Software\Classes instead, the per-user place):
 //
 //   --tool regdump OUT KEY...    write each key's values to OUT, one JSON
 //                                object a line: key, name, type, size, data
@@ -33,6 +34,8 @@
 //   --tool regvolatile KEY       create KEY as a volatile key (gone when the
 //                                wineserver stops; no non-volatile key can
 //                                be created below it)
+//   --tool regset KEY NAME TEXT  set string value NAME ("" the default) of
+//                                KEY, creating the key
 #include <cstdio>
 #include <cstdlib>
 
@@ -257,6 +260,14 @@ ROBOT_COMMAND(module, "NAME - record the path of the program's module NAME") {
 
 namespace {
 
+// The root a tool's key name lies below, with the name made relative to it.
+HKEY RootOf(std::wstring& name) {
+    const std::wstring user = L"HKCU:";
+    if (name.compare(0, user.size(), user) != 0) return HKEY_CLASSES_ROOT;
+    name = L"Software\\Classes\\" + name.substr(user.size());
+    return HKEY_CURRENT_USER;
+}
+
 std::string Hex(const BYTE* data, DWORD size) {
     std::string out;
     char byte[4];
@@ -270,7 +281,9 @@ std::string Hex(const BYTE* data, DWORD size) {
 void DumpKey(FILE* out, const std::wstring& name) {
     const std::string key = JsonString(ToUtf8(name));
     HKEY handle = nullptr;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+    std::wstring relative = name;
+    HKEY root = RootOf(relative);
+    if (::RegOpenKeyExW(root, relative.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
         std::fprintf(out, "{\"key\":%s,\"missing\":true}\n", key.c_str());
         return;
     }
@@ -311,7 +324,7 @@ void DumpKey(FILE* out, const std::wstring& name) {
 
 }  // namespace
 
-ROBOT_TOOL(regdump, "OUT KEY... - write the values of keys below HKEY_CLASSES_ROOT") {
+ROBOT_TOOL(regdump, "OUT KEY... - write the values of keys (HKCU:KEY: per-user)") {
     if (args.empty()) return 2;
     FILE* out = ::_wfopen(args[0].c_str(), L"wb");
     if (out == nullptr) return 1;
@@ -322,10 +335,11 @@ ROBOT_TOOL(regdump, "OUT KEY... - write the values of keys below HKEY_CLASSES_RO
 
 ROBOT_TOOL(regdelete, "KEY... - delete keys below HKEY_CLASSES_ROOT with their subkeys") {
     int failed = 0;
-    for (const auto& key : args) {
-        const LSTATUS status = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    for (std::wstring key : args) {
+        HKEY root = RootOf(key);
+        const LSTATUS status = ::RegDeleteTreeW(root, key.c_str());
         if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
-            ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+            ::RegDeleteKeyW(root, key.c_str());
             continue;
         }
         failed = 1;
@@ -334,13 +348,20 @@ ROBOT_TOOL(regdelete, "KEY... - delete keys below HKEY_CLASSES_ROOT with their s
 }
 
 namespace {
-int CreateKey(const std::wstring& name, DWORD options) {
+int CreateKey(std::wstring name, DWORD options, const wchar_t* value = nullptr,
+              const wchar_t* text = nullptr) {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, options, KEY_WRITE, nullptr,
-                          &key, nullptr) != ERROR_SUCCESS)
+    HKEY root = RootOf(name);
+    if (::RegCreateKeyExW(root, name.c_str(), 0, nullptr, options, KEY_WRITE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
         return 1;
+    LSTATUS status = ERROR_SUCCESS;
+    if (text != nullptr)
+        status = ::RegSetValueExW(key, *value ? value : nullptr, 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(text),
+                                  static_cast<DWORD>((::wcslen(text) + 1) * sizeof(wchar_t)));
     ::RegCloseKey(key);
-    return 0;
+    return status == ERROR_SUCCESS ? 0 : 1;
 }
 }  // namespace
 
@@ -350,4 +371,10 @@ ROBOT_TOOL(regcreate, "KEY - create a key below HKEY_CLASSES_ROOT") {
 
 ROBOT_TOOL(regvolatile, "KEY - create a volatile key below HKEY_CLASSES_ROOT") {
     return args.size() == 1 ? CreateKey(args[0], REG_OPTION_VOLATILE) : 2;
+}
+
+ROBOT_TOOL(regset, "KEY NAME TEXT - set a string value of a key below HKEY_CLASSES_ROOT") {
+    return args.size() == 3 ? CreateKey(args[0], REG_OPTION_NON_VOLATILE, args[1].c_str(),
+                                        args[2].c_str())
+                            : 2;
 }
