@@ -322,6 +322,15 @@ def case_manifest(r):
     rec = r.robot_run([f'dialog {TITLE}', 'module comctl32.dll', 'click 2', 'gone'])
     path = next(x['path'] for x in rec if 'module' in x).lower()
     check('\\winsxs\\' in path and '6.0' in path, f'comctl32.dll loaded from {path!r}')
+    # What Wine does not act on is read from the embedded manifest itself.
+    with open(r.exe, 'rb') as f:
+        data = f.read()
+    start = data.find(b'<assembly ')
+    manifest = data[start:data.find(b'</assembly>', start)].decode('utf-8')
+    for entry in ['level="asInvoker"', '>true</dpiAware>', '>PerMonitorV2, system</dpiAwareness>',
+                  '>ja-JP</activeCodePage>', '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',
+                  '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}']:
+        check(entry in manifest, f'the manifest lacks {entry}')
 
 
 def read_bmp(path):
