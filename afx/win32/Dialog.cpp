@@ -58,13 +58,12 @@ void CDataExchange::Fail() {
     m_bFailed = true;
     if (m_hWndLastControl == nullptr) return;
     // WM_NEXTDLGCTL rather than SetFocus: the dialog manager then also moves
-    // the default-button highlight, selects an edit's whole text (so the
-    // user can retype it at once) and remembers the control as the one that
-    // gets the focus back when the dialog is activated again. Posted, as the
-    // documentation asks when other messages that set the focus may come
-    // first: the prompt has just closed, and the activation it hands back to
-    // the dialog (which restores the focus to where it was) may still be on
-    // its way; the move then comes after it and is not undone by it.
+    // the default-button highlight and selects an edit's whole text (so the
+    // user can retype it at once). Posted, as the documentation asks when
+    // other messages that set the focus may come first: the prompt has just
+    // closed, and the activation it hands back to the dialog (which restores
+    // the focus to where it was) may still be on its way; the move then
+    // comes after it and is not undone by it.
     ::PostMessageA(m_pDlgWnd->m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_hWndLastControl),
                    TRUE);
 }
