@@ -143,10 +143,11 @@ ROBOT_COMMAND(focus, "[ID] - record the id of the control with the focus") {
     // An edit's selection too: a prompt's control gets its whole text selected.
     std::string selection;
     if (id != 0 && ClassName(info.hwndFocus) == "Edit") {
-        DWORD first = 0, last = 0;
-        ::SendMessageW(info.hwndFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&first),
-                       reinterpret_cast<LPARAM>(&last));
-        selection = ",\"selection\":[" + std::to_string(first) + "," + std::to_string(last) + "]";
+        // The result's words carry the range; pointers would not cross into
+        // the other process.
+        const auto range = static_cast<DWORD>(::SendMessageW(info.hwndFocus, EM_GETSEL, 0, 0));
+        selection = ",\"selection\":[" + std::to_string(LOWORD(range)) + "," +
+                    std::to_string(HIWORD(range)) + "]";
     }
     robot.Record("\"focus\":" + std::to_string(id) + selection + Ms(robot));
     return true;
