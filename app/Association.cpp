@@ -301,7 +301,9 @@ void CSettingDlg::OnRegisterAssociation() {
 }
 
 void CSettingDlg::OnUnregisterAssociation() {
-    UpdateData(TRUE);
+    // After a failed check (its prompt has been shown) nothing is removed:
+    // the extension field may not hold what the user meant.
+    if (!UpdateData(TRUE)) return;
     const CString ext = m_strExt;
     if (ext.IsEmpty()) {
         Warn(kMsgEmptyExtUnregister);
