@@ -264,9 +264,11 @@ void RemoveRegistration(const ClassesRoot& root, const CString& ext, const CStri
 }  // namespace
 
 void CSettingDlg::OnRegisterAssociation() {
-    // A failed check shows its prompt and leaves m_strExt as it was (it is
-    // exchanged last), so the registration goes on either way.
-    UpdateData(TRUE);
+    // A failed check shows its prompt. The extension is exchanged last: after
+    // another field's failure it still holds the previous extension, and the
+    // registration goes on with that; when the extension itself fails its
+    // check it holds the refused text, and nothing is registered.
+    if (!UpdateData(TRUE) && m_strExt.GetLength() > kMaxExtChars) return;
     const CString ext = m_strExt;
     if (ext.IsEmpty()) {
         Warn(kMsgEmptyExt);

@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <memory>
+#include <string>
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "app/SettingDlg.h"
-#include "base/Cp932.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
 #include "res/resource.h"
@@ -20,7 +23,7 @@
 // Reads the whole file at path in binary mode into text (emptied first).
 // Returns false, with text empty, when the file cannot be opened. A NUL byte
 // ends the piece it stands in (the rest of that piece is dropped).
-bool ReadTextFile(const char* path, CString& text);
+bool ReadTextFile(const wchar_t* path, CString& text);
 
 // The IPv4 address (network byte order) of name: a dotted address, else the
 // first address the host-name lookup gives; INADDR_NONE when neither works.
@@ -31,78 +34,120 @@ CReserveApp theApp;
 
 namespace {
 
-// Buffer sizes of the path handling: the runtime's _MAX_PATH for a whole
-// path, _MAX_DRIVE for "C:", _MAX_FNAME for a directory, name or extension.
+// Buffer sizes of the path handling, in UTF-16 units: the runtime's
+// _MAX_PATH for a whole path, _MAX_DRIVE for "C:", _MAX_FNAME for a
+// directory, name or extension. Paths are wide throughout, so a name with
+// characters outside code page 932 (café, 𠮷野) opens the file it names.
 constexpr size_t kPathSize = 260;
 constexpr size_t kDriveSize = 3;
 constexpr size_t kPartSize = 256;
-// A setting's text arrives in a 256-byte buffer; the profile function is
-// told 255, so at most 254 characters arrive.
-constexpr size_t kSettingBufferSize = 256;
-constexpr DWORD kSettingLimit = 255;
+// A setting's text: the dialog saves up to 256 bytes (at most as many UTF-16
+// units), read back whole with room for the terminator.
+constexpr size_t kSettingBufferSize = 256 + 1;
 // ReadTextFile's pieces: a 256-byte buffer, fgets limited to 255, so at most
 // 254 bytes per piece.
 constexpr size_t kPieceBufferSize = 256;
 constexpr int kPieceLimit = 255;
 
-constexpr char kSection[] = "setting";
+constexpr wchar_t kSection[] = L"setting";
 // The recipient when "rcpt" is missing: an address of the reserved example
 // domain (RFC 2606), so a forgotten setting can never reach a real mailbox.
 constexpr char kDefaultRcpt[] = "recorder@example.com";
 constexpr char kDefaultSmtpSvr[] = "127.0.0.1";
 constexpr unsigned kDefaultPort = 25;
-constexpr char kDefaultIniPath[] = "Quorpa.ini";
+constexpr wchar_t kDefaultIniPath[] = L"Quorpa.ini";
 
 void Log(const char* text) { CLogFile::GetInstance(nullptr)->Write(text); }
 
+// Text of the program's code page (932) as UTF-16, and back. A character
+// that has no code page 932 form becomes the code page's default character
+// ('?'), never a look-alike (é as e would name another file): names are
+// only shown and logged that way, never opened.
+std::wstring Wide(const char* text) {
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (size <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], size);
+    wide.resize(static_cast<size_t>(size) - 1);
+    return wide;
+}
+
+std::string Narrow(const wchar_t* text) {
+    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string narrow(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, &narrow[0], size, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(size) - 1);
+    return narrow;
+}
+
 // The directory part of the executable's path, for the files beside it.
 struct Folder {
-    char drive[kDriveSize] = "";
-    char dir[kPartSize] = "";
+    wchar_t drive[kDriveSize] = L"";
+    wchar_t dir[kPartSize] = L"";
 };
 
-// Joins folder, name and ext into path (kPathSize bytes) as _makepath does.
+// Joins folder, name and ext into path (kPathSize units) as _wmakepath does.
 // A path that would not fit is left empty rather than overflowing the
 // buffer (a directory near the path limit leaves no room for a longer file
 // name than the executable's): opening it then fails like opening a missing
 // file.
-void MakePath(char (&path)[kPathSize], const Folder& folder, const char* name, const char* ext) {
-    size_t dirLength = std::strlen(folder.dir);
-    bool addSeparator = dirLength > 0 && folder.dir[dirLength - 1] != '\\' &&
-                        folder.dir[dirLength - 1] != '/';
-    bool addDot = ext[0] != '\0' && ext[0] != '.';
-    size_t need = std::strlen(folder.drive) + dirLength + addSeparator + std::strlen(name) + addDot +
-                  std::strlen(ext) + 1;  // the terminator
+void MakePath(wchar_t (&path)[kPathSize], const Folder& folder, const wchar_t* name, const wchar_t* ext) {
+    size_t dirLength = std::wcslen(folder.dir);
+    bool addSeparator = dirLength > 0 && folder.dir[dirLength - 1] != L'\\' &&
+                        folder.dir[dirLength - 1] != L'/';
+    bool addDot = ext[0] != L'\0' && ext[0] != L'.';
+    size_t need = std::wcslen(folder.drive) + dirLength + addSeparator + std::wcslen(name) + addDot +
+                  std::wcslen(ext) + 1;  // the terminator
     if (need > kPathSize) {
-        path[0] = '\0';
+        path[0] = L'\0';
         return;
     }
-    _makepath(path, folder.drive, folder.dir, name, ext);
+    _wmakepath(path, folder.drive, folder.dir, name, ext);
 }
 
+// COM for the run's thread, as the shell asks of a caller of ShellExecuteEx:
+// apartment-threaded, with OLE1 DDE disabled. Undone at the end of the scope
+// when it was done here.
+class ComApartment {
+public:
+    ComApartment()
+        : m_initialised(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ComApartment() {
+        if (m_initialised) ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool m_initialised;
+};
+
 // Opens a shortcut beside the executable with its default action and does
-// not wait for what it starts. A missing shortcut is skipped silently: the
-// result is not examined.
-void OpenShortcut(const Folder& folder, const char* name) {
-    char path[kPathSize];
-    MakePath(path, folder, name, "lnk");
-    if (path[0] == '\0') return;  // an empty name would open the working folder
-    ::ShellExecuteA(::GetDesktopWindow(), nullptr, path, nullptr, nullptr, SW_SHOW);
+// not wait for what it starts. A missing shortcut is skipped silently (no
+// error box): the result is not examined. The launch itself completes before
+// the call returns (SEE_MASK_NOASYNC): the process may end right after it,
+// and would otherwise kill a launch still pending on a background thread.
+void OpenShortcut(const Folder& folder, const wchar_t* name) {
+    wchar_t path[kPathSize];
+    MakePath(path, folder, name, L"lnk");
+    if (path[0] == L'\0') return;  // an empty name would open the working folder
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = ::GetDesktopWindow();
+    info.lpFile = path;
+    info.nShow = SW_SHOW;
+    ::ShellExecuteExW(&info);
 }
 
 // The part of path after its last separator ('\' or '/'), or the whole path
-// without one. The scan moves over whole code page 932 characters, so the
-// second byte of a character such as ソ (0x83 0x5C) is never taken for a
-// backslash.
-const char* BaseName(const char* path) {
-    const char* base = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (cp932::IsLeadByte(static_cast<unsigned char>(*p))) {
-            if (p[1] == '\0') break;  // a lone lead byte at the end
-            ++p;
-        } else if (*p == '\\' || *p == '/') {
-            base = p + 1;
-        }
+// without one. In UTF-16 no unit of another character looks like a
+// separator (unlike the second byte of ソ, 0x83 0x5C, in code page 932).
+const wchar_t* BaseName(const wchar_t* path) {
+    const wchar_t* base = path;
+    for (const wchar_t* p = path; *p != L'\0'; ++p) {
+        if (*p == L'\\' || *p == L'/') base = p + 1;
     }
     return base;
 }
@@ -119,50 +164,59 @@ struct Settings {
     unsigned logOutput = 0;        // 1 turns the log on
 };
 
-CString ReadText(const char* key, const CString& fallback, const char* ini) {
-    char buffer[kSettingBufferSize] = "";
-    ::GetPrivateProfileStringA(kSection, key, fallback, buffer, kSettingLimit, ini);
-    return CString(buffer);
+// The INI file is reached by its wide path; its text stays in code page
+// 932 (the profile functions keep an ANSI file ANSI), converted here.
+CString ReadText(const char* key, const CString& fallback, const wchar_t* ini) {
+    wchar_t buffer[kSettingBufferSize] = L"";
+    ::GetPrivateProfileStringW(kSection, Wide(key).c_str(), Wide(fallback).c_str(), buffer,
+                               kSettingBufferSize, ini);
+    return CString(Narrow(buffer).c_str());
 }
 
-void ReadSettings(Settings& s, const char* ini) {
+unsigned ReadInt(const char* key, int fallback, const wchar_t* ini) {
+    return ::GetPrivateProfileIntW(kSection, Wide(key).c_str(), fallback, ini);
+}
+
+void ReadSettings(Settings& s, const wchar_t* ini) {
     s.rcpt = ReadText("rcpt", s.rcpt, ini);
     s.smtpSvr = ReadText("smtpsvr", s.smtpSvr, ini);
-    s.startAdjust = static_cast<int>(::GetPrivateProfileIntA(kSection, "startad", 0, ini));
-    s.endAdjust = static_cast<int>(::GetPrivateProfileIntA(kSection, "endad", 0, ini));
-    s.port = ::GetPrivateProfileIntA(kSection, "smtpport", kDefaultPort, ini);
-    s.logOutput = ::GetPrivateProfileIntA(kSection, "logoutput", 0, ini);
+    s.startAdjust = static_cast<int>(ReadInt("startad", 0, ini));
+    s.endAdjust = static_cast<int>(ReadInt("endad", 0, ini));
+    s.port = ReadInt("smtpport", kDefaultPort, ini);
+    s.logOutput = ReadInt("logoutput", 0, ini);
 }
 
-void WriteSetting(const char* key, const char* value, const char* ini) {
-    // A failed write is not reported: the user sees the dialog's values
-    // again at the next start if they were not kept.
-    ::WritePrivateProfileStringA(kSection, key, value, ini);
+bool WriteSetting(const char* key, const char* value, const wchar_t* ini) {
+    return ::WritePrivateProfileStringW(kSection, Wide(key).c_str(), Wide(value).c_str(), ini) != FALSE;
 }
 
 // Writes the confirmed dialog values back, with the port read at start-up
-// and whether this run's log is open.
-void SaveSettings(const CSettingDlg& dlg, uint16_t port, const char* ini) {
-    Log("I:SaveSetting\r\n");
-    CString value;
-    WriteSetting("rcpt", dlg.m_strRcpt, ini);
-    WriteSetting("smtpsvr", dlg.m_strSmtpSvr, ini);
-    value.Format("%d", dlg.m_nStartAdjust);
-    WriteSetting("startad", value, ini);
-    value.Format("%d", dlg.m_nEndAdjust);
-    WriteSetting("endad", value, ini);
-    value.Format("%hu", port);
-    WriteSetting("smtpport", value, ini);
-    value.Format("%u", CLogFile::GetInstance(nullptr)->IsOpen() ? 1u : 0u);
-    WriteSetting("logoutput", value, ini);
+// and whether the log is on (a log that could not be created this time
+// stays on for the next run). Stops at the first write that fails and says
+// so in a box naming the INI file; returns false then.
+bool SaveSettings(const CSettingDlg& dlg, uint16_t port, bool logOn, const wchar_t* ini) {
+    CString startAdjust, endAdjust, portText, logText;
+    startAdjust.Format("%d", dlg.m_nStartAdjust);
+    endAdjust.Format("%d", dlg.m_nEndAdjust);
+    portText.Format("%hu", port);
+    logText.Format("%u", logOn ? 1u : 0u);
+    if (WriteSetting("rcpt", dlg.m_strRcpt, ini) && WriteSetting("smtpsvr", dlg.m_strSmtpSvr, ini) &&
+        WriteSetting("startad", startAdjust, ini) && WriteSetting("endad", endAdjust, ini) &&
+        WriteSetting("smtpport", portText, ini) && WriteSetting("logoutput", logText, ini)) {
+        return true;
+    }
+    CString text;
+    text.Format("設定ファイル(%s)に書き込めません\n設定は保存されていません", Narrow(ini).c_str());
+    ShowWarning(text);
+    return false;
 }
 
 }  // namespace
 
-bool ReadTextFile(const char* path, CString& text) {
+bool ReadTextFile(const wchar_t* path, CString& text) {
     text.Empty();
     text.FreeExtra();
-    FILE* fp = std::fopen(path, "rb");
+    FILE* fp = ::_wfopen(path, L"rb");
     if (fp == nullptr) return false;
     char piece[kPieceBufferSize];
     while (std::fgets(piece, kPieceLimit, fp) != nullptr) text += piece;
@@ -184,28 +238,36 @@ CReserveApp::CReserveApp() : CWinApp(nullptr) {}
 CReserveApp::~CReserveApp() = default;
 
 BOOL CReserveApp::InitInstance() {
+    const ComApartment com;  // first: the shortcut hooks need it
     if (!AfxSocketInit()) {
         AfxMessageBox(static_cast<unsigned>(IDP_SOCKETS_INIT_FAILED), 0);
         return FALSE;
     }
     Enable3dControls();
 
-    Settings settings;
-    char iniPath[kPathSize] = "";
-    std::strcpy(iniPath, kDefaultIniPath);
-    Folder folder;
-    char baseName[kPartSize] = "";
+    // The arguments as typed, in UTF-16: the ANSI command line would turn
+    // café.epg into cafe.epg (another file) and 𠮷野.epg into ?野.epg.
+    int argc = 0;
+    const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> argv(
+        ::CommandLineToArgvW(::GetCommandLineW(), &argc), &::LocalFree);
+    if (!argv) argc = 0;
 
-    char exePath[kPathSize] = "";
-    DWORD length = ::GetModuleFileNameA(nullptr, exePath, kPathSize);
+    Settings settings;
+    wchar_t iniPath[kPathSize] = L"";
+    std::wcscpy(iniPath, kDefaultIniPath);
+    Folder folder;
+    wchar_t baseName[kPartSize] = L"";
+
+    wchar_t exePath[kPathSize] = L"";
+    DWORD length = ::GetModuleFileNameW(nullptr, exePath, kPathSize);
     // A full buffer means the path was cut short: the files beside that cut
     // path are not the program's, so it counts as not obtained.
     if (length == 0 || length >= kPathSize) {
         ShowWarning("実行ファイルのパスを取得できません");
     } else {
-        char ext[kPartSize];
-        _splitpath(exePath, folder.drive, folder.dir, baseName, ext);
-        MakePath(iniPath, folder, baseName, "ini");
+        wchar_t ext[kPartSize];
+        _wsplitpath(exePath, folder.drive, folder.dir, baseName, ext);
+        MakePath(iniPath, folder, baseName, L"ini");
         ReadSettings(settings, iniPath);
     }
 
@@ -218,23 +280,39 @@ BOOL CReserveApp::InitInstance() {
         CString text;
         text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", settings.smtpSvr.GetString());
         ShowWarning(text);
-        return FALSE;
+        // The settings dialog is where a mistyped name is put right (and a
+        // name may only resolve on another network): setting mode goes on.
+        if (argc >= 2) return FALSE;
     }
 
     if (settings.logOutput == 1) {
-        char logPath[kPathSize];
-        MakePath(logPath, folder, baseName, "log");
-        CLogFile::GetInstance(logPath);
+        wchar_t logPath[kPathSize];
+        MakePath(logPath, folder, baseName, L"log");
+        // Binary, emptied: as CLogFile opens a log of its own.
+        FILE* fp = ::_wfopen(logPath, L"wb");
+        if (fp == nullptr) {
+            // A folder the user cannot write (under Program Files, say) must
+            // not end the run unseen: say so, and go on without the log.
+            CString text;
+            text.Format("ログファイル(%s)を作成できません\n今回はログを出力しません", Narrow(logPath).c_str());
+            ShowWarning(text);
+        }
+        CLogFile::Adopt(fp);
     }
     Log("I:AplicationInitCompleted\r\n");
 
-    if (__argc < 2) {
+    if (argc < 2) {
         Log("I:SettingMode\r\n");
         {
             CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
                             settings.endAdjust, nullptr);
+            // Saved while the dialog is still open, so a failed write keeps
+            // what the user typed on the screen.
+            dlg.m_save = [&](const CSettingDlg& d) {
+                return SaveSettings(d, port, settings.logOutput == 1, iniPath);
+            };
             m_pMainWnd = &dlg;
-            if (dlg.DoModal() == IDOK) SaveSettings(dlg, port, iniPath);
+            if (dlg.DoModal() == IDOK) Log("I:SaveSetting\r\n");
             m_pMainWnd = nullptr;
         }
         Log("I:AplicationTerminated\r\n");
@@ -242,12 +320,12 @@ BOOL CReserveApp::InitInstance() {
     }
 
     Log("I:ReserveMode\r\n");
-    OpenShortcut(folder, "PreExec");
+    OpenShortcut(folder, L"PreExec");
 
-    char stationPath[kPathSize];
-    char formatPath[kPathSize];
-    MakePath(stationPath, folder, "Station", "txt");
-    MakePath(formatPath, folder, "MailFormat", "txt");
+    wchar_t stationPath[kPathSize];
+    wchar_t formatPath[kPathSize];
+    MakePath(stationPath, folder, L"Station", L"txt");
+    MakePath(formatPath, folder, L"MailFormat", L"txt");
     CString stationText;
     if (!ReadTextFile(stationPath, stationText)) {
         ShowWarning("チャンネル設定ファイルを読み込めません");
@@ -267,28 +345,29 @@ BOOL CReserveApp::InitInstance() {
     mailer.m_strRcpt = settings.rcpt.str();
     mailer.m_strFrom = settings.rcpt.str();
 
-    for (int i = 1; i < __argc; ++i) {
-        const char* argument = __argv[i];
+    for (int i = 1; i < argc; ++i) {
+        const wchar_t* argument = argv.get()[i];
+        const std::string shown = Narrow(argument);  // code page 932, for the log and the boxes
         Log("I:InputFile <");
-        Log(argument);
+        Log(shown.c_str());
         Log(">\r\n");
         CString epgText;
         if (!ReadTextFile(argument, epgText)) {
             CString text;
-            text.Format("iEPGファイル(%s)を読み込めません", argument);
+            text.Format("iEPGファイル(%s)を読み込めません", shown.c_str());
             ShowWarning(text);
             return FALSE;
         }
         if (!Reserve(table, mailer, epgText)) {
             CString text;
-            text.Format("iEPGファイル「%s」の予約に失敗しました", BaseName(argument));
+            text.Format("iEPGファイル「%s」の予約に失敗しました", Narrow(BaseName(argument)).c_str());
             ShowWarning(text);
             return FALSE;
         }
     }
 
-    OpenShortcut(folder, "AutoExec1");
-    OpenShortcut(folder, "AutoExec2");
+    OpenShortcut(folder, L"AutoExec1");
+    OpenShortcut(folder, L"AutoExec2");
     Log("I:AplicationTerminated\r\n");
     return FALSE;
 }

@@ -9,8 +9,6 @@ constexpr int kMaxAddressChars = 256;
 // Adjustments beyond an hour either way are refused: a larger shift is
 // almost surely a typing slip.
 constexpr int kMaxAdjustMinutes = 60;
-// An extension is a dot and up to three letters.
-constexpr int kMaxExtChars = 4;
 // Longest string resource the system-menu entry may take.
 constexpr int kMaxMenuText = 256;
 // The system owns the low four bits of a system-menu command.
@@ -59,6 +57,12 @@ BOOL CSettingDlg::OnInitDialog() {
     ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
     ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
     return TRUE;  // focus on the first tab stop, the OK button
+}
+
+void CSettingDlg::OnOK() {
+    if (!UpdateData(TRUE)) return;  // the prompt is shown; the dialog stays open
+    if (m_save && !m_save(*this)) return;
+    EndDialog(IDOK);
 }
 
 bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

@@ -4,10 +4,15 @@
 // the fields after OK.
 #pragma once
 
+#include <functional>
+
 #include "afx/win32/Dialog.h"
 
 class CSettingDlg : public CDialog {
 public:
+    // An extension is a dot and up to three letters (bytes, as checked).
+    static constexpr int kMaxExtChars = 4;
+
     // Sets the fields from the arguments (the extension always starts as
     // ".epg") and loads the window icon (resource 129). Owns nothing that
     // needs releasing: the icon is a shared resource icon.
@@ -21,6 +26,10 @@ public:
     int m_nEndAdjust;
     CString m_strExt;     // always starts as ".epg"; never saved
     HICON m_hAppIcon;     // icon resource 129
+    // Called by OK once the checks have passed, with the dialog still open.
+    // When it returns false (having told the user why) the dialog stays
+    // open, so nothing typed is lost. Empty: OK just closes the dialog.
+    std::function<bool(const CSettingDlg&)> m_save;
 
     // Registers this executable as the handler of iEPG files under the
     // extension m_strExt (after refreshing the fields from the controls).
@@ -35,6 +44,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
+    void OnOK() override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
     // Message handlers; each returns false to leave the message to the

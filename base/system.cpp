@@ -30,6 +30,15 @@ CLogFile* CLogFile::GetInstance(const char* path) {
             THROW_AT(CFileIOerror, e, plat::ErrnoText(e).c_str());
         }
     }
+    return Adopt(fp);
+}
+
+CLogFile* CLogFile::Adopt(FILE* fp) {
+    std::unique_ptr<CLogFile>& instance = Instance();
+    if (instance) {
+        if (fp != nullptr) std::fclose(fp);
+        return instance.get();
+    }
     try {
         instance.reset(new CLogFile(fp));
     } catch (...) {

@@ -16,6 +16,13 @@ public:
     // opened; no instance is created then.
     static CLogFile* GetInstance(const char* path);
 
+    // Creates the single instance over a stream the caller has opened (for
+    // a path the C runtime's char functions cannot name), or without a file
+    // when fp is null; the instance owns fp from then on. When the instance
+    // exists already, fp is closed and the instance returned. Throws only
+    // std::bad_alloc (fp is closed then).
+    static CLogFile* Adopt(FILE* fp);
+
     // Writes text exactly as given (no time stamp, no line end) and flushes.
     // Does nothing when no file is open. Throws CFileIOerror (errno,
     // strerror text) when writing or flushing fails; the text may then be

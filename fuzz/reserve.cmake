@@ -9,7 +9,8 @@ add_executable(reserve_fuzz
   ${CMAKE_SOURCE_DIR}/reserve/ReserveTimes.cpp
   ${CMAKE_SOURCE_DIR}/reserve/Scan.cpp
   ${CMAKE_SOURCE_DIR}/reserve/StationTable.cpp
-  ${CMAKE_SOURCE_DIR}/afx/CString.cpp)
+  ${CMAKE_SOURCE_DIR}/afx/CString.cpp
+  ${CMAKE_SOURCE_DIR}/platform/posix/sys.cpp)
 target_compile_options(reserve_fuzz PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 target_link_options(reserve_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 # clang has no code page 932 for literals: this target keeps them UTF-8. No

@@ -79,6 +79,26 @@ bool Refused(const std::string& reply) { return !reply.empty() && (reply[0] == '
 
 void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
 
+// Ends the session after the server has accepted the end of the data. The
+// server has taken the mail then (RFC 5321 section 4.1.1.4), so whatever
+// QUIT gets (a refusal, a hang-up, silence, a failed send) is only logged:
+// reporting the mail as failed would make the user send it twice. A log
+// failure still throws CFileIOerror.
+void Quit(CSock& sock, int32_t slot, uint32_t timeoutMs) {
+    const std::string quit = "QUIT\r\n";
+    try {
+        sock.Send(quit.data(), slot, static_cast<int32_t>(quit.size()));
+        Log("S:" + quit);
+        const std::string reply = ReceiveReply(sock, slot, timeoutMs);
+        Log("R:" + reply);
+        if (Refused(reply)) Log("I:QUIT refused after the mail was accepted\r\n");
+    } catch (const CNotError& e) {  // the server hung up, or stayed silent
+        Log(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\r\n");
+    } catch (const CSockError& e) {
+        Log(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\r\n");
+    }
+}
+
 }  // namespace
 
 std::string CSmtpMailer::ComposeBody(const tm& start, const tm& end, unsigned channel, time_t now) const {
@@ -134,7 +154,6 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     const std::string mailFrom = "MAIL FROM: <" + m_strFrom + ">\r\n";
     const std::string rcptTo = "RCPT TO: <" + m_strRcpt + ">\r\n";
     const std::string data = "DATA\r\n";
-    const std::string quit = "QUIT\r\n";
     const struct {
         const std::string& text;
         const char* logPrefix;
@@ -145,7 +164,6 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         {rcptTo, "S:", m_commandTimeoutMs},
         {data, "S:", m_commandTimeoutMs},
         {message, "S:<SendMail>\r\n", m_dataEndTimeoutMs},
-        {quit, "S:", m_commandTimeoutMs},
     };
     bool result = true;
     for (const auto& step : steps) {
@@ -158,6 +176,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
             break;
         }
     }
+    if (result) Quit(sock, slot, m_commandTimeoutMs);
     sock.Close(slot);
     return result;
 }

@@ -30,7 +30,8 @@ public:
     // and delivers it over one connection of its own: greeting, HELO, MAIL
     // FROM, RCPT TO, DATA, the message, QUIT; every text sent ("S:") and
     // received ("R:") goes to the log. A refused step sends nothing more.
-    // Returns true when every reply was accepted, false when the server
+    // Returns true when every reply up to the end of the data was accepted
+    // (whatever QUIT then gets: that is only logged), false when the server
     // refused a step (a reply beginning with 4 or 5). Throws CSockIOerror,
     // CSockCreateError, CSockClose (the server hung up), CTimeOut (a reply did
     // not come in time), CIllegalParam (a message over 2 GiB, more than one

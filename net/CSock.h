@@ -61,7 +61,8 @@ public:
     void Release(int32_t slot);
     // The local IPv4 address (network byte order); 0 for a free slot. An
     // unbound, wildcard, loopback or broadcast local address gives the host
-    // name's first address instead. Throws CSockIOerror.
+    // name's first address instead, or the loopback address when the host
+    // name does not resolve. Throws CSockIOerror.
     uint32_t GetLocalAddress(int32_t slot);
 
     // The number of occupied slots.

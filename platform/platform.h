@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "sys_types.h"
@@ -26,6 +27,12 @@ uint32_t CurrentProcessId();
 // The local time zone's standard-time offset from UTC in seconds, as the C
 // runtime's _timezone holds it: positive west of UTC (Japan gives -32400).
 long TimezoneSeconds();
+// Normalises t as a calendar time of no time zone (timegm): fields out of
+// range carry into the next, tm_wday and tm_yday are filled in, tm_isdst is
+// ignored, and no daylight saving rule of the process's zone can move the
+// hour. Returns false when the runtime cannot represent the time; t is then
+// unspecified.
+bool NormaliseCalendarTime(tm& t);
 // The runtime's message text for an errno value (strerror).
 std::string ErrnoText(int errorNo);
 

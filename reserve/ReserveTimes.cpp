@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "afx/CString.h"
+#include "platform/platform.h"
 #include "reserve/Scan.h"
 
 namespace reserve {
@@ -59,7 +60,9 @@ bool BuildTimes(const std::string& year, const std::string& month, const std::st
 
 bool AdjustTime(tm& t, int minutes) {
     if (!AddChecked(t.tm_min, minutes, t.tm_min)) return false;
-    return std::mktime(&t) != static_cast<time_t>(-1);
+    // iEPG times are Japanese wall-clock times: the PC's own zone, and its
+    // daylight saving rules, must not move them.
+    return plat::NormaliseCalendarTime(t);
 }
 
 std::string AsctimeText(const tm& t) {
@@ -85,7 +88,7 @@ const char* WeekdayName(int wday) {
 }
 
 std::string ConfirmationText(const tm& start, const tm& end, uint32_t channel) {
-    // Wider arithmetic: after mktime the year may be near INT_MAX.
+    // Wider arithmetic: after normalising, the year may be near INT_MAX.
     CString text;
     text.Format("%lld/%02lld/%02d(%s) %02d:%02d～%02d:%02d\n%uチャンネルで予約を実行します\nよろしいですか？",
                 static_cast<long long>(start.tm_year) + 1900, static_cast<long long>(start.tm_mon) + 1,

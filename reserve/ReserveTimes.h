@@ -14,7 +14,7 @@ namespace reserve {
 // "%d : %d" (hours, then minutes). Sets tm_year = year - 1900,
 // tm_mon = month - 1, tm_mday, tm_hour, tm_min, tm_sec = 0 and tm_isdst = 0
 // (standard time); the end takes the start's date. No field is range-checked:
-// mktime normalises them later. When the end's time of day is earlier than
+// AdjustTime normalises them later. When the end's time of day is earlier than
 // the start's (as read, before any adjustment) the end moves to the next day.
 // Returns false when a text holds no number where one is needed, or when a
 // number or the arithmetic on it does not fit in int; start and end are
@@ -22,9 +22,10 @@ namespace reserve {
 bool BuildTimes(const std::string& year, const std::string& month, const std::string& date,
                 const std::string& startTime, const std::string& endTime, tm& start, tm& end);
 
-// Adds minutes to t's minutes and normalises t with mktime (which also fills
-// tm_wday and tm_yday). Returns false when the sum does not fit in int or
-// mktime cannot represent the time (returns -1).
+// Adds minutes to t's minutes and normalises t as a calendar time of no time
+// zone (which also fills tm_wday and tm_yday), so the wall-clock time stays
+// as written whatever zone the PC is set to. Returns false when the sum does
+// not fit in int or the runtime cannot represent the time.
 bool AdjustTime(tm& t, int minutes);
 
 // The asctime text of t ("Wed Jan 02 02:03:55 1980\n" style, ending in a

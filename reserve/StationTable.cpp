@@ -22,7 +22,15 @@ CStationTable::CStationTable(const char* text) {
         // Truncating would store a name that is not the station's (and could
         // split a double-byte character); such a line is not a valid entry.
         if (name.size() > kMaxNameBytes) continue;
-        m_stations[channel] = std::string(name);
+        // The first word is the name and the rest free text; yet a station
+        // name may itself hold blanks, so the whole rest counts as well.
+        const size_t nameStart = next - name.size();
+        size_t restEnd = line.size();
+        while (restEnd > nameStart && scan::IsSpace(line[restEnd - 1])) --restEnd;
+        const std::string_view rest = line.substr(nameStart, restEnd - nameStart);
+        Entry& entry = m_stations[channel];
+        entry.name = std::string(name);
+        entry.line = rest.size() > name.size() && rest.size() <= kMaxNameBytes ? std::string(rest) : std::string();
     }
 }
 
@@ -31,7 +39,8 @@ uint32_t CStationTable::GetChannel(const char* name) const {
     const std::string_view wanted(name);
     // A linear scan in channel order: the first match is the lowest channel.
     for (const auto& entry : m_stations) {
-        if (entry.second == wanted) return entry.first;
+        if (entry.second.name == wanted || (!entry.second.line.empty() && entry.second.line == wanted))
+            return entry.first;
     }
     return 0;
 }

@@ -17,13 +17,17 @@ public:
     // null counts as empty). Each line (cut at every line feed, which it
     // keeps) is read as a channel number and a name, as scanf's "%u%s" reads
     // them; a line that does not give both is skipped silently, as is a line
-    // whose number exceeds 32 bits or whose name exceeds kMaxNameBytes. A
-    // later line with the same number replaces the earlier name. Owns a copy
-    // of every name. Throws only std::bad_alloc.
+    // whose number exceeds 32 bits or whose name exceeds kMaxNameBytes. The
+    // rest of the line from the name on, white space trimmed from both ends,
+    // is kept too when it is longer than the name and within kMaxNameBytes
+    // (station names with blanks, "101 NHK BS1"). A later line with the same
+    // number replaces the earlier entry. Owns a copy of every name. Throws
+    // only std::bad_alloc.
     explicit CStationTable(const char* text);
 
-    // The lowest channel number whose name equals name byte for byte (same
-    // length, same bytes: no trimming, no case or width folding); 0 when no
+    // The lowest channel number whose name, or whose whole trimmed rest of
+    // the line, equals name byte for byte (same length, same bytes: no
+    // trimming of name, no case or width folding); 0 when no
     // entry matches or name is null. A station stored under channel 0
     // therefore counts as missing. Throws nothing.
     uint32_t GetChannel(const char* name) const;
@@ -32,5 +36,9 @@ public:
     size_t GetCount() const { return m_stations.size(); }
 
 private:
-    std::map<uint32_t, std::string> m_stations;  // ascending channel order
+    struct Entry {
+        std::string name;  // the first word after the number
+        std::string line;  // the trimmed rest of the line; empty when it is just the name
+    };
+    std::map<uint32_t, Entry> m_stations;  // ascending channel order
 };

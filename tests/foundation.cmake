@@ -2,7 +2,8 @@
 
 # Starting and waiting for other processes differs per system.
 target_sources(quorpa_test_support PRIVATE
-  ${CMAKE_CURRENT_SOURCE_DIR}/support/${QUORPA_PLATFORM}/Process.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/${QUORPA_PLATFORM}/Process.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/${QUORPA_PLATFORM}/HostName.cpp)
 
 # The second process of the lock tests: lock_test starts it from its own
 # directory (natively, or as lock_peer.exe under Wine).

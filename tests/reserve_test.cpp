@@ -607,6 +607,30 @@ TEST_F(ReserveTest, TimesAndAdjustments) {
     }
 }
 
+TEST_F(ReserveTest, WallClockTimesIgnoreThePcsSummerTime) {
+    // A summer day, and the day the PC's clocks go forward (02:30 does not
+    // exist there): the file's Japanese times pass through unchanged.
+    UseZoneWithDaylightSaving();
+    const struct {
+        Header h;
+        const char* question;
+        tm start, end;
+    } cases[] = {
+        {[] { Header h; h.year = "2024"; h.month = "7"; h.date = "1"; return h; }(),
+         "2024/07/01(月) 21:00～21:54", MakeTm(2024, 7, 1, 21, 0, 0, 1), MakeTm(2024, 7, 1, 21, 54, 0, 1)},
+        {[] { Header h; h.year = "2024"; h.month = "3"; h.date = "31"; h.start = "2:30"; h.end = "3:10"; return h; }(),
+         "2024/03/31(日) 02:30～03:10", MakeTm(2024, 3, 31, 2, 30), MakeTm(2024, 3, 31, 3, 10)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.question);
+        LogCapture runLog;
+        EXPECT_TRUE(Run(Version1(c.h), {IDNO}));
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[0].text, std::string(c.question) + "\n1チャンネルで予約を実行します\nよろしいですか？");
+        EXPECT_EQ(runLog.Text(), StationBlock(c.h) + "I:CH=1\r\n" + AdjustedLines(c.start, c.end));
+    }
+}
+
 TEST_F(ReserveTest, FirstOccurrenceOfAKeyWins) {
     // A title before the header keys that contains "end:" supplies the end.
     const Header h;

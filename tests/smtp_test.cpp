@@ -136,7 +136,6 @@ TEST_F(SmtpDialogue, RefusedStepEndsTheDialogueAtOnce) {
         {SmtpPeer::kRcpt, "450 try later\r\n"},
         {SmtpPeer::kData, "554 no data for you\r\n"},
         {SmtpPeer::kMessage, "552 too big\r\n"},
-        {SmtpPeer::kQuit, "421 closing anyway\r\n"},  // the message went through, yet the result is false
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.reply);
@@ -150,6 +149,32 @@ TEST_F(SmtpDialogue, RefusedStepEndsTheDialogueAtOnce) {
         EXPECT_EQ(log.Text(), ExpectedLog(m_commands, replies, row.step));
         EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, row.step));
         EXPECT_EQ(peer.Error(), "");
+    }
+}
+
+TEST_F(SmtpDialogue, AcceptedMailIsSentWhateverQuitGets) {
+    // Once the end of the data is accepted the server has the mail: a
+    // refused QUIT, a hang-up or silence is only logged.
+    m_mailer.m_commandTimeoutMs = 2000;
+    const std::string after = " after the mail was accepted\r\n";
+    const struct {
+        SmtpPeer::Script script;
+        std::string tail;
+    } table[] = {
+        {SmtpPeer::RefusingAt(SmtpPeer::kQuit, "421 closing anyway\r\n"),
+         "S:QUIT\r\nR:421 closing anyway\r\nI:QUIT refused" + after},
+        {SmtpPeer::ClosingAt(SmtpPeer::kQuit), "S:QUIT\r\nI:<SocketClose> at QUIT" + after},
+        {SmtpPeer::SilentAt(SmtpPeer::kQuit), "S:QUIT\r\nI:<TimeOut> at QUIT" + after},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.tail);
+        SmtpPeer peer(row.script);
+        Use(peer);
+        LogCapture log;
+        EXPECT_TRUE(Send());
+        peer.Join();
+        EXPECT_EQ(log.Text(), ExpectedLog(m_commands, SmtpPeer::AcceptingReplies(), SmtpPeer::kMessage) + row.tail);
+        EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, SmtpPeer::kQuit));
     }
 }
 
@@ -408,9 +433,10 @@ TEST_F(SmtpSinkDelivery, RefusalsAndHangUps) {
         const char* server;
         const char* lastCommand;  // the last text sent, after its "S:"
         char replyDigit;          // the refusing reply's first digit; 0: the server hangs up
+        bool sent = false;        // the mail was accepted before the refusal
     } table[] = {
         {"reject-helo", "HELO", '5'}, {"reject-mail", "MAIL FROM", '5'}, {"reject-rcpt", "RCPT TO", '4'},
-        {"reject-data", "DATA", '5'}, {"reject-dot", "<SendMail>", '5'}, {"reject-quit", "QUIT", '4'},
+        {"reject-data", "DATA", '5'}, {"reject-dot", "<SendMail>", '5'}, {"reject-quit", "QUIT", '4', true},
         {"closing-mail", "MAIL FROM", '4'}, {"hangup-data", "DATA", 0},
     };
     for (const auto& row : table) {
@@ -422,7 +448,7 @@ TEST_F(SmtpSinkDelivery, RefusalsAndHangUps) {
             EXPECT_EQ(log.Text().substr(log.Text().rfind("S:")), "S:DATA\r\n");
             continue;
         }
-        EXPECT_FALSE(Send());
+        EXPECT_EQ(Send(), row.sent);
         const std::string text = log.Text();
         const size_t lastReply = text.rfind("R:");
         ASSERT_NE(lastReply, std::string::npos);

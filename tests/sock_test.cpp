@@ -11,6 +11,7 @@
 
 #include "base/Exceptions.h"
 #include "platform/net.h"
+#include "tests/support/HostName.h"
 
 namespace {
 
@@ -389,6 +390,18 @@ TEST_F(SockTest, LocalAddressFallsBackToTheHostNamesAddress) {
     const int32_t client = sock.Create(&peer.address, 1, false);
     EXPECT_EQ(sock.GetLocalAddress(client), hostAddress);
     sock.Close(client);
+}
+
+TEST_F(SockTest, LocalAddressIsLoopbackWhenTheHostNameDoesNotResolve) {
+    char name[plat::kHostNameSize] = "";
+    ASSERT_TRUE(plat::GetHostName(name, sizeof name));
+    // One label longer than DNS allows: no resolver finds it, and no query
+    // leaves the machine.
+    if (!SetOwnHostName(std::string(64, 'q'))) GTEST_SKIP() << "needs a host name of its own (root, Linux)";
+    sockaddr_in wildcard = Address(INADDR_ANY, 0);
+    const int32_t server = sock.Create(&wildcard, 1, true);
+    EXPECT_EQ(sock.GetLocalAddress(server), htonl(INADDR_LOOPBACK));
+    SetOwnHostName(name);
 }
 
 TEST_F(SockTest, WrappedAcceptedSocketTalksAndClosesWithItsObject) {

@@ -34,6 +34,8 @@ long TimezoneSeconds() {
     return timezone;
 }
 
+bool NormaliseCalendarTime(tm& t) { return timegm(&t) != static_cast<time_t>(-1); }
+
 std::string ErrnoText(int errorNo) { return std::strerror(errorNo); }
 
 int ShowMessageBox(const char* text, unsigned type) {

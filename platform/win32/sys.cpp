@@ -16,6 +16,8 @@ long TimezoneSeconds() {
     return _timezone;
 }
 
+bool NormaliseCalendarTime(tm& t) { return _mkgmtime64(&t) != -1; }
+
 std::string ErrnoText(int errorNo) { return std::strerror(errorNo); }
 
 int ShowMessageBox(const char* text, unsigned type) {
@@ -27,9 +29,11 @@ int ShowMessageBox(const char* text, unsigned type) {
     // Owned by the thread's active window (the settings dialog when a check
     // fails), so that window is disabled while the box is up and gets the
     // activation back when it closes. Without a window (reserve mode) the box
-    // is task-modal.
+    // is task-modal and asks for the foreground: Windows' foreground rules
+    // would otherwise leave an ownerless box behind the window that holds it
+    // (a program PreExec started, say), only flashing on the taskbar.
     HWND owner = ::GetActiveWindow();
-    return ::MessageBoxA(owner, text, title, owner != nullptr ? type : type | MB_TASKMODAL);
+    return ::MessageBoxA(owner, text, title, owner != nullptr ? type : type | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
 }  // namespace plat

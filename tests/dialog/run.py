@@ -28,7 +28,7 @@ MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力し
 WARNING = 48  # MB_OK | MB_ICONEXCLAMATION
 
 MIME = 'MIME\\Database\\Content Type\\application/x-tv-program-info'
-REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
+REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.epgx', '．ｅｐｇ', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
             'epgfile\\Shell\\open\\command', MIME]
 MACHINE = 'HKEY_CLASSES_ROOT'
 USER_CLASSES = 'HKEY_CURRENT_USER\\Software\\Classes'
@@ -217,6 +217,17 @@ def case_ok_saves(r):
                                 'logoutput': '0'}, 'saved settings')
 
 
+def case_save_fails(r):
+    # An INI file that cannot be written (a folder stands in its place): OK
+    # names it in a box and the dialog stays open with what was typed.
+    os.makedirs(r.ini_path())
+    rec = r.robot_run([f'dialog {TITLE}', typed(1000, 'user@example.jp'), 'click 1', 'ok',
+                       'read 1000', 'click 2', 'gone'])
+    message = f'設定ファイル({win_path(r.ini_path())})に書き込めません\n設定は保存されていません'
+    expect_equal(boxes(rec), [(message, WARNING)], 'message boxes')
+    expect_equal(texts(rec), ['user@example.jp'], 'the recipient after the failed save')
+
+
 def case_cancel_keeps(r):
     r.write_ini(PRESET_INI)
     before = r.ini()
@@ -270,6 +281,16 @@ def case_lengths_typed(r):
     expect_equal(boxes(rec), [], 'message boxes')
     s = r.settings()
     expect_equal((s['rcpt'], s['smtpsvr']), ('a' * 256, 'b' * 256), 'saved texts')
+
+
+def case_lengths_read_back(r):
+    # The longest value the dialog saves comes back whole at the next start
+    # (256 bytes, here double-byte characters) and is saved whole again.
+    rcpt = 'あ' * 128
+    r.write_ini(f'[setting]\r\nrcpt={rcpt}\r\n')
+    rec = r.robot_run([f'dialog {TITLE}', 'read 1000', 'click 1', 'gone'])
+    expect_equal(texts(rec), [rcpt], 'the recipient read from the INI file')
+    expect_equal(r.settings()['rcpt'], rcpt, 'the saved recipient')
 
 
 def case_lengths_checked(r):
@@ -442,6 +463,13 @@ def case_reg_after_failed_check(r):
     # extension the dialog held before the click.
     registry_case(r, [typed(1002, '99'), typed(1004, '.abc'), 'click 1005', 'ok'], '.epg',
                   [(PROMPT_RANGE, WARNING)])
+
+
+def case_reg_ext_too_long(r):
+    # An extension that fails its own check registers nothing: four
+    # characters of eight bytes, and five characters.
+    registry_case(r, [typed(1004, '．ｅｐｇ'), 'click 1005', 'ok', settext(1004, '.epgx'), 'click 1005', 'ok'],
+                  None, [(PROMPT_EXT_LONG, WARNING)] * 2)
 
 
 def case_reg_empty(r):

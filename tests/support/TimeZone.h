@@ -6,3 +6,8 @@
 // daylight saving time), the zone of the program's users, and makes the C
 // runtime take it up at once.
 void UseJapanTime();
+
+// Sets the process's local time zone to Central European Time with its
+// summer time (UTC+1, UTC+2 in summer): a zone whose daylight saving would
+// shift a time normalised in it.
+void UseZoneWithDaylightSaving();

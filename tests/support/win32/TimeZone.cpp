@@ -9,3 +9,10 @@ void UseJapanTime() {
     _putenv("TZ=JST-9");
     _tzset();
 }
+
+void UseZoneWithDaylightSaving() {
+    // The runtime applies its own summer-time rule to a zone with a
+    // daylight-saving name; July is summer under any rule.
+    _putenv("TZ=CET-1CEST");
+    _tzset();
+}
