@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "app/SettingDlg.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
+#include "platform/tls.h"
 #include "res/resource.h"
 #include "reserve/StationTable.h"
 
@@ -44,6 +46,9 @@ constexpr size_t kPartSize = 256;
 // A setting's text: the dialog saves up to 256 bytes (at most as many UTF-16
 // units), read back whole with room for the terminator.
 constexpr size_t kSettingBufferSize = 256 + 1;
+// The stored password is a DPAPI blob in hexadecimal digits: a few hundred
+// characters for any password a person types.
+constexpr size_t kSecretBufferSize = 4096;
 // ReadTextFile's pieces: a 256-byte buffer, fgets limited to 255, so at most
 // 254 bytes per piece.
 constexpr size_t kPieceBufferSize = 256;
@@ -162,6 +167,11 @@ struct Settings {
     int endAdjust = 0;
     unsigned port = kDefaultPort;  // as read; only the low 16 bits are used
     unsigned logOutput = 0;        // 1 turns the log on
+    // Sending through a provider; all absent: the plain dialogue.
+    int ssl = 0;          // "smtpssl": 0 none, 1 STARTTLS, 2 TLS from the first byte
+    CString user;         // "smtpuser"
+    std::string password; // "smtppass": the protected form, hexadecimal digits
+    CString certPin;      // "smtpcert": SHA-256 fingerprint
 };
 
 // The INI file is reached by its wide path; its text stays in code page
@@ -184,6 +194,12 @@ void ReadSettings(Settings& s, const wchar_t* ini) {
     s.endAdjust = static_cast<int>(ReadInt("endad", 0, ini));
     s.port = ReadInt("smtpport", kDefaultPort, ini);
     s.logOutput = ReadInt("logoutput", 0, ini);
+    s.ssl = static_cast<int>(ReadInt("smtpssl", 0, ini));
+    s.user = ReadText("smtpuser", "", ini);
+    s.certPin = ReadText("smtpcert", "", ini);
+    std::vector<wchar_t> secret(kSecretBufferSize, L'\0');
+    ::GetPrivateProfileStringW(kSection, L"smtppass", L"", secret.data(), static_cast<DWORD>(secret.size()), ini);
+    s.password = Narrow(secret.data());
 }
 
 bool WriteSetting(const char* key, const char* value, const wchar_t* ini) {
@@ -344,6 +360,14 @@ BOOL CReserveApp::InitInstance() {
     mailer.m_usSmtpPort = port;
     mailer.m_strRcpt = settings.rcpt.str();
     mailer.m_strFrom = settings.rcpt.str();
+    mailer.m_nSsl = settings.ssl;
+    mailer.m_strServerName = settings.smtpSvr.str();
+    mailer.m_strUser = settings.user.str();
+    mailer.m_strCertPin = settings.certPin.str();
+    // A password that does not decrypt here ends the send with a request to
+    // enter it again; it is never used in its stored form.
+    if (!settings.password.empty() && !plat::UnprotectSecret(settings.password, &mailer.m_strPassword))
+        mailer.m_bPasswordUnreadable = true;
 
     for (int i = 1; i < argc; ++i) {
         const wchar_t* argument = argv.get()[i];

@@ -4,8 +4,8 @@
 // Winsock code, the runtime's errno or a wait result, depending on where it
 // was raised) and a text (by default the class's name string). Objects are
 // thrown by value and caught by reference. CExceptionBase, CNotError,
-// CIOerror and CSockError are never thrown themselves: they are categories to
-// catch.
+// CIOerror, CSockError, CTlsError and CSmtpSetupError are never thrown
+// themselves: they are categories to catch.
 //
 // Each constructor passes nothing to its base and then calls SetInfo with its
 // own four arguments, so a finished object holds exactly the values given to
@@ -66,6 +66,23 @@ QUORPA_EXCEPTION_CLASS(CFileIOerror, CIOerror, "FileIOerror");
 QUORPA_EXCEPTION_CLASS(CSockError, CIOerror, "SockError");
 QUORPA_EXCEPTION_CLASS(CSockIOerror, CSockError, "SocketI/Oerror");
 QUORPA_EXCEPTION_CLASS(CSockCreateError, CSockError, "SocketCreateError");
+// The encrypted connection failed; each cause has its own class so that the
+// user is told what to fix. CTlsError itself is only a category.
+QUORPA_EXCEPTION_CLASS(CTlsError, CSockError, "TlsError");
+QUORPA_EXCEPTION_CLASS(CTlsHandshakeError, CTlsError, "TlsHandshakeFailed");
+QUORPA_EXCEPTION_CLASS(CCertUntrusted, CTlsError, "CertificateNotTrusted");
+QUORPA_EXCEPTION_CLASS(CCertNameMismatch, CTlsError, "CertificateNameMismatch");
+QUORPA_EXCEPTION_CLASS(CCertPinMismatch, CTlsError, "CertificateFingerprintMismatch");
+// The server cannot be used as configured (a missing extension, a refused
+// login, a password that would travel in clear); CSmtpSetupError is only a
+// category.
+QUORPA_EXCEPTION_CLASS(CSmtpSetupError, CIOerror, "SmtpSetupError");
+QUORPA_EXCEPTION_CLASS(CStartTlsNotOffered, CSmtpSetupError, "StartTlsNotOffered");
+QUORPA_EXCEPTION_CLASS(CAuthNotOffered, CSmtpSetupError, "AuthNotOffered");
+QUORPA_EXCEPTION_CLASS(CAuthRefused, CSmtpSetupError, "AuthRefused");
+QUORPA_EXCEPTION_CLASS(CClearTextPassword, CSmtpSetupError, "PasswordInClearText");
+// The stored password cannot be decrypted (another user, another machine).
+QUORPA_EXCEPTION_CLASS(CPasswordUnreadable, CSmtpSetupError, "PasswordUnreadable");
 
 #undef QUORPA_EXCEPTION_CLASS
 

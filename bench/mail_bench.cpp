@@ -2,8 +2,13 @@
 // CSmtpMailer::SendMail, or writes the message that SendMail would compose so
 // that another mailer can send the same text.
 //
-//   mail_bench send PORT COUNT      COUNT mails to 127.0.0.1:PORT, one
+//   mail_bench send PORT COUNT [OPTIONS]
+//                                   COUNT mails to 127.0.0.1:PORT, one
 //                                   connection each; prints the seconds taken
+//     --ssl 0|1|2                   none, STARTTLS, TLS from the first byte
+//     --user USER --password PASS   SMTP AUTH (a test account's password)
+//     --server-name NAME            the name the certificate must carry
+//     --cert-pin HEX                the certificate's SHA-256 instead
 //   mail_bench message FILE         writes one composed message to FILE
 //
 // bench/run-mail-bench runs it against smtp-sink, beside msmtp.
@@ -39,6 +44,7 @@ CSmtpMailer MakeMailer(uint16_t port) {
     mailer.m_strRcpt = "recorder@example.jp";
     mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
     mailer.m_usSmtpPort = port;
+    mailer.m_strServerName = "127.0.0.1";
     return mailer;
 }
 
@@ -53,7 +59,9 @@ tm Reservation(int minute) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: mail_bench send PORT COUNT | mail_bench message FILE\n");
+    std::fprintf(stderr,
+                 "usage: mail_bench send PORT COUNT [--ssl N] [--user U] [--password P] [--server-name NAME]"
+                 " [--cert-pin HEX] | mail_bench message FILE\n");
     return 2;
 }
 
@@ -77,6 +85,24 @@ int main(int argc, char** argv) {
     if (mode != "send" || argc < 4) return Usage();
     CSmtpMailer mailer = MakeMailer(static_cast<uint16_t>(std::atoi(argv[2])));
     const int count = std::atoi(argv[3]);
+    for (int i = 4; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        const char* value = argv[i + 1];
+        if (option == "--ssl") {
+            mailer.m_nSsl = std::atoi(value);
+        } else if (option == "--user") {
+            mailer.m_strUser = value;
+        } else if (option == "--password") {
+            mailer.m_strPassword = value;
+        } else if (option == "--server-name") {
+            mailer.m_strServerName = value;
+        } else if (option == "--cert-pin") {
+            mailer.m_strCertPin = value;
+        } else {
+            return Usage();
+        }
+    }
+    if ((argc - 4) % 2 != 0) return Usage();
     const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
         try {

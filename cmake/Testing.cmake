@@ -28,3 +28,27 @@ function(quorpa_add_gtest name)
     DISCOVERY_TIMEOUT 180
     PROPERTIES LABELS "${QUORPA_PLATFORM}")
 endfunction()
+
+# quorpa_gtest_fixtures(TARGET name FIXTURES fixtures... [ENVIRONMENT NAME=VALUE...])
+# Every discovered case of the quorpa_add_gtest target needs the fixtures and
+# gets the environment entries. Calls for the same target add up: the cases
+# exist only when CTest runs, and there a test's property can only be set,
+# not added to, so one file per target, read after the discovered list,
+# sets the union.
+function(quorpa_gtest_fixtures)
+  cmake_parse_arguments(ARG "" "TARGET" "FIXTURES;ENVIRONMENT" ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY quorpa_fixtures_${ARG_TARGET} ${ARG_FIXTURES})
+  set_property(GLOBAL APPEND PROPERTY quorpa_environment_${ARG_TARGET} ${ARG_ENVIRONMENT})
+  get_property(fixtures GLOBAL PROPERTY quorpa_fixtures_${ARG_TARGET})
+  get_property(environment GLOBAL PROPERTY quorpa_environment_${ARG_TARGET})
+  set(properties ${CMAKE_CURRENT_BINARY_DIR}/${ARG_TARGET}_fixtures.cmake)
+  file(WRITE ${properties}
+    "foreach(test IN LISTS ${ARG_TARGET}_TESTS)\n"
+    "  set_tests_properties(\"\${test}\" PROPERTIES FIXTURES_REQUIRED \"${fixtures}\"\n"
+    "    ENVIRONMENT \"${environment}\")\n"
+    "endforeach()\n")
+  get_property(includes DIRECTORY PROPERTY TEST_INCLUDE_FILES)
+  if(NOT properties IN_LIST includes)
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties})
+  endif()
+endfunction()

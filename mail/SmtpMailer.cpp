@@ -6,9 +6,11 @@
 #include "base/Exceptions.h"
 #include "base/system.h"
 #include "mail/MailComposer.h"
+#include "mail/SmtpReply.h"
 #include "net/CSock.h"
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "platform/tls.h"
 
 namespace {
 
@@ -32,64 +34,157 @@ long long YearOfCentury(int tmYear) {
     return mod < 0 ? mod + 100 : mod;
 }
 
-// A continuation line of a multi-line reply: three digits and a hyphen
-// ("250-..."). Every other complete line ends the reply.
-bool IsContinuationLine(const std::string& text, size_t begin) {
-    auto digit = [&](size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
-    return digit(begin) && digit(begin + 1) && digit(begin + 2) && begin + 3 < text.size() &&
-           text[begin + 3] == '-';
-}
+// What the log shows instead of a credential.
+const char kMask[] = "********";
+// close_notify at the end of a session is sent without waiting longer.
+constexpr uint32_t kCloseNotifyMs = 1000;
 
-// Whether text holds the final line of a reply, line feed included.
-bool ReplyComplete(const std::string& text) {
-    for (size_t begin = 0, lf = text.find('\n'); lf != std::string::npos;
-         begin = lf + 1, lf = text.find('\n', begin)) {
-        if (!IsContinuationLine(text, begin)) return true;
+void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
+
+// Raises the exception for a TLS status; during the handshake a broken or
+// closed connection means the handshake failed.
+[[noreturn]] void RaiseTls(plat::TlsStatus status, int32_t detail, bool handshake) {
+    switch (status) {
+    case plat::TlsStatus::kTimeOut: THROW_AT(CTimeOut, 0);
+    case plat::TlsStatus::kUntrusted: THROW_AT(CCertUntrusted, detail);
+    case plat::TlsStatus::kNameMismatch: THROW_AT(CCertNameMismatch, detail);
+    case plat::TlsStatus::kPinMismatch: THROW_AT(CCertPinMismatch, 0);
+    case plat::TlsStatus::kClosed:
+        if (!handshake) THROW_AT(CSockClose, 0);
+        THROW_AT(CTlsHandshakeError, detail);
+    case plat::TlsStatus::kIoError:
+        if (!handshake) THROW_AT(CSockIOerror, detail);
+        THROW_AT(CTlsHandshakeError, detail);
+    default: THROW_AT(CTlsHandshakeError, detail);
     }
-    return false;
 }
 
-// Receives one whole reply, all its lines, within timeoutMs in total.
-// Throws what CSock::Receive throws; CTimeOut when the time runs out between
-// two pieces; CSockIOerror when the reply exceeds kMaxReplySize.
-std::string ReceiveReply(CSock& sock, int32_t slot, uint32_t timeoutMs) {
-    const uint32_t started = plat::TickCount();
-    std::string reply;
-    char piece[CSock::kReceiveSize];
-    do {
-        if (timeoutMs == plat::kInfinite) {
-            sock.m_receiveTimeoutMs = plat::kInfinite;
-        } else {
-            const uint32_t elapsed = plat::TickCount() - started;
-            if (elapsed >= timeoutMs) THROW_AT(CTimeOut, 0);
-            sock.m_receiveTimeoutMs = timeoutMs - elapsed;
+// One connection: the socket slot and, once a handshake is done, the TLS
+// session over it, which it owns. Texts go through the session when there is
+// one; without, exactly as the plain dialogue always did.
+class Connection {
+public:
+    Connection(CSock& sock, int32_t slot) : m_sock(sock), m_slot(slot) {}
+    ~Connection() { plat::TlsClose(m_tls, 0); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool Encrypted() const { return m_tls != nullptr; }
+
+    // The handshake within timeoutMs; logs the "I:" line. Throws CTlsError's
+    // kinds, CTimeOut.
+    plat::TlsInfo StartTls(const std::string& serverName, const std::string& pin, uint32_t timeoutMs) {
+        plat::TlsInfo info;
+        int32_t detail = 0;
+        const plat::TlsStatus status =
+            plat::TlsConnect(m_sock.GetSocket(m_slot), serverName, pin, timeoutMs, &m_tls, &info, &detail);
+        if (status != plat::TlsStatus::kOk) {
+            // The library's own code (a SECURITY_STATUS, the chain's status,
+            // OpenSSL's error) tells a developer the exact cause.
+            char code[32];
+            std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(detail));
+            Log(std::string("I:TLS failed, code ") + code + "\r\n");
+            // A refused certificate: what the server showed, to check or pin.
+            if (!info.certSha256.empty()) Log("I:TLS certificate SHA-256 " + info.certSha256 + "\r\n");
+            RaiseTls(status, detail, true);
         }
-        const int32_t n = sock.Receive(piece, slot);
-        // As ReceiveLine does: a piece counts up to its first zero byte.
-        size_t length = 0;
-        while (length < static_cast<size_t>(n) && piece[length] != '\0') ++length;
-        reply.append(piece, length);
-        if (reply.size() > CSmtpMailer::kMaxReplySize) THROW_AT(CSockIOerror, 0);
-    } while (!ReplyComplete(reply));
-    return reply;
+        Log("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
+        return info;
+    }
+
+    void Send(const std::string& text, uint32_t timeoutMs) {
+        if (m_tls == nullptr) {
+            m_sock.Send(text.data(), m_slot, static_cast<int32_t>(text.size()));
+            return;
+        }
+        const plat::TlsStatus status = plat::TlsSend(m_tls, text.data(), text.size(), timeoutMs);
+        if (status != plat::TlsStatus::kOk) RaiseTls(status, 0, false);
+    }
+
+    // Receives one whole reply, all its lines, within timeoutMs in total.
+    // Throws what CSock::Receive throws; CTimeOut when the time runs out
+    // between two pieces; CSockIOerror when the reply exceeds kMaxReplySize.
+    std::string ReceiveReply(uint32_t timeoutMs) {
+        const uint32_t started = plat::TickCount();
+        std::string reply;
+        char piece[CSock::kReceiveSize];
+        do {
+            uint32_t remaining = plat::kInfinite;
+            if (timeoutMs != plat::kInfinite) {
+                const uint32_t elapsed = plat::TickCount() - started;
+                if (elapsed >= timeoutMs) THROW_AT(CTimeOut, 0);
+                remaining = timeoutMs - elapsed;
+            }
+            size_t n = 0;
+            if (m_tls == nullptr) {
+                m_sock.m_receiveTimeoutMs = remaining;
+                n = static_cast<size_t>(m_sock.Receive(piece, m_slot));
+            } else {
+                const plat::TlsStatus status = plat::TlsReceive(m_tls, piece, sizeof piece, remaining, &n);
+                if (status != plat::TlsStatus::kOk) RaiseTls(status, 0, false);
+            }
+            if (!smtp::AppendPiece(reply, piece, n, CSmtpMailer::kMaxReplySize)) THROW_AT(CSockIOerror, 0);
+        } while (!smtp::ReplyComplete(reply));
+        return reply;
+    }
+
+    // Ends the session with close_notify and closes the socket.
+    void Close() {
+        plat::TlsClose(m_tls, kCloseNotifyMs);
+        m_tls = nullptr;
+        m_sock.Close(m_slot);
+    }
+
+private:
+    CSock& m_sock;
+    int32_t m_slot;
+    plat::TlsSession* m_tls = nullptr;
+};
+
+// The three-digit code a reply begins with; 0 when it has none.
+int ReplyCode(const std::string& reply) {
+    if (reply.size() < 3) return 0;
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (reply[i] < '0' || reply[i] > '9') return 0;
+        code = code * 10 + (reply[i] - '0');
+    }
+    return code;
 }
 
 // A reply beginning with 4 (transient) or 5 (permanent) refuses the step.
 bool Refused(const std::string& reply) { return !reply.empty() && (reply[0] == '4' || reply[0] == '5'); }
 
-void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
+// This host's name, for HELO and EHLO.
+std::string HostName() {
+    char hostName[plat::kHostNameSize] = {};
+    std::snprintf(hostName, sizeof hostName, "%s", kLoopbackHostName);
+    plat::GetHostName(hostName, sizeof hostName);  // keeps the loopback name on failure
+    return hostName;
+}
+
+// "a.b.c.d" of an address in network byte order.
+std::string DottedAddress(uint32_t address) {
+    const uint32_t host = ntohl(address);
+    return std::to_string(host >> 24) + "." + std::to_string((host >> 16) & 255) + "." +
+           std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
+}
+
+// Whether the address (network byte order) is in 127.0.0.0/8, where a
+// password in clear text never leaves the machine.
+bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
 
 // Ends the session after the server has accepted the end of the data. The
 // server has taken the mail then (RFC 5321 section 4.1.1.4), so whatever
 // QUIT gets (a refusal, a hang-up, silence, a failed send) is only logged:
 // reporting the mail as failed would make the user send it twice. A log
 // failure still throws CFileIOerror.
-void Quit(CSock& sock, int32_t slot, uint32_t timeoutMs) {
+void Quit(Connection& conn, uint32_t timeoutMs) {
     const std::string quit = "QUIT\r\n";
     try {
-        sock.Send(quit.data(), slot, static_cast<int32_t>(quit.size()));
+        conn.Send(quit, timeoutMs);
         Log("S:" + quit);
-        const std::string reply = ReceiveReply(sock, slot, timeoutMs);
+        const std::string reply = conn.ReceiveReply(timeoutMs);
         Log("R:" + reply);
         if (Refused(reply)) Log("I:QUIT refused after the mail was accepted\r\n");
     } catch (const CNotError& e) {  // the server hung up, or stayed silent
@@ -131,7 +226,133 @@ std::string CSmtpMailer::FinishMessage(std::string body, const tm& start, uint32
     return DotStuff(body) + kEndOfData;
 }
 
+bool CSmtpMailer::Extended() const { return m_nSsl != kSslNone || !m_strUser.empty() || !m_strCertPin.empty(); }
+
+std::string CSmtpMailer::NormalizePin(const std::string& pin) {
+    std::string digits;
+    for (char c : pin) {
+        if (c == ':' || c == ' ') continue;
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+        digits += c;
+    }
+    // Anything but 64 hexadecimal digits can never equal a fingerprint; the
+    // marker keeps it from being mistaken for "no pin".
+    const bool hex = digits.find_first_not_of("0123456789abcdef") == std::string::npos;
+    if (!digits.empty() && (digits.size() != 64 || !hex)) return "malformed";
+    return digits;
+}
+
+namespace {
+
+// One command and its reply, both logged; the command's log text may be a
+// masked form of it.
+std::string Exchange(Connection& conn, const std::string& command, const std::string& logText, uint32_t timeoutMs) {
+    conn.Send(command, timeoutMs);
+    Log("S:" + logText);
+    std::string reply = conn.ReceiveReply(timeoutMs);
+    Log("R:" + reply);
+    return reply;
+}
+
+// The part of the extended dialogue before MAIL FROM: the handshake and
+// greeting, EHLO, STARTTLS with its handshake and second EHLO, AUTH. Fills
+// info. Returns false when the server refused EHLO or STARTTLS (nothing
+// more may be sent); throws as SendMail does.
+bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::ConnectionInfo& info) {
+    const uint32_t timeoutMs = m.m_commandTimeoutMs;
+    const std::string pin = CSmtpMailer::NormalizePin(m.m_strCertPin);
+    // Without a name the certificate must carry the address: an empty name
+    // would check nothing.
+    const std::string serverName = m.m_strServerName.empty() ? DottedAddress(m.m_ulSmtpAddr) : m.m_strServerName;
+    plat::TlsInfo tls;
+    if (m.m_nSsl == CSmtpMailer::kSslImplicit) {
+        // progress: kEncrypting
+        tls = conn.StartTls(serverName, pin, timeoutMs);
+    }
+    const std::string greeting = conn.ReceiveReply(timeoutMs);
+    Log("R:" + greeting);
+    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);
+    if (Refused(reply)) return false;
+    smtp::Capabilities caps = smtp::ParseCapabilities(reply);
+
+    if (m.m_nSsl == CSmtpMailer::kSslStartTls) {
+        // Never fall back to clear text: no STARTTLS, no dialogue.
+        if (!caps.startTls) THROW_AT(CStartTlsNotOffered, 0);
+        reply = Exchange(conn, "STARTTLS\r\n", "STARTTLS\r\n", timeoutMs);
+        if (ReplyCode(reply) != 220) return false;
+        // progress: kEncrypting
+        tls = conn.StartTls(serverName, pin, timeoutMs);
+        // What the server said before the handshake is forgotten (RFC 3207
+        // section 4.2).
+        reply = Exchange(conn, ehlo, ehlo, timeoutMs);
+        if (Refused(reply)) return false;
+        caps = smtp::ParseCapabilities(reply);
+    }
+    info.serverName = caps.serverName;
+    info.tlsProtocol = tls.protocol;
+    info.tlsCipher = tls.cipher;
+    info.certSha256 = tls.certSha256;
+    if (m.m_strUser.empty()) return true;
+
+    // progress: kSigningIn
+    if (!caps.authAny()) THROW_AT(CAuthNotOffered, 0);
+    if (caps.authPlain) {
+        // RFC 4616: authorization identity (empty), user, password.
+        const std::string response = smtp::Base64(std::string(1, '\0') + m.m_strUser + '\0' + m.m_strPassword);
+        reply = Exchange(conn, "AUTH PLAIN " + response + "\r\n", std::string("AUTH PLAIN ") + kMask + "\r\n",
+                         timeoutMs);
+    } else {
+        reply = Exchange(conn, "AUTH LOGIN\r\n", "AUTH LOGIN\r\n", timeoutMs);
+        if (ReplyCode(reply) == 334)
+            reply = Exchange(conn, smtp::Base64(m.m_strUser) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
+        if (ReplyCode(reply) == 334)
+            reply = Exchange(conn, smtp::Base64(m.m_strPassword) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
+    }
+    if (ReplyCode(reply) != 235) THROW_AT(CAuthRefused, ReplyCode(reply));
+    return true;
+}
+
+// Before connecting, so that nothing at all is sent: a login needs a
+// password that could be decrypted, and one that would travel in clear text
+// (no TLS, whatever the setting says) may only go to a loopback address.
+void CheckPassword(const CSmtpMailer& m) {
+    if (!m.Extended() || m.m_strUser.empty()) return;
+    if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
+    const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
+    if (!encrypted && !IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+}
+
+}  // namespace
+
+CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
+    CheckPassword(*this);
+    CSock sock;
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(m_usSmtpPort);
+    server.sin_addr.s_addr = m_ulSmtpAddr;
+    const int32_t slot = sock.Create(&server, plat::kSockStream, false);
+    Connection conn(sock, slot);
+    ConnectionInfo info;
+    if (Extended()) {
+        if (!OpenExtended(*this, conn, info)) THROW_AT(CSmtpSetupError, 0);
+    } else {
+        const std::string greeting = conn.ReceiveReply(m_commandTimeoutMs);
+        Log("R:" + greeting);
+        const std::string helo = "HELO " + HostName() + "\r\n";
+        const std::string reply = Exchange(conn, helo, helo, m_commandTimeoutMs);
+        if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
+        info.serverName = smtp::ParseCapabilities(reply).serverName;
+    }
+    Exchange(conn, "QUIT\r\n", "QUIT\r\n", m_commandTimeoutMs);
+    conn.Close();
+    return info;
+}
+
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
+    const bool extended = Extended();
+    CheckPassword(*this);
     CSock sock;
     const std::string body = ComposeBody(start, end, channel, std::time(nullptr));
 
@@ -144,13 +365,18 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     const std::string message = FinishMessage(body, start, sock.GetLocalAddress(slot));
     if (message.size() > static_cast<size_t>(INT32_MAX)) THROW_AT(CIllegalParam, 0);
 
-    Log("R:" + ReceiveReply(sock, slot, m_commandTimeoutMs));  // the greeting is not examined
+    Connection conn(sock, slot);
+    if (extended) {
+        ConnectionInfo info;
+        if (!OpenExtended(*this, conn, info)) {
+            conn.Close();
+            return false;
+        }
+    } else {
+        Log("R:" + conn.ReceiveReply(m_commandTimeoutMs));  // the greeting is not examined
+    }
 
-    char hostName[plat::kHostNameSize] = {};
-    std::snprintf(hostName, sizeof hostName, "%s", kLoopbackHostName);
-    plat::GetHostName(hostName, sizeof hostName);  // keeps the loopback name on failure
-
-    const std::string helo = std::string("HELO ") + hostName + "\r\n";
+    const std::string helo = "HELO " + HostName() + "\r\n";
     const std::string mailFrom = "MAIL FROM: <" + m_strFrom + ">\r\n";
     const std::string rcptTo = "RCPT TO: <" + m_strRcpt + ">\r\n";
     const std::string data = "DATA\r\n";
@@ -166,17 +392,19 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         {message, "S:<SendMail>\r\n", m_dataEndTimeoutMs},
     };
     bool result = true;
-    for (const auto& step : steps) {
-        sock.Send(step.text.data(), slot, static_cast<int32_t>(step.text.size()));
+    // The extended dialogue has said EHLO already.
+    for (size_t i = extended ? 1 : 0; i < sizeof steps / sizeof steps[0]; ++i) {
+        const auto& step = steps[i];
+        conn.Send(step.text, step.timeoutMs);
         Log(step.logPrefix + step.text);
-        const std::string reply = ReceiveReply(sock, slot, step.timeoutMs);
+        const std::string reply = conn.ReceiveReply(step.timeoutMs);
         Log("R:" + reply);
         if (Refused(reply)) {
             result = false;
             break;
         }
     }
-    if (result) Quit(sock, slot, m_commandTimeoutMs);
-    sock.Close(slot);
+    if (result) Quit(conn, m_commandTimeoutMs);
+    conn.Close();
     return result;
 }

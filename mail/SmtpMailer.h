@@ -1,5 +1,6 @@
 // CSmtpMailer: fills the mail template with one reservation and delivers it
-// through a minimal SMTP dialogue.
+// through a minimal SMTP dialogue, or, when encryption or a login is set, an
+// ESMTP dialogue with STARTTLS or TLS from the first byte and SMTP AUTH.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,23 @@ public:
     uint16_t m_usSmtpPort = 25;   // server TCP port, host byte order
     std::string m_strRcpt;        // recipient address
     std::string m_strFrom;        // sender address
+    // Encryption (setting "smtpssl").
+    static constexpr int kSslNone = 0;      // clear text: HELO, as always
+    static constexpr int kSslStartTls = 1;  // EHLO, STARTTLS, then TLS (RFC 3207)
+    static constexpr int kSslImplicit = 2;  // TLS from the first byte (port 465)
+    int m_nSsl = kSslNone;
+    // "smtpsvr" as written: the name sent (SNI) and checked in the
+    // certificate; empty: the address of m_ulSmtpAddr is checked instead.
+    std::string m_strServerName;
+    std::string m_strUser;        // SMTP AUTH user; empty: no AUTH
+    std::string m_strPassword;    // SMTP AUTH password, clear text, in memory only
+    // Set instead of the password when the stored one could not be
+    // decrypted: the send then ends with CPasswordUnreadable.
+    bool m_bPasswordUnreadable = false;
+    // The server certificate's SHA-256 as set ("smtpcert": hexadecimal in
+    // either case, colons allowed); when set, exactly that certificate is
+    // accepted and the trust-store and name checks are skipped.
+    std::string m_strCertPin;
     // The longest wait for one whole reply; tests shorten them.
     uint32_t m_commandTimeoutMs = kCommandTimeoutMs;
     uint32_t m_dataEndTimeoutMs = kDataEndTimeoutMs;
@@ -36,7 +54,35 @@ public:
     // CSockCreateError, CSockClose (the server hung up), CTimeOut (a reply did
     // not come in time), CIllegalParam (a message over 2 GiB, more than one
     // send can take), CFileIOerror (log), std::bad_alloc.
+    //
+    // With m_nSsl, m_strUser or m_strCertPin set the dialogue is: (TLS
+    // handshake for kSslImplicit), greeting, EHLO, (STARTTLS, its 220, the
+    // handshake and EHLO again for kSslStartTls), AUTH PLAIN or LOGIN when a
+    // user is set, then MAIL FROM to QUIT inside the session, which ends with
+    // close_notify. The AUTH texts are logged masked; one "I:" line after the
+    // handshake names the protocol and cipher (after a failed one, the TLS
+    // library's code and, for a refused certificate, its SHA-256). A refused
+    // EHLO, STARTTLS or MAIL FROM to the end of the data gives false as
+    // above. It throws besides:
+    // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch,
+    // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
+    // (no TLS and the server is not on a loopback address),
+    // CPasswordUnreadable (m_bPasswordUnreadable with a user set; nothing is
+    // sent).
     bool SendMail(const tm& start, const tm& end, unsigned channel);
+
+    // What TestConnection found out.
+    struct ConnectionInfo {
+        std::string serverName;   // the first word of the EHLO (or HELO) reply, else of the greeting
+        std::string tlsProtocol;  // "TLSv1.2", ...; empty without TLS
+        std::string tlsCipher;
+        std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
+    };
+    // Connects and goes through the same dialogue as SendMail up to and
+    // including AUTH, then QUIT, sending no mail. Throws what SendMail
+    // throws, and CSmtpSetupError when the server refused a step before AUTH
+    // (its reply is in the log).
+    ConnectionInfo TestConnection();
 
     // The template with every placeholder but "%msid%" replaced, the Date and
     // Zone texts taken at the calendar time now.
@@ -45,4 +91,11 @@ public:
     // built for this process, thread and the connection's local address, every
     // line's leading period doubled, and the end-of-data mark appended.
     std::string FinishMessage(std::string body, const tm& start, uint32_t localAddr) const;
+
+    // Whether the extended dialogue applies (any of its settings is set).
+    bool Extended() const;
+    // The pin as 64 lowercase hexadecimal digits without colons; an empty
+    // pin stays empty, and a malformed one gives a text no certificate
+    // matches.
+    static std::string NormalizePin(const std::string& pin);
 };

@@ -8,6 +8,7 @@
 #include "app/ReserveApp.h"
 #include "base/Exceptions.h"
 #include "base/system.h"
+#include "mail/SendFailure.h"
 #include "mail/SmtpMailer.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
@@ -76,16 +77,16 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
     // first. A log failure while reporting a refused mail is itself caught.
     try {
         if (mailer.SendMail(start, end, channel)) return true;
-        AfxMessageBox("メール送信に失敗しました(サーバエラー)", kWarning);
+        AfxMessageBox(SendRefusedText(), kWarning);
         Log("E:SMTP error!\r\n");
         return false;
     } catch (const CExceptionBase& e) {
-        AfxMessageBox("メール送信に失敗しました(ソケットエラー)", kWarning);
+        AfxMessageBox(SendFailureText(e), kWarning);
         // GetLocation's buffer is shared: copied into the line at once.
         Log(std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n");
         return false;
     } catch (...) {
-        AfxMessageBox("メール送信に失敗しました", kWarning);
+        AfxMessageBox(SendUnknownFailureText(), kWarning);
         Log("E:UnknownException!\r\n");
         return false;
     }

@@ -9,7 +9,7 @@ endif()
 # tools register themselves).
 file(GLOB robot_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/robot/*.cpp)
 add_executable(robot WIN32 ${robot_sources})
-target_link_libraries(robot PRIVATE ole32 uuid shell32 user32 gdi32)
+target_link_libraries(robot PRIVATE ole32 uuid shell32 user32 gdi32 crypt32 quorpa_core)
 set_target_properties(robot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # The framework's Windows part that the end-to-end cases cannot reach (the

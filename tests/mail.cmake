@@ -17,13 +17,5 @@ if(QUORPA_SMTP_SINK)
   if(CMAKE_CROSSCOMPILING)
     set(sink_dir_seen "Z:${sink_dir}")
   endif()
-  # smtp_test's cases are discovered when CTest runs; this file, read after
-  # the discovered list, gives each of them the fixture.
-  set(sink_properties ${CMAKE_CURRENT_BINARY_DIR}/smtp_sink_properties.cmake)
-  file(WRITE ${sink_properties}
-    "foreach(test IN LISTS smtp_test_TESTS)\n"
-    "  set_tests_properties(\"\${test}\" PROPERTIES FIXTURES_REQUIRED smtp_sink\n"
-    "    ENVIRONMENT \"QUORPA_SMTP_SINK_DIR=${sink_dir_seen}\")\n"
-    "endforeach()\n")
-  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${sink_properties})
+  quorpa_gtest_fixtures(TARGET smtp_test FIXTURES smtp_sink ENVIRONMENT "QUORPA_SMTP_SINK_DIR=${sink_dir_seen}")
 endif()

@@ -18,6 +18,8 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/SmtpSink.h"
+#include "tests/support/SubmissionServer.h"
+#include "mail/SmtpReply.h"
 
 namespace {
 
@@ -459,4 +461,276 @@ TEST_F(SmtpSinkDelivery, RefusalsAndHangUps) {
         ASSERT_NE(lastSent, std::string::npos);
         EXPECT_EQ(text.compare(lastSent + 2, std::strlen(row.lastCommand), row.lastCommand), 0) << text;
     }
+}
+
+// ---- the extended dialogue: EHLO, STARTTLS, TLS, AUTH ------------------
+
+TEST_F(SmtpDialogue, TrickledReplyStillEndsAtTheWholeReplyTimeOut) {
+    // Each piece comes well within the time-out, the whole reply does not.
+    SmtpPeer peer({SmtpPeer::Send("2"), SmtpPeer::Pause(600), SmtpPeer::Send("5"), SmtpPeer::Pause(600),
+                   SmtpPeer::Send("0 ok\r\n"), SmtpPeer::WaitForClose()});
+    Use(peer);
+    m_mailer.m_commandTimeoutMs = 1000;
+    EXPECT_THROW(Send(), CTimeOut);
+}
+
+namespace {
+
+const char kUser[] = "user";
+const char kPassword[] = "secret";
+
+// A peer that speaks the extended dialogue: greeting, EHLO answered with
+// ehloReply, then the AUTH exchange given as (reply to each command) and the
+// accepting rest of the dialogue.
+SmtpPeer::Script Extended(const std::string& ehloReply, const std::vector<std::string>& authReplies) {
+    SmtpPeer::Script script = {SmtpPeer::Send("220 peer ready\r\n"), SmtpPeer::ReadLine(), SmtpPeer::Send(ehloReply)};
+    for (const auto& reply : authReplies) {
+        script.push_back(SmtpPeer::ReadLine());
+        script.push_back(SmtpPeer::Send(reply));
+    }
+    const std::vector<std::string> replies = SmtpPeer::AcceptingReplies();
+    for (int s = SmtpPeer::kMail; s <= SmtpPeer::kQuit; ++s) {
+        script.push_back(s == SmtpPeer::kMessage ? SmtpPeer::ReadData() : SmtpPeer::ReadLine());
+        script.push_back(SmtpPeer::Send(replies[s]));
+    }
+    script.push_back(SmtpPeer::WaitForClose());
+    return script;
+}
+
+}  // namespace
+
+TEST_F(SmtpDialogue, AuthOnLoopbackGoesPlainOrLoginAndIsLoggedMasked) {
+    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    const struct {
+        const char* ehloReply;
+        std::vector<std::string> authReplies;
+        std::string sent;  // what the server receives for AUTH
+        std::string logged;
+    } table[] = {
+        {"250-peer hello\r\n250-SIZE 1000\r\n250 auth login plain\r\n", {"235 ok\r\n"},
+         "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n", "S:AUTH PLAIN ********\r\nR:235 ok\r\n"},
+        {"250-peer hello\r\n250-AUTH=LOGIN\r\n250 HELP\r\n", {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"},
+         "AUTH LOGIN\r\ndXNlcg==\r\nc2VjcmV0\r\n",
+         "S:AUTH LOGIN\r\nR:334 VXNlcm5hbWU6\r\nS:********\r\nR:334 UGFzc3dvcmQ6\r\nS:********\r\nR:235 ok\r\n"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.ehloReply);
+        SmtpPeer peer(Extended(row.ehloReply, row.authReplies));
+        Use(peer);
+        m_mailer.m_strUser = kUser;
+        m_mailer.m_strPassword = kPassword;
+        LogCapture log;
+        EXPECT_TRUE(Send());
+        peer.Join();
+        EXPECT_EQ(peer.Error(), "");
+        EXPECT_EQ(peer.Received(), ehlo + row.sent + ExpectedReceived(m_commands, SmtpPeer::kQuit).substr(m_commands[1].size()));
+        const std::vector<std::string> replies = SmtpPeer::AcceptingReplies();
+        EXPECT_EQ(log.Text(), "R:220 peer ready\r\nS:" + ehlo + "R:" + row.ehloReply + row.logged +
+                                  ExpectedLog(m_commands, replies, SmtpPeer::kQuit)
+                                      .substr(ExpectedLog(m_commands, replies, SmtpPeer::kHelo).size()));
+        EXPECT_EQ(log.Text().find(kPassword), std::string::npos);
+    }
+}
+
+TEST_F(SmtpDialogue, ExtendedDialogueStopsWhereTheServerCannotServe) {
+    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    using Script = SmtpPeer::Script;
+    const Script silent = {SmtpPeer::WaitForClose()};
+    const Script closing = {SmtpPeer::Close()};
+    const Script noStartTls = {SmtpPeer::Send("220 ready\r\n"), SmtpPeer::ReadLine(),
+                               SmtpPeer::Send("250-peer\r\n250 AUTH PLAIN\r\n"), SmtpPeer::WaitForClose()};
+    const Script noAuth = {SmtpPeer::Send("220 ready\r\n"), SmtpPeer::ReadLine(), SmtpPeer::Send("250-peer\r\n250 SIZE\r\n"),
+                           SmtpPeer::WaitForClose()};
+    const Script authRefused = {SmtpPeer::Send("220 ready\r\n"), SmtpPeer::ReadLine(),
+                                SmtpPeer::Send("250-peer\r\n250 AUTH PLAIN\r\n"), SmtpPeer::ReadLine(),
+                                SmtpPeer::Send("535 5.7.8 bad credentials\r\n"), SmtpPeer::WaitForClose()};
+    const Script notTls = {SmtpPeer::Send("220 ready\r\n"), SmtpPeer::ReadLine(), SmtpPeer::Send("250-peer\r\n250 STARTTLS\r\n"),
+                           SmtpPeer::ReadLine(), SmtpPeer::Send("220 go ahead\r\n"),
+                           SmtpPeer::Send("this is not a TLS record\r\n"), SmtpPeer::Close()};
+    const struct {
+        const char* what;
+        const Script& script;
+        int ssl;
+        const char* user;
+        const char* thrown;  // the exception's text
+        std::string received;
+    } table[] = {
+        {"TLS: the peer closes before the handshake", closing, 2, "", "TlsHandshakeFailed", ""},
+        {"TLS: the peer never answers the handshake", silent, 2, "", "TimeOut", ""},
+        {"STARTTLS not offered: nothing after EHLO", noStartTls, 1, kUser, "StartTlsNotOffered", ehlo},
+        {"AUTH not offered", noAuth, 0, kUser, "AuthNotOffered", ehlo},
+        {"AUTH refused", authRefused, 0, kUser, "AuthRefused", ehlo + "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n"},
+        {"STARTTLS, then clear text and a hang-up", notTls, 1, "", "TlsHandshakeFailed", ehlo + "STARTTLS\r\n"},
+    };
+    m_mailer.m_commandTimeoutMs = 500;
+    m_mailer.m_strServerName = "localhost";
+    m_mailer.m_strPassword = kPassword;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        SmtpPeer peer(row.script);
+        Use(peer);
+        m_mailer.m_nSsl = row.ssl;
+        m_mailer.m_strUser = row.user;
+        LogCapture log;
+        try {
+            Send();
+            ADD_FAILURE() << "nothing thrown";
+        } catch (const CExceptionBase& e) {
+            EXPECT_STREQ(e.what(), row.thrown);
+        }
+        peer.Join();
+        EXPECT_EQ(peer.Received().substr(0, row.received.size()), row.received);
+        EXPECT_EQ(peer.Received().find("MAIL FROM"), std::string::npos);
+    }
+}
+
+TEST_F(SmtpDialogue, PasswordNeverLeavesInClearAndAnUnreadableOneIsNotUsed) {
+    SmtpPeer peer(SmtpPeer::Script{}, 0);
+    m_mailer.m_usSmtpPort = peer.Port();
+    m_mailer.m_strUser = kUser;
+    m_mailer.m_strPassword = kPassword;
+    // 0.0.0.0 is not a loopback address, yet it would only ever reach this
+    // machine.
+    m_mailer.m_ulSmtpAddr = htonl(INADDR_ANY);
+    EXPECT_THROW(Send(), CClearTextPassword);
+    EXPECT_THROW(m_mailer.TestConnection(), CClearTextPassword);
+    m_mailer.m_nSsl = 7;  // a setting out of range encrypts nothing either
+    EXPECT_THROW(Send(), CClearTextPassword);
+    m_mailer.m_nSsl = CSmtpMailer::kSslStartTls;
+    m_mailer.m_bPasswordUnreadable = true;
+    EXPECT_THROW(Send(), CPasswordUnreadable);
+    EXPECT_EQ(peer.Connections(), 0);
+}
+
+// ---- through the private submission server (postfix, SASL, TLS) --------
+
+namespace {
+
+class SubmitDelivery : public SmtpDialogue {
+protected:
+    void SetUp() override {
+        if (SubmissionServer::Directory().empty()) GTEST_SKIP() << "runs with the submission server fixture only";
+        m_mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
+        m_mailer.m_strServerName = SubmissionServer::Value("SUBMIT_SERVER_NAME");
+        m_mailer.m_strUser = SubmissionServer::Value("SUBMIT_USER");
+        m_mailer.m_strPassword = SubmissionServer::Value("SUBMIT_PASS");
+        m_mailer.m_commandTimeoutMs = 10000;
+    }
+    void UsePort(const char* name, int ssl) {
+        m_mailer.m_usSmtpPort = SubmissionServer::Port(name);
+        m_mailer.m_nSsl = ssl;
+        ASSERT_NE(m_mailer.m_usSmtpPort, 0) << name;
+    }
+    // A template whose subject carries a token of its own.
+    std::string Tokened() {
+        const std::string token = "quorpa-" + Hex(plat::CurrentProcessId()) + "-" + Hex(plat::TickCount());
+        m_mailer.m_strFormat = "From: <%from%>\r\nTo: <%rcpt%>\r\nSubject: " + token +
+                               " ch%chno%\r\n\r\n.leading period\r\nlast\r\n";
+        return token;
+    }
+};
+
+}  // namespace
+
+TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
+    const struct {
+        const char* port;
+        int ssl;
+        const char* name;  // the server name's key
+        const char* pin;
+        const char* auth;  // the AUTH line logged
+    } table[] = {
+        {"STARTTLS", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH PLAIN ********\r\n"},
+        {"STARTTLS_LOGIN", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH LOGIN\r\n"},
+        // An address as the server name matches the certificate's IP entry.
+        {"TLS", CSmtpMailer::kSslImplicit, "SUBMIT_HOST", "", "S:AUTH PLAIN ********\r\n"},
+        // Without a name, the address it connects to.
+        {"TLS", CSmtpMailer::kSslImplicit, "", "", "S:AUTH PLAIN ********\r\n"},
+        // The pin alone accepts a certificate of a CA nobody trusts.
+        {"UNTRUSTED", CSmtpMailer::kSslImplicit, "SUBMIT_SERVER_NAME", "SUBMIT_UNTRUSTED_CERT_SHA256",
+         "S:AUTH PLAIN ********\r\n"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.port);
+        UsePort(row.port, row.ssl);
+        m_mailer.m_strServerName = SubmissionServer::Value(row.name);
+        std::string pin = SubmissionServer::Value(row.pin);
+        // Colons and either case are welcome.
+        for (size_t i = 2; i < pin.size(); i += 3) pin.insert(i, ":");
+        m_mailer.m_strCertPin = pin;
+        const std::string token = Tokened();
+        LogCapture log;
+        ASSERT_TRUE(Send());
+        const std::string text = log.Text();
+        EXPECT_NE(text.find("I:TLS TLSv1."), std::string::npos) << text;
+        EXPECT_NE(text.find(row.auth), std::string::npos) << text;
+        EXPECT_EQ(text.find(m_mailer.m_strPassword), std::string::npos) << text;
+        EXPECT_EQ(text.find(smtp::Base64(m_mailer.m_strPassword)), std::string::npos) << text;
+        const std::string mail = SubmissionServer::WaitForDump(token);
+        EXPECT_NE(mail.find("Subject: " + token + " ch12\n\n.leading period\nlast\n"), std::string::npos) << mail;
+    }
+}
+
+TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
+    const struct {
+        const char* port;
+        int ssl;
+        const char* change;  // what differs from the good settings
+        const char* thrown;
+    } table[] = {
+        {"STARTTLS", 1, "password", "AuthRefused"},
+        {"UNTRUSTED", 2, "", "CertificateNotTrusted"},
+        {"WRONG_NAME", 2, "", "CertificateNameMismatch"},
+        {"TLS", 2, "pin", "CertificateFingerprintMismatch"},
+        {"PLAIN_AUTH", 1, "", "StartTlsNotOffered"},
+        {"STARTTLS_NOAUTH", 1, "", "AuthNotOffered"},
+        {"OLD_TLS", 2, "", "TlsHandshakeFailed"},
+        {"PLAIN_AUTH", 0, "address", "PasswordInClearText"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.port);
+        SetUp();
+        UsePort(row.port, row.ssl);
+        const std::string change = row.change;
+        if (change == "password") m_mailer.m_strPassword += "-wrong";
+        if (change == "pin") m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
+        if (change == "address") m_mailer.m_ulSmtpAddr = htonl(INADDR_ANY);
+        const std::string token = Tokened();
+        LogCapture log;
+        try {
+            Send();
+            ADD_FAILURE() << "nothing thrown";
+        } catch (const CExceptionBase& e) {
+            EXPECT_STREQ(e.what(), row.thrown) << std::hex << e.GetErrorNo();
+        }
+        EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
+        EXPECT_EQ(log.Text().find(m_mailer.m_strPassword), std::string::npos);
+        m_mailer.m_strCertPin.clear();
+    }
+}
+
+TEST_F(SubmitDelivery, ConnectionTestSignsInAndSendsNoMail) {
+    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
+    LogCapture log;
+    const CSmtpMailer::ConnectionInfo info = m_mailer.TestConnection();
+    EXPECT_FALSE(info.serverName.empty());
+    EXPECT_EQ(info.tlsProtocol.compare(0, 6, "TLSv1."), 0) << info.tlsProtocol;
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("R:235"), std::string::npos) << text;
+    EXPECT_EQ(text.find("MAIL FROM"), std::string::npos) << text;
+    EXPECT_NE(text.find("S:QUIT\r\n"), std::string::npos) << text;
+    std::string sha256 = SubmissionServer::Value("SUBMIT_CERT_SHA256");
+    for (char& c : sha256) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(info.certSha256, sha256);
+
+    // A refused certificate is named in the log, so that it can be checked
+    // and pinned.
+    m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
+    LogCapture refused;
+    EXPECT_THROW(m_mailer.TestConnection(), CCertPinMismatch);
+    EXPECT_NE(refused.Text().find("I:TLS certificate SHA-256 " + sha256 + "\r\n"), std::string::npos)
+        << refused.Text();
+    m_mailer.m_strCertPin.clear();
+    m_mailer.m_strPassword += "-wrong";
+    EXPECT_THROW(m_mailer.TestConnection(), CAuthRefused);
 }

@@ -274,6 +274,10 @@ TEST_F(SockTest, ReceiveLineJoinsPiecesAndStopsAt4096Bytes) {
         {{std::string("ab\0cd\r\n", 7), "ef\n"}, "abef\n"},      // a piece ends at its zero byte
         {{"x", std::string(3000, 'y'), std::string(2000, 'z')},  // no line feed: stops at 4096
          "x" + std::string(3000, 'y') + std::string(1095, 'z')},
+        {{std::string(4096, 'a')}, std::string(4096, 'a')},  // exactly 4096 bytes, no line feed: done
+        // A zero byte near the cap: what follows it is dropped, yet every
+        // byte received counts towards 4096.
+        {{std::string(4000, 'b'), "cd" + std::string(1, '\0') + std::string(93, 'e')}, std::string(4000, 'b') + "cd"},
     };
     sock.m_receiveTimeoutMs = kPeerPatienceMs;
     Peer peer([&](plat::Socket s) {

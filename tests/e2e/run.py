@@ -679,6 +679,124 @@ def log_not_creatable(env):
     expect_equal("the log switch", "logoutput=1\r\n" in q.read("Quorpa.ini").decode("cp932"), True)
 
 
+# ---- sending through a provider ----------------------------------------------------
+
+def submit_env():
+    """The private submission server's env file (tests/support/SubmissionServer.sh)
+    as a dict; Skip without the fixture."""
+    folder = os.environ.get("QUORPA_SUBMISSION_DIR", "")
+    if folder.startswith("Z:"):
+        folder = folder[2:]
+    if not folder or not os.path.exists(os.path.join(folder, "env")):
+        raise Skip("runs with the submission server fixture only")
+    with open(os.path.join(folder, "env")) as f:
+        return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+
+
+def mails_with(folder, token):
+    found = []
+    for name in os.listdir(folder):
+        with open(os.path.join(folder, name), "rb") as f:
+            data = f.read()
+        if token in data:
+            found.append(data)
+    return found
+
+
+PROVIDER_FAILURES = {
+    "AuthRefused": "メール送信に失敗しました(認証に失敗しました)\nSMTP認証のユーザ名とパスワードを確認してください",
+    "CertificateNotTrusted": "メール送信に失敗しました(証明書を信頼できません)\n"
+                             "サーバの証明書が信頼された認証局のものではありません\n"
+                             "自己署名の証明書なら設定で指紋(SHA-256)を登録してください",
+    "CertificateNameMismatch": "メール送信に失敗しました(証明書の名前が違います)\nSMTPサーバ名を証明書にある名前で設定してください",
+    "CertificateFingerprintMismatch": "メール送信に失敗しました(証明書の指紋が違います)\n"
+                                      "サーバの証明書が登録した指紋(SHA-256)と一致しません\n"
+                                      "証明書が更新されたなら指紋を登録し直してください",
+    "TlsHandshakeFailed": "メール送信に失敗しました(暗号化の開始に失敗しました)\n"
+                          "サーバがTLS 1.2以上に対応しているか、ポート番号と暗号化の方式を確認してください",
+    "StartTlsNotOffered": "メール送信に失敗しました(STARTTLSに対応していません)\n"
+                          "サーバが暗号化(STARTTLS)を提供していません\nポート番号と暗号化の方式を確認してください",
+    "AuthNotOffered": "メール送信に失敗しました(認証に対応していません)\n"
+                      "サーバがSMTP認証(PLAIN/LOGIN)を提供していません\nポート番号と暗号化の方式を確認してください",
+    "PasswordInClearText": "メール送信に失敗しました(パスワードが暗号化されません)\n"
+                           "暗号化(STARTTLSまたはSSL/TLS)を設定してください",
+    "PasswordUnreadable": "メール送信に失敗しました(パスワードを復号できません)\n設定でパスワードを入力し直してください",
+}
+
+
+@case
+def provider(env):
+    """Sending through a provider's submission server (postfix with SASL):
+    STARTTLS (the test CA trusted in the prefix by the fixture) and TLS from
+    the first byte (the certificate pinned), the password stored protected;
+    then each problem ends the send with its own box, the "E:" line and no
+    mail. The log never holds the password."""
+    sub = submit_env()
+    q = Install(env, "provider")
+    q.write("prog.epg", epg())
+    rc = env.wine([env.robot, "--tool", "protect", sub["SUBMIT_PASS"], "pass.txt"], q.dir, "protect")
+    expect_equal("the protect tool's exit code", rc, 0)
+    stored = q.read("pass.txt").decode()
+    wrong = env.wine([env.robot, "--tool", "protect", sub["SUBMIT_PASS"] + "x", "wrong.txt"], q.dir, "protect2")
+    expect_equal("the protect tool's exit code", wrong, 0)
+    confirm = (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")
+    failed = ("iEPGファイル「prog.epg」の予約に失敗しました", WARNING, "ok")
+    pin = sub["SUBMIT_CERT_SHA256"]
+    pin_colons = ":".join(pin[i:i + 2] for i in range(0, len(pin), 2)).lower()
+
+    for ssl, port, cert in ((1, "SUBMIT_PORT_STARTTLS", ""), (2, "SUBMIT_PORT_TLS", pin_colons)):
+        token = "provider-%d-%d" % (ssl, os.getpid())
+        q.write("MailFormat.txt", cp932(crlf("From: <%%from%%>\nTo: <%%rcpt%%>\nSubject: %s ch%%chno%%\n\nbody\n" % token)))
+        q.ini(rcpt=RCPT, smtpsvr="localhost", smtpport=sub[port], logoutput=1, smtpssl=ssl,
+              smtpuser=sub["SUBMIT_USER"], smtppass=stored.lower() if ssl == 2 else stored, smtpcert=cert)
+        rc, boxes = q.run(["yes"], ["prog.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [confirm])
+        log = q.read("Quorpa.log").decode("cp932")
+        pattern = (re.escape(LOG_START + log_input("prog.epg") + log_reserve_block())
+                   + (r"I:TLS TLSv1\.[23] \S+\r\n" if ssl == 2 else "")
+                   + r"R:220 [^\r]*\r\nS:EHLO \S+\r\nR:250-[^\0]*?"
+                   + (r"S:STARTTLS\r\nR:220 [^\r]*\r\nI:TLS TLSv1\.[23] \S+\r\nS:EHLO \S+\r\nR:250-[^\0]*?"
+                      if ssl == 1 else "")
+                   + r"S:AUTH PLAIN \*{8}\r\nR:235 [^\r]*\r\nS:MAIL FROM: <[^\0]*S:QUIT\r\nR:221 [^\r]*\r\n"
+                   + re.escape(LOG_END))
+        if not re.fullmatch(pattern, log):
+            raise Failure("unexpected log: %r" % log)
+        if sub["SUBMIT_PASS"] in log:
+            raise Failure("the password is in the log")
+        deadline = time.time() + 10
+        while not mails_with(sub["SUBMIT_SINK_DIR"], token.encode()) and time.time() < deadline:
+            time.sleep(0.1)
+        expect_equal("mails that arrived", len(mails_with(sub["SUBMIT_SINK_DIR"], token.encode())), 1)
+
+    good = dict(rcpt=RCPT, smtpsvr="localhost", smtpport=sub["SUBMIT_PORT_STARTTLS"], logoutput=1, smtpssl=1,
+                smtpuser=sub["SUBMIT_USER"], smtppass=stored, smtpcert=pin)
+    table = [
+        ("AuthRefused", dict(smtppass=q.read("wrong.txt").decode())),
+        ("CertificateNotTrusted", dict(smtpport=sub["SUBMIT_PORT_UNTRUSTED"], smtpssl=2, smtpcert="")),
+        ("CertificateNameMismatch", dict(smtpport=sub["SUBMIT_PORT_WRONG_NAME"], smtpssl=2, smtpcert="")),
+        ("CertificateFingerprintMismatch", dict(smtpcert=sub["SUBMIT_UNTRUSTED_CERT_SHA256"])),
+        ("TlsHandshakeFailed", dict(smtpport=sub["SUBMIT_PORT_OLD_TLS"], smtpssl=2)),
+        ("StartTlsNotOffered", dict(smtpport=sub["SUBMIT_PORT_PLAIN_AUTH"])),
+        ("AuthNotOffered", dict(smtpport=sub["SUBMIT_PORT_STARTTLS_NOAUTH"])),
+        # 0.0.0.0 is no loopback address (and reaches nothing but this machine).
+        ("PasswordInClearText", dict(smtpsvr="0.0.0.0", smtpssl=0)),
+        ("PasswordUnreadable", dict(smtppass="00112233")),
+    ]
+    for name, change in table:
+        q.ini(**dict(good, **change))
+        rc, boxes = q.run(["yes", "ok", "ok"], ["prog.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [confirm, (PROVIDER_FAILURES[name], WARNING, "ok"), failed])
+        log = q.read("Quorpa.log").decode("cp932")
+        if not re.fullmatch(re.escape(LOG_START + log_input("prog.epg") + log_reserve_block())
+                            + r"(?:[RSI]:[^\0]*?)?" + re.escape("E:<%s> at " % name)
+                            + r"mail/SmtpMailer\.cpp\(\d+\)\r\n", log):
+            raise Failure("%s: unexpected log: %r" % (name, log))
+        if "MAIL FROM" in log or sub["SUBMIT_PASS"] in log:
+            raise Failure("%s: mail or password in the log: %r" % (name, log))
+
+
 def measure(env, runs):
     q = Install(env, "measure")
     sink = Sink(q.dir)

@@ -18,7 +18,8 @@
 //       record. N (default 20000) bounds each wait, in milliseconds.
 //   robot.exe --tool NAME [ARGS...]
 //       Runs one helper tool and returns its result; see ROBOT_TOOL below
-//       (mklink: makes a .lnk shortcut; mark: leaves a mark file).
+//       (mklink: makes a .lnk shortcut; mark: leaves a mark file; trustca,
+//       untrustca, trusted: the test CA in this Wine prefix's Root store).
 //
 // Script: one command per line, words separated by blanks; a word may be
 // quoted with "..." to hold blanks. Blank lines and lines starting with '#'

@@ -1,0 +1,55 @@
+#include "mail/SendFailure.h"
+
+#include <typeinfo>
+
+#include "base/Exceptions.h"
+
+namespace {
+
+template <typename T>
+bool Is(const CExceptionBase& e) {
+    return dynamic_cast<const T*>(&e) != nullptr;
+}
+
+}  // namespace
+
+const char* SendRefusedText() { return "メール送信に失敗しました(サーバエラー)"; }
+
+const char* SendUnknownFailureText() { return "メール送信に失敗しました"; }
+
+const char* SendFailureText(const CExceptionBase& e) {
+    // A connection test's refused step is the server's answer, as in a send.
+    if (typeid(e) == typeid(CSmtpSetupError)) return SendRefusedText();
+    if (Is<CCertUntrusted>(e))
+        return "メール送信に失敗しました(証明書を信頼できません)\n"
+               "サーバの証明書が信頼された認証局のものではありません\n"
+               "自己署名の証明書なら設定で指紋(SHA-256)を登録してください";
+    if (Is<CCertNameMismatch>(e))
+        return "メール送信に失敗しました(証明書の名前が違います)\n"
+               "SMTPサーバ名を証明書にある名前で設定してください";
+    if (Is<CCertPinMismatch>(e))
+        return "メール送信に失敗しました(証明書の指紋が違います)\n"
+               "サーバの証明書が登録した指紋(SHA-256)と一致しません\n"
+               "証明書が更新されたなら指紋を登録し直してください";
+    if (Is<CTlsHandshakeError>(e))
+        return "メール送信に失敗しました(暗号化の開始に失敗しました)\n"
+               "サーバがTLS 1.2以上に対応しているか、ポート番号と暗号化の方式を確認してください";
+    if (Is<CStartTlsNotOffered>(e))
+        return "メール送信に失敗しました(STARTTLSに対応していません)\n"
+               "サーバが暗号化(STARTTLS)を提供していません\n"
+               "ポート番号と暗号化の方式を確認してください";
+    if (Is<CAuthRefused>(e))
+        return "メール送信に失敗しました(認証に失敗しました)\n"
+               "SMTP認証のユーザ名とパスワードを確認してください";
+    if (Is<CAuthNotOffered>(e))
+        return "メール送信に失敗しました(認証に対応していません)\n"
+               "サーバがSMTP認証(PLAIN/LOGIN)を提供していません\n"
+               "ポート番号と暗号化の方式を確認してください";
+    if (Is<CClearTextPassword>(e))
+        return "メール送信に失敗しました(パスワードが暗号化されません)\n"
+               "暗号化(STARTTLSまたはSSL/TLS)を設定してください";
+    if (Is<CPasswordUnreadable>(e))
+        return "メール送信に失敗しました(パスワードを復号できません)\n"
+               "設定でパスワードを入力し直してください";
+    return "メール送信に失敗しました(ソケットエラー)";
+}

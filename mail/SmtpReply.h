@@ -1,0 +1,37 @@
+// SMTP replies as text: when a reply is complete, how its pieces are put
+// together, and what an EHLO reply says the server can do. Pure functions,
+// no I/O, so that the tests and the fuzz target can drive them directly.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace smtp {
+
+// Whether text holds the final line of a reply, line feed included: a line
+// that is not "ddd-..." (RFC 5321 section 4.2.1).
+bool ReplyComplete(const std::string& text);
+
+// Appends one received piece to reply: up to the piece's first zero byte,
+// as the socket's line reader does. Returns false when the reply would then
+// be longer than maxSize (nothing is appended).
+bool AppendPiece(std::string& reply, const char* piece, size_t length, size_t maxSize);
+
+// What an EHLO reply announces (RFC 5321 section 4.1.1.1, RFC 3207, RFC 4954).
+struct Capabilities {
+    std::string serverName;  // the first word after "250" / "250-" on the first line
+    bool startTls = false;
+    bool authPlain = false;
+    bool authLogin = false;
+    bool authAny() const { return authPlain || authLogin; }
+};
+
+// Reads the keywords of every line of a positive EHLO reply, case-blind;
+// "AUTH=LOGIN" (an old form) counts as AUTH LOGIN. Lines that are not
+// "250 ..." or "250-..." are skipped.
+Capabilities ParseCapabilities(const std::string& reply);
+
+// Base64 (RFC 4648) of data, for AUTH.
+std::string Base64(const std::string& data);
+
+}  // namespace smtp

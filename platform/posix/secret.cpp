@@ -1,0 +1,70 @@
+// posix side of the stored-secret functions. There is no per-user key store
+// to lean on here, and the native build only serves the tests: the text is
+// encoded, not encrypted. The digits are a marker, the user id, the text and
+// a checksum; a value made for another user, or damaged, does not come back.
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "platform/tls.h"
+
+namespace plat {
+
+namespace {
+
+const char kMarker[] = "QP1";
+
+std::string ToHex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+int Nibble(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string UserTag() { return kMarker + std::to_string(::getuid()) + ":"; }
+
+// FNV-1a: catches a changed digit, which is all it is for.
+std::string Checksum(const std::string& bytes) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 16777619u;
+    return std::string{static_cast<char>(hash >> 24), static_cast<char>(hash >> 16), static_cast<char>(hash >> 8),
+                       static_cast<char>(hash)};
+}
+constexpr size_t kChecksumSize = 4;
+
+}  // namespace
+
+bool ProtectSecret(const std::string& clear, std::string* hex) {
+    const std::string bytes = UserTag() + clear;
+    *hex = ToHex(bytes + Checksum(bytes));
+    return true;
+}
+
+bool UnprotectSecret(const std::string& hex, std::string* clear) {
+    if (hex.size() % 2 != 0) return false;
+    std::string bytes;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const int high = Nibble(hex[i]);
+        const int low = Nibble(hex[i + 1]);
+        if (high < 0 || low < 0) return false;
+        bytes += static_cast<char>(high << 4 | low);
+    }
+    const std::string tag = UserTag();
+    if (bytes.size() < tag.size() + kChecksumSize || bytes.compare(0, tag.size(), tag) != 0) return false;
+    const std::string body = bytes.substr(0, bytes.size() - kChecksumSize);
+    if (Checksum(body) != bytes.substr(body.size())) return false;
+    *clear = body.substr(tag.size());
+    return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,445 @@
+// win32 side of the TLS interface: SChannel through SSPI.
+//
+// The session owns every buffer in one place: `in` holds what came from the
+// socket and is not yet used (handshake tokens, encrypted records), `plain`
+// what was decrypted and not yet handed out. The certificate is checked by
+// the program itself (manual validation): Wine never rejects one during the
+// handshake, and its policy check alone misses a partial chain, so both the
+// chain's trust status and the SSL policy (with the server name) must be
+// clean. Real Windows then behaves the same way.
+#define SECURITY_WIN32
+#include "platform/tls.h"
+
+#include <wincrypt.h>
+#include <schannel.h>
+#include <security.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/net.h"
+#include "platform/platform.h"
+
+namespace plat {
+
+namespace {
+
+// A handshake whose tokens pile up beyond this is not a sane server
+// (certificate chains are a few KiB).
+constexpr size_t kMaxHandshakeInput = 256 * 1024;
+// One socket read.
+constexpr int kReadSize = 16 * 1024 + 1024;
+// The handshake's requests: a stream of records with replay and sequence
+// checks, SChannel allocates the output, the certificate is ours to check.
+constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                                ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                                ISC_REQ_MANUAL_CRED_VALIDATION;
+// wininet.h's flag for the SSL policy: the name is checked elsewhere (an IP
+// address, against the certificate's IP entries).
+constexpr DWORD kIgnoreCommonName = 0x00001000;
+
+}  // namespace
+
+struct TlsSession {
+    Socket socket = kInvalidSocket;
+    CredHandle cred{};
+    bool hasCred = false;
+    CtxtHandle context{};
+    bool hasContext = false;
+    SecPkgContext_StreamSizes sizes{};
+    std::string in;     // received bytes not used yet
+    std::string plain;  // decrypted bytes not handed out yet
+
+    ~TlsSession() {
+        if (hasContext) ::DeleteSecurityContext(&context);
+        if (hasCred) ::FreeCredentialsHandle(&cred);
+    }
+};
+
+namespace {
+
+// Frees what SChannel allocated for an output buffer.
+struct OutputToken {
+    SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
+    ~OutputToken() {
+        if (buffer.pvBuffer != nullptr) ::FreeContextBuffer(buffer.pvBuffer);
+    }
+};
+
+uint32_t Remaining(uint32_t started, uint32_t timeoutMs) {
+    if (timeoutMs == kInfinite) return kInfinite;
+    const uint32_t elapsed = TickCount() - started;
+    return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+}
+
+// Sends every byte; false when the socket fails.
+bool SendAll(Socket s, const char* data, size_t length) {
+    while (length > 0) {
+        const int n = Send(s, data, static_cast<int>(length));
+        if (n <= 0) return false;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Appends what arrives within the time left to session.in.
+TlsStatus ReadMore(TlsSession& session, uint32_t started, uint32_t timeoutMs) {
+    const uint32_t left = Remaining(started, timeoutMs);
+    if (left == 0) return TlsStatus::kTimeOut;
+    const int ready = WaitReadable(session.socket, left);
+    if (ready == 0) return TlsStatus::kTimeOut;
+    if (ready < 0) return TlsStatus::kIoError;
+    char buffer[kReadSize];
+    const int n = Recv(session.socket, buffer, sizeof buffer);
+    if (n == 0) return TlsStatus::kClosed;
+    if (n < 0) {
+        const int error = LastSocketError();
+        return error == WSAECONNRESET || error == WSAECONNABORTED ? TlsStatus::kClosed : TlsStatus::kIoError;
+    }
+    session.in.append(buffer, static_cast<size_t>(n));
+    return TlsStatus::kOk;
+}
+
+// What a failed handshake status means for the user.
+TlsStatus HandshakeFailure(SECURITY_STATUS status) {
+    switch (status) {
+    case SEC_E_UNTRUSTED_ROOT:
+    case SEC_E_CERT_EXPIRED:
+    case SEC_E_CERT_UNKNOWN:
+    case CERT_E_UNTRUSTEDROOT:
+    case CERT_E_CHAINING:
+        return TlsStatus::kUntrusted;
+    case SEC_E_WRONG_PRINCIPAL:
+    case CERT_E_CN_NO_MATCH:
+        return TlsStatus::kNameMismatch;
+    default:  // SEC_E_ALGORITHM_MISMATCH, SEC_E_ILLEGAL_MESSAGE, SEC_E_UNSUPPORTED_FUNCTION, ...
+        return TlsStatus::kHandshake;
+    }
+}
+
+std::wstring Wide(const std::string& text) {
+    std::wstring out;
+    for (char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+bool IsIpv4(const std::string& text) { return InetAddr(text.c_str()) != INADDR_NONE && !text.empty(); }
+
+// Whether the certificate lists the IPv4 address among its alternative
+// names' IP entries.
+bool CertificateHasIp(PCCERT_CONTEXT cert, uint32_t address) {
+    PCERT_EXTENSION extension = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
+                                                    cert->pCertInfo->rgExtension);
+    if (extension == nullptr) return false;
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                               extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return false;
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
+                std::memcmp(entry.IPAddress.pbData, &address, 4) == 0;
+    }
+    ::LocalFree(names);
+    return found;
+}
+
+std::string HexDigits(const BYTE* data, DWORD length) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (DWORD i = 0; i < length; ++i) {
+        out += kDigits[data[i] >> 4];
+        out += kDigits[data[i] & 15];
+    }
+    return out;
+}
+
+// The pin, or the chain against the trust store and the SSL policy with the
+// server name; either check failing rejects the certificate.
+TlsStatus CheckCertificate(const TlsSession& session, const std::string& serverName, const std::string& pin,
+                           std::string* sha256, int32_t* detail) {
+    PCCERT_CONTEXT cert = nullptr;
+    SECURITY_STATUS status =
+        ::QueryContextAttributesA(const_cast<CtxtHandle*>(&session.context), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
+    if (status != SEC_E_OK || cert == nullptr) {
+        *detail = status;
+        return TlsStatus::kUntrusted;
+    }
+    std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> owned(cert,
+                                                                                      &::CertFreeCertificateContext);
+    BYTE hash[32];
+    DWORD length = sizeof hash;
+    if (::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, cert->pbCertEncoded, cert->cbCertEncoded, hash,
+                                &length))
+        *sha256 = HexDigits(hash, length);
+    if (!pin.empty()) return !sha256->empty() && *sha256 == pin ? TlsStatus::kOk : TlsStatus::kPinMismatch;
+
+    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+    LPSTR usages[] = {serverAuth};
+    CERT_CHAIN_PARA chainPara{};
+    chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chainPara, 0, nullptr, &chain)) {
+        *detail = static_cast<int32_t>(::GetLastError());
+        return TlsStatus::kUntrusted;
+    }
+    std::unique_ptr<const CERT_CHAIN_CONTEXT, decltype(&::CertFreeCertificateChain)> ownedChain(
+        chain, &::CertFreeCertificateChain);
+
+    const bool ip = IsIpv4(serverName);
+    std::wstring wideName = Wide(serverName);
+    HTTPSPolicyCallbackData https{};
+    https.cbSize = sizeof https;
+    https.dwAuthType = AUTHTYPE_SERVER;
+    https.fdwChecks = ip ? kIgnoreCommonName : 0;
+    https.pwszServerName = &wideName[0];
+    CERT_CHAIN_POLICY_PARA policyPara{};
+    policyPara.cbSize = sizeof policyPara;
+    policyPara.pvExtraPolicyPara = &https;
+    CERT_CHAIN_POLICY_STATUS policy{};
+    policy.cbSize = sizeof policy;
+    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policy)) {
+        *detail = static_cast<int32_t>(::GetLastError());
+        return TlsStatus::kUntrusted;
+    }
+    const DWORD chainError = chain->TrustStatus.dwErrorStatus;
+    if (chainError != 0) {
+        *detail = static_cast<int32_t>(chainError);
+        return TlsStatus::kUntrusted;
+    }
+    if (policy.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
+        *detail = static_cast<int32_t>(policy.dwError);
+        return TlsStatus::kNameMismatch;
+    }
+    if (policy.dwError != 0) {
+        *detail = static_cast<int32_t>(policy.dwError);
+        return TlsStatus::kUntrusted;
+    }
+    if (ip && !CertificateHasIp(cert, InetAddr(serverName.c_str()))) return TlsStatus::kNameMismatch;
+    return TlsStatus::kOk;
+}
+
+const char* ProtocolName(DWORD protocol) {
+    if (protocol & SP_PROT_TLS1_3_CLIENT) return "TLSv1.3";
+    if (protocol & SP_PROT_TLS1_2_CLIENT) return "TLSv1.2";
+    if (protocol & SP_PROT_TLS1_1_CLIENT) return "TLSv1.1";
+    if (protocol & SP_PROT_TLS1_0_CLIENT) return "TLSv1.0";
+    return "TLS";
+}
+
+void DescribeSession(TlsSession& session, TlsInfo* info) {
+    SecPkgContext_ConnectionInfo connection{};
+    if (::QueryContextAttributesA(&session.context, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK)
+        info->protocol = ProtocolName(connection.dwProtocol);
+    SecPkgContext_CipherInfo cipher{};
+    if (::QueryContextAttributesA(&session.context, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
+        for (const WCHAR* c = cipher.szCipherSuite; *c != 0; ++c) info->cipher += static_cast<char>(*c);
+    } else {
+        char text[64];
+        std::snprintf(text, sizeof text, "alg 0x%lx/%lu bits", static_cast<unsigned long>(connection.aiCipher),
+                      static_cast<unsigned long>(connection.dwCipherStrength));
+        info->cipher = text;
+    }
+}
+
+// Acquires client credentials for TLS 1.2 and newer; where TLS 1.3 cannot be
+// asked for (SCHANNEL_CRED on older systems, Wine), TLS 1.2 alone.
+SECURITY_STATUS AcquireCredentials(TlsSession& session) {
+    SCHANNEL_CRED cred{};
+    cred.dwVersion = SCHANNEL_CRED_VERSION;
+    cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+    SECURITY_STATUS status = SEC_E_UNSUPPORTED_FUNCTION;
+    for (DWORD protocols : {static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT),
+                            static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT)}) {
+        cred.grbitEnabledProtocols = protocols;
+        TimeStamp expiry;
+        status = ::AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+                                             &cred, nullptr, nullptr, &session.cred, &expiry);
+        if (status == SEC_E_OK) {
+            session.hasCred = true;
+            break;
+        }
+    }
+    return status;
+}
+
+// One step of the handshake with what is in session.in; sends the token
+// SChannel produces. Keeps input SChannel has not used.
+SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bool first) {
+    SecBuffer input[2] = {{static_cast<unsigned long>(session.in.size()), SECBUFFER_TOKEN, &session.in[0]},
+                          {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc inputDesc{SECBUFFER_VERSION, 2, input};
+    OutputToken token;
+    SecBufferDesc outputDesc{SECBUFFER_VERSION, 1, &token.buffer};
+    unsigned long attributes = 0;
+    TimeStamp expiry;
+    SECURITY_STATUS status = ::InitializeSecurityContextA(
+        &session.cred, first ? nullptr : &session.context, target.empty() ? nullptr : const_cast<char*>(target.c_str()),
+        kContextFlags, 0, 0, first ? nullptr : &inputDesc, 0, first ? &session.context : nullptr, &outputDesc,
+        &attributes, &expiry);
+    if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) session.hasContext = true;
+    if (status == SEC_E_INCOMPLETE_MESSAGE) return status;  // keep everything, read more
+    if ((status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED || FAILED(status)) && token.buffer.cbBuffer > 0 &&
+        token.buffer.pvBuffer != nullptr) {
+        // A failure may still carry an alert for the peer.
+        if (!SendAll(session.socket, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer) &&
+            !FAILED(status))
+            return SEC_E_INTERNAL_ERROR;
+    }
+    if (!first) {
+        if (input[1].BufferType == SECBUFFER_EXTRA) {
+            session.in.erase(0, session.in.size() - input[1].cbBuffer);
+        } else {
+            session.in.clear();
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,
+                     TlsSession** session, TlsInfo* info, int32_t* detail) {
+    const uint32_t started = TickCount();
+    *session = nullptr;
+    *detail = 0;
+    auto tls = std::make_unique<TlsSession>();
+    tls->socket = s;
+    SECURITY_STATUS status = AcquireCredentials(*tls);
+    if (status != SEC_E_OK) {
+        *detail = status;
+        return TlsStatus::kHandshake;
+    }
+    // SNI carries a name only, never an address.
+    const std::string target = IsIpv4(serverName) ? std::string() : serverName;
+
+    status = HandshakeStep(*tls, target, true);
+    while (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE ||
+           status == SEC_I_INCOMPLETE_CREDENTIALS) {
+        // With input left over, SChannel goes on with it before anything new
+        // is read.
+        if (status == SEC_E_INCOMPLETE_MESSAGE || tls->in.empty()) {
+            const TlsStatus read = ReadMore(*tls, started, timeoutMs);
+            if (read != TlsStatus::kOk) {
+                *detail = status;
+                return read;
+            }
+            if (tls->in.size() > kMaxHandshakeInput) return TlsStatus::kHandshake;
+        }
+        status = HandshakeStep(*tls, target, false);
+    }
+    if (status != SEC_E_OK) {
+        *detail = status;
+        return HandshakeFailure(status);
+    }
+    status = ::QueryContextAttributesA(&tls->context, SECPKG_ATTR_STREAM_SIZES, &tls->sizes);
+    if (status != SEC_E_OK) {
+        *detail = status;
+        return TlsStatus::kHandshake;
+    }
+    const TlsStatus checked = CheckCertificate(*tls, serverName, pinSha256, &info->certSha256, detail);
+    if (checked != TlsStatus::kOk) return checked;
+    DescribeSession(*tls, info);
+    *session = tls.release();
+    return TlsStatus::kOk;
+}
+
+TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t) {
+    const SecPkgContext_StreamSizes& sizes = session->sizes;
+    std::vector<char> record(sizes.cbHeader + sizes.cbMaximumMessage + sizes.cbTrailer);
+    size_t sent = 0;
+    do {
+        const size_t chunk = length - sent < sizes.cbMaximumMessage ? length - sent : sizes.cbMaximumMessage;
+        std::memcpy(record.data() + sizes.cbHeader, data + sent, chunk);
+        SecBuffer buffers[4] = {
+            {sizes.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+            {static_cast<unsigned long>(chunk), SECBUFFER_DATA, record.data() + sizes.cbHeader},
+            {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes.cbHeader + chunk},
+            {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+        if (::EncryptMessage(&session->context, 0, &desc, 0) != SEC_E_OK) return TlsStatus::kIoError;
+        if (!SendAll(session->socket, record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))
+            return TlsStatus::kIoError;
+        sent += chunk;
+    } while (sent < length);
+    return TlsStatus::kOk;
+}
+
+TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t timeoutMs, size_t* received) {
+    const uint32_t started = TickCount();
+    *received = 0;
+    while (session->plain.empty()) {
+        SECURITY_STATUS status = SEC_E_INCOMPLETE_MESSAGE;
+        if (!session->in.empty()) {
+            SecBuffer buffers[4] = {{static_cast<unsigned long>(session->in.size()), SECBUFFER_DATA, &session->in[0]},
+                                    {0, SECBUFFER_EMPTY, nullptr},
+                                    {0, SECBUFFER_EMPTY, nullptr},
+                                    {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+            status = ::DecryptMessage(&session->context, &desc, 0, nullptr);
+            if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
+                // Decrypted in place: copy the text before the leftover
+                // moves to the front.
+                size_t extra = 0;
+                for (const SecBuffer& b : buffers) {
+                    if (b.BufferType == SECBUFFER_DATA)
+                        session->plain.append(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+                    if (b.BufferType == SECBUFFER_EXTRA) extra = b.cbBuffer;
+                }
+                session->in.erase(0, session->in.size() - extra);
+            }
+            if (status == SEC_I_CONTEXT_EXPIRED) {
+                if (!session->plain.empty()) break;
+                return TlsStatus::kClosed;  // the peer's close_notify
+            }
+            if (status == SEC_I_RENEGOTIATE) {
+                // Post-handshake messages (a TLS 1.3 ticket or key update)
+                // go back to the handshake.
+                const SECURITY_STATUS step = HandshakeStep(*session, std::string(), false);
+                if (step != SEC_E_OK && step != SEC_I_CONTINUE_NEEDED) return TlsStatus::kIoError;
+                continue;
+            }
+            if (status != SEC_E_OK && status != SEC_E_INCOMPLETE_MESSAGE) return TlsStatus::kIoError;
+        }
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            const TlsStatus read = ReadMore(*session, started, timeoutMs);
+            if (read != TlsStatus::kOk) return read;
+        }
+    }
+    const size_t n = session->plain.size() < size ? session->plain.size() : size;
+    std::memcpy(buffer, session->plain.data(), n);
+    session->plain.erase(0, n);
+    *received = n;
+    return TlsStatus::kOk;
+}
+
+void TlsClose(TlsSession* session, uint32_t) {
+    if (session == nullptr) return;
+    if (session->hasContext) {
+        // close_notify: SChannel makes the alert once told to shut down.
+        DWORD type = SCHANNEL_SHUTDOWN;
+        SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
+        SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
+        if (::ApplyControlToken(&session->context, &controlDesc) == SEC_E_OK) {
+            OutputToken token;
+            SecBufferDesc outputDesc{SECBUFFER_VERSION, 1, &token.buffer};
+            unsigned long attributes = 0;
+            TimeStamp expiry;
+            const SECURITY_STATUS status =
+                ::InitializeSecurityContextA(&session->cred, &session->context, nullptr, kContextFlags, 0, 0, nullptr,
+                                             0, nullptr, &outputDesc, &attributes, &expiry);
+            if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && token.buffer.cbBuffer > 0)
+                SendAll(session->socket, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer);
+        }
+    }
+    delete session;
+}
+
+}  // namespace plat

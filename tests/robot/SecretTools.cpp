@@ -1,0 +1,19 @@
+// Robot tool for tests that need a stored password as the program keeps it:
+//
+//   --tool protect TEXT FILE     writes TEXT protected for the current user
+//                                (the program's own platform function) as
+//                                hexadecimal digits to FILE
+#include <cstdio>
+
+#include "Robot.h"
+#include "platform/tls.h"
+
+ROBOT_TOOL(protect, "TEXT FILE - write TEXT as a stored password") {
+    if (args.size() < 2) return 2;
+    std::string hex;
+    if (!plat::ProtectSecret(ToUtf8(args[0]), &hex)) return 1;
+    FILE* fp = ::_wfopen(args[1].c_str(), L"wb");
+    if (fp == nullptr) return 1;
+    const bool written = std::fwrite(hex.data(), 1, hex.size(), fp) == hex.size();
+    return std::fclose(fp) == 0 && written ? 0 : 1;
+}

@@ -1,0 +1,58 @@
+// SMTP reply texts: completeness, joining pieces under the size cap, the
+// capabilities of an EHLO reply, Base64 for AUTH.
+#include "mail/SmtpReply.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+TEST(SmtpReply, CompleteOnlyWithAFinalLineAndItsLineFeed) {
+    EXPECT_FALSE(smtp::ReplyComplete(""));
+    EXPECT_FALSE(smtp::ReplyComplete("250 ok"));
+    EXPECT_FALSE(smtp::ReplyComplete("250-a\r\n250-b\r\n"));
+    EXPECT_TRUE(smtp::ReplyComplete("250-a\r\n250 b\r\n"));
+    EXPECT_TRUE(smtp::ReplyComplete("250\r\n"));
+    EXPECT_TRUE(smtp::ReplyComplete("hello\n"));  // anything but "ddd-" ends a reply
+}
+
+TEST(SmtpReply, PiecesStopAtTheirZeroByteAndTheCapHolds) {
+    std::string reply;
+    EXPECT_TRUE(smtp::AppendPiece(reply, "25\0x", 4, 10));
+    EXPECT_EQ(reply, "25");
+    EXPECT_TRUE(smtp::AppendPiece(reply, "0 ok\r\n\0", 7, 10));
+    EXPECT_EQ(reply, "250 ok\r\n");
+    EXPECT_FALSE(smtp::AppendPiece(reply, "abc", 3, 10));  // 11 > 10: nothing appended
+    EXPECT_EQ(reply, "250 ok\r\n");
+    EXPECT_TRUE(smtp::AppendPiece(reply, "ab\0cdef", 7, 10));  // the part after the zero does not count
+    EXPECT_EQ(reply.size(), 10u);
+}
+
+TEST(SmtpReply, CapabilitiesOfAMultiLineEhloReply) {
+    const smtp::Capabilities caps = smtp::ParseCapabilities(
+        "250-mail.example.jp Hello there\r\n250-PIPELINING\r\n250-starttls\r\n250-AUTH=LOGIN\r\n"
+        "250-AUTH CRAM-MD5 plain\r\n250 8BITMIME\r\n");
+    EXPECT_EQ(caps.serverName, "mail.example.jp");
+    EXPECT_TRUE(caps.startTls);
+    EXPECT_TRUE(caps.authPlain);
+    EXPECT_TRUE(caps.authLogin);
+
+    // The first line names the server: a keyword there is no capability.
+    const smtp::Capabilities none = smtp::ParseCapabilities("250 STARTTLS\r\n");
+    EXPECT_EQ(none.serverName, "STARTTLS");
+    EXPECT_FALSE(none.startTls);
+    EXPECT_FALSE(none.authAny());
+    // Refusals and look-alikes announce nothing.
+    const smtp::Capabilities odd =
+        smtp::ParseCapabilities("250-host\r\n550-STARTTLS\r\n250-STARTTLSX\r\n250 AUTHX PLAIN\r\n");
+    EXPECT_FALSE(odd.startTls);
+    EXPECT_FALSE(odd.authAny());
+}
+
+TEST(SmtpReply, Base64OfAuthTexts) {
+    EXPECT_EQ(smtp::Base64(""), "");
+    EXPECT_EQ(smtp::Base64("f"), "Zg==");
+    EXPECT_EQ(smtp::Base64("fo"), "Zm8=");
+    EXPECT_EQ(smtp::Base64("foo"), "Zm9v");
+    EXPECT_EQ(smtp::Base64(std::string("\0tim\0tanstaaftanstaaf", 21)), "AHRpbQB0YW5zdGFhZnRhbnN0YWFm");  // RFC 4616
+    EXPECT_EQ(smtp::Base64("\xff\xfe"), "//4=");
+}
