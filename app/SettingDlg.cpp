@@ -84,6 +84,11 @@ bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
             result = 0;
             return true;
         }
+        if (LOWORD(wParam) == IDC_UNREGIST && HIWORD(wParam) == BN_CLICKED) {
+            OnUnregisterAssociation();
+            result = 0;
+            return true;
+        }
         break;
     default:
         break;

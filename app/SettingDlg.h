@@ -1,6 +1,6 @@
 // CSettingDlg: the settings dialog of setting mode (template 102): recipient,
 // SMTP server, start and end adjustments, and the extension used by the
-// file-type registration button. It saves nothing itself; the start-up reads
+// file-type registration and unregistration buttons. It saves nothing itself; the start-up reads
 // the fields after OK.
 #pragma once
 
@@ -35,6 +35,11 @@ public:
     // extension m_strExt (after refreshing the fields from the controls).
     // Failures are shown in a message box; nothing throws.
     void OnRegisterAssociation();
+    // After a confirmation, removes that registration (from
+    // HKEY_CURRENT_USER\Software\Classes and HKEY_CLASSES_ROOT) where it
+    // still points at this executable, and shows what was removed and what
+    // was kept. Nothing throws.
+    void OnUnregisterAssociation();
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;

@@ -21,6 +21,7 @@
 #define IDC_ENDADJ 1003
 #define IDC_EXT 1004
 #define IDC_REGIST 1005
+#define IDC_UNREGIST 1010
 
 // System-menu command of the about box (the low four bits belong to the
 // system, so the id is a multiple of 16)

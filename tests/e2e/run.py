@@ -20,6 +20,7 @@ milliseconds, as the robot's transcript records them).
 Exit code 0 passed, 1 failed, 77 skipped (no display, or no smtp-sink).
 """
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -31,6 +32,7 @@ import sys
 import tempfile
 import threading
 import time
+import zipfile
 
 SKIP = 77
 # Robot and program time-outs: generous, since two Wine programs share two
@@ -219,16 +221,19 @@ class Install:
         if rc != 0 or not os.path.exists(self.path(name + ".lnk")):
             raise Failure("could not make %s.lnk (rc %d)" % (name, rc))
 
-    def run(self, answers, args, exe=None, winedebug=None):
+    def run(self, answers, args, exe=None, winedebug=None, open_file=None):
         """Runs Quorpa.exe (or exe) with args through the robot, in this
-        folder; returns (exit code, boxes). winedebug: Wine's debug channels
-        for the run (its trace goes to robotN.out)."""
+        folder, or has the shell open open_file as a browser does; returns
+        (exit code, boxes). winedebug: Wine's debug channels for the run
+        (its trace goes to robotN.out)."""
         self.runs += 1
         n = self.runs
         script, transcript = "script%d.txt" % n, "transcript%d.txt" % n
         self.write(script, ("\n".join(answers) + "\n").encode())
-        rc = self.env.wine([self.env.robot, "--timeout-ms", str(ROBOT_TIMEOUT_MS), script, transcript,
-                            winpath(exe or self.path("Quorpa.exe"))] + args, self.dir, "robot%d" % n, winedebug)
+        start = ["--open", script, transcript, winpath(open_file)] if open_file else \
+            [script, transcript, winpath(exe or self.path("Quorpa.exe"))] + args
+        rc = self.env.wine([self.env.robot, "--timeout-ms", str(ROBOT_TIMEOUT_MS)] + start, self.dir,
+                           "robot%d" % n, winedebug)
         if not os.path.exists(self.path(transcript)):
             with open(self.path("robot%d.out" % n), "rb") as f:
                 output = f.read().decode("utf-8", "replace")
@@ -1076,6 +1081,79 @@ def setting_mode(env):
         "[setting]\nrcpt=other@example.com\nsmtpport=2525\nlogoutput=1\nsmtpsvr=127.0.0.1\n"
         "startad=60\nendad=0\n"))
     expect_log(q, "I:AplicationInitCompleted\r\nI:SettingMode\r\nI:SaveSetting\r\nI:AplicationTerminated\r\n")
+
+
+@case
+def user_story(env):
+    """A user's whole way, in a fresh Wine prefix: unzip the release package
+    into a folder with blanks and Japanese in its path, register in setting
+    mode, open a downloaded iEPG file with a Japanese name the way a browser
+    does (the shell's "open" on the file), answer Yes, get the mail; then
+    unregister, after which the shell no longer starts Quorpa for the file."""
+    story = Env(env.source, env.build)
+    q = Install(story, "user_story")
+    story.prefix = q.path("wineprefix")  # fresh: made by the first Wine call
+    sink = Sink(q.dir)
+    try:
+        dist = q.path("dist")
+        with open(q.path("release.out"), "wb") as out:
+            rc = subprocess.call([os.path.join(env.source, "scripts", "release"), "--exe", env.quorpa, dist],
+                                 stdout=out, stderr=subprocess.STDOUT)
+        expect_equal("scripts/release's exit code", rc, 0)
+        (package,) = [n for n in os.listdir(dist) if n.endswith("-win64.zip")]
+        digest = hashlib.sha256(open(os.path.join(dist, package), "rb").read()).hexdigest()
+        expect_equal("the .sha256 file", open(os.path.join(dist, package + ".sha256")).read(),
+                     "%s  %s\n" % (digest, package))
+        folder = q.path(os.path.join("My Programs", "録画 予約"))
+        with zipfile.ZipFile(os.path.join(dist, package)) as z:
+            expect_equal("the package's files", sorted(z.namelist()), sorted(
+                ["Quorpa.exe", "Station.txt", "MailFormat.txt", "はじめにお読みください.txt", "LICENSE.txt"]))
+            z.extractall(folder)
+        exe = os.path.join(folder, "Quorpa.exe")
+        with open(os.path.join(folder, "Quorpa.ini"), "wb") as f:
+            f.write(cp932(crlf("[setting]\nsmtpport=%d\n" % sink.port)))
+
+        # Setting mode: the user's address and server, 関連付け登録, OK.
+        rc, boxes = q.run(["dialog Quorpa", "type 1000 " + RCPT, "type 1001 127.0.0.1", "click 1005",
+                           "click 1", "gone"], [], exe=exe)
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [])
+
+        downloads = q.path("Downloads")
+        os.makedirs(downloads)
+        download = os.path.join(downloads, "月曜ドラマ 第1話.epg")
+        with open(download, "wb") as f:
+            f.write(epg())
+        rc, boxes = q.run(["yes"], [], open_file=download)
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")])
+        mails = sink.mails()
+        expect_equal("number of mails", len(mails), 1)
+        check_mail(q, mails[0], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+
+        # 関連付け解除, confirmed; then the shell finds no program for the file.
+        rc, boxes = q.run(["dialog Quorpa", "click 1010", "yes", "ok", "click 2", "gone"], [], exe=exe)
+        expect_equal("exit code", rc, 0)
+        expect_equal("boxes of the unregistration", [b["icon"] for b in boxes], ["question", "information"])
+        if "HKEY_CLASSES_ROOT\\.epg" not in boxes[1]["text"]:
+            raise Failure("the report does not name .epg: %r" % boxes[1]["text"])
+        try:
+            q.run([], [], open_file=download)
+            started = True
+        except Failure as e:
+            if "no program started" not in str(e):
+                raise
+            started = False
+        if started:
+            raise Failure("the shell still started a program for the file")
+        expect_equal("number of mails at the end", len(sink.mails()), 1)
+    finally:
+        sink.stop()
+        # The prefix takes some 700 MB: stop its server and remove it.
+        for option in ("-k", "-w"):
+            subprocess.call(["wineserver", option], env=dict(os.environ, WINEPREFIX=story.prefix),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(story.prefix, ignore_errors=True)
 
 
 # ---- main ------------------------------------------------------------------------

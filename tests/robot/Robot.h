@@ -3,9 +3,12 @@
 // and writes what it saw to a transcript.
 //
 // Usage:
-//   robot.exe [--timeout-ms N] SCRIPT TRANSCRIPT PROGRAM [ARGS...]
+//   robot.exe [--timeout-ms N] [--open] SCRIPT TRANSCRIPT PROGRAM [ARGS...]
 //       Starts PROGRAM with ARGS (CreateProcess: the exact process id and
-//       its exit code), runs the script's commands in order, then waits for
+//       its exit code), or with --open has the shell open the document
+//       PROGRAM as a browser does (ShellExecuteEx, verb "open": the process
+//       of the program registered for it; none is an error), runs the
+//       script's commands in order, then waits for
 //       the program to end. Every window the robot looks at belongs to that
 //       process. A message box that appears when no command expects one is
 //       recorded as "unexpected" and closed (IDCANCEL). The robot's exit code
