@@ -1,22 +1,47 @@
-// The settings dialog's button "関連付け登録": registers this executable as
-// the handler of iEPG files (the typed extension, the file type "epgfile"
-// with its open command, and the MIME type pointing back to the extension).
-// Writes under HKEY_CLASSES_ROOT only and never undoes a partial
-// registration: pressing the button again after fixing the cause completes
-// it, since every value is simply overwritten.
+// The settings dialog's buttons "関連付け登録" and "関連付け解除": register
+// this executable as the handler of iEPG files (the typed extension, the
+// file type "epgfile" with its open command, and the MIME type pointing back
+// to the extension), and remove that registration again.
+//
+// Registration writes HKEY_CLASSES_ROOT first. Where creating a key there is
+// refused for lack of rights (a standard user on Windows Vista and later
+// cannot write its machine-wide part) it writes the same keys under
+// HKEY_CURRENT_USER\Software\Classes, which Windows merges into
+// HKEY_CLASSES_ROOT for that user. It never undoes a partial registration:
+// pressing the button again after fixing the cause completes it, since every
+// value is simply overwritten.
+//
+// Unregistration looks in both places and deletes a key only while it still
+// points at this program, so what another program has taken over stays.
+#include <cstdlib>
 #include <cstring>
+
+#include <shlobj.h>
 
 #include "app/SettingDlg.h"
 
 namespace {
 
 constexpr unsigned kWarning = MB_OK | MB_ICONEXCLAMATION;
+constexpr unsigned kInformation = MB_OK | MB_ICONINFORMATION;
+constexpr unsigned kQuestion = MB_YESNO | MB_ICONQUESTION;
 // GetModuleFileNameA's buffer: the classic path limit.
 constexpr DWORD kMaxPath = 260;
 
 constexpr const char* kFileType = "epgfile";
 constexpr const char* kMimeType = "application/x-tv-program-info";
 constexpr const char* kMimeKey = "MIME\\Database\\Content Type\\application/x-tv-program-info";
+constexpr const char* kCommandKey = "epgfile\\Shell\\open\\command";
+// The two places of the registration, named as the messages show them.
+constexpr const char* kMachineRootName = "HKEY_CLASSES_ROOT";
+constexpr const char* kUserClasses = "Software\\Classes";
+constexpr const char* kUserRootName = "HKEY_CURRENT_USER\\Software\\Classes";
+// Test seam: Wine never refuses a write to HKEY_CLASSES_ROOT, so the tests
+// set this environment variable to have the first key there refused as a
+// standard user's is on Windows.
+constexpr const char* kRefuseRootVariable = "QUORPA_TEST_REFUSE_CLASSES_ROOT";
+// Longest registry string value read back when checking whose a key is.
+constexpr DWORD kMaxValueBytes = 1024;
 // The shell's "safe to open" flag (FTA_OpenIsSafe, 0x00010000), stored as the
 // little-endian 32-bit value the shell reads.
 constexpr BYTE kEditFlags[4] = {0x00, 0x00, 0x01, 0x00};
@@ -27,23 +52,35 @@ constexpr BYTE kEditFlags[4] = {0x00, 0x00, 0x01, 0x00};
 constexpr const char* kMsgEmptyExt =
     "拡張子が入力されていません。拡張子を入力してから関連付け登録してください。";
 constexpr const char* kMsgNoPath = "実行ファイルのパスを取得できません";
-constexpr const char* kMsgCreateExt = "レジストリキーHKEY_CLASSES_ROOT\\%sを生成出来ません";
-constexpr const char* kMsgSetExt = "レジストリキーHKEY_CLASSES_ROOT\\%sの値を設定出来ません";
+// The messages name the place (%s first) as kMachineRootName or kUserRootName.
+constexpr const char* kMsgCreateExt = "レジストリキー%s\\%sを生成出来ません";
+constexpr const char* kMsgSetExt = "レジストリキー%s\\%sの値を設定出来ません";
 constexpr const char* kMsgSetContentType = "レジストリ%s\\Content Typeの値を設定出来ません";
-constexpr const char* kMsgCreateType = "レジストリキーHKEY_CLASSES_ROOT\\epgfileを生成出来ません";
-constexpr const char* kMsgSetType = "レジストリキーHKEY_CLASSES_ROOT\\epgfileの値を設定出来ません";
+constexpr const char* kMsgCreateType = "レジストリキー%s\\epgfileを生成出来ません";
+constexpr const char* kMsgSetType = "レジストリキー%s\\epgfileの値を設定出来ません";
 constexpr const char* kMsgSetEditFlags = "レジストリepgfile\\EditFlagsの値を設定出来ません";
 constexpr const char* kMsgCreateShell = "レジストリキーepgfile\\Shellを生成出来ません";
 constexpr const char* kMsgSetShell = "レジストリキーepgfile\\Shellの値を設定出来ません";
 constexpr const char* kMsgCreateCommand = "レジストリキーepgfile\\Shell\\open\\commandを生成出来ません";
 constexpr const char* kMsgSetCommand = "レジストリキーepgfile\\Shell\\open\\commandの値を設定出来ません";
 constexpr const char* kMsgCreateMime =
-    "レジストリキーHKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-infoを生成出来ません";
+    "レジストリキー%s\\MIME\\Database\\Content Type\\application/x-tv-program-infoを生成出来ません";
 constexpr const char* kMsgSetMime =
-    "レジストリHKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-info\\Extensionの値を設定出来ません";
+    "レジストリ%s\\MIME\\Database\\Content Type\\application/x-tv-program-info\\Extensionの値を設定出来ません";
+constexpr const char* kMsgUserOnly =
+    "管理者の権限がないため、iEPGファイルの関連付けはこのユーザーだけに登録しました。\n"
+    "他のユーザーは、それぞれのユーザーで関連付け登録してください。";
+constexpr const char* kMsgEmptyExtUnregister =
+    "拡張子が入力されていません。拡張子を入力してから関連付け解除してください。";
+constexpr const char* kMsgConfirmUnregister =
+    "拡張子%sのiEPGファイルの関連付けを解除します。よろしいですか？";
+constexpr const char* kMsgRemoved = "関連付けを解除しました。削除したレジストリキー:";
+constexpr const char* kMsgNothingRemoved = "削除する関連付けはありませんでした。";
+constexpr const char* kMsgKept = "他のプログラムのものなので残したレジストリキー:";
+constexpr const char* kMsgNotDeleted = "削除出来なかったレジストリキー:";
 
-// One registry key opened for writing; closed when the object goes out of
-// scope, so keys opened in one block close newest first.
+// One registry key, closed when the object goes out of scope, so keys
+// opened in one block close newest first.
 class RegKey {
 public:
     RegKey() = default;
@@ -53,10 +90,14 @@ public:
     RegKey(const RegKey&) = delete;
     RegKey& operator=(const RegKey&) = delete;
 
-    // Creates subKey below parent, or opens it when it exists.
-    bool Create(HKEY parent, const char* subKey) {
+    // Creates subKey below parent for writing, or opens it when it exists.
+    LSTATUS Create(HKEY parent, const char* subKey) {
         return ::RegCreateKeyExA(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                                 nullptr, &m_key, nullptr) == ERROR_SUCCESS;
+                                 nullptr, &m_key, nullptr);
+    }
+    // Opens an existing subKey below parent with access (default: reading).
+    bool Open(HKEY parent, const char* subKey, REGSAM access = KEY_READ) {
+        return ::RegOpenKeyExA(parent, subKey, 0, access, &m_key) == ERROR_SUCCESS;
     }
     // Stores a string with its terminating zero counted in the size; a null
     // name is the key's default value.
@@ -68,18 +109,156 @@ public:
     bool SetBinary(const char* name, const BYTE* data, DWORD size) {
         return ::RegSetValueExA(m_key, name, 0, REG_BINARY, data, size) == ERROR_SUCCESS;
     }
+    // The string value name (null: the default value); empty when there is
+    // none, it is no string or it is longer than kMaxValueBytes.
+    CString GetString(const char* name) const {
+        char value[kMaxValueBytes] = "";
+        DWORD size = sizeof value - 1;  // room for a zero the value may lack
+        DWORD type = 0;
+        if (::RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                               &size) != ERROR_SUCCESS ||
+            type != REG_SZ)
+            return CString();
+        value[size] = '\0';
+        return CString(value);
+    }
     HKEY get() const { return m_key; }
 
 private:
     HKEY m_key = nullptr;
 };
 
+// One of the two places a registration goes to.
+struct ClassesRoot {
+    HKEY key;
+    const char* name;  // as the messages show it
+};
+
 void Warn(const char* text) { AfxMessageBox(text, kWarning); }
 
-void Warn(const char* format, const char* ext) {
+// A message naming up to two things (place, extension) in format.
+CString Message(const char* format, const char* first, const char* second = "") {
     CString text;
-    text.Format(format, ext);
-    AfxMessageBox(text, kWarning);
+    text.Format(format, first, second);
+    return text;
+}
+
+// The command the shell runs for an iEPG file: this executable, quoted so
+// that paths with spaces arrive as one argument each. False when the path
+// cannot be had whole.
+bool OpenCommand(CString& command) {
+    char path[kMaxPath] = "";
+    // A path that fills the buffer was cut short: registering it would
+    // point the shell at a file that does not exist.
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, kMaxPath);
+    if (length == 0 || length >= kMaxPath) return false;
+    command.Format("\"%s\" \"%%1\"", path);
+    return true;
+}
+
+enum class Outcome { kDone, kRefused, kFailed };
+
+// Creates subKey below the root; kRefused when the root refuses it for
+// lack of rights (only HKEY_CLASSES_ROOT is ever refused: the per-user
+// place is the user's own).
+Outcome CreateBelowRoot(RegKey& key, const ClassesRoot& root, const char* subKey, bool first) {
+    const bool machine = root.key == HKEY_CLASSES_ROOT;
+    LSTATUS status = ERROR_ACCESS_DENIED;
+    if (!(machine && first && std::getenv(kRefuseRootVariable) != nullptr))
+        status = key.Create(root.key, subKey);
+    if (status == ERROR_SUCCESS) return Outcome::kDone;
+    return machine && status == ERROR_ACCESS_DENIED ? Outcome::kRefused : Outcome::kFailed;
+}
+
+// Writes every key and value of the registration below root. On kFailed
+// message says which step failed; the steps before it stay written.
+Outcome WriteRegistration(const ClassesRoot& root, const CString& ext, const CString& command,
+                          CString& message) {
+    auto fail = [&](const CString& text) {
+        message = text;
+        return Outcome::kFailed;
+    };
+    Outcome created;
+    {
+        RegKey extKey;
+        if ((created = CreateBelowRoot(extKey, root, ext, true)) != Outcome::kDone)
+            return created == Outcome::kRefused ? created : fail(Message(kMsgCreateExt, root.name, ext));
+        if (!extKey.SetString(nullptr, kFileType)) return fail(Message(kMsgSetExt, root.name, ext));
+        if (!extKey.SetString("Content Type", kMimeType)) return fail(Message(kMsgSetContentType, ext));
+    }
+    {
+        RegKey typeKey;
+        if ((created = CreateBelowRoot(typeKey, root, kFileType, false)) != Outcome::kDone)
+            return created == Outcome::kRefused ? created : fail(Message(kMsgCreateType, root.name));
+        if (!typeKey.SetString(nullptr, "iEPG")) return fail(Message(kMsgSetType, root.name));
+        if (!typeKey.SetBinary("EditFlags", kEditFlags, sizeof kEditFlags))
+            return fail(kMsgSetEditFlags);
+        RegKey shellKey;
+        if (shellKey.Create(typeKey.get(), "Shell") != ERROR_SUCCESS) return fail(kMsgCreateShell);
+        if (!shellKey.SetString(nullptr, "open")) return fail(kMsgSetShell);
+        RegKey commandKey;
+        if (commandKey.Create(shellKey.get(), "open\\command") != ERROR_SUCCESS)
+            return fail(kMsgCreateCommand);
+        if (!commandKey.SetString(nullptr, command)) return fail(kMsgSetCommand);
+    }
+    {
+        RegKey mimeKey;
+        if ((created = CreateBelowRoot(mimeKey, root, kMimeKey, false)) != Outcome::kDone)
+            return created == Outcome::kRefused ? created : fail(Message(kMsgCreateMime, root.name));
+        if (!mimeKey.SetString("Extension", ext)) return fail(Message(kMsgSetMime, root.name));
+    }
+    return Outcome::kDone;
+}
+
+// Tells Explorer and the browsers that the associations changed, so that
+// they see it at once rather than after the next logon.
+void NotifyShell() { ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
+
+// What an unregistration did, key by key, for the box that reports it.
+struct Removal {
+    CString removed, kept, failed;  // one "\n<place>\<key>" a key
+};
+
+// Deletes key below root with everything under it, noting it in removal.
+void DeleteKey(const ClassesRoot& root, const char* key, Removal& removal) {
+    const CString line = Message("\n%s\\%s", root.name, key);
+    LSTATUS status = ::RegDeleteTreeA(root.key, key);
+    if (status == ERROR_SUCCESS) status = ::RegDeleteKeyA(root.key, key);
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
+        removal.removed += line;
+    else
+        removal.failed += line;
+}
+
+// Removes from root what the registration of ext wrote there, key by key,
+// while the key still points at this program (command).
+void RemoveRegistration(const ClassesRoot& root, const CString& ext, const CString& command,
+                        Removal& removal) {
+    // Each key is judged before any is deleted (the MIME entry's fate
+    // depends on the extension's file type), and closed before deleting.
+    bool hasExt, extOurs, hasType, typeOurs, hasMime, mimeOurs;
+    {
+        RegKey extKey, commandKey, mimeKey;
+        hasExt = extKey.Open(root.key, ext);
+        extOurs = hasExt && ::lstrcmpiA(extKey.GetString(nullptr), kFileType) == 0;
+        hasType = commandKey.Open(root.key, kCommandKey);
+        typeOurs = hasType && ::lstrcmpiA(commandKey.GetString(nullptr), command) == 0;
+        hasMime = mimeKey.Open(root.key, kMimeKey);
+        // The MIME entry leads to this program only through an extension
+        // that is still its own (or gone).
+        mimeOurs = hasMime && ::lstrcmpiA(mimeKey.GetString("Extension"), ext) == 0 &&
+                   (extOurs || !hasExt);
+    }
+    auto judge = [&](bool has, bool ours, const char* key) {
+        if (!has) return;
+        if (ours)
+            DeleteKey(root, key, removal);
+        else
+            removal.kept += Message("\n%s\\%s", root.name, key);
+    };
+    judge(hasExt, extOurs, ext);
+    judge(hasType, typeOurs, kFileType);
+    judge(hasMime, mimeOurs, kMimeKey);
 }
 
 }  // namespace
@@ -96,40 +275,72 @@ void CSettingDlg::OnRegisterAssociation() {
         return;
     }
 
-    char path[kMaxPath] = "";
-    // A path that fills the buffer was cut short: registering it would
-    // point the shell at a file that does not exist.
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, kMaxPath);
-    if (length == 0 || length >= kMaxPath) {
+    CString command;
+    if (!OpenCommand(command)) {
         Warn(kMsgNoPath);
         return;
     }
-    // Quoted, so that paths with spaces arrive as one argument each.
-    CString command;
-    command.Format("\"%s\" \"%%1\"", path);
 
-    {
-        RegKey extKey;
-        if (!extKey.Create(HKEY_CLASSES_ROOT, ext)) return Warn(kMsgCreateExt, ext);
-        if (!extKey.SetString(nullptr, kFileType)) return Warn(kMsgSetExt, ext);
-        if (!extKey.SetString("Content Type", kMimeType)) return Warn(kMsgSetContentType, ext);
+    CString message;
+    Outcome outcome = WriteRegistration({HKEY_CLASSES_ROOT, kMachineRootName}, ext, command, message);
+    bool userOnly = false;
+    if (outcome == Outcome::kRefused) {
+        RegKey userClasses;
+        if (userClasses.Create(HKEY_CURRENT_USER, kUserClasses) != ERROR_SUCCESS) {
+            outcome = Outcome::kFailed;
+            message = Message(kMsgCreateExt, kUserRootName, ext);
+        } else {
+            outcome = WriteRegistration({userClasses.get(), kUserRootName}, ext, command, message);
+            userOnly = true;
+        }
     }
-    {
-        RegKey typeKey;
-        if (!typeKey.Create(HKEY_CLASSES_ROOT, kFileType)) return Warn(kMsgCreateType);
-        if (!typeKey.SetString(nullptr, "iEPG")) return Warn(kMsgSetType);
-        if (!typeKey.SetBinary("EditFlags", kEditFlags, sizeof kEditFlags))
-            return Warn(kMsgSetEditFlags);
-        RegKey shellKey;
-        if (!shellKey.Create(typeKey.get(), "Shell")) return Warn(kMsgCreateShell);
-        if (!shellKey.SetString(nullptr, "open")) return Warn(kMsgSetShell);
-        RegKey commandKey;
-        if (!commandKey.Create(shellKey.get(), "open\\command")) return Warn(kMsgCreateCommand);
-        if (!commandKey.SetString(nullptr, command)) return Warn(kMsgSetCommand);
+    if (outcome != Outcome::kDone) {
+        Warn(message);
+        return;
     }
-    {
-        RegKey mimeKey;
-        if (!mimeKey.Create(HKEY_CLASSES_ROOT, kMimeKey)) return Warn(kMsgCreateMime);
-        if (!mimeKey.SetString("Extension", ext)) return Warn(kMsgSetMime);
+    NotifyShell();
+    if (userOnly) AfxMessageBox(kMsgUserOnly, kInformation);
+}
+
+void CSettingDlg::OnUnregisterAssociation() {
+    // After a failed check (its prompt has been shown) nothing is removed:
+    // the extension field may not hold what the user meant.
+    if (!UpdateData(TRUE)) return;
+    const CString ext = m_strExt;
+    if (ext.IsEmpty()) {
+        Warn(kMsgEmptyExtUnregister);
+        return;
     }
+    CString command;
+    if (!OpenCommand(command)) {
+        Warn(kMsgNoPath);
+        return;
+    }
+    if (AfxMessageBox(Message(kMsgConfirmUnregister, ext), kQuestion) != IDYES) return;
+
+    // The per-user place first: Windows shows its keys in
+    // HKEY_CLASSES_ROOT in place of the machine-wide ones, so the
+    // machine-wide ones are judged once the user's are gone.
+    Removal removal;
+    {
+        RegKey userClasses;
+        if (userClasses.Open(HKEY_CURRENT_USER, kUserClasses, KEY_READ | KEY_WRITE | DELETE))
+            RemoveRegistration({userClasses.get(), kUserRootName}, ext, command, removal);
+    }
+    RemoveRegistration({HKEY_CLASSES_ROOT, kMachineRootName}, ext, command, removal);
+    if (!removal.removed.IsEmpty()) NotifyShell();
+
+    CString report = removal.removed.IsEmpty() ? kMsgNothingRemoved : kMsgRemoved;
+    report += removal.removed;
+    if (!removal.kept.IsEmpty()) {
+        report += "\n\n";
+        report += kMsgKept;
+        report += removal.kept;
+    }
+    if (!removal.failed.IsEmpty()) {
+        report += "\n\n";
+        report += kMsgNotDeleted;
+        report += removal.failed;
+    }
+    AfxMessageBox(report, removal.failed.IsEmpty() ? kInformation : kWarning);
 }

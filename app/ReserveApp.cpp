@@ -317,6 +317,7 @@ BOOL CReserveApp::InitInstance() {
     }
 
     m_ulSmtpAddr = ResolveHostAddress(settings.smtpSvr);
+    m_strSmtpSvr = settings.smtpSvr;
     m_nStartAdjust = settings.startAdjust;
     m_nEndAdjust = settings.endAdjust;
     const uint16_t port = static_cast<uint16_t>(settings.port);

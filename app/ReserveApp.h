@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 #include "afx/afx.h"
 
@@ -27,7 +28,15 @@ public:
     // CFileIOerror only when a log write outside the send fails.
     bool Reserve(const CStationTable& table, CSmtpMailer& mailer, const CString& text);
 
+    // Sends one confirmed reservation: mailer.SendMail(start, end, channel),
+    // its result and its exceptions. The Windows shell sends on a thread of
+    // its own while this thread shows the progress window, whose 中止 calls
+    // mailer.Cancel(); the window is gone when this returns. The tests' shell
+    // sends directly.
+    bool SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel);
+
     uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
     int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
     int32_t m_nEndAdjust = 0;             // minutes added to the end ("endad")
+    CString m_strSmtpSvr;                 // the server as the settings name it, for the progress window
 };

@@ -85,6 +85,11 @@ bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
             result = 0;
             return true;
         }
+        if (LOWORD(wParam) == IDC_UNREGIST && HIWORD(wParam) == BN_CLICKED) {
+            OnUnregisterAssociation();
+            result = 0;
+            return true;
+        }
         if (LOWORD(wParam) == IDC_MAILSET && HIWORD(wParam) == BN_CLICKED) {
             OnMailSettings();
             result = 0;

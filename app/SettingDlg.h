@@ -1,8 +1,8 @@
 // CSettingDlg: the settings dialog of setting mode (template 102): recipient,
 // SMTP server, start and end adjustments, and the extension used by the
-// file-type registration button, and the mail account values edited in the
-// dialog behind its 送信設定... button. It saves nothing itself; the start-up
-// reads the fields after OK.
+// file-type registration and unregistration buttons, and the mail account
+// values edited in the dialog behind its 送信設定... button. It saves nothing
+// itself; the start-up reads the fields after OK.
 #pragma once
 
 #include <functional>
@@ -41,6 +41,11 @@ public:
     // extension m_strExt (after refreshing the fields from the controls).
     // Failures are shown in a message box; nothing throws.
     void OnRegisterAssociation();
+    // After a confirmation, removes that registration (from
+    // HKEY_CURRENT_USER\Software\Classes and HKEY_CLASSES_ROOT) where it
+    // still points at this executable, and shows what was removed and what
+    // was kept. Nothing throws.
+    void OnUnregisterAssociation();
     // Opens the mail account dialog on m_mail, with the server the dialog
     // shows now; its OK replaces m_mail.
     void OnMailSettings();

@@ -50,6 +50,7 @@ CLogFile* CLogFile::Adopt(FILE* fp) {
 
 void CLogFile::Write(const char* text) {
     if (m_fp == nullptr) return;
+    std::lock_guard<std::mutex> hold(m_writeLock);
     if (std::fputs(text, m_fp) < 0) {
         const int e = errno;
         THROW_AT(CFileIOerror, e, plat::ErrnoText(e).c_str());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <mutex>
 
 class CLogFile {
 public:
@@ -24,9 +25,10 @@ public:
     static CLogFile* Adopt(FILE* fp);
 
     // Writes text exactly as given (no time stamp, no line end) and flushes.
-    // Does nothing when no file is open. Throws CFileIOerror (errno,
-    // strerror text) when writing or flushing fails; the text may then be
-    // partly in the file.
+    // Does nothing when no file is open. One writer at a time (a send runs on
+    // a thread of its own): texts of two threads never mix. Throws
+    // CFileIOerror (errno, strerror text) when writing or flushing fails; the
+    // text may then be partly in the file.
     void Write(const char* text);
 
     // Whether a file is open (logging is on).
@@ -39,4 +41,5 @@ public:
 private:
     explicit CLogFile(FILE* fp) : m_fp(fp) {}
     FILE* m_fp;
+    std::mutex m_writeLock;
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes the pictures of the settings dialog, the mail account dialog and the
-# about box shown in the README (docs/settings.png, docs/mail.png,
-# docs/about.png) from a windows build:
+# Takes the pictures of the settings dialog, the mail account dialog, the
+# about box and the progress window of a send shown in the README
+# (docs/settings.png, docs/mail.png, docs/about.png, docs/progress.png) from
+# a windows build:
 #   scripts/with-xvfb docs/make-screenshots.sh [BUILD]     (default build/windows)
 # Uses a Wine prefix of its own, in which the dialogs' font "ＭＳ Ｐゴシック"
 # is mapped to IPAPGothic (fonts-ipafont-gothic), so that the texts have the
@@ -48,8 +49,39 @@ SCRIPT
   cat "$work/transcript.json" >&2
   exit 1
 }
+
+# The progress window: a server that takes the connection and never greets
+# keeps it up; after two seconds the picture, then 中止 and the two boxes.
+python3 -c '
+import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(1)
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+time.sleep(60)' "$work/port" &
+silent=$!
+trap 'kill $silent 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+printf '[setting]\r\nrcpt=recorder@example.jp\r\nsmtpsvr=127.0.0.1\r\nsmtpport=%s\r\nlogoutput=0\r\n' \
+  "$(cat "$work/port")" >"$work/Quorpa.ini"
+cp "$top/examples/Station.txt" "$top/examples/MailFormat.txt" "$top/examples/sample.epg" "$work/"
+cat >"$work/script.txt" <<SCRIPT
+yes
+progress
+pause 2200
+progress "$(winpath "$work/progress.bmp")"
+stopsend
+ok
+ok
+SCRIPT
+"$top/scripts/wine-run" "$prefix" "$build/robot.exe" "$(winpath "$work/script.txt")" \
+  "$(winpath "$work/transcript.json")" "$(winpath "$work/Quorpa.exe")" "$(winpath "$work/sample.epg")" \
+  >"$work/wine.log" 2>&1 || {
+  cat "$work/transcript.json" >&2
+  exit 1
+}
+
 convert "$work/settings.bmp" "$top/docs/settings.png"
 convert "$work/mail.bmp" "$top/docs/mail.png"
 convert "$work/about.bmp" "$top/docs/about.png"
+convert "$work/progress.bmp" "$top/docs/progress.png"
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-echo "wrote docs/settings.png, docs/mail.png and docs/about.png"
+echo "wrote docs/settings.png, docs/mail.png, docs/about.png and docs/progress.png"

@@ -226,6 +226,48 @@ std::string CSmtpMailer::FinishMessage(std::string body, const tm& start, uint32
     return DotStuff(body) + kEndOfData;
 }
 
+// Makes the socket of one SendMail reachable for Cancel while it lives.
+class CSmtpMailer::ActiveSend {
+public:
+    ActiveSend(CancelState& state, CSock& sock) : m_state(state) {
+        std::lock_guard<std::mutex> hold(m_state.lock);
+        m_state.sock = &sock;
+        m_state.delivered = false;
+        if (m_state.cancelled) sock.Abort();  // cancelled before it began
+    }
+    ~ActiveSend() {
+        std::lock_guard<std::mutex> hold(m_state.lock);
+        m_state.sock = nullptr;
+    }
+    ActiveSend(const ActiveSend&) = delete;
+    ActiveSend& operator=(const ActiveSend&) = delete;
+
+    // The server has taken the mail: a later Cancel must not abort the rest.
+    void Delivered() {
+        std::lock_guard<std::mutex> hold(m_state.lock);
+        m_state.delivered = true;
+    }
+
+private:
+    CancelState& m_state;
+};
+
+void CSmtpMailer::Cancel() noexcept {
+    std::lock_guard<std::mutex> hold(m_cancel->lock);
+    if (m_cancel->delivered) return;
+    m_cancel->cancelled = true;
+    if (m_cancel->sock != nullptr) m_cancel->sock->Abort();
+}
+
+bool CSmtpMailer::Cancelled() const noexcept {
+    std::lock_guard<std::mutex> hold(m_cancel->lock);
+    return m_cancel->cancelled;
+}
+
+void CSmtpMailer::Report(SendStep step, int attempt) const noexcept {
+    if (m_progress != nullptr) m_progress->OnStep(step, attempt);
+}
+
 bool CSmtpMailer::Extended() const { return m_nSsl != kSslNone || !m_strUser.empty() || !m_strCertPin.empty(); }
 
 std::string CSmtpMailer::NormalizePin(const std::string& pin) {
@@ -266,7 +308,7 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     const std::string serverName = m.m_strServerName.empty() ? DottedAddress(m.m_ulSmtpAddr) : m.m_strServerName;
     plat::TlsInfo tls;
     if (m.m_nSsl == CSmtpMailer::kSslImplicit) {
-        // progress: kEncrypting
+        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
         tls = conn.StartTls(serverName, pin, timeoutMs);
     }
     const std::string greeting = conn.ReceiveReply(timeoutMs);
@@ -281,7 +323,7 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
         if (!caps.startTls) THROW_AT(CStartTlsNotOffered, 0);
         reply = Exchange(conn, "STARTTLS\r\n", "STARTTLS\r\n", timeoutMs);
         if (ReplyCode(reply) != 220) return false;
-        // progress: kEncrypting
+        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
         tls = conn.StartTls(serverName, pin, timeoutMs);
         // What the server said before the handshake is forgotten (RFC 3207
         // section 4.2).
@@ -295,7 +337,7 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     info.certSha256 = tls.certSha256;
     if (m.m_strUser.empty()) return true;
 
-    // progress: kSigningIn
+    if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kSigningIn, 0);
     if (!caps.authAny()) THROW_AT(CAuthNotOffered, 0);
     if (caps.authPlain) {
         // RFC 4616: authorization identity (empty), user, password.
@@ -354,6 +396,8 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     const bool extended = Extended();
     CheckPassword(*this);
     CSock sock;
+    ActiveSend active(*m_cancel, sock);
+    sock.m_onConnectAttempt = [this](int attempt) { Report(SendStep::kConnecting, attempt); };
     const std::string body = ComposeBody(start, end, channel, std::time(nullptr));
 
     sockaddr_in server{};
@@ -395,6 +439,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     // The extended dialogue has said EHLO already.
     for (size_t i = extended ? 1 : 0; i < sizeof steps / sizeof steps[0]; ++i) {
         const auto& step = steps[i];
+        if (&step.text == &mailFrom) Report(SendStep::kSending, 0);
         conn.Send(step.text, step.timeoutMs);
         Log(step.logPrefix + step.text);
         const std::string reply = conn.ReceiveReply(step.timeoutMs);
@@ -402,6 +447,10 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         if (Refused(reply)) {
             result = false;
             break;
+        }
+        if (&step.text == &message) {
+            active.Delivered();
+            Report(SendStep::kDone, 0);
         }
     }
     if (result) Quit(conn, m_commandTimeoutMs);

@@ -5,7 +5,13 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
+
+#include "mail/SendProgress.h"
+
+class CSock;
 
 class CSmtpMailer {
 public:
@@ -43,6 +49,8 @@ public:
     // The longest wait for one whole reply; tests shorten them.
     uint32_t m_commandTimeoutMs = kCommandTimeoutMs;
     uint32_t m_dataEndTimeoutMs = kDataEndTimeoutMs;
+    // Told each step of a send (not owned; null: nobody watches).
+    SendProgress* m_progress = nullptr;
 
     // Composes the message for start, end (adjusted local times) and channel
     // and delivers it over one connection of its own: greeting, HELO, MAIL
@@ -71,6 +79,15 @@ public:
     // sent).
     bool SendMail(const tm& start, const tm& end, unsigned channel);
 
+    // Stops the send in progress at once; callable from any thread (the
+    // progress window's 中止). Its socket is aborted (CSock::Abort), so the
+    // call it is blocked in fails, SendMail throws and nothing more is sent;
+    // a SendMail that starts later fails at once. Does nothing once the server
+    // has taken the mail: the reservation is made then.
+    void Cancel() noexcept;
+    // Whether Cancel stopped a send before the server took the mail.
+    bool Cancelled() const noexcept;
+
     // What TestConnection found out.
     struct ConnectionInfo {
         std::string serverName;   // the first word of the EHLO (or HELO) reply, else of the greeting
@@ -98,4 +115,18 @@ public:
     // pin stays empty, and a malformed one gives a text no certificate
     // matches.
     static std::string NormalizePin(const std::string& pin);
+
+private:
+    // What Cancel needs from the send in progress; shared by the sending
+    // thread and the one that cancels.
+    struct CancelState {
+        std::mutex lock;
+        CSock* sock = nullptr;  // the socket of the send in progress
+        bool cancelled = false;
+        bool delivered = false;  // the server took the mail
+    };
+    class ActiveSend;
+    std::unique_ptr<CancelState> m_cancel = std::make_unique<CancelState>();
+
+    void Report(SendStep step, int attempt) const noexcept;
 };

@@ -16,11 +16,24 @@ namespace {
 // A server that is still starting gets a few seconds to come up.
 constexpr int kConnectAttempts = 5;
 constexpr uint32_t kConnectPauseMs = 1000;
+// How soon an Abort ends the pause between two connection attempts.
+constexpr uint32_t kAbortPollMs = 50;
 constexpr int kListenBacklog = 32;
 
 // Winsock is started once per process, by the first CSock; a failed start is
 // not retried, its line on stderr is the report.
 bool g_winsockStarted = false;
+
+// Closes a socket taken out of its slot: after an Abort only what the abort
+// left of it is freed.
+void CloseTaken(plat::Socket s, bool aborted) {
+    if (aborted) {
+        plat::CloseAbortedSocket(s);
+        return;
+    }
+    plat::ShutdownBoth(s);
+    plat::CloseSocket(s);
+}
 
 }  // namespace
 
@@ -52,13 +65,7 @@ CSock::CSock(plat::Socket socket, const sockaddr_in* address, int32_t type, bool
 }
 
 CSock::~CSock() {
-    for (int i = 0; i < kSlots; ++i) {
-        CLockHolder hold(m_slotLock[i].get());
-        if (m_socket[i] != plat::kInvalidSocket) {
-            plat::ShutdownBoth(m_socket[i]);
-            plat::CloseSocket(m_socket[i]);
-        }
-    }
+    for (int i = 0; i < kSlots; ++i) Close(i);
 }
 
 bool CSock::IsOpen(int32_t slot) const {
@@ -84,10 +91,19 @@ int32_t CSock::Create(const sockaddr_in* address, int32_t type, bool server) {
         plat::CloseSocket(s);
         THROW_AT(CNotEnoughResource, 0);
     }
-    m_socket[slot] = s;
+    {
+        // Stored under the lock, so an Abort either sees the socket or has
+        // already been recorded.
+        std::lock_guard<std::mutex> hold(m_abortLock);
+        if (m_aborted) {
+            plat::CloseSocket(s);
+            THROW_AT(CSockIOerror, 0);
+        }
+        m_socket[slot] = s;
+        ++m_count;
+    }
     m_type[slot] = type;
     m_addr[slot] = sockaddr_in{};
-    ++m_count;
     if (address == nullptr) return slot;
 
     m_addr[slot] = *address;
@@ -111,14 +127,17 @@ int32_t CSock::Create(const sockaddr_in* address, int32_t type, bool server) {
         m_canRecv[slot] = m_canSend[slot] = true;
     } else {
         bool connected = false;
-        for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
+        for (int attempt = 1; attempt <= kConnectAttempts && !connected && !m_aborted; ++attempt) {
+            if (m_onConnectAttempt) m_onConnectAttempt(attempt);
             connected = plat::Connect(s, *address);
             if (!connected) {
                 m_lastError = plat::LastSocketError();
-                plat::SleepMs(kConnectPauseMs);
+                for (uint32_t paused = 0; paused < kConnectPauseMs && !m_aborted; paused += kAbortPollMs)
+                    plat::SleepMs(kAbortPollMs);
             }
         }
-        if (!connected) THROW_AT(CSockIOerror, m_lastError);
+        // A connection made just as the abort came is not used either.
+        if (!connected || m_aborted) THROW_AT(CSockIOerror, m_lastError);
         m_canRecv[slot] = m_canSend[slot] = true;
     }
     return slot;
@@ -193,21 +212,37 @@ int32_t CSock::ReceiveLine(char* buffer, int32_t slot) {
 void CSock::Close(int32_t slot) {
     if (slot < 0 || slot >= kSlots) return;
     CLockHolder hold(m_slotLock[slot].get());
-    if (m_socket[slot] != plat::kInvalidSocket) {
-        plat::ShutdownBoth(m_socket[slot]);
-        plat::CloseSocket(m_socket[slot]);
-        Release(slot);
-    }
+    const plat::Socket s = m_socket[slot];
+    if (s == plat::kInvalidSocket) return;
+    // Out of the table before it is closed, so an Abort never reaches a
+    // closed socket.
+    CloseTaken(s, FreeSlot(slot));
 }
 
 void CSock::Release(int32_t slot) {
     if (slot < 0 || slot >= kSlots) return;
     CLockHolder hold(m_slotLock[slot].get());
+    FreeSlot(slot);
+}
+
+bool CSock::FreeSlot(int32_t slot) {
+    std::lock_guard<std::mutex> hold(m_abortLock);
     // Freeing a free slot again would break the count of occupied slots.
-    if (m_socket[slot] == plat::kInvalidSocket) return;
-    m_socket[slot] = plat::kInvalidSocket;
-    m_canRecv[slot] = m_canSend[slot] = m_canAccept[slot] = false;
-    --m_count;
+    if (m_socket[slot] != plat::kInvalidSocket) {
+        m_socket[slot] = plat::kInvalidSocket;
+        m_canRecv[slot] = m_canSend[slot] = m_canAccept[slot] = false;
+        --m_count;
+    }
+    return m_aborted;
+}
+
+void CSock::Abort() noexcept {
+    std::lock_guard<std::mutex> hold(m_abortLock);
+    if (m_aborted) return;
+    m_aborted = true;
+    for (plat::Socket s : m_socket) {
+        if (s != plat::kInvalidSocket) plat::AbortSocket(s);
+    }
 }
 
 uint32_t CSock::GetLocalAddress(int32_t slot) {

@@ -6,8 +6,11 @@
 // code. The first CSock constructed in the process starts Windows Sockets.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 #include "base/CLock.h"
 #include "platform/net.h"
@@ -31,7 +34,7 @@ public:
     CSock& operator=(const CSock&) = delete;
 
     // type 1 stream, 2 datagram. A stream client connects (five attempts one
-    // second apart); a server binds (and a stream server listens); a datagram
+    // second apart, each told to m_onConnectAttempt first); a server binds (and a stream server listens); a datagram
     // client binds the address's port on every local address and may
     // broadcast. A null address leaves the socket unbound, and the slot allows
     // neither Send nor Receive. Returns the lowest free slot.
@@ -55,8 +58,16 @@ public:
     // it may hold more than one line. Throws what Receive throws.
     int32_t ReceiveLine(char* buffer, int32_t slot);
     // Shuts down and closes the slot's socket and frees the slot; a free slot
-    // is left alone.
+    // is left alone. After Abort only what the abort left is freed.
     void Close(int32_t slot);
+    // Ends this object's work at once; callable from any thread (it is how a
+    // send in progress is stopped by the user). Every call blocked on one of
+    // its sockets returns with a failure (plat::AbortSocket), the pause
+    // between connection attempts ends, and every later call fails: Create
+    // throws CSockIOerror, Send and Receive throw what a closed socket makes
+    // them throw. The slots stay occupied until Close or destruction.
+    void Abort() noexcept;
+    bool Aborted() const { return m_aborted; }
     // Frees the slot without touching its socket; a free slot is left alone.
     void Release(int32_t slot);
     // The local IPv4 address (network byte order); 0 for a free slot. An
@@ -74,6 +85,9 @@ public:
     int32_t m_lastError = 0;
     // Longest wait of one Receive; plat::kInfinite waits without limit.
     uint32_t m_receiveTimeoutMs = plat::kInfinite;
+    // Told the number (1 to 5) of each connection attempt of a stream client
+    // before it is made, on the connecting thread; must not throw.
+    std::function<void(int attempt)> m_onConnectAttempt;
 
 private:
     plat::Socket m_socket[kSlots];
@@ -86,5 +100,13 @@ private:
     bool m_canSend[kSlots];
     bool m_canAccept[kSlots];
 
+    // Guards the socket table against Abort from another thread.
+    std::mutex m_abortLock;
+    std::atomic<bool> m_aborted{false};
+
     bool IsOpen(int32_t slot) const;
+    // Empties an occupied slot under m_abortLock (a free one is left alone);
+    // returns whether the object was aborted, i.e. how its socket must be
+    // closed.
+    bool FreeSlot(int32_t slot);
 };

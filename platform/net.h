@@ -63,6 +63,17 @@ int WaitReadable(Socket s, uint32_t timeoutMs);
 // shutdown in both directions; closesocket. false on failure.
 bool ShutdownBoth(Socket s);
 bool CloseSocket(Socket s);
+// Makes every call blocked on s, on any thread, return at once with a
+// failure, and every later call on it fail: on Windows it closes the socket
+// (closesocket is the documented way to unblock a Winsock call); elsewhere it
+// shuts the socket down, since a close would not wake a thread in poll, and
+// leaves the descriptor to CloseAbortedSocket. There a connect in progress
+// is not ended (the shutdown of an unconnected socket does nothing); the
+// caller checks for the abort before each attempt.
+void AbortSocket(Socket s);
+// Frees what AbortSocket left of s: nothing on Windows, the descriptor
+// elsewhere.
+void CloseAbortedSocket(Socket s);
 // The socket's local address. false on failure.
 bool GetSockName(Socket s, sockaddr_in* local);
 // The computer's host name into buffer (size bytes, terminated). false on

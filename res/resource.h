@@ -22,6 +22,7 @@
 #define IDC_ENDADJ 1003
 #define IDC_EXT 1004
 #define IDC_REGIST 1005
+#define IDC_UNREGIST 1010
 #define IDC_MAILSET 1011  // opens the mail account dialog
 
 // Controls of the mail account dialog

@@ -24,6 +24,14 @@ constexpr unsigned kWarning = MB_ICONEXCLAMATION;  // flags 48: OK button, excla
 
 void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
 
+// The user stopped the send (the progress window's 中止): said and logged
+// like any failed send; the file fails.
+bool SendStopped() {
+    AfxMessageBox("メール送信を中止しました\n予約は送信されていません", kWarning);
+    Log("E:Stopped by user!\r\n");
+    return false;
+}
+
 }  // namespace
 
 bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const CString& text) {
@@ -75,12 +83,15 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
 
     // Every outcome of the send becomes a message and a log line, the message
     // first. A log failure while reporting a refused mail is itself caught.
+    // A send the user stopped fails whatever its socket made of the stop.
     try {
-        if (mailer.SendMail(start, end, channel)) return true;
+        if (SendReservation(mailer, start, end, channel)) return true;
+        if (mailer.Cancelled()) return SendStopped();
         AfxMessageBox(SendRefusedText(), kWarning);
         Log("E:SMTP error!\r\n");
         return false;
     } catch (const CExceptionBase& e) {
+        if (mailer.Cancelled()) return SendStopped();
         AfxMessageBox(SendFailureText(e), kWarning);
         // GetLocation's buffer is shared: copied into the line at once.
         Log(std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n");

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/ReserveApp.h"
@@ -400,6 +401,26 @@ TEST_F(ReserveSendTest, ServerHangingUpShowsSocketErrorThenLogsIt) {
     EXPECT_EQ(calls[1].logSoFar, text.substr(0, e + 8));
     EXPECT_TRUE(std::regex_match(text.substr(e + 8), std::regex("E:<SocketClose> at net/[A-Za-z]+\\.cpp\\([0-9]+\\)\r\n")))
         << text.substr(e + 8);
+}
+
+TEST_F(ReserveSendTest, StoppedSendShowsItsOwnBoxThenLogsIt) {
+    // The server accepts the connection and never greets; the user stops the
+    // send from another thread (the progress window's 中止).
+    SmtpPeer peer(SmtpPeer::SilentAt(SmtpPeer::kGreeting));
+    Use(peer);
+    std::thread user([&] {
+        for (int i = 0; i < 500 && peer.Connections() == 0; ++i) plat::SleepMs(10);
+        mailer.Cancel();
+    });
+    EXPECT_FALSE(Run(Version1(Header()), {IDYES}, true));
+    user.join();
+    peer.Join();
+    EXPECT_EQ(peer.Received(), "");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].text, "メール送信を中止しました\n予約は送信されていません");
+    EXPECT_EQ(calls[1].type, kWarning);
+    EXPECT_EQ(calls[1].logSoFar, LogBeforeSend());
+    EXPECT_EQ(log.Text(), LogBeforeSend() + "E:Stopped by user!\r\n");
 }
 
 TEST_F(ReserveSendTest, ForeignExceptionInTheGuardedRegionIsUnknown) {

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <regex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/Exceptions.h"
@@ -301,6 +303,90 @@ TEST_F(SmtpDialogue, NothingListeningRaisesIoErrorAfterFiveAttempts) {
     // Five attempts with a second's pause after each.
     EXPECT_GE(plat::TickCount() - started, 4500u);
     EXPECT_EQ(log.Text(), "");
+}
+
+// ---- progress and cancel ---------------------------------------------------
+
+namespace {
+
+// The steps a send reports, in order.
+class StepRecorder : public SendProgress {
+public:
+    void OnStep(SendStep step, int attempt) noexcept override { steps.emplace_back(step, attempt); }
+    std::vector<std::pair<SendStep, int>> steps;
+};
+
+using Steps = std::vector<std::pair<SendStep, int>>;
+
+}  // namespace
+
+TEST_F(SmtpDialogue, ReportsEachStep) {
+    StepRecorder recorder;
+    m_mailer.m_progress = &recorder;
+    {
+        SmtpPeer peer(SmtpPeer::Accepting());
+        Use(peer);
+        EXPECT_TRUE(Send());
+    }
+    EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kSending, 0}, {SendStep::kDone, 0}}));
+    recorder.steps.clear();
+    {
+        // A refused message is not done.
+        SmtpPeer peer(SmtpPeer::RefusingAt(SmtpPeer::kMessage, "552 too big\r\n"));
+        Use(peer);
+        EXPECT_FALSE(Send());
+    }
+    EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kSending, 0}}));
+}
+
+TEST_F(SmtpDialogue, CancelFromAnotherThreadStopsASilentServerAtOnce) {
+    for (SmtpPeer::Step step : {SmtpPeer::kGreeting, SmtpPeer::kRcpt, SmtpPeer::kMessage}) {
+        SCOPED_TRACE(step);
+        CSmtpMailer mailer;
+        mailer.m_strFormat = kTemplate;
+        mailer.m_strFrom = kFrom;
+        mailer.m_strRcpt = kRcpt;
+        mailer.m_commandTimeoutMs = mailer.m_dataEndTimeoutMs = 10000;
+        SmtpPeer peer(SmtpPeer::SilentAt(step));
+        mailer.m_ulSmtpAddr = peer.Address();
+        mailer.m_usSmtpPort = peer.Port();
+        uint32_t cancelled = 0;
+        std::thread user([&] {
+            // The peer has read the step's command: the client waits for the reply.
+            const std::string awaited = ExpectedReceived(m_commands, step);
+            for (int i = 0; i < 500 && (peer.Connections() == 0 || peer.Received() != awaited); ++i)
+                plat::SleepMs(10);
+            cancelled = plat::TickCount();
+            mailer.Cancel();
+        });
+        LogCapture log;
+        EXPECT_ANY_THROW(mailer.SendMail(m_start, m_end, 12));
+        const uint32_t ended = plat::TickCount();
+        user.join();
+        peer.Join();
+        EXPECT_LT(ended - cancelled, 1000u);
+        EXPECT_TRUE(mailer.Cancelled());
+        // Nothing more was sent, and the connection is closed.
+        EXPECT_EQ(peer.Received(), ExpectedReceived(m_commands, step));
+        EXPECT_EQ(peer.Error(), "");
+    }
+}
+
+TEST_F(SmtpDialogue, CancelBeforeTheSendStopsItAndAfterTheMailWasTakenDoesNothing) {
+    SmtpPeer peer(SmtpPeer::Accepting());
+    Use(peer);
+    EXPECT_TRUE(Send());
+    m_mailer.Cancel();
+    EXPECT_FALSE(m_mailer.Cancelled());
+    peer.Join();
+
+    CSmtpMailer early;
+    early.m_ulSmtpAddr = peer.Address();
+    early.m_usSmtpPort = peer.Port();
+    early.Cancel();
+    EXPECT_THROW(early.SendMail(m_start, m_end, 12), CSockIOerror);
+    EXPECT_TRUE(early.Cancelled());
+    EXPECT_EQ(peer.Connections(), 1);
 }
 
 TEST_F(SmtpDialogue, EveryMailHasItsOwnConnection) {
@@ -669,6 +755,32 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
         const std::string mail = SubmissionServer::WaitForDump(token);
         EXPECT_NE(mail.find("Subject: " + token + " ch12\n\n.leading period\nlast\n"), std::string::npos) << mail;
     }
+}
+
+TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
+    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
+    StepRecorder recorder;
+    m_mailer.m_progress = &recorder;
+    Tokened();
+    ASSERT_TRUE(Send());
+    EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kEncrypting, 0},
+                                     {SendStep::kSigningIn, 0}, {SendStep::kSending, 0}, {SendStep::kDone, 0}}));
+
+    // Stopped while signing in: the encrypted session ends, no mail goes.
+    struct StopAtSignIn : SendProgress {
+        CSmtpMailer* mailer;
+        void OnStep(SendStep step, int) noexcept override {
+            if (step == SendStep::kSigningIn) mailer->Cancel();
+        }
+    } stopper;
+    stopper.mailer = &m_mailer;
+    m_mailer.m_progress = &stopper;
+    const std::string token = Tokened();
+    LogCapture log;
+    EXPECT_ANY_THROW(Send());
+    EXPECT_TRUE(m_mailer.Cancelled());
+    EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
+    EXPECT_EQ(SubmissionServer::WaitForDump(token, 1000), "");
 }
 
 TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {

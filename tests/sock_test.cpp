@@ -316,6 +316,54 @@ TEST_F(SockTest, SilentPeerRaisesTimeOutAndTheConnectionLivesOn) {
     sock.Close(slot);
 }
 
+TEST_F(SockTest, AbortFromAnotherThreadEndsABlockedReceiveAndEveryLaterCall) {
+    // Both kinds of wait: a receive without a time-out blocks in the receive
+    // itself, one with a time-out in the wait for data.
+    for (uint32_t timeoutMs : {plat::kInfinite, 10000u}) {
+        SCOPED_TRACE(timeoutMs);
+        CSock aborted;
+        aborted.m_receiveTimeoutMs = timeoutMs;
+        Peer peer([](plat::Socket s) { ReadToEnd(s); });  // silent until the client hangs up
+        const int32_t slot = aborted.Create(&peer.address, 1, false);
+        std::thread user([&] {
+            plat::SleepMs(200);
+            aborted.Abort();
+        });
+        const auto start = Clock::now();
+        EXPECT_ANY_THROW(aborted.ReceiveLine(line, slot));
+        EXPECT_LT(ElapsedMs(start), 1200);
+        user.join();
+        EXPECT_TRUE(aborted.Aborted());
+        if (aborted.GetSocket(slot) != plat::kInvalidSocket) {
+            EXPECT_ANY_THROW(aborted.Send("QUIT\r\n", slot));
+        }
+        EXPECT_THROW(aborted.Create(&peer.address, 1, false), CSockIOerror);
+    }
+}
+
+TEST_F(SockTest, ConnectionAttemptsAreToldAndAnAbortEndsThem) {
+    plat::Socket probe = plat::OpenSocket(plat::kSockStream);
+    sockaddr_in any = Loopback();
+    ASSERT_TRUE(plat::Bind(probe, any));
+    const sockaddr_in target = LocalName(probe);
+    plat::CloseSocket(probe);
+
+    std::vector<int> attempts;
+    sock.m_onConnectAttempt = [&](int attempt) {
+        attempts.push_back(attempt);
+        if (attempt == 3) sock.Abort();
+    };
+    const auto start = Clock::now();
+    EXPECT_THROW(sock.Create(&target, 1, false), CSockIOerror);
+    // Two whole pauses; the third attempt's pause ends with the abort.
+    const long elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 1900);
+    EXPECT_LT(elapsed, 2800);
+    EXPECT_EQ(attempts, (std::vector<int>{1, 2, 3}));
+    sock.Close(0);
+    EXPECT_EQ(sock.GetCount(), 0);
+}
+
 TEST_F(SockTest, PeerCloseFreesTheSlotAndLaterSendsAreRefused) {
     Peer peer([&](plat::Socket s) { SendAll(s, "221 bye\r\n"); });
     const int32_t other = sock.Create(nullptr, 1, false);

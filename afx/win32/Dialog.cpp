@@ -57,9 +57,15 @@ HWND CDataExchange::PrepareCtrl(int id) {
 void CDataExchange::Fail() {
     m_bFailed = true;
     if (m_hWndLastControl == nullptr) return;
-    ::SetFocus(m_hWndLastControl);
-    // Selecting the text lets the user retype it at once.
-    ::SendMessageA(m_hWndLastControl, EM_SETSEL, 0, -1);
+    // WM_NEXTDLGCTL rather than SetFocus: the dialog manager then also moves
+    // the default-button highlight and selects an edit's whole text (so the
+    // user can retype it at once). Posted, as the documentation asks when
+    // other messages that set the focus may come first: the prompt has just
+    // closed, and the activation it hands back to the dialog (which restores
+    // the focus to where it was) may still be on its way; the move then
+    // comes after it and is not undone by it.
+    ::PostMessageA(m_pDlgWnd->m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_hWndLastControl),
+                   TRUE);
 }
 
 void DDX_Text(CDataExchange* dx, int id, CString& value) {

@@ -40,8 +40,9 @@ public:
     // Finds control id of the dialog and remembers it as the control the next
     // check refers to. Returns null when the dialog has no such control.
     HWND PrepareCtrl(int id);
-    // Ends the pass as failed: puts the focus back on the last prepared
-    // control (selecting an edit's text) so the user can correct it.
+    // Ends the pass as failed: asks the dialog (WM_NEXTDLGCTL, posted) to put
+    // the focus back on the last prepared control, selecting an edit's text,
+    // so the user can correct it.
     void Fail();
     bool Failed() const { return m_bFailed; }
 

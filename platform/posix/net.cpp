@@ -136,6 +136,12 @@ bool CloseSocket(Socket s) {
     return true;
 }
 
+// The descriptor stays open until CloseAbortedSocket, so its number cannot
+// be given to another file while a thread may still use it.
+void AbortSocket(Socket s) { ::shutdown(s, SHUT_RDWR); }
+
+void CloseAbortedSocket(Socket s) { ::close(s); }
+
 bool GetSockName(Socket s, sockaddr_in* local) {
     sockaddr_in address{};
     socklen_t length = AddressLength();

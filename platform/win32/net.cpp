@@ -113,6 +113,16 @@ int WaitReadable(Socket s, uint32_t timeoutMs) {
 bool ShutdownBoth(Socket s) { return ::shutdown(s, SD_BOTH) == 0; }
 bool CloseSocket(Socket s) { return ::closesocket(s) == 0; }
 
+void AbortSocket(Socket s) {
+    // The shutdown first ends a pending connect or receive even where
+    // closesocket alone would leave a select waiting; the close then makes
+    // the handle invalid for every later call.
+    ::shutdown(s, SD_BOTH);
+    ::closesocket(s);
+}
+
+void CloseAbortedSocket(Socket) {}
+
 bool GetSockName(Socket s, sockaddr_in* local) {
     sockaddr_in address{};
     int length = AddressLength();

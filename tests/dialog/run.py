@@ -32,13 +32,25 @@ PROMPT_PORT = '1 から 65535 までの整数を入力してください。'
 PROMPT_PIN = '証明書の指紋は SHA-256 の16進数64桁で入力してください。'
 NOTE_STORED = '※空欄のままなら登録済みのパスワードを使います'
 NOTE_NONE = '※パスワードは登録されていません'
-INFORMATION = 64  # MB_OK | MB_ICONINFORMATION
 MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力してから関連付け登録してください。'
 WARNING = 48  # MB_OK | MB_ICONEXCLAMATION
 
 MIME = 'MIME\\Database\\Content Type\\application/x-tv-program-info'
 REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.epgx', '．ｅｐｇ', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
             'epgfile\\Shell\\open\\command', MIME]
+MACHINE = 'HKEY_CLASSES_ROOT'
+USER_CLASSES = 'HKEY_CURRENT_USER\\Software\\Classes'
+MSG_USER_ONLY = ('管理者の権限がないため、iEPGファイルの関連付けはこのユーザーだけに登録しました。\n'
+                 '他のユーザーは、それぞれのユーザーで関連付け登録してください。')
+MSG_CONFIRM_UNREG = '拡張子.epgのiEPGファイルの関連付けを解除します。よろしいですか？'
+MSG_REMOVED = '関連付けを解除しました。削除したレジストリキー:'
+MSG_KEPT = '他のプログラムのものなので残したレジストリキー:'
+INFORMATION, QUESTION = 64, 36
+
+
+def user(keys):
+    """The robot's names of keys below HKEY_CURRENT_USER\\Software\\Classes."""
+    return ['HKCU:' + key for key in keys]
 
 PRESET_INI = ('[setting]\r\nrcpt=a@example.jp\r\nsmtpsvr=127.0.0.1\r\nstartad=-5\r\n'
               'endad=10\r\nsmtpport=2525\r\nlogoutput=0\r\n')
@@ -87,20 +99,23 @@ class Runner:
         shutil.copy(os.path.join(build, 'Quorpa.exe'), self.exe)
         self.runs = 0
 
-    def wine(self, *args):
+    def wine(self, *args, env=None):
         with open(os.path.join(self.folder, 'wine.log'), 'ab') as log:
             return subprocess.run([self.wine_run, self.prefix, self.robot, *args],
                                   stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                  timeout=120).returncode
+                                  env=env, timeout=120).returncode
 
-    def robot_run(self, script):
-        """Runs the script against Quorpa.exe; returns (records, exit code)."""
+    def robot_run(self, script, refuse_root=False):
+        """Runs the script against Quorpa.exe; returns (records, exit code).
+        refuse_root: HKEY_CLASSES_ROOT refuses Quorpa's first key there, as
+        it refuses a standard user's on Windows (the program's test seam)."""
         self.runs += 1
         script_path = os.path.join(self.folder, f'script{self.runs}.txt')
         transcript = os.path.join(self.folder, f'transcript{self.runs}.json')
         with open(script_path, 'w', encoding='utf-8') as f:
             f.write('\n'.join(script) + '\n')
-        code = self.wine(win_path(script_path), win_path(transcript), win_path(self.exe))
+        env = dict(os.environ, QUORPA_TEST_REFUSE_CLASSES_ROOT='1') if refuse_root else None
+        code = self.wine(win_path(script_path), win_path(transcript), win_path(self.exe), env=env)
         with open(transcript, encoding='utf-8') as f:
             records = [json.loads(line) for line in f if line.strip()]
         errors = [r['error'] for r in records if 'error' in r]
@@ -148,7 +163,7 @@ class Runner:
             return f.read()
 
     def reg_delete(self):
-        check(self.wine('--tool', 'regdelete', *REG_KEYS) == 0, 'regdelete failed')
+        check(self.wine('--tool', 'regdelete', *REG_KEYS, *user(REG_KEYS)) == 0, 'regdelete failed')
 
     def reg_dump(self, keys):
         """{key: {name: (type, size, data)}} or {key: None} for a missing key."""
@@ -268,6 +283,9 @@ def case_start_range(r):
     rec = r.robot_run(range_script(1002, [t for t, _ in START_BAD], '60'))
     expect_equal(boxes(rec), [(p, WARNING) for _, p in START_BAD], 'prompts')
     expect_equal(focuses(rec), [1002] * len(START_BAD), 'focus after each prompt')
+    # The whole text is selected, so the user can retype it at once.
+    expect_equal([r['selection'] for r in rec if 'focus' in r],
+                 [[0, len(t)] for t, _ in START_BAD], 'selection after each prompt')
     expect_equal(r.settings()['startad'], '60', 'saved start adjustment')
 
 
@@ -339,12 +357,31 @@ def case_about(r):
     controls = next(x['controls'] for x in rec if 'controls' in x)
     expect_equal([(c['id'], c['class']) for c in controls],
                  [(-1, 'Static'), (-1, 'Static'), (-1, 'Static'), (1, 'Button')], 'about controls')
+    with open(os.path.join(r.source, 'VERSION'), encoding='ascii') as f:
+        version = f.read().strip()
     expect_equal([c['text'] for c in controls[1:]],
-                 ['Quorpa Version 0.3β', 'iEPG 番組を録画メールで送信', 'OK'], 'about texts')
+                 [f'Quorpa Version {version}', 'iEPG 番組を録画メールで送信', 'OK'], 'about texts')
     expect_equal(focuses(rec), [1], 'about box focus')
     expect_equal(texts(rec), ['.epg'], 'settings dialog after the about box')
     expect_equal(boxes(rec), [], 'message boxes')
     expect_equal(r.ini(), None, 'INI after Cancel')
+
+
+def case_manifest(r):
+    # The embedded manifest asks for Common Controls v6, which come from the
+    # side-by-side store, not from the system folder.
+    rec = r.robot_run([f'dialog {TITLE}', 'module comctl32.dll', 'click 2', 'gone'])
+    path = next(x['path'] for x in rec if 'module' in x).lower()
+    check('\\winsxs\\' in path and '6.0' in path, f'comctl32.dll loaded from {path!r}')
+    # What Wine does not act on is read from the embedded manifest itself.
+    with open(r.exe, 'rb') as f:
+        data = f.read()
+    start = data.find(b'<assembly ')
+    manifest = data[start:data.find(b'</assembly>', start)].decode('utf-8')
+    for entry in ['level="asInvoker"', '>true</dpiAware>', '>PerMonitorV2, system</dpiAwareness>',
+                  '>ja-JP</activeCodePage>', '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',
+                  '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}']:
+        check(entry in manifest, f'the manifest lacks {entry}')
 
 
 def read_bmp(path):
@@ -510,6 +547,49 @@ def case_reg_fail_command(r):
     failing_registration(r, [('regcreate', 'epgfile'), ('regvolatile', 'epgfile\\Shell')], '.epg',
                          'レジストリキーepgfile\\Shell\\open\\commandを生成出来ません',
                          {'.epg': None, 'epgfile': None, 'epgfile\\Shell': None})
+
+
+def case_reg_per_user(r):
+    # HKEY_CLASSES_ROOT refuses the first key: the same keys and values go
+    # to the per-user place, and the user is told it is for this user only.
+    r.reg_delete()
+    rec = r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'], refuse_root=True)
+    expect_equal(boxes(rec), [(MSG_USER_ONLY, INFORMATION)], 'message boxes')
+    want = registration('.epg', command_line(r))
+    got = r.reg_dump(REG_KEYS + user(want))
+    for key in REG_KEYS:
+        expect_equal(got[key], None, f'registry key {key!r}')
+    for key, values in want.items():
+        expect_equal(got['HKCU:' + key], values, f'per-user registry key {key!r}')
+
+
+def case_unreg_taken_over(r):
+    # Registered in both places; since then another program has taken .epg
+    # over in HKEY_CLASSES_ROOT, and the per-user MIME entry names another
+    # extension. Unregistering removes only what still points at Quorpa.
+    r.reg_delete()
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'click 2', 'gone'])
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'], refuse_root=True)
+    check(r.wine('--tool', 'regset', '.epg', '', 'OtherTV.epg') == 0, 'regset .epg')
+    check(r.wine('--tool', 'regset', 'HKCU:' + MIME, 'Extension', '.tvp') == 0, 'regset MIME')
+    keys = sorted(registration('.epg', ''))
+    before = r.reg_dump(keys + user(keys))
+    try:
+        rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'no', 'click 2', 'gone'])
+        expect_equal(boxes(rec), [(MSG_CONFIRM_UNREG, QUESTION)], 'boxes when declined')
+        expect_equal(r.reg_dump(keys + user(keys)), before, 'registry when declined')
+
+        rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
+        report = '\n'.join([MSG_REMOVED, f'{USER_CLASSES}\\.epg', f'{USER_CLASSES}\\epgfile',
+                            f'{MACHINE}\\epgfile', '', MSG_KEPT, f'{USER_CLASSES}\\{MIME}',
+                            f'{MACHINE}\\.epg', f'{MACHINE}\\{MIME}'])
+        expect_equal(boxes(rec), [(MSG_CONFIRM_UNREG, QUESTION), (report, INFORMATION)], 'boxes')
+        after = r.reg_dump(keys + user(keys))
+        kept = ['.epg', MIME, 'HKCU:' + MIME]
+        for key in keys + user(keys):
+            expect_equal(after[key], before[key] if key in kept else None, f'registry key {key!r}')
+    finally:
+        r.reg_delete()
 
 
 # ---- the mail account dialog ------------------------------------------------------

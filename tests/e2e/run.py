@@ -20,15 +20,19 @@ milliseconds, as the robot's transcript records them).
 Exit code 0 passed, 1 failed, 77 skipped (no display, or no smtp-sink).
 """
 import argparse
+import hashlib
 import json
 import os
 import re
+import select
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import zipfile
 
 SKIP = 77
 # Robot and program time-outs: generous, since two Wine programs share two
@@ -141,6 +145,43 @@ class Sink:
         shutil.rmtree(self.dump, ignore_errors=True)
 
 
+class DelayedGreeting:
+    """A slow server: a loopback relay to a real smtp-sink that holds the
+    dialogue back for `delay` seconds after the client connected (the
+    greeting comes late), then passes every byte both ways."""
+
+    def __init__(self, sink_port, delay):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self._serve, args=(sink_port, delay), daemon=True)
+        self.thread.start()
+
+    def _serve(self, sink_port, delay):
+        self.listener.settimeout(ROBOT_TIMEOUT_MS / 1000)
+        try:
+            client, _ = self.listener.accept()
+        except OSError:
+            return
+        with client, socket.create_connection(("127.0.0.1", sink_port)) as server:
+            time.sleep(delay)
+            peers = {client: server, server: client}
+            while True:
+                readable, _, _ = select.select(list(peers), [], [], ROBOT_TIMEOUT_MS / 1000)
+                if not readable:
+                    return
+                for s in readable:
+                    data = s.recv(65536)
+                    if not data:
+                        return
+                    peers[s].sendall(data)
+
+    def stop(self):
+        self.listener.close()
+        self.thread.join(5)
+
+
 # ---- one folder with Quorpa.exe ------------------------------------------------
 
 class Install:
@@ -180,16 +221,19 @@ class Install:
         if rc != 0 or not os.path.exists(self.path(name + ".lnk")):
             raise Failure("could not make %s.lnk (rc %d)" % (name, rc))
 
-    def run(self, answers, args, exe=None, winedebug=None):
+    def run(self, answers, args, exe=None, winedebug=None, open_file=None):
         """Runs Quorpa.exe (or exe) with args through the robot, in this
-        folder; returns (exit code, boxes). winedebug: Wine's debug channels
-        for the run (its trace goes to robotN.out)."""
+        folder, or has the shell open open_file as a browser does; returns
+        (exit code, boxes). winedebug: Wine's debug channels for the run
+        (its trace goes to robotN.out)."""
         self.runs += 1
         n = self.runs
         script, transcript = "script%d.txt" % n, "transcript%d.txt" % n
         self.write(script, ("\n".join(answers) + "\n").encode())
-        rc = self.env.wine([self.env.robot, "--timeout-ms", str(ROBOT_TIMEOUT_MS), script, transcript,
-                            winpath(exe or self.path("Quorpa.exe"))] + args, self.dir, "robot%d" % n, winedebug)
+        start = ["--open", script, transcript, winpath(open_file)] if open_file else \
+            [script, transcript, winpath(exe or self.path("Quorpa.exe"))] + args
+        rc = self.env.wine([self.env.robot, "--timeout-ms", str(ROBOT_TIMEOUT_MS)] + start, self.dir,
+                           "robot%d" % n, winedebug)
         if not os.path.exists(self.path(transcript)):
             with open(self.path("robot%d.out" % n), "rb") as f:
                 output = f.read().decode("utf-8", "replace")
@@ -674,6 +718,105 @@ def log_not_creatable(env):
     expect_equal("the log switch", "logoutput=1\r\n" in q.read("Quorpa.ini").decode("cp932"), True)
 
 
+# A greeting this late makes the progress window appear (after about 0.3 s).
+GREETING_DELAY_S = 1.5
+# 中止 must end the send within this time.
+STOP_LIMIT_MS = 1000
+# The program shows the window once a send has taken this long; a send to
+# smtp-sink takes some 30 ms, so it is tried this often before a window
+# counts against it.
+SHOW_DELAY_MS = 300
+# The robot sees a window up to one poll late, and Yes takes effect a little
+# after the robot pressed it; it never sees one much too early.
+SHOW_DELAY_SLACK_MS = 50
+FAST_SEND_RUNS = 3
+
+
+def progress_records(q, key):
+    return [r for r in q.records if key in r]
+
+
+@case
+def progress_window(env):
+    """A send that takes more than a moment shows the progress window (its own
+    class, no dialog box, not active): the heading, the server and port, the
+    step, the seconds and 中止; the mail then arrives as usual. A fast send
+    shows none."""
+    q = Install(env, "progress_window")
+    q.write("prog.epg", epg())
+    confirm = (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")
+    sink = Sink(q.dir)
+    relay = None
+    try:
+        q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
+        # A send that the loaded machine made slow may show the window
+        # rightly: such a run is tried again, a fast one must show none.
+        for attempt in range(FAST_SEND_RUNS):
+            rc, boxes = q.run(["yes"], ["prog.epg"])
+            expect_equal("exit code", rc, 0)
+            expect_boxes(boxes, [confirm])
+            seen = progress_records(q, "progress_seen")
+            took = progress_records(q, "exit")[0]["ms"] - boxes[0]["answered_ms"]
+            if not seen:
+                break
+            if took < SHOW_DELAY_MS or attempt == FAST_SEND_RUNS - 1:
+                raise Failure("a send of %d ms showed the progress window: %r" % (took, seen))
+
+        relay = DelayedGreeting(sink.port, GREETING_DELAY_S)
+        q.ini(rcpt=RCPT, smtpport=relay.port, logoutput=1)
+        rc, boxes = q.run(["yes", "progress"], ["prog.epg"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [confirm])
+        shown = progress_records(q, "progress")[0]
+        waited = progress_records(q, "progress_seen")[0]["ms"] - boxes[0]["answered_ms"]
+        if waited < SHOW_DELAY_MS - SHOW_DELAY_SLACK_MS:
+            raise Failure("the progress window came %d ms after Yes" % waited)
+        texts = shown["texts"]
+        expect_equal("the progress window", (shown["progress"], shown["active"], len(texts)), (TITLE, False, 5))
+        expect_equal("its texts", texts[:3] + texts[4:], [
+            "予約メールを送信しています", "サーバ: 127.0.0.1 (ポート %d)" % relay.port,
+            "サーバに接続しています(1回目)", "中止"])
+        if not re.fullmatch(r"経過時間: [01]秒", texts[3]):
+            raise Failure("unexpected elapsed time text %r" % texts[3])
+        mails = sink.mails()
+        expect_equal("number of mails", len(mails), attempt + 2)
+        helo, sent = check_mail(q, mails[-1], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+        expect_log(q, LOG_START + log_input("prog.epg") + log_reserve_block() + log_smtp(helo, sent) + LOG_END)
+    finally:
+        if relay:
+            relay.stop()
+        sink.stop()
+
+
+@case
+def stop_button(env):
+    """中止 while the server stays silent after the connection ends the send
+    at once: nothing is sent, the stop's box, the failure box, the log line;
+    the next file is not read."""
+    q = Install(env, "stop_button")
+    q.write("prog.epg", epg())
+    with socket.socket() as silent:
+        # Listening but never accepting: the connection is made, no greeting comes.
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(1)
+        q.ini(rcpt=RCPT, smtpport=silent.getsockname()[1], logoutput=1)
+        rc, boxes = q.run(["yes", "progress", "stopsend", "ok", "ok"], ["prog.epg", "never-read.epg"])
+        silent.settimeout(5)
+        connection, _ = silent.accept()
+        with connection:
+            connection.settimeout(5)
+            expect_equal("what the program sent", connection.recv(1024), b"")
+    expect_equal("exit code", rc, 0)
+    expect_boxes(boxes, [
+        (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes"),
+        ("メール送信を中止しました\n予約は送信されていません", WARNING, "ok"),
+        ("iEPGファイル「prog.epg」の予約に失敗しました", WARNING, "ok")])
+    stopped = progress_records(q, "stopped")[0]
+    if boxes[1]["ms"] - stopped["ms"] > STOP_LIMIT_MS:
+        raise Failure("the stop took %d ms" % (boxes[1]["ms"] - stopped["ms"]))
+    expect_log(q, LOG_START + log_input("prog.epg") + log_reserve_block() + "E:Stopped by user!\r\n")
+
+
 # ---- sending through a provider ----------------------------------------------------
 
 def submit_env():
@@ -938,6 +1081,79 @@ def setting_mode(env):
         "[setting]\nrcpt=other@example.com\nsmtpport=2525\nlogoutput=1\nsmtpsvr=127.0.0.1\n"
         "startad=60\nendad=0\n"))
     expect_log(q, "I:AplicationInitCompleted\r\nI:SettingMode\r\nI:SaveSetting\r\nI:AplicationTerminated\r\n")
+
+
+@case
+def user_story(env):
+    """A user's whole way, in a fresh Wine prefix: unzip the release package
+    into a folder with blanks and Japanese in its path, register in setting
+    mode, open a downloaded iEPG file with a Japanese name the way a browser
+    does (the shell's "open" on the file), answer Yes, get the mail; then
+    unregister, after which the shell no longer starts Quorpa for the file."""
+    story = Env(env.source, env.build)
+    q = Install(story, "user_story")
+    story.prefix = q.path("wineprefix")  # fresh: made by the first Wine call
+    sink = Sink(q.dir)
+    try:
+        dist = q.path("dist")
+        with open(q.path("release.out"), "wb") as out:
+            rc = subprocess.call([os.path.join(env.source, "scripts", "release"), "--exe", env.quorpa, dist],
+                                 stdout=out, stderr=subprocess.STDOUT)
+        expect_equal("scripts/release's exit code", rc, 0)
+        (package,) = [n for n in os.listdir(dist) if n.endswith("-win64.zip")]
+        digest = hashlib.sha256(open(os.path.join(dist, package), "rb").read()).hexdigest()
+        expect_equal("the .sha256 file", open(os.path.join(dist, package + ".sha256")).read(),
+                     "%s  %s\n" % (digest, package))
+        folder = q.path(os.path.join("My Programs", "録画 予約"))
+        with zipfile.ZipFile(os.path.join(dist, package)) as z:
+            expect_equal("the package's files", sorted(z.namelist()), sorted(
+                ["Quorpa.exe", "Station.txt", "MailFormat.txt", "はじめにお読みください.txt", "LICENSE.txt"]))
+            z.extractall(folder)
+        exe = os.path.join(folder, "Quorpa.exe")
+        with open(os.path.join(folder, "Quorpa.ini"), "wb") as f:
+            f.write(cp932(crlf("[setting]\nsmtpport=%d\n" % sink.port)))
+
+        # Setting mode: the user's address and server, 関連付け登録, OK.
+        rc, boxes = q.run(["dialog Quorpa", "type 1000 " + RCPT, "type 1001 127.0.0.1", "click 1005",
+                           "click 1", "gone"], [], exe=exe)
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [])
+
+        downloads = q.path("Downloads")
+        os.makedirs(downloads)
+        download = os.path.join(downloads, "月曜ドラマ 第1話.epg")
+        with open(download, "wb") as f:
+            f.write(epg())
+        rc, boxes = q.run(["yes"], [], open_file=download)
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")])
+        mails = sink.mails()
+        expect_equal("number of mails", len(mails), 1)
+        check_mail(q, mails[0], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+
+        # 関連付け解除, confirmed; then the shell finds no program for the file.
+        rc, boxes = q.run(["dialog Quorpa", "click 1010", "yes", "ok", "click 2", "gone"], [], exe=exe)
+        expect_equal("exit code", rc, 0)
+        expect_equal("boxes of the unregistration", [b["icon"] for b in boxes], ["question", "information"])
+        if "HKEY_CLASSES_ROOT\\.epg" not in boxes[1]["text"]:
+            raise Failure("the report does not name .epg: %r" % boxes[1]["text"])
+        try:
+            q.run([], [], open_file=download)
+            started = True
+        except Failure as e:
+            if "no program started" not in str(e):
+                raise
+            started = False
+        if started:
+            raise Failure("the shell still started a program for the file")
+        expect_equal("number of mails at the end", len(sink.mails()), 1)
+    finally:
+        sink.stop()
+        # The prefix takes some 700 MB: stop its server and remove it.
+        for option in ("-k", "-w"):
+            subprocess.call(["wineserver", option], env=dict(os.environ, WINEPREFIX=story.prefix),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(story.prefix, ignore_errors=True)
 
 
 # ---- main ------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 
+#include <objbase.h>
 #include <shellapi.h>
 
 namespace {
@@ -111,7 +112,7 @@ std::wstring QuoteArgument(const std::wstring& arg) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: robot.exe [--timeout-ms N] SCRIPT TRANSCRIPT PROGRAM [ARGS...]\n"
+    std::fprintf(stderr, "usage: robot.exe [--timeout-ms N] [--open] SCRIPT TRANSCRIPT PROGRAM [ARGS...]\n"
                          "       robot.exe --tool NAME [ARGS...]\ncommands:\n");
     for (const auto& [name, entry] : Commands())
         std::fprintf(stderr, "  %s %s\n", name.c_str(), entry.usage);
@@ -132,8 +133,43 @@ void HandleUnexpectedBox(Robot& robot, HWND box) {
     robot.Fail("unexpected message box");
 }
 
-int RunScript(DWORD timeoutMs, const std::wstring& scriptPath, const std::wstring& transcriptPath,
-              const std::vector<std::wstring>& program) {
+// Starts the program: CreateProcess on PROGRAM with ARGS, or (open) the
+// shell's "open" on the document program[0], as a browser opens a download.
+// Returns the process, or null with error set.
+HANDLE StartProgram(const std::vector<std::wstring>& program, bool open, std::string& error) {
+    if (open) {
+        // As Windows asks of a ShellExecute caller: COM in a single-threaded
+        // apartment, and the launch finished before the call returns.
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        SHELLEXECUTEINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+        info.lpVerb = L"open";
+        info.lpFile = program[0].c_str();
+        info.nShow = SW_SHOWNORMAL;
+        if (::ShellExecuteExW(&info) && info.hProcess != nullptr) return info.hProcess;
+        error = "open " + ToUtf8(program[0]) + ": no program started (ShellExecuteEx " +
+                std::to_string(reinterpret_cast<INT_PTR>(info.hInstApp)) + ")";
+        return nullptr;
+    }
+    std::wstring commandLine;
+    for (const auto& arg : program) commandLine += (commandLine.empty() ? L"" : L" ") + QuoteArgument(arg);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    // The program is named on its own as well, so no search and no path
+    // length limit of the command-line parsing applies to it.
+    if (!::CreateProcessW(program[0].c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+        error = "cannot start " + ToUtf8(commandLine) + ": error " + std::to_string(::GetLastError());
+        return nullptr;
+    }
+    ::CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+int RunScript(DWORD timeoutMs, bool open, const std::wstring& scriptPath,
+              const std::wstring& transcriptPath, const std::vector<std::wstring>& program) {
     FILE* transcript = ::_wfopen(transcriptPath.c_str(), L"wb");
     if (transcript == nullptr) {
         std::fprintf(stderr, "robot: cannot write %s\n", ToUtf8(transcriptPath).c_str());
@@ -147,25 +183,15 @@ int RunScript(DWORD timeoutMs, const std::wstring& scriptPath, const std::wstrin
         return kRobotFailed;
     }
 
-    std::wstring commandLine;
-    for (const auto& arg : program) commandLine += (commandLine.empty() ? L"" : L" ") + QuoteArgument(arg);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    // The program is named on its own as well, so no search and no path
-    // length limit of the command-line parsing applies to it.
-    if (!::CreateProcessW(program[0].c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
-        std::fprintf(transcript, "{\"error\":%s}\n",
-                     JsonString("cannot start " + ToUtf8(commandLine) + ": error " +
-                                std::to_string(::GetLastError()))
-                         .c_str());
+    HANDLE process = StartProgram(program, open, error);
+    if (process == nullptr) {
+        std::fprintf(transcript, "{\"error\":%s}\n", JsonString(error).c_str());
         std::fclose(transcript);
         return kRobotFailed;
     }
-    ::CloseHandle(info.hThread);
+    const DWORD pid = ::GetProcessId(process);
 
-    Robot robot(info.hProcess, info.dwProcessId, timeoutMs, transcript);
+    Robot robot(process, pid, timeoutMs, transcript);
     for (const auto& words : script) {
         auto it = Commands().find(words[0]);
         if (it == Commands().end()) {
@@ -178,8 +204,9 @@ int RunScript(DWORD timeoutMs, const std::wstring& scriptPath, const std::wstrin
     // Let the program finish; close whatever box nobody expected.
     DWORD waited = 0;
     while (!robot.ProcessEnded()) {
+        robot.WatchProgress();
         HWND box = nullptr;
-        WindowSearch search{info.dwProcessId, nullptr, nullptr};
+        WindowSearch search{pid, nullptr, nullptr};
         std::function<bool(HWND)> isBox = IsMessageBox;
         search.match = &isBox;
         ::EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
@@ -190,17 +217,17 @@ int RunScript(DWORD timeoutMs, const std::wstring& scriptPath, const std::wstrin
         }
         if (waited >= timeoutMs) {
             robot.Fail("the program did not end");
-            ::TerminateProcess(info.hProcess, kRobotFailed);
-            ::WaitForSingleObject(info.hProcess, INFINITE);
+            ::TerminateProcess(process, kRobotFailed);
+            ::WaitForSingleObject(process, INFINITE);
             break;
         }
         ::Sleep(kPollMs);
         waited += kPollMs;
     }
     DWORD exitCode = 0;
-    ::GetExitCodeProcess(info.hProcess, &exitCode);
+    ::GetExitCodeProcess(process, &exitCode);
     robot.Record("\"exit\":" + std::to_string(exitCode) + ",\"ms\":" + std::to_string(robot.Elapsed()));
-    ::CloseHandle(info.hProcess);
+    ::CloseHandle(process);
     std::fclose(transcript);
     return robot.Failed() ? kRobotFailed : static_cast<int>(exitCode);
 }
@@ -217,9 +244,10 @@ DWORD Robot::Elapsed() const { return ::GetTickCount() - m_startTick; }
 
 bool Robot::ProcessEnded() const { return ::WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0; }
 
-HWND Robot::WaitForWindow(const std::function<bool(HWND)>& match) const {
+HWND Robot::WaitForWindow(const std::function<bool(HWND)>& match) {
     DWORD start = ::GetTickCount();
     for (;;) {
+        WatchProgress();
         WindowSearch search{m_pid, &match, nullptr};
         ::EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
         if (search.found != nullptr) return search.found;
@@ -228,13 +256,24 @@ HWND Robot::WaitForWindow(const std::function<bool(HWND)>& match) const {
     }
 }
 
-bool Robot::WaitForClose(HWND window) const {
+bool Robot::WaitForClose(HWND window) {
     DWORD start = ::GetTickCount();
     while (::IsWindow(window) && !ProcessEnded()) {
+        WatchProgress();
         if (::GetTickCount() - start >= m_timeoutMs) return false;
         ::Sleep(kPollMs);
     }
     return true;
+}
+
+void Robot::WatchProgress() {
+    if (m_progressSeen) return;
+    std::function<bool(HWND)> isProgress = [](HWND window) { return ClassName(window) == kProgressClass; };
+    WindowSearch search{m_pid, &isProgress, nullptr};
+    ::EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) return;
+    m_progressSeen = true;
+    Record("\"progress_seen\":true,\"ms\":" + std::to_string(Elapsed()));
 }
 
 void Robot::Record(const std::string& fields) {
@@ -342,7 +381,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         timeoutMs = static_cast<DWORD>(std::wcstoul(args[1].c_str(), nullptr, 10));
         next = 2;
     }
+    const bool open = args.size() > next && args[next] == L"--open";
+    if (open) ++next;
     if (args.size() < next + 3) return Usage();
-    return RunScript(timeoutMs, args[next], args[next + 1],
+    return RunScript(timeoutMs, open, args[next], args[next + 1],
                      std::vector<std::wstring>(args.begin() + next + 2, args.end()));
 }

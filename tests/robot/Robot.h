@@ -3,9 +3,12 @@
 // and writes what it saw to a transcript.
 //
 // Usage:
-//   robot.exe [--timeout-ms N] SCRIPT TRANSCRIPT PROGRAM [ARGS...]
+//   robot.exe [--timeout-ms N] [--open] SCRIPT TRANSCRIPT PROGRAM [ARGS...]
 //       Starts PROGRAM with ARGS (CreateProcess: the exact process id and
-//       its exit code), runs the script's commands in order, then waits for
+//       its exit code), or with --open has the shell open the document
+//       PROGRAM as a browser does (ShellExecuteEx, verb "open": the process
+//       of the program registered for it; none is an error), runs the
+//       script's commands in order, then waits for
 //       the program to end. Every window the robot looks at belongs to that
 //       process. A message box that appears when no command expects one is
 //       recorded as "unexpected" and closed (IDCANCEL). The robot's exit code
@@ -59,9 +62,12 @@ public:
     // Waits (up to the time-out, polling) for a visible top-level window of
     // the process that match accepts; returns it, or null when the time-out
     // runs out or the process ends first.
-    HWND WaitForWindow(const std::function<bool(HWND)>& match) const;
+    HWND WaitForWindow(const std::function<bool(HWND)>& match);
     // Waits until window is gone (or the process ended). False on time-out.
-    bool WaitForClose(HWND window) const;
+    bool WaitForClose(HWND window);
+    // Records the first sight of a progress window (kProgressClass) of the
+    // process; called at every poll of the waits.
+    void WatchProgress();
 
     // Writes one transcript record; fields is the inside of a JSON object
     // ("\"a\":1,\"b\":\"x\""). Flushed at once.
@@ -82,6 +88,7 @@ private:
     FILE* m_transcript;
     bool m_failed = false;
     int m_boxes = 0;
+    bool m_progressSeen = false;
 };
 
 // ---- helpers for commands -------------------------------------------------
@@ -97,6 +104,15 @@ std::wstring FromUtf8(const std::string& text);
 // Whether window is a message box: a dialog (#32770) holding the message
 // text static (id 0xFFFF).
 bool IsMessageBox(HWND window);
+// Saves window as it shows on the screen (frame included) to path (UTF-8)
+// as a 24-bit BMP file, after letting the program paint; width and height
+// get its size. False when the file cannot be written.
+bool SaveWindowPicture(const Robot& robot, HWND window, const std::string& path, int& width, int& height);
+
+// The class of the program's progress window during a send. The robot
+// watches for it whenever it waits, and records the first time it saw one:
+//   {"progress_seen":true,"ms":N}
+constexpr char kProgressClass[] = "QuorpaProgress";
 
 // ---- command table --------------------------------------------------------
 

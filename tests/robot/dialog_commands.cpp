@@ -8,7 +8,8 @@
 //   settext ID TEXT     set the control's text directly (no length limit)
 //   read ID             record the control's text
 //   focus [ID]          record the id of the control that has the focus (when
-//                       ID is given, after waiting a moment for it to get there)
+//                       ID is given, after waiting for it to get there, up to
+//                       the time-out), and an edit's selection
 //   controls            record every child control: id, class and text
 //   click ID            press button ID (posted: the robot goes on while the
 //                       program handles it, e.g. shows a prompt)
@@ -18,9 +19,13 @@
 //   gone                wait until the dialog has closed
 //   shot FILE           save the dialog as it shows on the screen (frame
 //                       included) as a 24-bit BMP file
+//   module NAME         record the path the program loaded module NAME from
+//                       (comctl32.dll: the manifest's Common Controls v6
+//                       come from winsxs), "" when it has none
 //
 // And helper tools for the registry of the prefix (keys below
-// HKEY_CLASSES_ROOT, "" is the root itself):
+// HKEY_CLASSES_ROOT, "" is the root itself; a key written "HKCU:KEY" lies
+// below HKEY_CURRENT_USER\Software\Classes instead, the per-user place):
 //
 //   --tool regdump OUT KEY...    write each key's values to OUT, one JSON
 //                                object a line: key, name, type, size, data
@@ -31,10 +36,14 @@
 //   --tool regvolatile KEY       create KEY as a volatile key (gone when the
 //                                wineserver stops; no non-volatile key can
 //                                be created below it)
+//   --tool regset KEY NAME TEXT  set string value NAME ("" the default) of
+//                                KEY, creating the key
 #include <cstdio>
 #include <cstdlib>
 
 #include "Robot.h"
+
+#include <tlhelp32.h>
 
 namespace {
 
@@ -42,8 +51,6 @@ namespace {
 HWND g_dialog = nullptr;
 std::string g_title;
 
-// How long "focus" waits for the focus to land on a control of the dialog.
-constexpr DWORD kFocusWaitMs = 2000;
 // How long "shot" lets the program paint after it has answered.
 constexpr DWORD kPaintSettleMs = 300;
 
@@ -111,28 +118,40 @@ ROBOT_COMMAND(read, "ID - record the control's text") {
 
 ROBOT_COMMAND(focus, "[ID] - record the id of the control with the focus") {
     if (!NeedDialog(robot, "focus")) return false;
-    // The program moves the focus after its prompt has closed, while the
-    // system may first restore it to where it was: wait until the program is
-    // back in its dialog loop, and when the script says which control it
-    // expects, give the focus a moment to land there.
+    // The program moves the focus after its prompt has closed, by a posted
+    // message, while the system may first restore it to where it was: wait
+    // until the program is back in its dialog loop, and when the script says
+    // which control it expects, wait (up to the robot's time-out, which a
+    // loaded machine may need) for the focus to land there. Without an
+    // expected control, wait for any control of the dialog to have it.
     DWORD_PTR ignored = 0;
     ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
     const int expected = words.size() > 1 ? std::atoi(words[1].c_str()) : 0;
     const DWORD thread = ::GetWindowThreadProcessId(g_dialog, nullptr);
     const DWORD start = ::GetTickCount();
     int id = 0;
+    GUITHREADINFO info{};
     for (;;) {
-        GUITHREADINFO info{};
+        info = GUITHREADINFO{};
         info.cbSize = sizeof info;
         id = 0;
         if (::GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr &&
             ::GetParent(info.hwndFocus) == g_dialog)
             id = ::GetDlgCtrlID(info.hwndFocus);
         if ((expected == 0 && id != 0) || (expected != 0 && id == expected)) break;
-        if (::GetTickCount() - start >= kFocusWaitMs) break;
+        if (::GetTickCount() - start >= robot.TimeoutMs()) break;
         ::Sleep(10);
     }
-    robot.Record("\"focus\":" + std::to_string(id) + Ms(robot));
+    // An edit's selection too: a prompt's control gets its whole text selected.
+    std::string selection;
+    if (id != 0 && ClassName(info.hwndFocus) == "Edit") {
+        // The result's words carry the range; pointers would not cross into
+        // the other process.
+        const auto range = static_cast<DWORD>(::SendMessageW(info.hwndFocus, EM_GETSEL, 0, 0));
+        selection = ",\"selection\":[" + std::to_string(LOWORD(range)) + "," +
+                    std::to_string(HIWORD(range)) + "]";
+    }
+    robot.Record("\"focus\":" + std::to_string(id) + selection + Ms(robot));
     return true;
 }
 
@@ -191,14 +210,23 @@ ROBOT_COMMAND(gone, "- wait until the dialog has closed") {
 ROBOT_COMMAND(shot, "FILE - save the dialog's picture as a BMP file") {
     if (words.size() < 2) return robot.Fail("shot: missing file");
     if (!NeedDialog(robot, "shot")) return false;
+    int width = 0, height = 0;
+    if (!SaveWindowPicture(robot, g_dialog, words[1], width, height))
+        return robot.Fail("shot: cannot write " + words[1]);
+    robot.Record("\"shot\":" + JsonString(words[1]) + ",\"width\":" + std::to_string(width) +
+                 ",\"height\":" + std::to_string(height) + Ms(robot));
+    return true;
+}
+
+bool SaveWindowPicture(const Robot& robot, HWND window, const std::string& path, int& width, int& height) {
     // Let the program finish painting before the picture is taken.
     DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
+    ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
     ::Sleep(kPaintSettleMs);
     RECT rect;
-    ::GetWindowRect(g_dialog, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
+    ::GetWindowRect(window, &rect);
+    width = rect.right - rect.left;
+    height = rect.bottom - rect.top;
 
     HDC screen = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(screen);
@@ -226,20 +254,42 @@ ROBOT_COMMAND(shot, "FILE - save the dialog's picture as a BMP file") {
     file.bfType = 0x4D42;  // "BM"
     file.bfOffBits = sizeof file + sizeof info;
     file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    FILE* out = ::_wfopen(FromUtf8(words[1]).c_str(), L"wb");
-    if (out == nullptr) return robot.Fail("shot: cannot write " + words[1]);
+    FILE* out = ::_wfopen(FromUtf8(path).c_str(), L"wb");
+    if (out == nullptr) return false;
     std::fwrite(&file, sizeof file, 1, out);
     std::fwrite(&info, sizeof info, 1, out);
     std::fwrite(pixels.data(), 1, pixels.size(), out);
     std::fclose(out);
-    robot.Record("\"shot\":" + JsonString(words[1]) + ",\"width\":" + std::to_string(width) +
-                 ",\"height\":" + std::to_string(height) + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(module, "NAME - record the path of the program's module NAME") {
+    if (words.size() < 2) return robot.Fail("module: missing name");
+    const std::wstring name = FromUtf8(words[1]);
+    std::wstring path;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, robot.Pid());
+    if (snapshot == INVALID_HANDLE_VALUE) return robot.Fail("module: no module list");
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Module32FirstW(snapshot, &entry); more; more = ::Module32NextW(snapshot, &entry))
+        if (::lstrcmpiW(entry.szModule, name.c_str()) == 0) path = entry.szExePath;
+    ::CloseHandle(snapshot);
+    robot.Record("\"module\":" + JsonString(words[1]) + ",\"path\":" + JsonString(ToUtf8(path)) +
+                 Ms(robot));
     return true;
 }
 
 // ---- registry tools -----------------------------------------------------------
 
 namespace {
+
+// The root a tool's key name lies below, with the name made relative to it.
+HKEY RootOf(std::wstring& name) {
+    const std::wstring user = L"HKCU:";
+    if (name.compare(0, user.size(), user) != 0) return HKEY_CLASSES_ROOT;
+    name = L"Software\\Classes\\" + name.substr(user.size());
+    return HKEY_CURRENT_USER;
+}
 
 std::string Hex(const BYTE* data, DWORD size) {
     std::string out;
@@ -254,7 +304,9 @@ std::string Hex(const BYTE* data, DWORD size) {
 void DumpKey(FILE* out, const std::wstring& name) {
     const std::string key = JsonString(ToUtf8(name));
     HKEY handle = nullptr;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+    std::wstring relative = name;
+    HKEY root = RootOf(relative);
+    if (::RegOpenKeyExW(root, relative.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
         std::fprintf(out, "{\"key\":%s,\"missing\":true}\n", key.c_str());
         return;
     }
@@ -295,7 +347,7 @@ void DumpKey(FILE* out, const std::wstring& name) {
 
 }  // namespace
 
-ROBOT_TOOL(regdump, "OUT KEY... - write the values of keys below HKEY_CLASSES_ROOT") {
+ROBOT_TOOL(regdump, "OUT KEY... - write the values of keys (HKCU:KEY: per-user)") {
     if (args.empty()) return 2;
     FILE* out = ::_wfopen(args[0].c_str(), L"wb");
     if (out == nullptr) return 1;
@@ -306,10 +358,11 @@ ROBOT_TOOL(regdump, "OUT KEY... - write the values of keys below HKEY_CLASSES_RO
 
 ROBOT_TOOL(regdelete, "KEY... - delete keys below HKEY_CLASSES_ROOT with their subkeys") {
     int failed = 0;
-    for (const auto& key : args) {
-        const LSTATUS status = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    for (std::wstring key : args) {
+        HKEY root = RootOf(key);
+        const LSTATUS status = ::RegDeleteTreeW(root, key.c_str());
         if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
-            ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+            ::RegDeleteKeyW(root, key.c_str());
             continue;
         }
         failed = 1;
@@ -318,13 +371,20 @@ ROBOT_TOOL(regdelete, "KEY... - delete keys below HKEY_CLASSES_ROOT with their s
 }
 
 namespace {
-int CreateKey(const std::wstring& name, DWORD options) {
+int CreateKey(std::wstring name, DWORD options, const wchar_t* value = nullptr,
+              const wchar_t* text = nullptr) {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, options, KEY_WRITE, nullptr,
-                          &key, nullptr) != ERROR_SUCCESS)
+    HKEY root = RootOf(name);
+    if (::RegCreateKeyExW(root, name.c_str(), 0, nullptr, options, KEY_WRITE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
         return 1;
+    LSTATUS status = ERROR_SUCCESS;
+    if (text != nullptr)
+        status = ::RegSetValueExW(key, *value ? value : nullptr, 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(text),
+                                  static_cast<DWORD>((::wcslen(text) + 1) * sizeof(wchar_t)));
     ::RegCloseKey(key);
-    return 0;
+    return status == ERROR_SUCCESS ? 0 : 1;
 }
 }  // namespace
 
@@ -334,4 +394,10 @@ ROBOT_TOOL(regcreate, "KEY - create a key below HKEY_CLASSES_ROOT") {
 
 ROBOT_TOOL(regvolatile, "KEY - create a volatile key below HKEY_CLASSES_ROOT") {
     return args.size() == 1 ? CreateKey(args[0], REG_OPTION_VOLATILE) : 2;
+}
+
+ROBOT_TOOL(regset, "KEY NAME TEXT - set a string value of a key below HKEY_CLASSES_ROOT") {
+    return args.size() == 3 ? CreateKey(args[0], REG_OPTION_NON_VOLATILE, args[1].c_str(),
+                                        args[2].c_str())
+                            : 2;
 }

@@ -1,0 +1,322 @@
+// While the reservation mail goes out: the send runs on a thread of its own
+// and this (the UI) thread only pumps the progress window, a small window of
+// class "QuorpaProgress" that shows what the send is doing, how long it has
+// taken, and offers 中止. It is no dialog box (#32770): the message boxes stay
+// the only dialogs of reserve mode. A send that ends within kShowDelayMs
+// shows no window at all.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "app/ReserveApp.h"
+#include "mail/SendProgress.h"
+#include "mail/SmtpMailer.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr char kClassName[] = "QuorpaProgress";
+// A send that ends within this time shows no window: no flicker for a fast
+// server, and a slow one is visibly at work soon enough.
+constexpr DWORD kShowDelayMs = 300;
+// How often the step and the seconds shown are brought up to date.
+constexpr UINT kRefreshMs = 200;
+constexpr UINT_PTR kRefreshTimer = 1;
+
+// The font of the program's dialogs (res/Quorpa.rc).
+constexpr char kFontFace[] = "ＭＳ Ｐゴシック";
+constexpr int kFontPoints = 9;
+
+// The texts, top to bottom; the button is IDCANCEL.
+enum ControlId { kIdHeading = 100, kIdServer, kIdStep, kIdElapsed };
+
+// Layout in dialog units, as the resource script's dialogs are laid out.
+struct Box {
+    int x, y, cx, cy;
+};
+constexpr int kClientWidth = 200;
+constexpr int kClientHeight = 72;
+constexpr Box kTextBoxes[] = {{7, 7, 186, 9}, {7, 20, 186, 9}, {7, 33, 186, 9}, {7, 46, 120, 9}};
+constexpr Box kButtonBox = {143, 51, 50, 14};
+
+// The send's step as the sending thread reports it, read by the UI thread:
+// step and attempt packed into one value, so they are always read together.
+class StepWatch : public SendProgress {
+public:
+    void OnStep(SendStep step, int attempt) noexcept override {
+        m_packed = static_cast<int>(step) << 16 | (attempt & 0xFFFF);
+    }
+    // The step and its attempt number, as last reported.
+    std::pair<SendStep, int> Now() const {
+        const int packed = m_packed;
+        return {static_cast<SendStep>(packed >> 16), packed & 0xFFFF};
+    }
+
+private:
+    std::atomic<int> m_packed{static_cast<int>(SendStep::kConnecting) << 16 | 1};
+};
+
+// The executable's base name: the title of the program's message boxes.
+std::string ProgramTitle() {
+    char path[MAX_PATH] = "";
+    char name[_MAX_FNAME] = "";
+    if (::GetModuleFileNameA(nullptr, path, sizeof path) != 0) _splitpath(path, nullptr, nullptr, name, nullptr);
+    return name;
+}
+
+std::string StepText(SendStep step, int attempt, bool stopping) {
+    if (stopping) return "中止しています";
+    char text[64];
+    switch (step) {
+    case SendStep::kConnecting:
+        std::snprintf(text, sizeof text, "サーバに接続しています(%d回目)", attempt);
+        return text;
+    case SendStep::kEncrypting:
+        return "暗号化しています";
+    case SendStep::kSigningIn:
+        return "認証しています";
+    case SendStep::kSending:
+        return "送信しています";
+    case SendStep::kDone:
+        return "送信が完了しました";
+    }
+    return "";
+}
+
+// The window and its state; lives on the UI thread's stack for one send.
+class ProgressWindow {
+public:
+    ProgressWindow(CSmtpMailer& mailer, const StepWatch& watch, const char* server, unsigned port)
+        : m_mailer(mailer), m_watch(watch), m_server(server), m_port(port), m_started(::GetTickCount()) {}
+    ~ProgressWindow() {
+        if (m_hwnd != nullptr) ::DestroyWindow(m_hwnd);
+        if (m_font != nullptr) ::DeleteObject(m_font);
+    }
+    ProgressWindow(const ProgressWindow&) = delete;
+    ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+    DWORD Elapsed() const { return ::GetTickCount() - m_started; }
+    bool Tried() const { return m_tried; }
+
+    // Creates and shows the window without activating it: the boxes that
+    // follow keep the focus, and the window never becomes their owner. A
+    // window that cannot be made is done without; the send goes on.
+    void Show();
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND AddControl(const char* className, const char* text, DWORD style, const Box& box, int id);
+    void Refresh();
+    void Stop();
+
+    CSmtpMailer& m_mailer;
+    const StepWatch& m_watch;
+    std::string m_server;
+    unsigned m_port;
+    DWORD m_started;
+    bool m_tried = false;
+    bool m_stopping = false;
+    HWND m_hwnd = nullptr;
+    HFONT m_font = nullptr;
+    int m_baseX = 0, m_baseY = 0;  // dialog base units of the font
+    std::string m_shownStep;
+    DWORD m_shownSeconds = ~0u;
+};
+
+void ProgressWindow::Show() {
+    m_tried = true;
+    HINSTANCE instance = ::GetModuleHandleA(nullptr);
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
+    wc.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    ::RegisterClassA(&wc);  // fails harmlessly when a former send registered it
+
+    HDC screen = ::GetDC(nullptr);
+    const int height = -::MulDiv(kFontPoints, ::GetDeviceCaps(screen, LOGPIXELSY), 72);
+    m_font = ::CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+    HGDIOBJ old = ::SelectObject(screen, m_font != nullptr ? m_font : ::GetStockObject(DEFAULT_GUI_FONT));
+    // Dialog base units as Windows derives them from a dialog's font.
+    TEXTMETRICA metrics{};
+    ::GetTextMetricsA(screen, &metrics);
+    SIZE letters{};
+    const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    ::GetTextExtentPoint32A(screen, kAlphabet, 52, &letters);
+    m_baseX = (letters.cx / 26 + 1) / 2;
+    m_baseY = metrics.tmHeight;
+    ::SelectObject(screen, old);
+    ::ReleaseDC(nullptr, screen);
+
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    const DWORD exStyle = WS_EX_NOACTIVATE | WS_EX_TOPMOST | WS_EX_APPWINDOW;
+    RECT frame{0, 0, ::MulDiv(kClientWidth, m_baseX, 4), ::MulDiv(kClientHeight, m_baseY, 8)};
+    ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    const int width = frame.right - frame.left;
+    const int heightPx = frame.bottom - frame.top;
+    RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    m_hwnd = ::CreateWindowExA(exStyle, kClassName, ProgramTitle().c_str(), style,
+                               work.left + (work.right - work.left - width) / 2,
+                               work.top + (work.bottom - work.top - heightPx) / 2, width, heightPx, nullptr,
+                               nullptr, instance, this);
+    if (m_hwnd == nullptr) return;
+
+    char server[512];
+    std::snprintf(server, sizeof server, "サーバ: %s (ポート %u)", m_server.c_str(), m_port);
+    const char* texts[] = {"予約メールを送信しています", server, "", ""};
+    for (int i = 0; i < 4; ++i) AddControl("STATIC", texts[i], SS_LEFT | SS_NOPREFIX, kTextBoxes[i], kIdHeading + i);
+    AddControl("BUTTON", "中止", BS_PUSHBUTTON | WS_TABSTOP, kButtonBox, IDCANCEL);
+    Refresh();
+    ::SetTimer(m_hwnd, kRefreshTimer, kRefreshMs, nullptr);
+    ::ShowWindow(m_hwnd, SW_SHOWNOACTIVATE);
+    ::UpdateWindow(m_hwnd);
+}
+
+HWND ProgressWindow::AddControl(const char* className, const char* text, DWORD style, const Box& box, int id) {
+    HWND control = ::CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style,
+                                     ::MulDiv(box.x, m_baseX, 4), ::MulDiv(box.y, m_baseY, 8),
+                                     ::MulDiv(box.cx, m_baseX, 4), ::MulDiv(box.cy, m_baseY, 8), m_hwnd,
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+    if (control != nullptr && m_font != nullptr)
+        ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    return control;
+}
+
+// Texts are set only when they change, so the window does not flicker.
+void ProgressWindow::Refresh() {
+    const auto [step, attempt] = m_watch.Now();
+    const std::string stepText = StepText(step, attempt, m_stopping);
+    if (stepText != m_shownStep) {
+        m_shownStep = stepText;
+        ::SetDlgItemTextA(m_hwnd, kIdStep, stepText.c_str());
+    }
+    // Once the server has the mail there is nothing left to stop.
+    if (step == SendStep::kDone) ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), FALSE);
+    const DWORD seconds = Elapsed() / 1000;
+    if (seconds != m_shownSeconds) {
+        m_shownSeconds = seconds;
+        char text[64];
+        std::snprintf(text, sizeof text, "経過時間: %lu秒", static_cast<unsigned long>(seconds));
+        ::SetDlgItemTextA(m_hwnd, kIdElapsed, text);
+    }
+}
+
+void ProgressWindow::Stop() {
+    if (m_stopping) return;
+    m_stopping = true;
+    m_mailer.Cancel();
+    ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), FALSE);
+    Refresh();
+}
+
+LRESULT CALLBACK ProgressWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<ProgressWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    // No exception may cross the system's code that called this; a text that
+    // could not be made (no memory) just stays as it was.
+    try {
+        if (self != nullptr) {
+            switch (message) {
+            case WM_TIMER:
+                if (wParam == kRefreshTimer) self->Refresh();
+                return 0;
+            case WM_COMMAND:
+                if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) self->Stop();
+                return 0;
+            case WM_CLOSE:  // the close box stops the send too; the window goes with the send
+                self->Stop();
+                return 0;
+            case WM_MOUSEACTIVATE:  // a click on the window does not take the focus
+                return MA_NOACTIVATE;
+            default:
+                break;
+            }
+        }
+    } catch (...) {
+        return 0;
+    }
+    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// Pumps the UI thread's messages until done is signalled; shows the window
+// once the send has taken kShowDelayMs.
+void PumpUntil(HANDLE done, ProgressWindow& window) {
+    for (;;) {
+        DWORD wait = INFINITE;
+        if (!window.Tried()) {
+            const DWORD elapsed = window.Elapsed();
+            wait = elapsed >= kShowDelayMs ? 0 : kShowDelayMs - elapsed;
+        }
+        const DWORD r = ::MsgWaitForMultipleObjects(1, &done, FALSE, wait, QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0) return;
+        if (r == WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageA(&msg);
+            }
+        } else if (r == WAIT_TIMEOUT) {
+            window.Show();
+        } else {
+            // The wait itself failed: nothing can be pumped, only waited for.
+            ::WaitForSingleObject(done, INFINITE);
+            return;
+        }
+    }
+}
+
+struct HandleCloser {
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+
+}  // namespace
+
+bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel) {
+    std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!done) return mailer.SendMail(start, end, channel);  // no event: no window, the send as it was
+
+    StepWatch watch;
+    // The mailer reports to the watch only while this call runs.
+    struct Watching {
+        CSmtpMailer& mailer;
+        ~Watching() { mailer.m_progress = nullptr; }
+    } watching{mailer};
+    mailer.m_progress = &watch;
+    bool result = false;
+    std::exception_ptr failure;
+    {
+        // Everything the sender touches outlives it: it is joined before this
+        // block ends, after the window has gone.
+        std::thread sender([&] {
+            try {
+                result = mailer.SendMail(start, end, channel);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            ::SetEvent(done.get());
+        });
+        // The window only shows the send: whatever goes wrong with it, the
+        // send's own outcome counts, waited for without a window.
+        try {
+            ProgressWindow window(mailer, watch, m_strSmtpSvr, mailer.m_usSmtpPort);
+            PumpUntil(done.get(), window);
+        } catch (...) {
+            ::WaitForSingleObject(done.get(), INFINITE);
+        }
+        sender.join();
+    }
+    if (failure) std::rethrow_exception(failure);
+    return result;
+}

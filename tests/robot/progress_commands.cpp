@@ -1,0 +1,61 @@
+// Commands for the program's progress window during a send (a window of
+// class kProgressClass, no dialog box):
+//
+//   progress [FILE]   wait for the progress window; record its title and the
+//                     texts of its controls, top to bottom, and whether it
+//                     holds the foreground (it must not):
+//                       {"progress":"Quorpa","texts":["...",...],"active":false,"ms":N}
+//                     with FILE also save its picture as a BMP file
+//   stopsend          press its 中止 button (IDCANCEL, posted) and wait until
+//                     the window has gone: {"stopped":true,"ms":N,"gone_ms":M}
+//   pause MS          let MS milliseconds pass (the window's clock runs on)
+#include <cstdlib>
+
+#include "Robot.h"
+
+namespace {
+
+HWND g_progress = nullptr;
+
+BOOL CALLBACK CollectText(HWND control, LPARAM param) {
+    auto* texts = reinterpret_cast<std::string*>(param);
+    *texts += std::string(texts->empty() ? "" : ",") + JsonString(WindowTextUtf8(control));
+    return TRUE;
+}
+
+}  // namespace
+
+ROBOT_COMMAND(progress, "[FILE] - wait for the progress window, record its texts (and save its picture)") {
+    g_progress = robot.WaitForWindow([](HWND window) { return ClassName(window) == kProgressClass; });
+    if (g_progress == nullptr) return robot.Fail("no progress window came");
+    const DWORD seen = robot.Elapsed();
+    if (words.size() >= 2) {
+        int width = 0, height = 0;
+        if (!SaveWindowPicture(robot, g_progress, words[1], width, height))
+            return robot.Fail("progress: cannot write " + words[1]);
+    }
+    std::string texts;
+    ::EnumChildWindows(g_progress, CollectText, reinterpret_cast<LPARAM>(&texts));
+    const bool active = ::GetForegroundWindow() == g_progress;
+    robot.Record("\"progress\":" + JsonString(WindowTextUtf8(g_progress)) + ",\"texts\":[" + texts +
+                 "],\"active\":" + (active ? "true" : "false") + ",\"ms\":" + std::to_string(seen));
+    return true;
+}
+
+ROBOT_COMMAND(stopsend, "- press the progress window's stop button and wait until it has gone") {
+    if (g_progress == nullptr || !::IsWindow(g_progress)) return robot.Fail("stopsend: no progress window");
+    const DWORD pressed = robot.Elapsed();
+    ::PostMessageW(g_progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(g_progress, IDCANCEL)));
+    if (!robot.WaitForClose(g_progress)) return robot.Fail("the progress window stayed after stopsend");
+    robot.Record("\"stopped\":true,\"ms\":" + std::to_string(pressed) + ",\"gone_ms\":" +
+                 std::to_string(robot.Elapsed()));
+    g_progress = nullptr;
+    return true;
+}
+
+ROBOT_COMMAND(pause, "MS - let MS milliseconds pass") {
+    if (words.size() < 2) return robot.Fail("pause: missing milliseconds");
+    ::Sleep(static_cast<DWORD>(std::strtoul(words[1].c_str(), nullptr, 10)));
+    return true;
+}
