@@ -37,6 +37,22 @@ sockaddr_in LocalName(plat::Socket s) {
     return a;
 }
 
+// A loopback port bound but not listening: connections to it are refused.
+// A port merely freed again could meanwhile be taken by another test's
+// listener, or (on Linux) a connect could come from it and reach itself.
+struct BoundPort {
+    plat::Socket socket = plat::OpenSocket(plat::kSockStream);
+    sockaddr_in address{};
+    BoundPort() {
+        sockaddr_in any = Loopback();
+        EXPECT_TRUE(plat::Bind(socket, any));
+        address = LocalName(socket);
+    }
+    ~BoundPort() { plat::CloseSocket(socket); }
+    BoundPort(const BoundPort&) = delete;
+    BoundPort& operator=(const BoundPort&) = delete;
+};
+
 long ElapsedMs(Clock::time_point since) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
@@ -180,16 +196,13 @@ TEST_F(SockTest, MisusedSlotsRaiseIllegalParamBeforeAnyCall) {
 }
 
 TEST_F(SockTest, RefusedConnectionMakesFiveAttemptsOneSecondApart) {
-    // A port that was just free and has no listener.
-    plat::Socket probe = plat::OpenSocket(plat::kSockStream);
-    sockaddr_in any = Loopback();
-    ASSERT_TRUE(plat::Bind(probe, any));
-    const sockaddr_in target = LocalName(probe);
-    plat::CloseSocket(probe);
+    // A port with no listener, kept bound for the whole test: no other
+    // test's listener can take it, and no connection can come from it.
+    const BoundPort target;
 
     const auto start = Clock::now();
     try {
-        sock.Create(&target, 1, false);
+        sock.Create(&target.address, 1, false);
         FAIL() << "connected to a port with no listener";
     } catch (const CSockIOerror& e) {
         EXPECT_STREQ(e.what(), "SocketI/Oerror");
@@ -342,11 +355,7 @@ TEST_F(SockTest, AbortFromAnotherThreadEndsABlockedReceiveAndEveryLaterCall) {
 }
 
 TEST_F(SockTest, ConnectionAttemptsAreToldAndAnAbortEndsThem) {
-    plat::Socket probe = plat::OpenSocket(plat::kSockStream);
-    sockaddr_in any = Loopback();
-    ASSERT_TRUE(plat::Bind(probe, any));
-    const sockaddr_in target = LocalName(probe);
-    plat::CloseSocket(probe);
+    const BoundPort target;
 
     std::vector<int> attempts;
     sock.m_onConnectAttempt = [&](int attempt) {
@@ -354,7 +363,7 @@ TEST_F(SockTest, ConnectionAttemptsAreToldAndAnAbortEndsThem) {
         if (attempt == 3) sock.Abort();
     };
     const auto start = Clock::now();
-    EXPECT_THROW(sock.Create(&target, 1, false), CSockIOerror);
+    EXPECT_THROW(sock.Create(&target.address, 1, false), CSockIOerror);
     // Two whole pauses; the third attempt's pause ends with the abort.
     const long elapsed = ElapsedMs(start);
     EXPECT_GE(elapsed, 1900);

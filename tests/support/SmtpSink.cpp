@@ -29,14 +29,13 @@ uint16_t Port(const std::string& name) {
     return 0;
 }
 
-std::string WaitForDump(const std::string& token, uint32_t timeoutMs) {
-    const std::string dir = Directory();
-    if (dir.empty()) return "";
+std::string WaitForDumpIn(const std::string& folder, const std::string& token, uint32_t timeoutMs) {
+    if (folder.empty()) return "";
     // The server may still be writing the file when its reply has come.
     constexpr uint32_t kPollMs = 50;
     for (uint32_t waited = 0; waited <= timeoutMs; waited += kPollMs) {
         std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(dir + "/dump", error)) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
             const std::string text = ReadWholeFile(entry.path().string());
             // A finished dump ends with the empty line after the message.
             if (text.find(token) != std::string::npos && text.size() >= 2 &&
@@ -47,6 +46,11 @@ std::string WaitForDump(const std::string& token, uint32_t timeoutMs) {
         plat::SleepMs(kPollMs);
     }
     return "";
+}
+
+std::string WaitForDump(const std::string& token, uint32_t timeoutMs) {
+    const std::string dir = Directory();
+    return dir.empty() ? "" : WaitForDumpIn(dir + "/dump", token, timeoutMs);
 }
 
 }  // namespace SmtpSink

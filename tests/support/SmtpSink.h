@@ -19,5 +19,7 @@ uint16_t Port(const std::string& name);
 // Waits up to timeoutMs for the dump of a mail that contains token and
 // returns its bytes; empty when none arrived.
 std::string WaitForDump(const std::string& token, uint32_t timeoutMs = 5000);
+// The same for any smtp-sink dump folder (a relay's sink, for one).
+std::string WaitForDumpIn(const std::string& folder, const std::string& token, uint32_t timeoutMs);
 
 }  // namespace SmtpSink

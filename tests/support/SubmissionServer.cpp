@@ -1,11 +1,9 @@
 #include "tests/support/SubmissionServer.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
-#include "platform/platform.h"
-#include "tests/support/LogCapture.h"
+#include "tests/support/SmtpSink.h"
 
 namespace SubmissionServer {
 
@@ -36,23 +34,7 @@ uint16_t Port(const std::string& name) {
 }
 
 std::string WaitForDump(const std::string& token, uint32_t timeoutMs) {
-    const std::string dir = Path("SUBMIT_SINK_DIR");
-    if (dir.empty()) return "";
-    // The mail passes the relay's queue before the sink writes it.
-    constexpr uint32_t kPollMs = 50;
-    for (uint32_t waited = 0; waited <= timeoutMs; waited += kPollMs) {
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
-            const std::string text = ReadWholeFile(entry.path().string());
-            // A finished dump ends with the empty line after the message.
-            if (text.find(token) != std::string::npos && text.size() >= 2 &&
-                text.compare(text.size() - 2, 2, "\n\n") == 0) {
-                return text;
-            }
-        }
-        plat::SleepMs(kPollMs);
-    }
-    return "";
+    return SmtpSink::WaitForDumpIn(Path("SUBMIT_SINK_DIR"), token, timeoutMs);
 }
 
 }  // namespace SubmissionServer
