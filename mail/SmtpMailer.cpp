@@ -242,7 +242,8 @@ public:
     ActiveSend(const ActiveSend&) = delete;
     ActiveSend& operator=(const ActiveSend&) = delete;
 
-    // The server has taken the mail: a later Cancel must not abort the rest.
+    // The server has taken the mail: a later Cancel no longer counts as a
+    // stopped send.
     void Delivered() {
         std::lock_guard<std::mutex> hold(m_state.lock);
         m_state.delivered = true;
@@ -254,8 +255,10 @@ private:
 
 void CSmtpMailer::Cancel() noexcept {
     std::lock_guard<std::mutex> hold(m_cancel->lock);
-    if (m_cancel->delivered) return;
-    m_cancel->cancelled = true;
+    // Once the server has taken the mail the reservation is made: a stop then
+    // only ends the wait for QUIT's reply (up to the command time-out), which
+    // Quit logs, and the send still succeeds.
+    if (!m_cancel->delivered) m_cancel->cancelled = true;
     if (m_cancel->sock != nullptr) m_cancel->sock->Abort();
 }
 

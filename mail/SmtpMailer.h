@@ -82,8 +82,9 @@ public:
     // Stops the send in progress at once; callable from any thread (the
     // progress window's 中止). Its socket is aborted (CSock::Abort), so the
     // call it is blocked in fails, SendMail throws and nothing more is sent;
-    // a SendMail that starts later fails at once. Does nothing once the server
-    // has taken the mail: the reservation is made then.
+    // a SendMail that starts later fails at once. Once the server has taken
+    // the mail the reservation is made: a stop then only ends the wait for
+    // QUIT's reply, and SendMail still returns true.
     void Cancel() noexcept;
     // Whether Cancel stopped a send before the server took the mail.
     bool Cancelled() const noexcept;

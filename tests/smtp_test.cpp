@@ -389,6 +389,23 @@ TEST_F(SmtpDialogue, CancelBeforeTheSendStopsItAndAfterTheMailWasTakenDoesNothin
     EXPECT_EQ(peer.Connections(), 1);
 }
 
+TEST_F(SmtpDialogue, CancelWhileQuitWaitsEndsTheWaitAndTheMailCountsAsSent) {
+    m_mailer.m_commandTimeoutMs = 10000;
+    SmtpPeer peer(SmtpPeer::SilentAt(SmtpPeer::kQuit));
+    Use(peer);
+    std::thread user([&] {
+        const std::string awaited = ExpectedReceived(m_commands, SmtpPeer::kQuit);
+        for (int i = 0; i < 500 && peer.Received() != awaited; ++i) plat::SleepMs(10);
+        m_mailer.Cancel();
+    });
+    const uint32_t started = plat::TickCount();
+    EXPECT_TRUE(Send());
+    user.join();
+    peer.Join();
+    EXPECT_LT(plat::TickCount() - started, 5000u);
+    EXPECT_FALSE(m_mailer.Cancelled());
+}
+
 TEST_F(SmtpDialogue, EveryMailHasItsOwnConnection) {
     SmtpPeer peer(SmtpPeer::Accepting(), 2);
     Use(peer);
