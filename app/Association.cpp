@@ -15,6 +15,7 @@
 // points at this program, so what another program has taken over stays.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <shlobj.h>
 
@@ -25,7 +26,7 @@ namespace {
 constexpr unsigned kWarning = MB_OK | MB_ICONEXCLAMATION;
 constexpr unsigned kInformation = MB_OK | MB_ICONINFORMATION;
 constexpr unsigned kQuestion = MB_YESNO | MB_ICONQUESTION;
-// GetModuleFileNameA's buffer: the classic path limit.
+// GetModuleFileNameW's buffer: the classic path limit.
 constexpr DWORD kMaxPath = 260;
 
 constexpr const char* kFileType = "epgfile";
@@ -106,6 +107,12 @@ public:
         return ::RegSetValueExA(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                                 size) == ERROR_SUCCESS;
     }
+    // The same for a text that need not fit code page 932 (a path).
+    bool SetWideString(const std::wstring& value) {
+        const DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+        return ::RegSetValueExW(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                size) == ERROR_SUCCESS;
+    }
     bool SetBinary(const char* name, const BYTE* data, DWORD size) {
         return ::RegSetValueExA(m_key, name, 0, REG_BINARY, data, size) == ERROR_SUCCESS;
     }
@@ -121,6 +128,18 @@ public:
             return CString();
         value[size] = '\0';
         return CString(value);
+    }
+    // The key's default value as UTF-16, for a path; empty as above.
+    std::wstring GetWideString() const {
+        wchar_t value[kMaxValueBytes / sizeof(wchar_t)] = L"";
+        DWORD size = sizeof value - sizeof(wchar_t);  // room for a zero the value may lack
+        DWORD type = 0;
+        if (::RegQueryValueExW(m_key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+                ERROR_SUCCESS ||
+            type != REG_SZ)
+            return std::wstring();
+        value[size / sizeof(wchar_t)] = L'\0';
+        return value;
     }
     HKEY get() const { return m_key; }
 
@@ -144,15 +163,16 @@ CString Message(const char* format, const char* first, const char* second = "") 
 }
 
 // The command the shell runs for an iEPG file: this executable, quoted so
-// that paths with spaces arrive as one argument each. False when the path
-// cannot be had whole.
-bool OpenCommand(CString& command) {
-    char path[kMaxPath] = "";
+// that paths with spaces arrive as one argument each. In UTF-16: a folder
+// name outside code page 932 would come back from the ANSI call with '?' in
+// it, a path to nothing. False when the path cannot be had whole.
+bool OpenCommand(std::wstring& command) {
+    wchar_t path[kMaxPath] = L"";
     // A path that fills the buffer was cut short: registering it would
     // point the shell at a file that does not exist.
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, kMaxPath);
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, kMaxPath);
     if (length == 0 || length >= kMaxPath) return false;
-    command.Format("\"%s\" \"%%1\"", path);
+    command = L"\"" + std::wstring(path, length) + L"\" \"%1\"";
     return true;
 }
 
@@ -172,7 +192,7 @@ Outcome CreateBelowRoot(RegKey& key, const ClassesRoot& root, const char* subKey
 
 // Writes every key and value of the registration below root. On kFailed
 // message says which step failed; the steps before it stay written.
-Outcome WriteRegistration(const ClassesRoot& root, const CString& ext, const CString& command,
+Outcome WriteRegistration(const ClassesRoot& root, const CString& ext, const std::wstring& command,
                           CString& message) {
     auto fail = [&](const CString& text) {
         message = text;
@@ -199,7 +219,7 @@ Outcome WriteRegistration(const ClassesRoot& root, const CString& ext, const CSt
         RegKey commandKey;
         if (commandKey.Create(shellKey.get(), "open\\command") != ERROR_SUCCESS)
             return fail(kMsgCreateCommand);
-        if (!commandKey.SetString(nullptr, command)) return fail(kMsgSetCommand);
+        if (!commandKey.SetWideString(command)) return fail(kMsgSetCommand);
     }
     {
         RegKey mimeKey;
@@ -232,7 +252,7 @@ void DeleteKey(const ClassesRoot& root, const char* key, Removal& removal) {
 
 // Removes from root what the registration of ext wrote there, key by key,
 // while the key still points at this program (command).
-void RemoveRegistration(const ClassesRoot& root, const CString& ext, const CString& command,
+void RemoveRegistration(const ClassesRoot& root, const CString& ext, const std::wstring& command,
                         Removal& removal) {
     // Each key is judged before any is deleted (the MIME entry's fate
     // depends on the extension's file type), and closed before deleting.
@@ -242,7 +262,7 @@ void RemoveRegistration(const ClassesRoot& root, const CString& ext, const CStri
         hasExt = extKey.Open(root.key, ext);
         extOurs = hasExt && ::lstrcmpiA(extKey.GetString(nullptr), kFileType) == 0;
         hasType = commandKey.Open(root.key, kCommandKey);
-        typeOurs = hasType && ::lstrcmpiA(commandKey.GetString(nullptr), command) == 0;
+        typeOurs = hasType && ::lstrcmpiW(commandKey.GetWideString().c_str(), command.c_str()) == 0;
         hasMime = mimeKey.Open(root.key, kMimeKey);
         // The MIME entry leads to this program only through an extension
         // that is still its own (or gone).
@@ -275,7 +295,7 @@ void CSettingDlg::OnRegisterAssociation() {
         return;
     }
 
-    CString command;
+    std::wstring command;
     if (!OpenCommand(command)) {
         Warn(kMsgNoPath);
         return;
@@ -311,7 +331,7 @@ void CSettingDlg::OnUnregisterAssociation() {
         Warn(kMsgEmptyExtUnregister);
         return;
     }
-    CString command;
+    std::wstring command;
     if (!OpenCommand(command)) {
         Warn(kMsgNoPath);
         return;

@@ -1022,8 +1022,19 @@ def wide_paths(env):
         for shown in ("caf?.epg", "??野.epg"):
             if log_input(shown) not in log:
                 raise Failure("%r is not in the log: %r" % (log_input(shown), log))
+
+        # 関連付け登録 from that folder: the shell then starts this very
+        # executable for an iEPG file (an ANSI path would name "?𠮷").
+        rc, boxes = q.run(["dialog Quorpa", "click 1005", "click 2", "gone"], [], exe=exe)
+        expect_equal("exit code", rc, 0)
+        rc, boxes = q.run(["yes"], [], open_file=q.path("café.epg"))
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")])
+        expect_equal("number of mails", len(sink.mails()), 3)
     finally:
         sink.stop()
+        env.wine([env.robot, "--tool", "regdelete", ".epg", "epgfile",
+                  "MIME\\Database\\Content Type\\application/x-tv-program-info"], q.dir, "regdelete")
 
 
 def dialog_fields(q):
