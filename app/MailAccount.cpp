@@ -19,8 +19,6 @@ constexpr size_t kPinDigits = 64;
 
 void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
 
-bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
-
 ConnectionTestOutcome TestConnection(const std::string& server, const MailAccount& account) {
     ConnectionTestOutcome outcome;
     const uint32_t address = ResolveHostAddress(server.c_str());
@@ -73,7 +71,7 @@ bool IsCertPinText(const char* text) {
 bool PasswordStaysUnsent(const char* server, const MailAccount& account) {
     if (account.user.IsEmpty() || account.ssl != CSmtpMailer::kSslNone) return false;
     const uint32_t address = ResolveHostAddress(server);
-    return address == INADDR_NONE || !IsLoopback(address);
+    return address == INADDR_NONE || !CSmtpMailer::IsLoopback(address);
 }
 
 ConnectionTestOutcome RunConnectionTest(HWND window, const char* server, const MailAccount& account) {

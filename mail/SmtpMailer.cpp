@@ -170,9 +170,6 @@ std::string DottedAddress(uint32_t address) {
            std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
 }
 
-// Whether the address (network byte order) is in 127.0.0.0/8, where a
-// password in clear text never leaves the machine.
-bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
 
 // Ends the session after the server has accepted the end of the data. The
 // server has taken the mail then (RFC 5321 section 4.1.1.4), so whatever
@@ -273,6 +270,8 @@ void CSmtpMailer::Report(SendStep step, int attempt) const noexcept {
 
 bool CSmtpMailer::Extended() const { return m_nSsl != kSslNone || !m_strUser.empty() || !m_strCertPin.empty(); }
 
+bool CSmtpMailer::IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
+
 std::string CSmtpMailer::NormalizePin(const std::string& pin) {
     std::string digits;
     for (char c : pin) {
@@ -365,7 +364,7 @@ void CheckPassword(const CSmtpMailer& m) {
     if (!m.Extended() || m.m_strUser.empty()) return;
     if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
     const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
-    if (!encrypted && !IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+    if (!encrypted && !CSmtpMailer::IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
 }
 
 }  // namespace

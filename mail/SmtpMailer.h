@@ -116,6 +116,9 @@ public:
     // pin stays empty, and a malformed one gives a text no certificate
     // matches.
     static std::string NormalizePin(const std::string& pin);
+    // Whether the address (network byte order) is in 127.0.0.0/8, where a
+    // password in clear text never leaves the machine.
+    static bool IsLoopback(uint32_t address);
 
 private:
     // What Cancel needs from the send in progress; shared by the sending
