@@ -124,6 +124,17 @@ ROBOT_COMMAND(focus, "[ID] - record the id of the control with the focus") {
     // which control it expects, wait (up to the robot's time-out, which a
     // loaded machine may need) for the focus to land there. Without an
     // expected control, wait for any control of the dialog to have it.
+    //
+    // Wine's X11 driver, with no window manager, now and then hands the
+    // foreground to the desktop window after a box closes: it handles the X
+    // server's late focus-out for the dialog at a moment when X has put its
+    // input focus on the root window (the box's window is gone, the dialog's
+    // not yet focused), and takes that as the user having left for another
+    // program. Windows has no such moment. The dialog then keeps the focus
+    // it had as its saved focus, and the user would click it back: the robot
+    // does the same (only when the desktop holds the foreground, so a program
+    // that gives its foreground away itself is still seen) and reads where
+    // the dialog puts the focus on being activated again.
     DWORD_PTR ignored = 0;
     ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored);
     const int expected = words.size() > 1 ? std::atoi(words[1].c_str()) : 0;
@@ -140,6 +151,8 @@ ROBOT_COMMAND(focus, "[ID] - record the id of the control with the focus") {
             id = ::GetDlgCtrlID(info.hwndFocus);
         if ((expected == 0 && id != 0) || (expected != 0 && id == expected)) break;
         if (::GetTickCount() - start >= robot.TimeoutMs()) break;
+        if (info.hwndActive == nullptr && ::GetForegroundWindow() == ::GetDesktopWindow())
+            ::SetForegroundWindow(g_dialog);
         ::Sleep(10);
     }
     // An edit's selection too: a prompt's control gets its whole text selected.
