@@ -9,13 +9,13 @@
 #include <cstring>
 #include <vector>
 #include <cwchar>
-#include <memory>
 #include <string>
 
 #include <objbase.h>
 #include <shellapi.h>
 
 #include "app/SettingDlg.h"
+#include "base/CommandLine.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
 #include "platform/tls.h"
@@ -111,9 +111,9 @@ void MakePath(wchar_t (&path)[kPathSize], const Folder& folder, const wchar_t* n
     _wmakepath(path, folder.drive, folder.dir, name, ext);
 }
 
-// COM for the run's thread, as the shell asks of a caller of ShellExecuteEx:
-// apartment-threaded, with OLE1 DDE disabled. Undone at the end of the scope
-// when it was done here.
+// COM for the calling thread, as the shell asks of a caller of
+// ShellExecuteEx: apartment-threaded, with OLE1 DDE disabled. Undone at the
+// end of the scope when it was done here.
 class ComApartment {
 public:
     ComApartment()
@@ -133,10 +133,14 @@ private:
 // error box): the result is not examined. The launch itself completes before
 // the call returns (SEE_MASK_NOASYNC): the process may end right after it,
 // and would otherwise kill a launch still pending on a background thread.
+// COM is set up here, only for a shortcut that is there: most runs have no
+// hooks, and loading COM would cost them time before the confirmation box.
 void OpenShortcut(const Folder& folder, const wchar_t* name) {
     wchar_t path[kPathSize];
     MakePath(path, folder, name, L"lnk");
     if (path[0] == L'\0') return;  // an empty name would open the working folder
+    if (::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return;
+    const ComApartment com;
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
@@ -283,7 +287,6 @@ CReserveApp::CReserveApp() : CWinApp(nullptr) {}
 CReserveApp::~CReserveApp() = default;
 
 BOOL CReserveApp::InitInstance() {
-    const ComApartment com;  // first: the shortcut hooks need it
     if (!AfxSocketInit()) {
         AfxMessageBox(static_cast<unsigned>(IDP_SOCKETS_INIT_FAILED), 0);
         return FALSE;
@@ -292,10 +295,8 @@ BOOL CReserveApp::InitInstance() {
 
     // The arguments as typed, in UTF-16: the ANSI command line would turn
     // café.epg into cafe.epg (another file) and 𠮷野.epg into ?野.epg.
-    int argc = 0;
-    const std::unique_ptr<LPWSTR, decltype(&::LocalFree)> argv(
-        ::CommandLineToArgvW(::GetCommandLineW(), &argc), &::LocalFree);
-    if (!argv) argc = 0;
+    const std::vector<std::wstring> args = SplitCommandLine(::GetCommandLineW());
+    const int argc = static_cast<int>(args.size());
 
     Settings settings;
     wchar_t iniPath[kPathSize] = L"";
@@ -416,7 +417,7 @@ BOOL CReserveApp::InitInstance() {
         mailer.m_bPasswordUnreadable = true;
 
     for (int i = 1; i < argc; ++i) {
-        const wchar_t* argument = argv.get()[i];
+        const wchar_t* argument = args[i].c_str();
         const std::string shown = Narrow(argument);  // code page 932, for the log and the boxes
         Log("I:InputFile <");
         Log(shown.c_str());

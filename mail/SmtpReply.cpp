@@ -2,7 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
-#include <sstream>
+#include <vector>
 
 namespace smtp {
 
@@ -21,6 +21,20 @@ std::string Upper(std::string text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
     return text;
+}
+
+// The blank-separated words of text (blanks as isspace has them in the C
+// locale). No string stream: it would bring the C++ locale machinery into
+// the executable for this one use.
+std::vector<std::string> Words(const std::string& text) {
+    static const char kBlanks[] = " \t\n\v\f\r";
+    std::vector<std::string> words;
+    for (size_t begin = text.find_first_not_of(kBlanks); begin != std::string::npos;) {
+        const size_t end = text.find_first_of(kBlanks, begin);
+        words.push_back(text.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+        begin = end == std::string::npos ? end : text.find_first_not_of(kBlanks, end);
+    }
+    return words;
 }
 
 }  // namespace
@@ -52,24 +66,26 @@ Capabilities ParseCapabilities(const std::string& reply) {
         begin = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.size() < 4 || line.compare(0, 3, "250") != 0 || (line[3] != ' ' && line[3] != '-')) continue;
-        std::istringstream words(line.substr(4));
-        std::string word;
+        const std::vector<std::string> words = Words(line.substr(4));
         if (first) {
             first = false;
-            words >> caps.serverName;  // the greeting line names the server, no keyword
+            // The greeting line names the server, no keyword.
+            if (!words.empty()) caps.serverName = words[0];
             continue;
         }
-        if (!(words >> word)) continue;
-        word = Upper(word);
-        if (word == "STARTTLS") {
+        if (words.empty()) continue;
+        const std::string keyword = Upper(words[0]);
+        if (keyword == "STARTTLS") {
             caps.startTls = true;
-        } else if (word == "AUTH" || word.compare(0, 5, "AUTH=") == 0) {
-            std::string mechanism = word.size() > 5 ? word.substr(5) : std::string();
-            do {
-                mechanism = Upper(mechanism);
-                if (mechanism == "PLAIN") caps.authPlain = true;
-                if (mechanism == "LOGIN") caps.authLogin = true;
-            } while (words >> mechanism);
+        } else if (keyword == "AUTH" || keyword.compare(0, 5, "AUTH=") == 0) {
+            // "AUTH=PLAIN" (an old form) names its first mechanism itself.
+            std::vector<std::string> mechanisms(words.begin() + 1, words.end());
+            if (keyword.size() > 5) mechanisms.push_back(keyword.substr(5));
+            for (const std::string& mechanism : mechanisms) {
+                const std::string name = Upper(mechanism);
+                if (name == "PLAIN") caps.authPlain = true;
+                if (name == "LOGIN") caps.authLogin = true;
+            }
         }
     }
     return caps;
