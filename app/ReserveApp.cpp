@@ -411,10 +411,7 @@ BOOL CReserveApp::InitInstance() {
     mailer.m_strServerName = settings.smtpSvr.str();
     mailer.m_strUser = settings.user.str();
     mailer.m_strCertPin = settings.certPin.str();
-    // A password that does not decrypt here ends the send with a request to
-    // enter it again; it is never used in its stored form.
-    if (!settings.password.empty() && !plat::UnprotectSecret(settings.password, &mailer.m_strPassword))
-        mailer.m_bPasswordUnreadable = true;
+    m_strStoredPassword = settings.password;
 
     for (int i = 1; i < argc; ++i) {
         const wchar_t* argument = args[i].c_str();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 #include "afx/afx.h"
 
@@ -39,4 +40,8 @@ public:
     int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
     int32_t m_nEndAdjust = 0;             // minutes added to the end ("endad")
     CString m_strSmtpSvr;                 // the server as the settings name it, for the progress window
+    // "smtppass" as stored (protected), decrypted into the mailer by the
+    // first send: DPAPI loads the crypto libraries, and the confirmation box
+    // before it does not need them.
+    std::string m_strStoredPassword;
 };

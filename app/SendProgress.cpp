@@ -16,6 +16,7 @@
 #include "app/ReserveApp.h"
 #include "mail/SendProgress.h"
 #include "mail/SmtpMailer.h"
+#include "platform/tls.h"
 #include "res/resource.h"
 
 namespace {
@@ -284,6 +285,11 @@ struct HandleCloser {
 }  // namespace
 
 bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel) {
+    // A password that does not decrypt here ends the send with a request to
+    // enter it again; it is never used in its stored form.
+    if (!m_strStoredPassword.empty() && mailer.m_strPassword.empty() && !mailer.m_bPasswordUnreadable &&
+        !plat::UnprotectSecret(m_strStoredPassword, &mailer.m_strPassword))
+        mailer.m_bPasswordUnreadable = true;
     std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!done) return mailer.SendMail(start, end, channel);  // no event: no window, the send as it was
 
