@@ -1,5 +1,6 @@
 #include "app/MailAccount.h"
 
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -8,9 +9,6 @@
 #include "mail/SendFailure.h"
 #include "mail/SmtpMailer.h"
 #include "platform/tls.h"
-
-// ReserveApp.cpp: a dotted address or the first address of a host-name lookup.
-uint32_t ResolveHostAddress(const char* name);
 
 namespace {
 
@@ -60,6 +58,16 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
 }
 
 }  // namespace
+
+uint32_t ResolveHostAddress(const char* name) {
+    uint32_t address = ::inet_addr(name);
+    if (address != INADDR_NONE) return address;
+    const hostent* host = ::gethostbyname(name);
+    if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
+        return INADDR_NONE;
+    std::memcpy(&address, host->h_addr_list[0], sizeof address);
+    return address;
+}
 
 bool IsCertPinText(const char* text) {
     // The mail client turns anything but 64 digits into a marker of another

@@ -4,6 +4,7 @@
 // start-up reads and writes the INI file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "afx/afx.h"  // CString; HWND through the platform's types
@@ -20,6 +21,10 @@ struct MailAccount {
     // Whether a password would be used: a new one, or a stored one not cleared.
     bool HasPassword() const { return !newPassword.IsEmpty() || (!clearPassword && !storedPassword.empty()); }
 };
+
+// The IPv4 address (network byte order) of name: a dotted address, else the
+// first address the host-name lookup gives; INADDR_NONE when neither works.
+uint32_t ResolveHostAddress(const char* name);
 
 // The usual port of each encryption choice (index: MailAccount::ssl): SMTP,
 // submission with STARTTLS (RFC 6409), submission over TLS (RFC 8314).

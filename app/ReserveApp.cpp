@@ -15,6 +15,7 @@
 #include <shellapi.h>
 
 #include "app/SettingDlg.h"
+#include "app/Settings.h"
 #include "base/CommandLine.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
@@ -26,10 +27,6 @@
 // Returns false, with text empty, when the file cannot be opened. A NUL byte
 // ends the piece it stands in (the rest of that piece is dropped).
 bool ReadTextFile(const wchar_t* path, CString& text);
-
-// The IPv4 address (network byte order) of name: a dotted address, else the
-// first address the host-name lookup gives; INADDR_NONE when neither works.
-uint32_t ResolveHostAddress(const char* name);
 
 // The one application object.
 CReserveApp theApp;
@@ -43,48 +40,14 @@ namespace {
 constexpr size_t kPathSize = 260;
 constexpr size_t kDriveSize = 3;
 constexpr size_t kPartSize = 256;
-// A setting's text: the dialog saves up to 256 bytes (at most as many UTF-16
-// units), read back whole with room for the terminator.
-constexpr size_t kSettingBufferSize = 256 + 1;
-// The stored password is a DPAPI blob in hexadecimal digits: a few hundred
-// characters for any password a person types.
-constexpr size_t kSecretBufferSize = 4096;
 // ReadTextFile's pieces: a 256-byte buffer, fgets limited to 255, so at most
 // 254 bytes per piece.
 constexpr size_t kPieceBufferSize = 256;
 constexpr int kPieceLimit = 255;
 
-constexpr wchar_t kSection[] = L"setting";
-// The recipient when "rcpt" is missing: an address of the reserved example
-// domain (RFC 2606), so a forgotten setting can never reach a real mailbox.
-constexpr char kDefaultRcpt[] = "recorder@example.com";
-constexpr char kDefaultSmtpSvr[] = "127.0.0.1";
-constexpr unsigned kDefaultPort = 25;
 constexpr wchar_t kDefaultIniPath[] = L"Quorpa.ini";
 
 void Log(const char* text) { CLogFile::GetInstance(nullptr)->Write(text); }
-
-// Text of the program's code page (932) as UTF-16, and back. A character
-// that has no code page 932 form becomes the code page's default character
-// ('?'), never a look-alike (é as e would name another file): names are
-// only shown and logged that way, never opened.
-std::wstring Wide(const char* text) {
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], size);
-    wide.resize(static_cast<size_t>(size) - 1);
-    return wide;
-}
-
-std::string Narrow(const wchar_t* text) {
-    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string narrow(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, &narrow[0], size, nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(size) - 1);
-    return narrow;
-}
 
 // The directory part of the executable's path, for the files beside it.
 struct Folder {
@@ -163,53 +126,6 @@ const wchar_t* BaseName(const wchar_t* path) {
 
 void ShowWarning(const char* text) { AfxMessageBox(text, MB_ICONEXCLAMATION); }
 
-// The six settings as the start-up works with them.
-struct Settings {
-    CString rcpt = kDefaultRcpt;
-    CString smtpSvr = kDefaultSmtpSvr;
-    int startAdjust = 0;
-    int endAdjust = 0;
-    unsigned port = kDefaultPort;  // as read; only the low 16 bits are used
-    unsigned logOutput = 0;        // 1 turns the log on
-    // Sending through a provider; all absent: the plain dialogue.
-    int ssl = 0;          // "smtpssl": 0 none, 1 STARTTLS, 2 TLS from the first byte
-    CString user;         // "smtpuser"
-    std::string password; // "smtppass": the protected form, hexadecimal digits
-    CString certPin;      // "smtpcert": SHA-256 fingerprint
-};
-
-// The INI file is reached by its wide path; its text stays in code page
-// 932 (the profile functions keep an ANSI file ANSI), converted here.
-CString ReadText(const char* key, const CString& fallback, const wchar_t* ini) {
-    wchar_t buffer[kSettingBufferSize] = L"";
-    ::GetPrivateProfileStringW(kSection, Wide(key).c_str(), Wide(fallback).c_str(), buffer,
-                               kSettingBufferSize, ini);
-    return CString(Narrow(buffer).c_str());
-}
-
-unsigned ReadInt(const char* key, int fallback, const wchar_t* ini) {
-    return ::GetPrivateProfileIntW(kSection, Wide(key).c_str(), fallback, ini);
-}
-
-void ReadSettings(Settings& s, const wchar_t* ini) {
-    s.rcpt = ReadText("rcpt", s.rcpt, ini);
-    s.smtpSvr = ReadText("smtpsvr", s.smtpSvr, ini);
-    s.startAdjust = static_cast<int>(ReadInt("startad", 0, ini));
-    s.endAdjust = static_cast<int>(ReadInt("endad", 0, ini));
-    s.port = ReadInt("smtpport", kDefaultPort, ini);
-    s.logOutput = ReadInt("logoutput", 0, ini);
-    s.ssl = static_cast<int>(ReadInt("smtpssl", 0, ini));
-    s.user = ReadText("smtpuser", "", ini);
-    s.certPin = ReadText("smtpcert", "", ini);
-    std::vector<wchar_t> secret(kSecretBufferSize, L'\0');
-    ::GetPrivateProfileStringW(kSection, L"smtppass", L"", secret.data(), static_cast<DWORD>(secret.size()), ini);
-    s.password = Narrow(secret.data());
-}
-
-bool WriteSetting(const char* key, const char* value, const wchar_t* ini) {
-    return ::WritePrivateProfileStringW(kSection, Wide(key).c_str(), Wide(value).c_str(), ini) != FALSE;
-}
-
 // Says that the INI file could not be written.
 void ShowWriteFailure(const wchar_t* ini) {
     CString text;
@@ -220,42 +136,34 @@ void ShowWriteFailure(const wchar_t* ini) {
 // Writes the confirmed dialog values back, with the port (as read at
 // start-up unless the mail account dialog changed it) and whether the log
 // is on (a log that could not be created this time stays on for the next
-// run). Stops at the first write that fails and says
-// so in a box naming the INI file; returns false then.
-bool SaveSettings(const CSettingDlg& dlg, uint16_t port, bool logOn, const wchar_t* ini) {
-    CString startAdjust, endAdjust, portText, logText;
-    startAdjust.Format("%d", dlg.m_nStartAdjust);
-    endAdjust.Format("%d", dlg.m_nEndAdjust);
-    portText.Format("%hu", port);
-    logText.Format("%u", logOn ? 1u : 0u);
-    if (WriteSetting("rcpt", dlg.m_strRcpt, ini) && WriteSetting("smtpsvr", dlg.m_strSmtpSvr, ini) &&
-        WriteSetting("startad", startAdjust, ini) && WriteSetting("endad", endAdjust, ini) &&
-        WriteSetting("smtpport", portText, ini) && WriteSetting("logoutput", logText, ini)) {
-        return true;
+// run); then the mail account values when the mail account dialog's OK
+// confirmed them (an untouched account leaves its keys as they are): the
+// password protected for the current user, left as stored when none was
+// typed, emptied when the user cleared it. Stops at the first failure and
+// says so in a box; returns false then.
+bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
+    s.rcpt = dlg.m_strRcpt;
+    s.smtpSvr = dlg.m_strSmtpSvr;
+    s.startAdjust = dlg.m_nStartAdjust;
+    s.endAdjust = dlg.m_nEndAdjust;
+    s.port = static_cast<uint16_t>(dlg.m_mail.port);
+    s.logOutput = s.logOutput == 1 ? 1 : 0;
+    if (!WriteSettings(s, SettingGroup::kMain, true, ini)) {
+        ShowWriteFailure(ini);
+        return false;
     }
-    ShowWriteFailure(ini);
-    return false;
-}
-
-// Writes the mail account values of the mail account dialog (the port goes
-// with the other settings): the password protected for the current user,
-// left as stored when none was typed, emptied when the user cleared it.
-// Stops at the first failure and says so; returns false then.
-bool SaveMailAccount(const MailAccount& mail, const wchar_t* ini) {
-    CString ssl;
-    ssl.Format("%d", mail.ssl);
-    std::string password;  // the protected form; unused when it stays as stored
-    if (!mail.clearPassword && !mail.newPassword.IsEmpty() &&
-        !plat::ProtectSecret(mail.newPassword.str(), &password)) {
+    if (!dlg.m_bMailChanged) return true;
+    const MailAccount& mail = dlg.m_mail;
+    s.ssl = mail.ssl;
+    s.user = mail.user;
+    s.certPin = mail.certPin;
+    s.password.clear();
+    if (!mail.clearPassword && !mail.newPassword.IsEmpty() && !plat::ProtectSecret(mail.newPassword.str(), &s.password)) {
         ShowWarning("パスワードを暗号化できません\n送信設定は保存されていません");
         return false;
     }
     const bool keepPassword = !mail.clearPassword && mail.newPassword.IsEmpty();
-    if (WriteSetting("smtpssl", ssl, ini) && WriteSetting("smtpuser", mail.user, ini) &&
-        (keepPassword || WriteSetting("smtppass", password.c_str(), ini)) &&
-        WriteSetting("smtpcert", mail.certPin, ini)) {
-        return true;
-    }
+    if (WriteSettings(s, SettingGroup::kMail, keepPassword, ini)) return true;
     ShowWriteFailure(ini);
     return false;
 }
@@ -271,16 +179,6 @@ bool ReadTextFile(const wchar_t* path, CString& text) {
     while (std::fgets(piece, kPieceLimit, fp) != nullptr) text += piece;
     std::fclose(fp);
     return true;
-}
-
-uint32_t ResolveHostAddress(const char* name) {
-    uint32_t address = ::inet_addr(name);
-    if (address != INADDR_NONE) return address;
-    const hostent* host = ::gethostbyname(name);
-    if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
-        return INADDR_NONE;
-    std::memcpy(&address, host->h_addr_list[0], sizeof address);
-    return address;
 }
 
 CReserveApp::CReserveApp() : CWinApp(nullptr) {}
@@ -371,8 +269,7 @@ BOOL CReserveApp::InitInstance() {
                                 d.m_strSmtpSvr.GetString());
                     ShowWarning(text);
                 }
-                return SaveSettings(d, static_cast<uint16_t>(d.m_mail.port), settings.logOutput == 1, iniPath) &&
-                       (!d.m_bMailChanged || SaveMailAccount(d.m_mail, iniPath));
+                return SaveSettings(d, settings, iniPath);
             };
             m_pMainWnd = &dlg;
             if (dlg.DoModal() == IDOK) Log("I:SaveSetting\r\n");

@@ -1,0 +1,104 @@
+#include "app/Settings.h"
+
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kSection[] = L"setting";
+// A setting's text: the dialog saves up to 256 bytes (at most as many UTF-16
+// units), read back whole with room for the terminator.
+constexpr size_t kTextBufferSize = 256 + 1;
+// The stored password is a DPAPI blob in hexadecimal digits: a few hundred
+// characters for any password a person types.
+constexpr size_t kSecretBufferSize = 4096;
+
+// How a key is held and written: a number as "%d", a text as it is, the
+// protected password as its hexadecimal digits.
+struct Key {
+    const char* name;
+    SettingGroup group;
+    int Settings::*number;
+    CString Settings::*text;
+    std::string Settings::*secret;
+    size_t bufferSize;  // for texts: the read buffer, in UTF-16 units
+};
+
+constexpr Key Number(const char* name, SettingGroup group, int Settings::*member) {
+    return {name, group, member, nullptr, nullptr, 0};
+}
+constexpr Key Text(const char* name, SettingGroup group, CString Settings::*member) {
+    return {name, group, nullptr, member, nullptr, kTextBufferSize};
+}
+constexpr Key Secret(const char* name, SettingGroup group, std::string Settings::*member) {
+    return {name, group, nullptr, nullptr, member, kSecretBufferSize};
+}
+
+// In the order each group writes them: a key new to the file goes to the
+// end of the section, so the order is part of the file's bytes.
+const Key kKeys[] = {
+    Text("rcpt", SettingGroup::kMain, &Settings::rcpt),
+    Text("smtpsvr", SettingGroup::kMain, &Settings::smtpSvr),
+    Number("startad", SettingGroup::kMain, &Settings::startAdjust),
+    Number("endad", SettingGroup::kMain, &Settings::endAdjust),
+    Number("smtpport", SettingGroup::kMain, &Settings::port),
+    Number("logoutput", SettingGroup::kMain, &Settings::logOutput),
+    Number("smtpssl", SettingGroup::kMail, &Settings::ssl),
+    Text("smtpuser", SettingGroup::kMail, &Settings::user),
+    Secret("smtppass", SettingGroup::kMail, &Settings::password),
+    Text("smtpcert", SettingGroup::kMail, &Settings::certPin),
+};
+
+// The INI file is reached by its wide path; its text stays in code page 932
+// (the profile functions keep an ANSI file ANSI), converted here.
+std::string ReadString(const Key& key, const std::string& fallback, const wchar_t* ini) {
+    std::vector<wchar_t> buffer(key.bufferSize, L'\0');
+    ::GetPrivateProfileStringW(kSection, Wide(key.name).c_str(), Wide(fallback.c_str()).c_str(), buffer.data(),
+                               static_cast<DWORD>(buffer.size()), ini);
+    return Narrow(buffer.data());
+}
+
+}  // namespace
+
+std::wstring Wide(const char* text) {
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (size <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], size);
+    wide.resize(static_cast<size_t>(size) - 1);
+    return wide;
+}
+
+std::string Narrow(const wchar_t* text) {
+    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string narrow(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, &narrow[0], size, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(size) - 1);
+    return narrow;
+}
+
+void ReadSettings(Settings& s, const wchar_t* ini) {
+    for (const Key& key : kKeys) {
+        if (key.number != nullptr)
+            s.*key.number = static_cast<int>(::GetPrivateProfileIntW(kSection, Wide(key.name).c_str(), s.*key.number, ini));
+        else if (key.text != nullptr)
+            s.*key.text = ReadString(key, (s.*key.text).str(), ini).c_str();
+        else
+            s.*key.secret = ReadString(key, s.*key.secret, ini);
+    }
+}
+
+bool WriteSettings(const Settings& s, SettingGroup group, bool keepPassword, const wchar_t* ini) {
+    for (const Key& key : kKeys) {
+        if (key.group != group || (key.secret != nullptr && keepPassword)) continue;
+        CString value;
+        if (key.number != nullptr)
+            value.Format("%d", s.*key.number);
+        else if (key.text != nullptr)
+            value = s.*key.text;
+        else
+            value = (s.*key.secret).c_str();
+        if (!::WritePrivateProfileStringW(kSection, Wide(key.name).c_str(), Wide(value).c_str(), ini)) return false;
+    }
+    return true;
+}
