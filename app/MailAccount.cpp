@@ -32,6 +32,7 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
     mailer.m_strServerName = server;
     mailer.m_strUser = account.user.str();
     mailer.m_strCertPin = account.certPin.str();
+    mailer.m_strFrom = account.from.str();  // empty: the test says no MAIL FROM
     if (!account.newPassword.IsEmpty())
         mailer.m_strPassword = account.newPassword.str();
     else if (!account.clearPassword && !account.storedPassword.empty() &&

@@ -12,6 +12,8 @@ constexpr int kMaxSettingChars = 254;
 constexpr int kMaxPasswordChars = 256;
 // 64 digits with a colon between each pair.
 constexpr int kMaxPinChars = 95;
+// As the settings dialog checks the recipient's address.
+constexpr int kMaxAddressChars = 256;
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
 constexpr int kSslChoices = 3;
@@ -38,6 +40,7 @@ CMailDlg::CMailDlg(const MailAccount& account, const char* server, CWnd* parent)
       m_strUser(account.user),
       m_nClearPassword(account.clearPassword ? 1 : 0),
       m_strCertPin(account.certPin),
+      m_strFrom(account.from),
       // An encryption value no button stands for compares like none.
       m_nShownSsl(account.ssl >= 0 && account.ssl < kSslChoices ? account.ssl : 0) {}
 
@@ -54,6 +57,8 @@ void CMailDlg::DoDataExchange(CDataExchange* dx) {
     DDX_Text(dx, IDC_SMTPCERT, m_strCertPin);
     DDV_MaxChars(dx, m_strCertPin, kMaxPinChars);
     DDV_CertPin(dx, m_strCertPin);
+    DDX_Text(dx, IDC_MAILFROM, m_strFrom);
+    DDV_MaxChars(dx, m_strFrom, kMaxAddressChars);
 }
 
 BOOL CMailDlg::OnInitDialog() {
@@ -69,6 +74,7 @@ MailAccount CMailDlg::Values() const {
     values.ssl = m_nSsl >= 0 ? m_nSsl : 0;  // none checked (never from the user): no encryption
     values.user = m_strUser;
     values.certPin = m_strCertPin;
+    values.from = m_strFrom;
     values.clearPassword = m_nClearPassword != 0;
     if (values.clearPassword)
         values.newPassword.Empty();

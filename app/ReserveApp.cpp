@@ -153,6 +153,7 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     s.ssl = mail.ssl;
     s.user = mail.user;
     s.certPin = mail.certPin;
+    s.mailFrom = mail.from;
     s.password.clear();
     if (!mail.clearPassword && !mail.newPassword.IsEmpty() && !plat::ProtectSecret(mail.newPassword.str(), &s.password)) {
         ShowWarning("パスワードを暗号化できません\n送信設定は保存されていません");
@@ -254,6 +255,7 @@ BOOL CReserveApp::InitInstance() {
             dlg.m_mail.ssl = settings.ssl;
             dlg.m_mail.user = settings.user;
             dlg.m_mail.certPin = settings.certPin;
+            dlg.m_mail.from = settings.mailFrom;
             dlg.m_mail.storedPassword = settings.password;
             // Saved while the dialog is still open, so a failed write keeps
             // what the user typed on the screen. The mail account values only
@@ -302,7 +304,8 @@ BOOL CReserveApp::InitInstance() {
     mailer.m_ulSmtpAddr = m_ulSmtpAddr;
     mailer.m_usSmtpPort = port;
     mailer.m_strRcpt = settings.rcpt.str();
-    mailer.m_strFrom = settings.rcpt.str();
+    // A provider may take only the account's own address as the sender.
+    mailer.m_strFrom = settings.mailFrom.IsEmpty() ? settings.rcpt.str() : settings.mailFrom.str();
     mailer.m_nSsl = settings.ssl;
     mailer.m_strServerName = settings.smtpSvr.str();
     mailer.m_strUser = settings.user.str();

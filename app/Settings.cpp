@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -21,16 +22,24 @@ struct Key {
     CString Settings::*text;
     std::string Settings::*secret;
     size_t bufferSize;  // for texts: the read buffer, in UTF-16 units
+    // A key added after the first release is written only when it is in the
+    // file already or differs from its default, so that a user who never
+    // touched it finds the file as before.
+    bool optional;
 };
 
 constexpr Key Number(const char* name, SettingGroup group, int Settings::*member) {
-    return {name, group, member, nullptr, nullptr, 0};
+    return {name, group, member, nullptr, nullptr, 0, false};
 }
 constexpr Key Text(const char* name, SettingGroup group, CString Settings::*member) {
-    return {name, group, nullptr, member, nullptr, kTextBufferSize};
+    return {name, group, nullptr, member, nullptr, kTextBufferSize, false};
 }
 constexpr Key Secret(const char* name, SettingGroup group, std::string Settings::*member) {
-    return {name, group, nullptr, nullptr, member, kSecretBufferSize};
+    return {name, group, nullptr, nullptr, member, kSecretBufferSize, false};
+}
+constexpr Key Optional(Key key) {
+    key.optional = true;
+    return key;
 }
 
 // In the order each group writes them: a key new to the file goes to the
@@ -46,6 +55,7 @@ const Key kKeys[] = {
     Text("smtpuser", SettingGroup::kMail, &Settings::user),
     Secret("smtppass", SettingGroup::kMail, &Settings::password),
     Text("smtpcert", SettingGroup::kMail, &Settings::certPin),
+    Optional(Text("mailfrom", SettingGroup::kMail, &Settings::mailFrom)),
 };
 
 // The INI file is reached by its wide path; its text stays in code page 932
@@ -55,6 +65,22 @@ std::string ReadString(const Key& key, const std::string& fallback, const wchar_
     ::GetPrivateProfileStringW(kSection, Wide(key.name).c_str(), Wide(fallback.c_str()).c_str(), buffer.data(),
                                static_cast<DWORD>(buffer.size()), ini);
     return Narrow(buffer.data());
+}
+
+// Whether key has a line in the file (an empty value counts).
+bool InFile(const Key& key, const wchar_t* ini) {
+    constexpr wchar_t kAbsent[] = L"\x1";  // no text a user writes
+    wchar_t buffer[4] = L"";
+    ::GetPrivateProfileStringW(kSection, Wide(key.name).c_str(), kAbsent, buffer, 4, ini);
+    return std::wcscmp(buffer, kAbsent) != 0;
+}
+
+// Whether key holds its default in s.
+bool IsDefault(const Key& key, const Settings& s) {
+    static const Settings defaults;
+    if (key.number != nullptr) return s.*key.number == defaults.*key.number;
+    if (key.text != nullptr) return (s.*key.text).str() == (defaults.*key.text).str();
+    return s.*key.secret == defaults.*key.secret;
 }
 
 }  // namespace
@@ -91,6 +117,7 @@ void ReadSettings(Settings& s, const wchar_t* ini) {
 bool WriteSettings(const Settings& s, SettingGroup group, bool keepPassword, const wchar_t* ini) {
     for (const Key& key : kKeys) {
         if (key.group != group || (key.secret != nullptr && keepPassword)) continue;
+        if (key.optional && IsDefault(key, s) && !InFile(key, ini)) continue;
         CString value;
         if (key.number != nullptr)
             value.Format("%d", s.*key.number);

@@ -20,6 +20,7 @@ struct Settings {
     CString user;          // "smtpuser"
     std::string password;  // "smtppass": the protected form, hexadecimal digits
     CString certPin;       // "smtpcert": SHA-256 fingerprint
+    CString mailFrom;      // "mailfrom": the sender address; empty: the recipient's
 };
 
 // Which OK writes a key: the settings dialog's for its own fields, the mail

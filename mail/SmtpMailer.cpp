@@ -389,12 +389,22 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
         if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
         info.serverName = smtp::ParseCapabilities(reply).serverName;
     }
+    if (!m_strFrom.empty()) {
+        const std::string address = "<" + m_strFrom + ">\r\n";
+        for (const char* command : {"MAIL FROM: ", "RCPT TO: "}) {
+            const std::string reply = Exchange(conn, command + address, command + address, m_commandTimeoutMs);
+            if (smtp::RefusesSender(reply, command[0] == 'M', m_strFrom, "")) THROW_AT(CSenderRefused, ReplyCode(reply));
+            if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
+        }
+        Exchange(conn, "RSET\r\n", "RSET\r\n", m_commandTimeoutMs);
+    }
     Exchange(conn, "QUIT\r\n", "QUIT\r\n", m_commandTimeoutMs);
     conn.Close();
     return info;
 }
 
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
+    m_senderRefused = false;
     const bool extended = Extended();
     CheckPassword(*this);
     CSock sock;
@@ -447,6 +457,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         const std::string reply = conn.ReceiveReply(step.timeoutMs);
         Log("R:" + reply);
         if (Refused(reply)) {
+            m_senderRefused = smtp::RefusesSender(reply, &step.text == &mailFrom, m_strFrom, m_strRcpt);
             result = false;
             break;
         }

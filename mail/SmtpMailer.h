@@ -88,6 +88,9 @@ public:
     void Cancel() noexcept;
     // Whether Cancel stopped a send before the server took the mail.
     bool Cancelled() const noexcept;
+    // Whether the last SendMail that returned false was refused for its
+    // sender (smtp::RefusesSender).
+    bool SenderRefused() const { return m_senderRefused; }
 
     // What TestConnection found out.
     struct ConnectionInfo {
@@ -97,9 +100,11 @@ public:
         std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
     };
     // Connects and goes through the same dialogue as SendMail up to and
-    // including AUTH, then QUIT, sending no mail. Throws what SendMail
-    // throws, and CSmtpSetupError when the server refused a step before AUTH
-    // (its reply is in the log).
+    // including AUTH, then QUIT, sending no mail. With a sender set it says
+    // MAIL FROM and RCPT TO that address, then RSET, so that a server that
+    // refuses the sender says so. Throws what SendMail throws, CSenderRefused,
+    // and CSmtpSetupError when the server refused another step (its reply is
+    // in the log).
     ConnectionInfo TestConnection();
 
     // The template with every placeholder but "%msid%" replaced, the Date and
@@ -131,6 +136,7 @@ private:
     };
     class ActiveSend;
     std::unique_ptr<CancelState> m_cancel = std::make_unique<CancelState>();
+    bool m_senderRefused = false;
 
     void Report(SendStep step, int attempt) const noexcept;
 };

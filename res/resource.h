@@ -36,6 +36,7 @@
 #define IDC_PASSNOTE 1027
 #define IDC_SMTPCERT 1028
 #define IDC_TESTCONN 1029
+#define IDC_MAILFROM 1030  // the sender address
 
 // System-menu command of the about box (the low four bits belong to the
 // system, so the id is a multiple of 16)

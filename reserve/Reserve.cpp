@@ -87,7 +87,7 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
     try {
         if (SendReservation(mailer, start, end, channel)) return true;
         if (mailer.Cancelled()) return SendStopped();
-        AfxMessageBox(SendRefusedText(), kWarning);
+        AfxMessageBox(mailer.SenderRefused() ? SenderRefusedText() : SendRefusedText(), kWarning);
         Log("E:SMTP error!\r\n");
         return false;
     } catch (const CExceptionBase& e) {

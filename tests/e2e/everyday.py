@@ -1,0 +1,91 @@
+#!/usr/bin/env python3
+"""End-to-end cases of everyday use under Wine, on run.py's helpers: the
+sender address a provider demands, the programme's title in the mail, the
+notice of a sent reservation, the question before a second booking of the
+same programme, the log kept across runs.
+
+    everyday.py --list
+    everyday.py --source SRC --build BUILD --case NAME
+"""
+import os
+import re
+import sys
+import time
+
+import run
+from run import (CONFIRM, INFORMATION, RCPT, WARNING, Failure, Install, Sink, confirm_text, cp932, crlf, epg,
+                 expect_boxes, expect_equal)
+
+OWN = []
+
+
+def case(fn):
+    OWN.append(fn.__name__)
+    return run.case(fn)
+
+
+CONFIRM_SAMPLE = (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")
+FAILED = ("iEPGファイル「prog.epg」の予約に失敗しました", WARNING, "ok")
+SENDER_REFUSED = ("メール送信に失敗しました(差出人アドレスが拒否されました)\n"
+                  "プロバイダのサーバがこの差出人アドレスからの送信を受け付けません\n"
+                  "送信設定の差出人アドレスに、メールアカウントのアドレスを設定してください")
+
+
+def wait_mails(folder, token, seconds=10):
+    deadline = time.time() + seconds
+    while True:
+        found = run.mails_with(folder, token)
+        if found or time.time() > deadline:
+            return found
+        time.sleep(0.1)
+
+
+@case
+def sender_address(env):
+    """A provider that takes only the account's own address as the sender
+    (postfix's sender/login match): with 差出人アドレス set the mail goes
+    out from that address; without it the recorder's address is refused and
+    the box points at 差出人アドレス. The connection test says the same."""
+    sub = run.submit_env()
+    q = Install(env, "sender_address")
+    q.write("prog.epg", epg())
+    expect_equal("the protect tool's exit code",
+                 env.wine([env.robot, "--tool", "protect", sub["SUBMIT_PASS"], "pass.txt"], q.dir, "protect"), 0)
+    account = dict(rcpt=RCPT, smtpsvr="localhost", smtpport=sub["SUBMIT_PORT_SENDER_LOGIN"], smtpssl=1,
+                   smtpuser=sub["SUBMIT_USER"], smtppass=q.read("pass.txt").decode(), logoutput=1)
+    token = "sender-%d" % os.getpid()
+    q.write("MailFormat.txt", cp932(crlf("From: <%%from%%>\nTo: <%%rcpt%%>\nSubject: %s\n\nbody\n" % token)))
+
+    q.ini(mailfrom=sub["SUBMIT_SENDER"], **account)
+    rc, boxes = q.run(["yes"], ["prog.epg"])
+    expect_boxes(boxes, [CONFIRM_SAMPLE])
+    mails = wait_mails(sub["SUBMIT_SINK_DIR"], token.encode())
+    expect_equal("mails that arrived", len(mails), 1)
+    if b"From: <%s>" % sub["SUBMIT_SENDER"].encode() not in mails[0]:
+        raise Failure("the sender is not in the mail: %r" % mails[0])
+    if "S:MAIL FROM: <%s>\r\nR:250 " % sub["SUBMIT_SENDER"] not in q.read("Quorpa.log").decode("cp932"):
+        raise Failure("MAIL FROM is not the sender: %r" % q.read("Quorpa.log"))
+
+    q.ini(**account)
+    rc, boxes = q.run(["yes", "ok", "ok"], ["prog.epg"])
+    expect_boxes(boxes, [CONFIRM_SAMPLE, (SENDER_REFUSED, WARNING, "ok"), FAILED])
+    if not re.search(r"S:RCPT TO: <%s>\r\nR:553 [^\r]*Sender address rejected[^\r]*\r\nE:SMTP error!\r\n"
+                     % re.escape(RCPT), q.read("Quorpa.log").decode("cp932")):
+        raise Failure("unexpected log: %r" % q.read("Quorpa.log"))
+    expect_equal("mails that arrived", len(run.mails_with(sub["SUBMIT_SINK_DIR"], token.encode())), 1)
+
+    # The connection test with the recorder's address, then the account's.
+    rc, boxes = q.run(["dialog Quorpa", "click 1011", "dialog 送信設定", "type 1030 " + RCPT, "click 1029", "ok",
+                       "type 1030 " + sub["SUBMIT_SENDER"], "click 1029", "ok", "click 2", "gone",
+                       "dialog Quorpa", "click 2", "gone"], [])
+    got = [(b["text"], b["flags"]) for b in boxes]
+    expect_equal("the connection test's first box", got[0], (SENDER_REFUSED, WARNING))
+    if not got[1][0].startswith("接続テストに成功しました"):
+        raise Failure("the connection test with the account's address: %r" % got[1:])
+
+
+if __name__ == "__main__":
+    if "--list" in sys.argv:
+        print(";".join(OWN))
+        sys.exit(0)
+    sys.exit(run.main())
