@@ -213,6 +213,8 @@ std::string CSmtpMailer::ComposeBody(const tm& start, const tm& end, unsigned ch
     };
     for (const auto& t : times) ReplaceAll(text, t.key, TwoDigits(t.value).c_str());
     ReplaceAll(text, "%chno%", std::to_string(channel).c_str());
+    ReplaceField(text, "%titl%", m_strTitle);
+    ReplaceField(text, "%stat%", m_strStation);
     return text;
 }
 

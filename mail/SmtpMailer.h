@@ -29,6 +29,10 @@ public:
     uint16_t m_usSmtpPort = 25;   // server TCP port, host byte order
     std::string m_strRcpt;        // recipient address
     std::string m_strFrom;        // sender address
+    // The programme, for "%titl%" and "%stat%": the iEPG file's
+    // "program-title:" and "station:" values as written; empty when absent.
+    std::string m_strTitle;
+    std::string m_strStation;
     // Encryption (setting "smtpssl").
     static constexpr int kSslNone = 0;      // clear text: HELO, as always
     static constexpr int kSslStartTls = 1;  // EHLO, STARTTLS, then TLS (RFC 3207)
@@ -108,7 +112,9 @@ public:
     ConnectionInfo TestConnection();
 
     // The template with every placeholder but "%msid%" replaced, the Date and
-    // Zone texts taken at the calendar time now.
+    // Zone texts taken at the calendar time now; the programme's title and
+    // station last (ReplaceField), so that no other placeholder is looked
+    // for inside them.
     std::string ComposeBody(const tm& start, const tm& end, unsigned channel, time_t now) const;
     // The message as it goes after DATA: "%msid%" replaced by the identifier
     // built for this process, thread and the connection's local address, every

@@ -44,6 +44,9 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
         if (!iepg::ExtractValue(file, kKeys[i], values[i])) return false;
     }
     const std::string& station = values[kStation];
+    // Optional: only the mail template may ask for it.
+    std::string title;
+    iepg::ExtractValue(file, "program-title:", title);
 
     // Values can be of any length, so the log texts are joined, not printed
     // into a buffer.
@@ -74,6 +77,9 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
     Log("\r\nI:AdjustedEnd=");
     Log(reserve::AsctimeText(end));
     Log("\r\n");
+
+    mailer.m_strTitle = title;
+    mailer.m_strStation = station;
 
     const std::string question = reserve::ConfirmationText(start, end, channel);
     if (AfxMessageBox(question.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) {

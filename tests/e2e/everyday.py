@@ -7,6 +7,8 @@ same programme, the log kept across runs.
     everyday.py --list
     everyday.py --source SRC --build BUILD --case NAME
 """
+import email
+import email.header
 import os
 import re
 import sys
@@ -82,6 +84,41 @@ def sender_address(env):
     expect_equal("the connection test's first box", got[0], (SENDER_REFUSED, WARNING))
     if not got[1][0].startswith("接続テストに成功しました"):
         raise Failure("the connection test with the account's address: %r" % got[1:])
+
+
+@case
+def programme_placeholders(env):
+    """%titl% and %stat%: in the header as RFC 2047 encoded words (7-bit on
+    the wire, decoded back to the file's text), in the body as they are;
+    absent from the file, empty."""
+    q = Install(env, "programme_placeholders")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpport=sink.port)
+        q.write("MailFormat.txt", cp932(crlf("From: <%from%>\nSubject: Rec %titl% on %stat% ch%chno%\n"
+                                             "X-Station: %stat%\n\n[%titl%]\n[%stat%]\n")))
+        title = "ドラマ特別編「長い長い番組の題名が続きます」第1話 Part 2"  # over one encoded word
+        q.write("a.epg", epg(title=title))
+        q.write("b.epg", epg().replace(b"program-title:", b"x-title:"))
+        rc, boxes = q.run(["yes", "yes"], ["a.epg", "b.epg"])
+        expect_boxes(boxes, [CONFIRM_SAMPLE] * 2)
+        mails = sink.mails()
+        expect_equal("number of mails", len(mails), 2)
+        for mail, want in zip(mails, (title, "")):
+            message = email.message_from_bytes(mail)
+            head, _, body = mail.partition(b"\n\n")
+            if not all(b < 0x80 for b in head):
+                raise Failure("8-bit bytes in the header: %r" % head)
+            subject = str(email.header.make_header(email.header.decode_header(message["Subject"])))
+            expect_equal("the subject, decoded", subject, "Rec %s on フジテレビ ch8" % want if want else
+                         "Rec  on フジテレビ ch8")
+            # smtp-sink stores LF line ends and adds empty lines at the end.
+            expect_equal("the body", body.rstrip(b"\n"), cp932("[%s]\n[フジテレビ]" % want))
+            words = re.findall(r"=\?Shift_JIS\?B\?[^?]*\?=", head.decode())
+            if want and (len(words) < 3 or max(map(len, words)) > 75):
+                raise Failure("encoded words: %r" % words)
+    finally:
+        sink.stop()
 
 
 if __name__ == "__main__":
