@@ -53,7 +53,7 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
     Log("I:Station=" + station + "\r\nI:Date=" + values[kYear] + "/" + values[kMonth] + "/" +
         values[kDate] + "\r\nI:Start=" + values[kStart] + "\r\nI:End=" + values[kEnd] + "\r\n");
 
-    const uint32_t channel = table.GetChannel(station.c_str());
+    const uint32_t channel = table.FindChannel(station.c_str());
     Log("I:CH=" + std::to_string(channel) + "\r\n");
     if (channel == 0) {
         AfxMessageBox(("<" + station + ">をチャンネル番号に変換できません\nStation.txtに設定してください").c_str(),
