@@ -74,6 +74,17 @@ void MakePath(wchar_t (&path)[kPathSize], const Folder& folder, const wchar_t* n
     _wmakepath(path, folder.drive, folder.dir, name, ext);
 }
 
+// path in UTF-8, as the portable core takes paths (any character of the
+// folder's name survives).
+std::string Utf8(const wchar_t* path) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string text(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, path, -1, &text[0], size, nullptr, nullptr);
+    text.resize(static_cast<size_t>(size) - 1);
+    return text;
+}
+
 // COM for the run's thread, as the shell asks of a caller of ShellExecuteEx:
 // apartment-threaded, with OLE1 DDE disabled. Undone at the end of the scope
 // when it was done here.
@@ -297,6 +308,12 @@ BOOL CReserveApp::InitInstance() {
         ShowWarning("メールフォーマットファイルを読み込めません");
         return FALSE;
     }
+
+    // Named after the executable, as the INI file and the log; no history
+    // when the executable's path is unknown or the name does not fit.
+    wchar_t historyPath[kPathSize] = L"";
+    if (baseName[0] != L'\0') MakePath(historyPath, folder, baseName, L"history");
+    m_strHistoryPath = Utf8(historyPath);
 
     const CStationTable table(stationText);
     CSmtpMailer mailer;

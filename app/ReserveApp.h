@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 #include "afx/afx.h"
 
@@ -35,8 +36,15 @@ public:
     // sends directly.
     bool SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel);
 
+    // Adds one send to the history (m_strHistoryPath); a history that cannot
+    // be written is only logged. Throws nothing.
+    void RecordSend(unsigned channel, const tm& start, const tm& end, const std::string& station,
+                    const std::string& title, bool succeeded);
+
     uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
     int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
     int32_t m_nEndAdjust = 0;             // minutes added to the end ("endad")
     CString m_strSmtpSvr;                 // the server as the settings name it, for the progress window
+    // The history of reservation mails (UTF-8 path); empty: none is kept.
+    std::string m_strHistoryPath;
 };

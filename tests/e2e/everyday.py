@@ -7,6 +7,7 @@ same programme, the log kept across runs.
     everyday.py --list
     everyday.py --source SRC --build BUILD --case NAME
 """
+import datetime
 import email
 import email.header
 import os
@@ -117,6 +118,54 @@ def programme_placeholders(env):
             words = re.findall(r"=\?Shift_JIS\?B\?[^?]*\?=", head.decode())
             if want and (len(words) < 3 or max(map(len, words)) > 75):
                 raise Failure("encoded words: %r" % words)
+    finally:
+        sink.stop()
+
+
+def weekday(year, month, day):
+    return "月火水木金土日"[datetime.date(year, month, day).weekday()]
+
+
+@case
+def duplicate_question(env):
+    """A programme still to come that was sent before: the question first,
+    No the default; No ends as the confirmation's No, Yes goes on to the
+    confirmation. The history keeps one line per send; a history that
+    cannot be written does not fail the send, the log says so."""
+    q = Install(env, "duplicate_question")
+    sink = Sink(q.dir)
+    try:
+        year = time.localtime().tm_year + 1
+        q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
+        q.write("prog.epg", epg(year=str(year)))
+        confirm = (confirm_text("%d/01/05(%s)" % (year, weekday(year, 1, 5)), "21:00", "21:54", 8), CONFIRM, "yes")
+        rc, boxes = q.run(["yes"], ["prog.epg"])
+        expect_boxes(boxes, [confirm])
+        lines = q.read("Quorpa.history").decode("cp932").split("\r\n")
+        expect_equal("history lines", len(lines), 2)
+        sent = re.fullmatch(r"(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):\d\d\t8\t%d/01/05 21:00\t%d/01/05 21:54\t"
+                            r"フジテレビ\t月曜ドラマ\tsent" % (year, year), lines[0])
+        if not sent:
+            raise Failure("unexpected history line: %r" % lines[0])
+        question = ("この番組は %d/%d %s:%s に予約メールを送信済みです。もう一度送信しますか？"
+                    % (int(sent.group(2)), int(sent.group(3)), sent.group(4), sent.group(5)))
+        rc, boxes = q.run(["no", "ok"], ["prog.epg"])
+        expect_boxes(boxes, [(question, CONFIRM, "no"), ("予約を中止しました", INFORMATION, "ok")])
+        expect_equal("the question's default button", boxes[0]["default"], "no")
+        if "S:" in q.read("Quorpa.log").decode("cp932"):
+            raise Failure("something was sent: %r" % q.read("Quorpa.log"))
+        rc, boxes = q.run(["yes", "yes"], ["prog.epg"])
+        expect_boxes(boxes, [(question, CONFIRM, "yes"), confirm])
+        expect_equal("mails", len(sink.mails()), 2)
+        expect_equal("history lines", len(q.read("Quorpa.history").split(b"\r\n")), 3)
+
+        os.remove(q.path("Quorpa.history"))
+        os.makedirs(q.path("Quorpa.history"))  # cannot be read or replaced
+        rc, boxes = q.run(["yes"], ["prog.epg"])
+        expect_boxes(boxes, [confirm])
+        expect_equal("mails", len(sink.mails()), 3)
+        if not q.read("Quorpa.log").decode("cp932").endswith("E:HistoryNotWritten\r\nI:AplicationTerminated\r\n"):
+            raise Failure("the log does not say so: %r" % q.read("Quorpa.log"))
     finally:
         sink.stop()
 
