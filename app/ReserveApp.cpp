@@ -74,6 +74,19 @@ void MakePath(wchar_t (&path)[kPathSize], const Folder& folder, const wchar_t* n
     _wmakepath(path, folder.drive, folder.dir, name, ext);
 }
 
+// The previous run's log becomes <name>.old.log (replacing the one before),
+// so that a run, such as opening the settings dialog after a failure, never
+// destroys the log of the run before it. Only a file is moved; whatever
+// stands in the way stays for the log's own open to report.
+void KeepPreviousLog(const wchar_t* logPath, const Folder& folder, const wchar_t* baseName) {
+    const DWORD attributes = ::GetFileAttributesW(logPath);
+    if (logPath[0] == L'\0' || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return;
+    wchar_t oldPath[kPathSize];
+    MakePath(oldPath, folder, (std::wstring(baseName) + L".old").c_str(), L"log");
+    if (oldPath[0] != L'\0') ::MoveFileExW(logPath, oldPath, MOVEFILE_REPLACE_EXISTING);
+}
+
 // path in UTF-8, as the portable core takes paths (any character of the
 // folder's name survives).
 std::string Utf8(const wchar_t* path) {
@@ -154,7 +167,8 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     s.startAdjust = dlg.m_nStartAdjust;
     s.endAdjust = dlg.m_nEndAdjust;
     s.port = static_cast<uint16_t>(dlg.m_mail.port);
-    s.logOutput = s.logOutput == 1 ? 1 : 0;
+    s.logOutput = dlg.m_nLogOutput != 0 ? 1 : 0;
+    s.notify = dlg.m_nNotify != 0 ? 1 : 0;
     if (!WriteSettings(s, SettingGroup::kMain, true, ini)) {
         ShowWriteFailure(ini);
         return false;
@@ -230,6 +244,7 @@ BOOL CReserveApp::InitInstance() {
     m_strSmtpSvr = settings.smtpSvr;
     m_nStartAdjust = settings.startAdjust;
     m_nEndAdjust = settings.endAdjust;
+    m_bNotify = settings.notify == 1;
     const uint16_t port = static_cast<uint16_t>(settings.port);
 
     if (m_ulSmtpAddr == INADDR_NONE) {
@@ -244,6 +259,7 @@ BOOL CReserveApp::InitInstance() {
     if (settings.logOutput == 1) {
         wchar_t logPath[kPathSize];
         MakePath(logPath, folder, baseName, L"log");
+        KeepPreviousLog(logPath, folder, baseName);
         // Binary, emptied: as CLogFile opens a log of its own.
         FILE* fp = ::_wfopen(logPath, L"wb");
         if (fp == nullptr) {
@@ -267,6 +283,8 @@ BOOL CReserveApp::InitInstance() {
             dlg.m_mail.user = settings.user;
             dlg.m_mail.certPin = settings.certPin;
             dlg.m_mail.from = settings.mailFrom;
+            dlg.m_nLogOutput = settings.logOutput == 1 ? 1 : 0;
+            dlg.m_nNotify = settings.notify == 1 ? 1 : 0;
             dlg.m_mail.storedPassword = settings.password;
             // Saved while the dialog is still open, so a failed write keeps
             // what the user typed on the screen. The mail account values only

@@ -33,7 +33,8 @@ public:
     // its result and its exceptions. The Windows shell sends on a thread of
     // its own while this thread shows the progress window, whose 中止 calls
     // mailer.Cancel(); the window is gone when this returns. The tests' shell
-    // sends directly.
+    // sends directly. With m_bNotify the window shows at once and, after a
+    // successful send, the notice.
     bool SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel);
 
     // Adds one send to the history (m_strHistoryPath); a history that cannot
@@ -45,6 +46,9 @@ public:
     int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
     int32_t m_nEndAdjust = 0;             // minutes added to the end ("endad")
     CString m_strSmtpSvr;                 // the server as the settings name it, for the progress window
+    // After a successful send the progress window says so for a moment
+    // ("notify"); off, a send ends silently.
+    bool m_bNotify = false;
     // The history of reservation mails (UTF-8 path); empty: none is kept.
     std::string m_strHistoryPath;
 };

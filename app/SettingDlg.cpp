@@ -42,6 +42,8 @@ void CSettingDlg::DoDataExchange(CDataExchange* dx) {
     // the registration button.
     DDX_Text(dx, IDC_EXT, m_strExt);
     DDV_MaxChars(dx, m_strExt, kMaxExtChars);
+    DDX_Check(dx, IDC_NOTIFY, m_nNotify);
+    DDX_Check(dx, IDC_LOGOUTPUT, m_nLogOutput);
 }
 
 BOOL CSettingDlg::OnInitDialog() {

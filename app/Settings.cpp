@@ -51,6 +51,7 @@ const Key kKeys[] = {
     Number("endad", SettingGroup::kMain, &Settings::endAdjust),
     Number("smtpport", SettingGroup::kMain, &Settings::port),
     Number("logoutput", SettingGroup::kMain, &Settings::logOutput),
+    Optional(Number("notify", SettingGroup::kMain, &Settings::notify)),
     Number("smtpssl", SettingGroup::kMail, &Settings::ssl),
     Text("smtpuser", SettingGroup::kMail, &Settings::user),
     Secret("smtppass", SettingGroup::kMail, &Settings::password),

@@ -15,6 +15,7 @@ struct Settings {
     int endAdjust = 0;                      // "endad", minutes
     int port = 25;                          // "smtpport": as read; only the low 16 bits are used
     int logOutput = 0;                      // "logoutput": 1 turns the log on
+    int notify = 0;                         // "notify": 1 says when a reservation has been sent
     // Sending through a provider; all absent: the plain dialogue.
     int ssl = 0;           // "smtpssl": 0 none, 1 STARTTLS, 2 TLS from the first byte
     CString user;          // "smtpuser"

@@ -24,6 +24,8 @@
 #define IDC_REGIST 1005
 #define IDC_UNREGIST 1010
 #define IDC_MAILSET 1011  // opens the mail account dialog
+#define IDC_LOGOUTPUT 1012  // check box: keep a log
+#define IDC_NOTIFY 1013     // check box: say when a reservation has been sent
 
 // Controls of the mail account dialog
 #define IDC_SMTPPORT 1020

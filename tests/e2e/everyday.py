@@ -170,6 +170,61 @@ def duplicate_question(env):
         sink.stop()
 
 
+@case
+def notice(env):
+    """送信完了を表示する (notify=1): the progress window comes at once and,
+    after the send, says so with the station, channel and times for about
+    3 seconds, or until closed, never taking the focus. A failed send shows
+    no notice; without the key nothing changes (the other cases)."""
+    q = Install(env, "notice")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpport=sink.port, notify=1)
+        q.write("prog.epg", epg())
+        heading = "予約メールを送信しました"
+        texts = [heading, "フジテレビ  8チャンネル", "2004/01/05(月) 21:00～21:54", "", "閉じる"]
+        for close, shortest, longest in ((False, 2500, 6000), (True, 0, 1500)):
+            rc, boxes = q.run(["yes", "notice %s%s" % (heading, " close" if close else "")], ["prog.epg"])
+            expect_boxes(boxes, [CONFIRM_SAMPLE])
+            (shown,) = [r for r in q.records if "notice" in r]
+            expect_equal("the notice", (shown["notice"], shown["texts"], shown["active"]), ("Quorpa", texts, False))
+            stayed = shown["gone_ms"] - shown["ms"]
+            if not shortest <= stayed <= longest:
+                raise Failure("the notice stayed %d ms" % stayed)
+        expect_equal("mails", len(sink.mails()), 2)
+    finally:
+        sink.stop()
+    rc, boxes = q.run(["yes", "ok", "ok"], ["prog.epg"])  # nothing listens any more
+    expect_equal("boxes of a failed send", [b["text"] for b in boxes][1:],
+                 ["メール送信に失敗しました(ソケットエラー)", "iEPGファイル「prog.epg」の予約に失敗しました"])
+    if any("notice" in r for r in q.records):
+        raise Failure("a notice after a failed send")
+
+
+@case
+def log_kept(env):
+    """The previous run's log stays as Quorpa.old.log, so opening the
+    settings dialog after a failure keeps the failure's log; the check boxes
+    ログを記録する and 送信完了を表示する write logoutput and notify."""
+    q = Install(env, "log_kept")
+    q.ini(rcpt=RCPT, logoutput=1)
+    q.write("prog.epg", epg(station="ソ表テレビ"))
+    rc, boxes = q.run(["ok", "ok"], ["prog.epg"])
+    expect_equal("boxes", [b["text"] for b in boxes], ["<ソ表テレビ>をチャンネル番号に変換できません\nStation.txtに設定してください",
+                                                       "iEPGファイル「prog.epg」の予約に失敗しました"])
+    failure = q.read("Quorpa.log")
+    rc, boxes = q.run(["dialog Quorpa", "check 1012", "check 1013", "click 1", "gone"], [])
+    expect_equal("the failure's log", q.read("Quorpa.old.log"), failure)
+    expect_equal("the settings run's log", q.read("Quorpa.log"),
+                 b"I:AplicationInitCompleted\r\nI:SettingMode\r\nI:SaveSetting\r\nI:AplicationTerminated\r\n")
+    expect_equal("the INI file", q.read("Quorpa.ini").decode("cp932"), crlf(
+        "[setting]\nrcpt=%s\nlogoutput=0\nsmtpsvr=127.0.0.1\nstartad=0\nendad=0\nsmtpport=25\nnotify=1\n" % RCPT))
+    rc, boxes = q.run(["dialog Quorpa", "check 1012", "check 1013", "click 1", "gone"], [])
+    expect_equal("the INI file", q.read("Quorpa.ini").decode("cp932"), crlf(
+        "[setting]\nrcpt=%s\nlogoutput=1\nsmtpsvr=127.0.0.1\nstartad=0\nendad=0\nsmtpport=25\nnotify=0\n" % RCPT))
+    expect_equal("the failure's log, after a run without a log", q.read("Quorpa.old.log"), failure)
+
+
 if __name__ == "__main__":
     if "--list" in sys.argv:
         print(";".join(OWN))
