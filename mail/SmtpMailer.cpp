@@ -371,7 +371,7 @@ void CheckPassword(const CSmtpMailer& m) {
 
 }  // namespace
 
-CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
+CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sender) {
     CheckPassword(*this);
     CSock sock;
     sockaddr_in server{};
@@ -391,11 +391,11 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
         if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
         info.serverName = smtp::ParseCapabilities(reply).serverName;
     }
-    if (!m_strFrom.empty()) {
-        const std::string address = "<" + m_strFrom + ">\r\n";
+    if (!sender.empty()) {
+        const std::string address = "<" + sender + ">\r\n";
         for (const char* command : {"MAIL FROM: ", "RCPT TO: "}) {
             const std::string reply = Exchange(conn, command + address, command + address, m_commandTimeoutMs);
-            if (smtp::RefusesSender(reply, command[0] == 'M', m_strFrom, "")) THROW_AT(CSenderRefused, ReplyCode(reply));
+            if (smtp::RefusesSender(reply, command[0] == 'M', sender, "")) THROW_AT(CSenderRefused, ReplyCode(reply));
             if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
         }
         Exchange(conn, "RSET\r\n", "RSET\r\n", m_commandTimeoutMs);

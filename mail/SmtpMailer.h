@@ -104,12 +104,12 @@ public:
         std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
     };
     // Connects and goes through the same dialogue as SendMail up to and
-    // including AUTH, then QUIT, sending no mail. With a sender set it says
+    // including AUTH, then QUIT, sending no mail. Given a sender it says
     // MAIL FROM and RCPT TO that address, then RSET, so that a server that
     // refuses the sender says so. Throws what SendMail throws, CSenderRefused,
     // and CSmtpSetupError when the server refused another step (its reply is
     // in the log).
-    ConnectionInfo TestConnection();
+    ConnectionInfo TestConnection(const std::string& sender = std::string());
 
     // The template with every placeholder but "%msid%" replaced, the Date and
     // Zone texts taken at the calendar time now; the programme's title and
