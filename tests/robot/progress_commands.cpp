@@ -9,7 +9,7 @@
 //   stopsend          press its 中止 button (IDCANCEL, posted) and wait until
 //                     the window has gone: {"stopped":true,"ms":N,"gone_ms":M}
 //   pause MS          let MS milliseconds pass (the window's clock runs on)
-//   notice HEADING [close]   the notice of a sent reservation (below)
+//   notice HEADING [close] [FILE]   the notice of a sent reservation (below)
 #include <cstdlib>
 
 #include "Robot.h"
@@ -61,11 +61,12 @@ ROBOT_COMMAND(pause, "MS - let MS milliseconds pass") {
     return true;
 }
 
-// notice HEADING [close]: wait for the progress window to show HEADING (its
-// notice of a sent reservation), record its texts and whether it holds the
-// foreground; with "close" press its button; then wait until it has gone:
+// notice HEADING [close] [FILE]: wait for the progress window to show
+// HEADING (its notice of a sent reservation), record its texts and whether
+// it holds the foreground (with FILE also save its picture as a BMP file);
+// with "close" press its button; then wait until it has gone:
 //   {"notice":"Quorpa","texts":[...],"active":false,"ms":N,"gone_ms":M}
-ROBOT_COMMAND(notice, "HEADING [close] - wait for the progress window's notice, record it, wait until it has gone") {
+ROBOT_COMMAND(notice, "HEADING [close] [FILE] - wait for the progress window's notice, record it, wait until it has gone") {
     if (words.size() < 2) return robot.Fail("notice: missing heading");
     const std::string heading = words[1];
     HWND window = robot.WaitForWindow([&](HWND w) {
@@ -77,7 +78,15 @@ ROBOT_COMMAND(notice, "HEADING [close] - wait for the progress window's notice, 
     ::EnumChildWindows(window, CollectText, reinterpret_cast<LPARAM>(&texts));
     const bool active = ::GetForegroundWindow() == window;
     const std::string title = WindowTextUtf8(window);
-    if (words.size() >= 3 && words[2] == "close")
+    bool close = false;
+    for (size_t i = 2; i < words.size(); ++i) {
+        int width = 0, height = 0;
+        if (words[i] == "close")
+            close = true;
+        else if (!SaveWindowPicture(robot, window, words[i], width, height))
+            return robot.Fail("notice: cannot write " + words[i]);
+    }
+    if (close)
         ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                        reinterpret_cast<LPARAM>(::GetDlgItem(window, IDCANCEL)));
     if (!robot.WaitForClose(window)) return robot.Fail("the notice stayed");
