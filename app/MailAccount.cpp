@@ -39,7 +39,8 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
         mailer.m_bPasswordUnreadable = true;
     try {
         Log("I:ConnectionTest\r\n");
-        const CSmtpMailer::ConnectionInfo info = mailer.TestConnection();
+        // Without a sender address of its own the test says no MAIL FROM.
+        const CSmtpMailer::ConnectionInfo info = mailer.TestConnection(account.from.str());
         outcome.succeeded = true;
         outcome.text.Format("接続テストに成功しました\nサーバ: %s\n暗号化: %s", info.serverName.c_str(),
                             info.tlsProtocol.empty() ? "なし" : info.tlsProtocol.c_str());

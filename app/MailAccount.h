@@ -14,6 +14,7 @@ struct MailAccount {
     int ssl = 0;            // "smtpssl": CSmtpMailer::kSslNone, kSslStartTls, kSslImplicit
     CString user;           // "smtpuser"
     CString certPin;        // "smtpcert"
+    CString from;           // "mailfrom": the sender address; empty: the recipient's
     std::string storedPassword;  // "smtppass" as read: the protected form, never shown
     CString newPassword;    // typed in the dialog (clear text, memory only); empty: keep the stored one
     bool clearPassword = false;  // forget the stored password at OK

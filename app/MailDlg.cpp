@@ -2,18 +2,10 @@
 
 #include <string>
 
+#include "app/Settings.h"
 #include "res/resource.h"
 
 namespace {
-// The settings are read back through a 256-byte buffer that keeps 254
-// characters; a password is not limited by that (it is stored protected),
-// but no person types more.
-constexpr int kMaxSettingChars = 254;
-constexpr int kMaxPasswordChars = 256;
-// 64 digits with a colon between each pair.
-constexpr int kMaxPinChars = 95;
-constexpr int kMinPort = 1;
-constexpr int kMaxPort = 65535;
 constexpr int kSslChoices = 3;
 
 constexpr const char* kPromptPin = "証明書の指紋は SHA-256 の16進数64桁で入力してください。";
@@ -38,22 +30,25 @@ CMailDlg::CMailDlg(const MailAccount& account, const char* server, CWnd* parent)
       m_strUser(account.user),
       m_nClearPassword(account.clearPassword ? 1 : 0),
       m_strCertPin(account.certPin),
+      m_strFrom(account.from),
       // An encryption value no button stands for compares like none.
       m_nShownSsl(account.ssl >= 0 && account.ssl < kSslChoices ? account.ssl : 0) {}
 
 void CMailDlg::DoDataExchange(CDataExchange* dx) {
     CDialog::DoDataExchange(dx);
     DDX_Text(dx, IDC_SMTPPORT, m_nPort);
-    DDV_MinMaxInt(dx, m_nPort, kMinPort, kMaxPort);
+    DDV_MinMaxInt(dx, m_nPort, LimitsOf("smtpport").min, LimitsOf("smtpport").max);
     DDX_Radio(dx, IDC_SSL_NONE, m_nSsl);
     DDX_Text(dx, IDC_SMTPUSER, m_strUser);
-    DDV_MaxChars(dx, m_strUser, kMaxSettingChars);
+    DDV_MaxChars(dx, m_strUser, LimitsOf("smtpuser").max);
     DDX_Text(dx, IDC_SMTPPASS, m_strPassword);
-    DDV_MaxChars(dx, m_strPassword, kMaxPasswordChars);
+    DDV_MaxChars(dx, m_strPassword, LimitsOf("smtppass").max);
     DDX_Check(dx, IDC_CLEARPASS, m_nClearPassword);
     DDX_Text(dx, IDC_SMTPCERT, m_strCertPin);
-    DDV_MaxChars(dx, m_strCertPin, kMaxPinChars);
+    DDV_MaxChars(dx, m_strCertPin, LimitsOf("smtpcert").max);
     DDV_CertPin(dx, m_strCertPin);
+    DDX_Text(dx, IDC_MAILFROM, m_strFrom);
+    DDV_MaxChars(dx, m_strFrom, LimitsOf("mailfrom").max);
 }
 
 BOOL CMailDlg::OnInitDialog() {
@@ -69,6 +64,7 @@ MailAccount CMailDlg::Values() const {
     values.ssl = m_nSsl >= 0 ? m_nSsl : 0;  // none checked (never from the user): no encryption
     values.user = m_strUser;
     values.certPin = m_strCertPin;
+    values.from = m_strFrom;
     values.clearPassword = m_nClearPassword != 0;
     if (values.clearPassword)
         values.newPassword.Empty();

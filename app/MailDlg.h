@@ -1,6 +1,6 @@
 // CMailDlg: the mail account dialog (template IDD_MAILSETTING), opened from
 // the settings dialog's 送信設定... button: port, encryption, user name,
-// password, certificate fingerprint, and the 接続テスト button. It edits a
+// password, certificate fingerprint, sender address, and the 接続テスト button. It edits a
 // copy of the settings dialog's values; OK hands them back there, and only
 // the settings dialog's OK makes the start-up write them.
 #pragma once
@@ -40,5 +40,6 @@ private:
     CString m_strPassword;  // always starts empty: the stored one is never shown
     int m_nClearPassword;
     CString m_strCertPin;
+    CString m_strFrom;
     int m_nShownSsl;  // the choice whose usual port the port field is compared with
 };

@@ -74,6 +74,30 @@ void MakePath(wchar_t (&path)[kPathSize], const Folder& folder, const wchar_t* n
     _wmakepath(path, folder.drive, folder.dir, name, ext);
 }
 
+// The previous run's log becomes <name>.old.log (replacing the one before),
+// so that a run, such as opening the settings dialog after a failure, never
+// destroys the log of the run before it. Only a file is moved; whatever
+// stands in the way stays for the log's own open to report.
+void KeepPreviousLog(const wchar_t* logPath, const Folder& folder, const wchar_t* baseName) {
+    const DWORD attributes = ::GetFileAttributesW(logPath);
+    if (logPath[0] == L'\0' || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return;
+    wchar_t oldPath[kPathSize];
+    MakePath(oldPath, folder, (std::wstring(baseName) + L".old").c_str(), L"log");
+    if (oldPath[0] != L'\0') ::MoveFileExW(logPath, oldPath, MOVEFILE_REPLACE_EXISTING);
+}
+
+// path in UTF-8, as the portable core takes paths (any character of the
+// folder's name survives).
+std::string Utf8(const wchar_t* path) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string text(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, path, -1, &text[0], size, nullptr, nullptr);
+    text.resize(static_cast<size_t>(size) - 1);
+    return text;
+}
+
 // COM for the calling thread, as the shell asks of a caller of
 // ShellExecuteEx: apartment-threaded, with OLE1 DDE disabled. Undone at the
 // end of the scope when it was done here.
@@ -147,7 +171,8 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     s.startAdjust = dlg.m_nStartAdjust;
     s.endAdjust = dlg.m_nEndAdjust;
     s.port = static_cast<uint16_t>(dlg.m_mail.port);
-    s.logOutput = s.logOutput == 1 ? 1 : 0;
+    s.logOutput = dlg.m_nLogOutput != 0 ? 1 : 0;
+    s.notify = dlg.m_nNotify != 0 ? 1 : 0;
     if (!WriteSettings(s, SettingGroup::kMain, true, ini)) {
         ShowWriteFailure(ini);
         return false;
@@ -157,6 +182,7 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     s.ssl = mail.ssl;
     s.user = mail.user;
     s.certPin = mail.certPin;
+    s.mailFrom = mail.from;
     s.password.clear();
     if (!mail.clearPassword && !mail.newPassword.IsEmpty() && !plat::ProtectSecret(mail.newPassword.str(), &s.password)) {
         ShowWarning("パスワードを暗号化できません\n送信設定は保存されていません");
@@ -219,6 +245,7 @@ BOOL CReserveApp::InitInstance() {
     m_strSmtpSvr = settings.smtpSvr;
     m_nStartAdjust = settings.startAdjust;
     m_nEndAdjust = settings.endAdjust;
+    m_bNotify = settings.notify == 1;
     const uint16_t port = static_cast<uint16_t>(settings.port);
 
     if (m_ulSmtpAddr == INADDR_NONE) {
@@ -233,6 +260,7 @@ BOOL CReserveApp::InitInstance() {
     if (settings.logOutput == 1) {
         wchar_t logPath[kPathSize];
         MakePath(logPath, folder, baseName, L"log");
+        KeepPreviousLog(logPath, folder, baseName);
         // Binary, emptied: as CLogFile opens a log of its own.
         FILE* fp = ::_wfopen(logPath, L"wb");
         if (fp == nullptr) {
@@ -255,6 +283,9 @@ BOOL CReserveApp::InitInstance() {
             dlg.m_mail.ssl = settings.ssl;
             dlg.m_mail.user = settings.user;
             dlg.m_mail.certPin = settings.certPin;
+            dlg.m_mail.from = settings.mailFrom;
+            dlg.m_nLogOutput = settings.logOutput == 1 ? 1 : 0;
+            dlg.m_nNotify = settings.notify == 1 ? 1 : 0;
             dlg.m_mail.storedPassword = settings.password;
             // Saved while the dialog is still open, so a failed write keeps
             // what the user typed on the screen. The mail account values only
@@ -297,13 +328,20 @@ BOOL CReserveApp::InitInstance() {
         return FALSE;
     }
 
+    // Named after the executable, as the INI file and the log; no history
+    // when the executable's path is unknown or the name does not fit.
+    wchar_t historyPath[kPathSize] = L"";
+    if (baseName[0] != L'\0') MakePath(historyPath, folder, baseName, L"history");
+    m_strHistoryPath = Utf8(historyPath);
+
     const CStationTable table(stationText);
     CSmtpMailer mailer;
     mailer.m_strFormat = formatText.str();
     mailer.m_ulSmtpAddr = m_ulSmtpAddr;
     mailer.m_usSmtpPort = port;
     mailer.m_strRcpt = settings.rcpt.str();
-    mailer.m_strFrom = settings.rcpt.str();
+    // A provider may take only the account's own address as the sender.
+    mailer.m_strFrom = settings.mailFrom.IsEmpty() ? settings.rcpt.str() : settings.mailFrom.str();
     mailer.m_nSsl = settings.ssl;
     mailer.m_strServerName = settings.smtpSvr.str();
     mailer.m_strUser = settings.user.str();

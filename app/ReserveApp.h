@@ -33,8 +33,14 @@ public:
     // its result and its exceptions. The Windows shell sends on a thread of
     // its own while this thread shows the progress window, whose 中止 calls
     // mailer.Cancel(); the window is gone when this returns. The tests' shell
-    // sends directly.
+    // sends directly. With m_bNotify the window shows at once and, after a
+    // successful send, the notice.
     bool SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel);
+
+    // Adds one send to the history (m_strHistoryPath); a history that cannot
+    // be written is only logged. Throws nothing.
+    void RecordSend(unsigned channel, const tm& start, const tm& end, const std::string& station,
+                    const std::string& title, bool succeeded);
 
     uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
     int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
@@ -44,4 +50,9 @@ public:
     // first send: DPAPI loads the crypto libraries, and the confirmation box
     // before it does not need them.
     std::string m_strStoredPassword;
+    // After a successful send the progress window says so for a moment
+    // ("notify"); off, a send ends silently.
+    bool m_bNotify = false;
+    // The history of reservation mails (UTF-8 path); empty: none is kept.
+    std::string m_strHistoryPath;
 };

@@ -18,6 +18,7 @@
 #include "mail/SmtpMailer.h"
 #include "platform/tls.h"
 #include "res/resource.h"
+#include "reserve/ReserveTimes.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ constexpr char kClassName[] = "QuorpaProgress";
 // A send that ends within this time shows no window: no flicker for a fast
 // server, and a slow one is visibly at work soon enough.
 constexpr DWORD kShowDelayMs = 300;
+// How long the notice of a sent reservation stays unless closed.
+constexpr DWORD kNoticeMs = 3000;
 // How often the step and the seconds shown are brought up to date.
 constexpr UINT kRefreshMs = 200;
 constexpr UINT_PTR kRefreshTimer = 1;
@@ -108,6 +111,10 @@ public:
     // follow keep the focus, and the window never becomes their owner. A
     // window that cannot be made is done without; the send goes on.
     void Show();
+    // Turns the window into the notice of a sent reservation (lines under
+    // the heading); its button and close box then close it.
+    void ShowNotice(const std::string& programme, const std::string& times);
+    bool Open() const { return m_hwnd != nullptr; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -122,6 +129,7 @@ private:
     DWORD m_started;
     bool m_tried = false;
     bool m_stopping = false;
+    bool m_notice = false;
     HWND m_hwnd = nullptr;
     HFONT m_font = nullptr;
     int m_baseX = 0, m_baseY = 0;  // dialog base units of the font
@@ -182,6 +190,18 @@ void ProgressWindow::Show() {
     ::UpdateWindow(m_hwnd);
 }
 
+void ProgressWindow::ShowNotice(const std::string& programme, const std::string& times) {
+    if (m_hwnd == nullptr) return;
+    m_notice = true;
+    ::KillTimer(m_hwnd, kRefreshTimer);
+    ::SetDlgItemTextA(m_hwnd, kIdHeading, "予約メールを送信しました");
+    ::SetDlgItemTextA(m_hwnd, kIdServer, programme.c_str());
+    ::SetDlgItemTextA(m_hwnd, kIdStep, times.c_str());
+    ::SetDlgItemTextA(m_hwnd, kIdElapsed, "");
+    ::SetDlgItemTextA(m_hwnd, IDCANCEL, "閉じる");
+    ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), TRUE);
+}
+
 HWND ProgressWindow::AddControl(const char* className, const char* text, DWORD style, const Box& box, int id) {
     HWND control = ::CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style,
                                      ::MulDiv(box.x, m_baseX, 4), ::MulDiv(box.y, m_baseY, 8),
@@ -231,13 +251,19 @@ LRESULT CALLBACK ProgressWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPar
         if (self != nullptr) {
             switch (message) {
             case WM_TIMER:
-                if (wParam == kRefreshTimer) self->Refresh();
+                // KillTimer leaves a tick already posted: the notice keeps its texts.
+                if (wParam == kRefreshTimer && !self->m_notice) self->Refresh();
                 return 0;
             case WM_COMMAND:
-                if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) self->Stop();
-                return 0;
+                if (LOWORD(wParam) != IDCANCEL || HIWORD(wParam) != BN_CLICKED) return 0;
+                [[fallthrough]];
             case WM_CLOSE:  // the close box stops the send too; the window goes with the send
-                self->Stop();
+                if (!self->m_notice) {
+                    self->Stop();
+                } else {  // the notice is over
+                    ::DestroyWindow(hwnd);
+                    self->m_hwnd = nullptr;
+                }
                 return 0;
             case WM_MOUSEACTIVATE:  // a click on the window does not take the focus
                 return MA_NOACTIVATE;
@@ -274,6 +300,21 @@ void PumpUntil(HANDLE done, ProgressWindow& window) {
             // The wait itself failed: nothing can be pumped, only waited for.
             ::WaitForSingleObject(done, INFINITE);
             return;
+        }
+    }
+}
+
+// Keeps the notice up for kNoticeMs, or until the user closes it.
+void PumpNotice(ProgressWindow& window) {
+    const DWORD shown = ::GetTickCount();
+    while (window.Open()) {
+        const DWORD elapsed = ::GetTickCount() - shown;
+        if (elapsed >= kNoticeMs) return;
+        if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, kNoticeMs - elapsed, QS_ALLINPUT) != WAIT_OBJECT_0) return;
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
         }
     }
 }
@@ -317,7 +358,15 @@ bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm
         // send's own outcome counts, waited for without a window.
         try {
             ProgressWindow window(mailer, watch, m_strSmtpSvr, mailer.m_usSmtpPort);
+            // A notice to come is shown in this window: it is there at once.
+            if (m_bNotify) window.Show();
             PumpUntil(done.get(), window);
+            if (m_bNotify && result && !failure) {
+                const std::string confirmation = reserve::ConfirmationText(start, end, channel);
+                window.ShowNotice(mailer.m_strStation + "  " + std::to_string(channel) + "チャンネル",
+                                  confirmation.substr(0, confirmation.find('\n')));
+                PumpNotice(window);
+            }
         } catch (...) {
             ::WaitForSingleObject(done.get(), INFINITE);
         }

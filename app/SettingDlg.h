@@ -27,6 +27,8 @@ public:
     int m_nStartAdjust;
     int m_nEndAdjust;
     CString m_strExt;     // always starts as ".epg"; never saved
+    int m_nNotify = 0;    // check box 送信完了を表示する ("notify")
+    int m_nLogOutput = 0; // check box ログを記録する ("logoutput")
     HICON m_hAppIcon;     // icon resource 129
     // The mail account values: set by the start-up before DoModal, replaced
     // when the mail account dialog closes with OK (m_bMailChanged then).

@@ -81,6 +81,8 @@ QUORPA_EXCEPTION_CLASS(CStartTlsNotOffered, CSmtpSetupError, "StartTlsNotOffered
 QUORPA_EXCEPTION_CLASS(CAuthNotOffered, CSmtpSetupError, "AuthNotOffered");
 QUORPA_EXCEPTION_CLASS(CAuthRefused, CSmtpSetupError, "AuthRefused");
 QUORPA_EXCEPTION_CLASS(CClearTextPassword, CSmtpSetupError, "PasswordInClearText");
+// The server refused the sender address (MAIL FROM) as not the account's.
+QUORPA_EXCEPTION_CLASS(CSenderRefused, CSmtpSetupError, "SenderRefused");
 // The stored password cannot be decrypted (another user, another machine).
 QUORPA_EXCEPTION_CLASS(CPasswordUnreadable, CSmtpSetupError, "PasswordUnreadable");
 

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Takes the pictures of the settings dialog, the mail account dialog, the
-# about box and the progress window of a send shown in the README
-# (docs/settings.png, docs/mail.png, docs/about.png, docs/progress.png) from
+# about box, the progress window of a send and its notice of a sent
+# reservation shown in the README (docs/settings.png, docs/mail.png,
+# docs/about.png, docs/progress.png, docs/notice.png) from
 # a windows build:
 #   scripts/with-xvfb docs/make-screenshots.sh [BUILD]     (default build/windows)
 # Uses a Wine prefix of its own, in which the dialogs' font "ＭＳ Ｐゴシック"
 # is mapped to IPAPGothic (fonts-ipafont-gothic), so that the texts have the
-# proportions they have on Windows. Needs ImageMagick's convert.
+# proportions they have on Windows. Needs ImageMagick's convert and
+# postfix's smtp-sink.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$top/build/windows}" && pwd)
@@ -25,12 +27,14 @@ printf '[setting]\r\nrcpt=recorder@example.jp\r\nsmtpsvr=127.0.0.1\r\nstartad=-1
   >"$work/Quorpa.ini"
 cat >"$work/script.txt" <<SCRIPT
 dialog Quorpa
+check 1013
 shot "$(winpath "$work/settings.bmp")"
 click 1011
 dialog 送信設定
 type 1020 "587"
 check 1022
-type 1024 "recorder@example.jp"
+type 1024 "taro@example.ne.jp"
+type 1030 "taro@example.ne.jp"
 shot "$(winpath "$work/mail.bmp")"
 click 2
 gone
@@ -79,9 +83,26 @@ SCRIPT
   exit 1
 }
 
+# The notice: a real server takes the mail, the notice stays up for its picture.
+sink_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+sink_user=(); [ "$(id -u)" -eq 0 ] && sink_user=(-u nobody)
+"$(command -v smtp-sink || echo /usr/sbin/smtp-sink)" "${sink_user[@]}" "127.0.0.1:$sink_port" 10 &
+sink=$!
+trap 'kill $silent $sink 2>/dev/null || true' EXIT
+printf '[setting]\r\nrcpt=recorder@example.jp\r\nsmtpsvr=127.0.0.1\r\nsmtpport=%s\r\nlogoutput=0\r\nnotify=1\r\n' \
+  "$sink_port" >"$work/Quorpa.ini"
+printf 'yes\nnotice 予約メールを送信しました "%s"\n' "$(winpath "$work/notice.bmp")" >"$work/script.txt"
+"$top/scripts/wine-run" "$prefix" "$build/robot.exe" "$(winpath "$work/script.txt")" \
+  "$(winpath "$work/transcript.json")" "$(winpath "$work/Quorpa.exe")" "$(winpath "$work/sample.epg")" \
+  >"$work/wine.log" 2>&1 || {
+  cat "$work/transcript.json" >&2
+  exit 1
+}
+
 convert "$work/settings.bmp" "$top/docs/settings.png"
 convert "$work/mail.bmp" "$top/docs/mail.png"
 convert "$work/about.bmp" "$top/docs/about.png"
 convert "$work/progress.bmp" "$top/docs/progress.png"
+convert "$work/notice.bmp" "$top/docs/notice.png"
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-echo "wrote docs/settings.png, docs/mail.png, docs/about.png and docs/progress.png"
+echo "wrote docs/settings.png, docs/mail.png, docs/about.png, docs/progress.png and docs/notice.png"

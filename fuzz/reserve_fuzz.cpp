@@ -126,7 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const CStationTable table(text.c_str());
     if (all) {
-        table.GetChannel(values[0].c_str());
+        const uint32_t exact = table.GetChannel(values[0].c_str());
+        Check(exact == 0 || table.FindChannel(values[0].c_str()) == exact, "an exact match wins");
         tm start{};
         tm end{};
         if (reserve::BuildTimes(values[1], values[2], values[3], values[4], values[5], start, end)) {

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/Cp932.h"
+#include "mail/SmtpReply.h"
+
 namespace {
 
 // Mail dates use the English names (RFC 5322 section 3.3), never the
@@ -24,7 +27,61 @@ void AppendHex(std::string& out, uint32_t value) {
     out += digits;
 }
 
+// RFC 2047 section 2: an encoded word is at most 75 characters. The prefix
+// and "?=" take 16, leaving 59 for Base64, so 56 (14 groups of 4) = 42 bytes.
+constexpr char kWordPrefix[] = "=?Shift_JIS?B?";
+constexpr size_t kWordBytes = 42;
+
+// Whether a header must carry value encoded: a byte outside printable ASCII
+// (a line break in clear would also end the header line).
+bool NeedsEncoding(const std::string& value) {
+    for (unsigned char c : value) {
+        if (c < 0x20 || c > 0x7E) return true;
+    }
+    return false;
+}
+
+// Where the header ends: the first empty line, or the end of text.
+size_t HeaderEnd(const std::string& text) {
+    if (text.compare(0, 1, "\n") == 0 || text.compare(0, 2, "\r\n") == 0) return 0;
+    const size_t lf = text.find("\n\n");
+    const size_t crlf = text.find("\n\r\n");
+    const size_t end = lf < crlf ? lf : crlf;
+    return end == std::string::npos ? text.size() : end + 1;
+}
+
 }  // namespace
+
+std::string EncodedWords(const std::string& value) {
+    std::string out;
+    size_t begin = 0;
+    while (begin < value.size()) {
+        size_t end = begin;
+        while (end < value.size()) {
+            const size_t length =
+                cp932::IsLeadByte(static_cast<unsigned char>(value[end])) && end + 1 < value.size() ? 2 : 1;
+            if (end + length - begin > kWordBytes) break;
+            end += length;
+        }
+        if (!out.empty()) out += "\r\n ";
+        out += kWordPrefix + smtp::Base64(value.substr(begin, end - begin)) + "?=";
+        begin = end;
+    }
+    return out;
+}
+
+void ReplaceField(std::string& text, const char* key, const std::string& value) {
+    const size_t keyLength = std::strlen(key);
+    if (keyLength == 0) return;
+    const std::string encoded = NeedsEncoding(value) ? EncodedWords(value) : value;
+    size_t headerEnd = HeaderEnd(text);
+    for (size_t pos = text.find(key, 0, keyLength); pos != std::string::npos;) {
+        const std::string& inserted = pos < headerEnd ? encoded : value;
+        text.replace(pos, keyLength, inserted);
+        if (pos < headerEnd) headerEnd = headerEnd + inserted.size() - keyLength;
+        pos = text.find(key, pos + inserted.size(), keyLength);
+    }
+}
 
 void ReplaceAll(std::string& text, const char* key, const char* value) {
     const size_t keyLength = std::strlen(key);

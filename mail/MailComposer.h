@@ -16,6 +16,18 @@
 // replaces nothing.
 void ReplaceAll(std::string& text, const char* key, const char* value);
 
+// Replaces key as ReplaceAll does, except where key stands in the header
+// (before the text's first empty line, or anywhere when it has none): there
+// a value holding any byte outside printable ASCII goes in as EncodedWords,
+// so that the header stays 7-bit (RFC 5322). In the body the value goes in
+// as it is.
+void ReplaceField(std::string& text, const char* key, const std::string& value);
+
+// value (code page 932) as RFC 2047 encoded words, charset Shift_JIS, B
+// encoding, each at most 75 characters and never splitting a double-byte
+// character, joined by CR LF and a space (a folded header line).
+std::string EncodedWords(const std::string& value);
+
 // "Mon, 05 Jan 2004 21:30:00": the broken-down time with English day and
 // month names, whatever locale the process has set.
 std::string DateText(const tm& local);

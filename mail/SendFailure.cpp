@@ -15,11 +15,18 @@ bool Is(const CExceptionBase& e) {
 
 const char* SendRefusedText() { return "メール送信に失敗しました(サーバエラー)"; }
 
+const char* SenderRefusedText() {
+    return "メール送信に失敗しました(差出人アドレスが拒否されました)\n"
+           "プロバイダのサーバがこの差出人アドレスからの送信を受け付けません\n"
+           "送信設定の差出人アドレスに、メールアカウントのアドレスを設定してください";
+}
+
 const char* SendUnknownFailureText() { return "メール送信に失敗しました"; }
 
 const char* SendFailureText(const CExceptionBase& e) {
     // A connection test's refused step is the server's answer, as in a send.
     if (typeid(e) == typeid(CSmtpSetupError)) return SendRefusedText();
+    if (Is<CSenderRefused>(e)) return SenderRefusedText();
     if (Is<CCertUntrusted>(e))
         return "メール送信に失敗しました(証明書を信頼できません)\n"
                "サーバの証明書が信頼された認証局のものではありません\n"

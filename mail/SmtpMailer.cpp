@@ -213,6 +213,8 @@ std::string CSmtpMailer::ComposeBody(const tm& start, const tm& end, unsigned ch
     };
     for (const auto& t : times) ReplaceAll(text, t.key, TwoDigits(t.value).c_str());
     ReplaceAll(text, "%chno%", std::to_string(channel).c_str());
+    ReplaceField(text, "%titl%", m_strTitle);
+    ReplaceField(text, "%stat%", m_strStation);
     return text;
 }
 
@@ -369,7 +371,7 @@ void CheckPassword(const CSmtpMailer& m) {
 
 }  // namespace
 
-CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
+CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sender) {
     CheckPassword(*this);
     CSock sock;
     sockaddr_in server{};
@@ -389,12 +391,22 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
         if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
         info.serverName = smtp::ParseCapabilities(reply).serverName;
     }
+    if (!sender.empty()) {
+        const std::string address = "<" + sender + ">\r\n";
+        for (const char* command : {"MAIL FROM: ", "RCPT TO: "}) {
+            const std::string reply = Exchange(conn, command + address, command + address, m_commandTimeoutMs);
+            if (smtp::RefusesSender(reply, command[0] == 'M', sender, "")) THROW_AT(CSenderRefused, ReplyCode(reply));
+            if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
+        }
+        Exchange(conn, "RSET\r\n", "RSET\r\n", m_commandTimeoutMs);
+    }
     Exchange(conn, "QUIT\r\n", "QUIT\r\n", m_commandTimeoutMs);
     conn.Close();
     return info;
 }
 
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
+    m_senderRefused = false;
     const bool extended = Extended();
     CheckPassword(*this);
     CSock sock;
@@ -447,6 +459,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         const std::string reply = conn.ReceiveReply(step.timeoutMs);
         Log("R:" + reply);
         if (Refused(reply)) {
+            m_senderRefused = smtp::RefusesSender(reply, &step.text == &mailFrom, m_strFrom, m_strRcpt);
             result = false;
             break;
         }

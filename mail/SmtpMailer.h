@@ -29,6 +29,10 @@ public:
     uint16_t m_usSmtpPort = 25;   // server TCP port, host byte order
     std::string m_strRcpt;        // recipient address
     std::string m_strFrom;        // sender address
+    // The programme, for "%titl%" and "%stat%": the iEPG file's
+    // "program-title:" and "station:" values as written; empty when absent.
+    std::string m_strTitle;
+    std::string m_strStation;
     // Encryption (setting "smtpssl").
     static constexpr int kSslNone = 0;      // clear text: HELO, as always
     static constexpr int kSslStartTls = 1;  // EHLO, STARTTLS, then TLS (RFC 3207)
@@ -88,6 +92,9 @@ public:
     void Cancel() noexcept;
     // Whether Cancel stopped a send before the server took the mail.
     bool Cancelled() const noexcept;
+    // Whether the last SendMail that returned false was refused for its
+    // sender (smtp::RefusesSender).
+    bool SenderRefused() const { return m_senderRefused; }
 
     // What TestConnection found out.
     struct ConnectionInfo {
@@ -97,13 +104,17 @@ public:
         std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
     };
     // Connects and goes through the same dialogue as SendMail up to and
-    // including AUTH, then QUIT, sending no mail. Throws what SendMail
-    // throws, and CSmtpSetupError when the server refused a step before AUTH
-    // (its reply is in the log).
-    ConnectionInfo TestConnection();
+    // including AUTH, then QUIT, sending no mail. Given a sender it says
+    // MAIL FROM and RCPT TO that address, then RSET, so that a server that
+    // refuses the sender says so. Throws what SendMail throws, CSenderRefused,
+    // and CSmtpSetupError when the server refused another step (its reply is
+    // in the log).
+    ConnectionInfo TestConnection(const std::string& sender = std::string());
 
     // The template with every placeholder but "%msid%" replaced, the Date and
-    // Zone texts taken at the calendar time now.
+    // Zone texts taken at the calendar time now; the programme's title and
+    // station last (ReplaceField), so that no other placeholder is looked
+    // for inside them.
     std::string ComposeBody(const tm& start, const tm& end, unsigned channel, time_t now) const;
     // The message as it goes after DATA: "%msid%" replaced by the identifier
     // built for this process, thread and the connection's local address, every
@@ -131,6 +142,7 @@ private:
     };
     class ActiveSend;
     std::unique_ptr<CancelState> m_cancel = std::make_unique<CancelState>();
+    bool m_senderRefused = false;
 
     void Report(SendStep step, int attempt) const noexcept;
 };

@@ -1,5 +1,7 @@
 #include "mail/SmtpReply.h"
 
+#include <cctype>
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -89,6 +91,19 @@ Capabilities ParseCapabilities(const std::string& reply) {
         }
     }
     return caps;
+}
+
+bool RefusesSender(const std::string& reply, bool atMailFrom, const std::string& from, const std::string& rcpt) {
+    if (reply.size() < 3 || reply[0] != '5') return false;
+    if (atMailFrom) return true;
+    const auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    const std::string text = lower(reply);
+    const std::string sender = lower(from);
+    return text.find("sender") != std::string::npos || text.find("sendas") != std::string::npos ||
+           (!sender.empty() && sender != lower(rcpt) && text.find(sender) != std::string::npos);
 }
 
 std::string Base64(const std::string& data) {

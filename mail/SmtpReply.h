@@ -31,6 +31,13 @@ struct Capabilities {
 // "250 ..." or "250-..." are skipped.
 Capabilities ParseCapabilities(const std::string& reply);
 
+// Whether a refusal is the server's refusal of the sender from (a provider
+// that takes only the account's own address): a permanent (5xx) reply to
+// MAIL FROM (atMailFrom), or a later 5xx reply that speaks of the sender
+// ("sender", "SendAs") or names from, when from is not also the recipient
+// rcpt (a refused recipient names itself). Case-blind.
+bool RefusesSender(const std::string& reply, bool atMailFrom, const std::string& from, const std::string& rcpt);
+
 // Base64 (RFC 4648) of data, for AUTH.
 std::string Base64(const std::string& data);
 

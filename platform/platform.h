@@ -76,6 +76,17 @@ void ForgetNamedLock(const char* name);
 
 namespace plat {
 
+// ---- files ------------------------------------------------------------------
+// Paths are UTF-8, so that a folder outside the program's code page is reached.
+
+// Reads the whole file into data (replaced). Returns false when it cannot be
+// opened or read; data is then empty.
+bool ReadWholeFile(const std::string& path, std::string* data);
+// Writes data as the whole file without ever leaving it half written: into
+// path + ".new" first, flushed to the disk, then moved over path in one
+// step. Returns false, with path untouched and no ".new" left, on failure.
+bool ReplaceWholeFile(const std::string& path, const std::string& data);
+
 // ---- user interface ------------------------------------------------------
 
 // Shows a modal message box with the MB_* flags in type, titled with the

@@ -24,6 +24,8 @@
 #define IDC_REGIST 1005
 #define IDC_UNREGIST 1010
 #define IDC_MAILSET 1011  // opens the mail account dialog
+#define IDC_LOGOUTPUT 1012  // check box: keep a log
+#define IDC_NOTIFY 1013     // check box: say when a reservation has been sent
 
 // Controls of the mail account dialog
 #define IDC_SMTPPORT 1020
@@ -36,6 +38,7 @@
 #define IDC_PASSNOTE 1027
 #define IDC_SMTPCERT 1028
 #define IDC_TESTCONN 1029
+#define IDC_MAILFROM 1030  // the sender address
 
 // System-menu command of the about box (the low four bits belong to the
 // system, so the id is a multiple of 16)

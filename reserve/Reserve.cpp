@@ -1,8 +1,10 @@
 // The reservation driver: one iEPG file's text in, one confirmed reservation
 // handed to the mailer out.
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "afx/afx.h"
 #include "app/ReserveApp.h"
@@ -10,6 +12,7 @@
 #include "base/system.h"
 #include "mail/SendFailure.h"
 #include "mail/SmtpMailer.h"
+#include "reserve/History.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
 #include "reserve/StationTable.h"
@@ -32,6 +35,18 @@ bool SendStopped() {
     return false;
 }
 
+// Whether the programme ending at end (local time) is over: booking it
+// again cannot record it twice, so the history is not asked about it.
+bool HasEnded(tm end) { return std::mktime(&end) < std::time(nullptr); }
+
+// "この番組は 12/7 09:30 に予約メールを送信済みです。..." for an earlier send.
+std::string DuplicateQuestion(const history::Entry& sent) {
+    char when[64];
+    std::snprintf(when, sizeof when, "%d/%d %02d:%02d", sent.sent.tm_mon + 1, sent.sent.tm_mday, sent.sent.tm_hour,
+                  sent.sent.tm_min);
+    return std::string("この番組は ") + when + " に予約メールを送信済みです。もう一度送信しますか？";
+}
+
 }  // namespace
 
 bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const CString& text) {
@@ -44,13 +59,16 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
         if (!iepg::ExtractValue(file, kKeys[i], values[i])) return false;
     }
     const std::string& station = values[kStation];
+    // Optional: only the mail template may ask for it.
+    std::string title;
+    iepg::ExtractValue(file, "program-title:", title);
 
     // Values can be of any length, so the log texts are joined, not printed
     // into a buffer.
     Log("I:Station=" + station + "\r\nI:Date=" + values[kYear] + "/" + values[kMonth] + "/" +
         values[kDate] + "\r\nI:Start=" + values[kStart] + "\r\nI:End=" + values[kEnd] + "\r\n");
 
-    const uint32_t channel = table.GetChannel(station.c_str());
+    const uint32_t channel = table.FindChannel(station.c_str());
     Log("I:CH=" + std::to_string(channel) + "\r\n");
     if (channel == 0) {
         AfxMessageBox(("<" + station + ">をチャンネル番号に変換できません\nStation.txtに設定してください").c_str(),
@@ -75,6 +93,19 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
     Log(reserve::AsctimeText(end));
     Log("\r\n");
 
+    mailer.m_strTitle = title;
+    mailer.m_strStation = station;
+
+    if (!m_strHistoryPath.empty() && !HasEnded(end)) {
+        const std::vector<history::Entry> entries = history::Load(m_strHistoryPath);
+        const history::Entry* sent = history::FindSent(entries, channel, start, end);
+        if (sent != nullptr &&
+            AfxMessageBox(DuplicateQuestion(*sent).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
+            AfxMessageBox("予約を中止しました", MB_ICONINFORMATION);
+            return true;  // as a declined confirmation
+        }
+    }
+
     const std::string question = reserve::ConfirmationText(start, end, channel);
     if (AfxMessageBox(question.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) {
         AfxMessageBox("予約を中止しました", MB_ICONINFORMATION);
@@ -84,21 +115,49 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
     // Every outcome of the send becomes a message and a log line, the message
     // first. A log failure while reporting a refused mail is itself caught.
     // A send the user stopped fails whatever its socket made of the stop.
+    const auto record = [&](bool succeeded) {
+        RecordSend(channel, start, end, station, title, succeeded);
+        return succeeded;
+    };
     try {
-        if (SendReservation(mailer, start, end, channel)) return true;
+        if (SendReservation(mailer, start, end, channel)) return record(true);
+        record(false);
         if (mailer.Cancelled()) return SendStopped();
-        AfxMessageBox(SendRefusedText(), kWarning);
+        AfxMessageBox(mailer.SenderRefused() ? SenderRefusedText() : SendRefusedText(), kWarning);
         Log("E:SMTP error!\r\n");
         return false;
     } catch (const CExceptionBase& e) {
+        record(false);
         if (mailer.Cancelled()) return SendStopped();
         AfxMessageBox(SendFailureText(e), kWarning);
         // GetLocation's buffer is shared: copied into the line at once.
         Log(std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n");
         return false;
     } catch (...) {
+        record(false);
         AfxMessageBox(SendUnknownFailureText(), kWarning);
         Log("E:UnknownException!\r\n");
         return false;
+    }
+}
+
+void CReserveApp::RecordSend(unsigned channel, const tm& start, const tm& end, const std::string& station,
+                             const std::string& title, bool succeeded) {
+    if (m_strHistoryPath.empty()) return;
+    history::Entry entry;
+    const time_t now = std::time(nullptr);
+    if (const tm* local = std::localtime(&now)) entry.sent = *local;
+    entry.channel = channel;
+    entry.start = start;
+    entry.end = end;
+    entry.station = station;
+    entry.title = title;
+    entry.succeeded = succeeded;
+    if (history::Append(m_strHistoryPath, entry)) return;
+    // The send is made whatever becomes of its record; a log that cannot be
+    // written either changes nothing.
+    try {
+        Log("E:HistoryNotWritten\r\n");
+    } catch (...) {
     }
 }

@@ -32,6 +32,18 @@ public:
     // therefore counts as missing. Throws nothing.
     uint32_t GetChannel(const char* name) const;
 
+    // The channel as GetChannel finds it; when no entry matches exactly, the
+    // lowest channel whose name or rest of the line equals name after
+    // FoldName (TV-guide sites write ＮＨＫ総合 where people type NHK総合).
+    // An exact match always wins.
+    uint32_t FindChannel(const char* name) const;
+
+    // name with the full-width ASCII letters and digits of code page 932
+    // turned half-width, ASCII letters lowercase, and every blank (space,
+    // tab, ideographic space) dropped; kana, kanji and every other
+    // character stay as they are. Throws only std::bad_alloc.
+    static std::string FoldName(const std::string& name);
+
     // Number of entries (channel numbers) in the table.
     size_t GetCount() const { return m_stations.size(); }
 
@@ -39,6 +51,8 @@ private:
     struct Entry {
         std::string name;  // the first word after the number
         std::string line;  // the trimmed rest of the line; empty when it is just the name
+        std::string foldedName;  // FoldName of each
+        std::string foldedLine;
     };
     std::map<uint32_t, Entry> m_stations;  // ascending channel order
 };

@@ -229,3 +229,63 @@ TEST_F(Composer, IdentifierFilledAfterEveryOtherPlaceholder) {
     }() + "$100007f$";
     EXPECT_NE(message.find(pid), std::string::npos) << message;
 }
+
+// Base64 back to bytes, to read encoded words.
+std::string FromBase64(const std::string& text) {
+    static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (char c : text) {
+        if (c == '=') break;
+        bits = bits << 6 | static_cast<unsigned>(digits.find(c));
+        if ((count += 6) >= 8) out += static_cast<char>(bits >> (count -= 8) & 0xFF);
+    }
+    return out;
+}
+
+TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
+    // "月曜ドラマ" and "NHK総合" in code page 932.
+    const char* const kTitle = "\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D";
+    m_mailer.m_strStation = "NHK\x91\x8D\x8D\x87";
+    const struct {
+        const char* format;
+        const char* title;  // null: the one above
+        const char* expected;
+    } table[] = {
+        {"Subject: %titl% %stat%\r\n\r\n%titl%/%stat%\r\n", nullptr,
+         "Subject: =?Shift_JIS?B?jI6XaoNog4mDfQ==?= =?Shift_JIS?B?TkhLkY2Nhw==?=\r\n\r\n"
+         "\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D/NHK\x91\x8D\x8D\x87\r\n"},
+        {"Subject: [%titl%]\r\n\r\n[%titl%]\r\n", "News %chno%", "Subject: [News %chno%]\r\n\r\n[News %chno%]\r\n"},
+        {"Subject: %titl% %titl%\n\n", "\x83\x41", "Subject: =?Shift_JIS?B?g0E=?= =?Shift_JIS?B?g0E=?=\n\n"},
+        {"Subject: [%titl%]\n\n[%titl%]\n", "", "Subject: []\n\n[]\n"},
+        {"\r\n%titl%\r\n", nullptr, "\r\n\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D\r\n"},  // no header at all
+        {"Subject: %titl%", "a\rb", "Subject: =?Shift_JIS?B?YQ1i?="},  // no body; a bare CR never goes in clear
+    };
+    for (const auto& row : table) {
+        m_mailer.m_strTitle = row.title != nullptr ? row.title : kTitle;
+        m_mailer.m_strFormat = row.format;
+        EXPECT_EQ(m_mailer.ComposeBody(m_start, m_end, 8, 0), row.expected) << row.format;
+    }
+}
+
+TEST(EncodedWords, ShortWordsWholeCharactersSameBytes) {
+    std::string value;
+    for (int i = 0; i < 40; ++i) value += i % 3 == 0 ? "a" : "\x83\x41";  // "a" and "ア": 67 bytes
+    const std::string words = EncodedWords(value);
+    std::string decoded;
+    size_t count = 0;
+    for (size_t begin = 0; begin < words.size(); ++count) {
+        size_t end = words.find("\r\n ", begin);
+        if (end == std::string::npos) end = words.size();
+        const std::string word = words.substr(begin, end - begin);
+        EXPECT_LE(word.size(), 75u) << word;
+        ASSERT_EQ(word.compare(0, 14, "=?Shift_JIS?B?"), 0) << word;
+        const std::string bytes = FromBase64(word.substr(14, word.size() - 16));
+        EXPECT_NE(static_cast<unsigned char>(bytes.back()), 0x83) << "a character split after " << decoded.size();
+        decoded += bytes;
+        begin = end + 3;
+    }
+    EXPECT_EQ(decoded, value);
+    EXPECT_EQ(count, 2u);
+}

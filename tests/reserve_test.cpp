@@ -510,8 +510,7 @@ TEST_F(ReserveTest, StationNotFound) {
     } cases[] = {
         {"not in the table", "ＢＳ日テレ"},
         {"mapped to channel 0", "テレビ東京"},
-        {"inner space", "ＮＨＫ 総合"},
-        {"half-width letters", "NHK総合"},
+        {"kana are not folded", "ＢＳにってれ"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -524,6 +523,18 @@ TEST_F(ReserveTest, StationNotFound) {
         EXPECT_EQ(calls[0].text, "<" + c.station + ">をチャンネル番号に変換できません\nStation.txtに設定してください");
         EXPECT_EQ(calls[0].type, kWarning);
         EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=0\r\n");
+    }
+}
+
+// Station names as people write them: half-width letters and blanks reach
+// the table's ＮＨＫ総合.
+TEST_F(ReserveTest, StationFoundByItsFoldedName) {
+    for (const char* station : {"ＮＨＫ 総合", "NHK総合", "nhk　総合"}) {
+        Header h;
+        h.station = station;
+        EXPECT_TRUE(Run(Version1(h), {IDNO}));
+        ASSERT_EQ(calls.size(), 2u) << station;
+        EXPECT_EQ(calls[0].text, "2004/01/05(月) 21:00～21:54\n1チャンネルで予約を実行します\nよろしいですか？");
     }
 }
 

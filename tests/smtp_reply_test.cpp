@@ -56,3 +56,25 @@ TEST(SmtpReply, Base64OfAuthTexts) {
     EXPECT_EQ(smtp::Base64(std::string("\0tim\0tanstaaftanstaaf", 21)), "AHRpbQB0YW5zdGFhZnRhbnN0YWFm");  // RFC 4616
     EXPECT_EQ(smtp::Base64("\xff\xfe"), "//4=");
 }
+
+TEST(SmtpReply, ARefusedSenderIsToldFromOtherRefusals) {
+    const std::string from = "Me@Example.net";
+    const struct {
+        const char* reply;
+        bool atMailFrom;
+        const char* rcpt;
+        bool sender;
+    } cases[] = {
+        {"550 5.7.1 Not allowed\r\n", true, "rec@example.com", true},
+        {"451 4.3.0 try later\r\n", true, "rec@example.com", false},  // transient: not the address's fault
+        {"553 5.7.1 <me@example.net>: Sender address rejected: not owned by user u\r\n", false,
+         "rec@example.com", true},
+        {"554 5.2.0 STOREDRV.Submission.Exception:SendAsDeniedException\r\n", false, "rec@example.com", true},
+        {"550 5.7.1 <me@example.net> not permitted\r\n", false, "rec@example.com", true},
+        {"550 5.7.1 <me@example.net> not permitted\r\n", false, "me@example.net", false},  // the recipient
+        {"554 5.7.1 <rec@example.com>: Relay access denied\r\n", false, "rec@example.com", false},
+        {"250 2.1.0 Ok\r\n", true, "rec@example.com", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(smtp::RefusesSender(c.reply, c.atMailFrom, from, c.rcpt), c.sender) << c.reply;
+}

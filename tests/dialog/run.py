@@ -621,7 +621,7 @@ def case_mail_checks(r):
         (1020, 'Edit', '2525'), (1021, 'Button', 'なし'), (1022, 'Button', 'STARTTLS'),
         (1023, 'Button', 'SSL/TLS'), (1024, 'Edit', ''), (1025, 'Edit', ''),
         (1027, 'Static', NOTE_NONE), (1026, 'Button', '登録済みのパスワードを消去'), (1028, 'Edit', ''),
-        (1029, 'Button', '接続テスト'), (1, 'Button', 'OK'), (2, 'Button', 'ｷｬﾝｾﾙ')],
+        (1030, 'Edit', ''), (1029, 'Button', '接続テスト'), (1, 'Button', 'OK'), (2, 'Button', 'ｷｬﾝｾﾙ')],
         'mail dialog controls in tab order')
     expect_equal(boxes(rec), [(p, WARNING) for _, p in bad] + [(PROMPT_PIN, WARNING)], 'prompts')
     expect_equal(focuses(rec), [1020] * (len(bad) + 1) + [1028], 'focus')

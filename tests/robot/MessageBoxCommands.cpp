@@ -149,10 +149,12 @@ bool Answer(Robot& robot, const std::string& answer) {
     std::string buttons;
     int pressId = answer == "close" ? IDCANCEL : 0;
     HWND pressButton = nullptr;
+    std::string defaultName;  // the button Enter presses
     for (const ButtonName& button : kButtons) {
         HWND control = ::GetDlgItem(box, button.id);
         if (control == nullptr || !::IsWindowVisible(control)) continue;
         names.push_back(button.name);
+        if ((::GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) defaultName = button.name;
         buttons += std::string(buttons.empty() ? "" : ",") + JsonString(button.name);
         if (answer == button.name) pressId = button.id, pressButton = control;
     }
@@ -166,7 +168,8 @@ bool Answer(Robot& robot, const std::string& answer) {
                          ",\"title\":" + JsonString(WindowTextUtf8(box)) +
                          ",\"text\":" + JsonString(WindowTextUtf8(::GetDlgItem(box, 0xFFFF))) +
                          ",\"icon\":" + JsonString(icon) + ",\"buttons\":[" + buttons +
-                         "],\"flags\":" + flags + ",\"answer\":" + JsonString(answer) +
+                         "],\"default\":" + JsonString(defaultName) + ",\"flags\":" + flags +
+                         ",\"answer\":" + JsonString(answer) +
                          ",\"ms\":" + std::to_string(seen);
     if (pressId == 0) {
         robot.Record(record);

@@ -27,7 +27,8 @@
 //
 // Transcript: UTF-8, one JSON object per line, in the order of events:
 //   {"box":1,"title":"Quorpa","text":"...","icon":"exclamation",
-//    "buttons":["ok"],"flags":48,"answer":"ok","ms":412,"answered_ms":415}
+//    "buttons":["ok"],"default":"ok","flags":48,"answer":"ok","ms":412,"answered_ms":415}
+//   ("default": the button Enter presses, "" when none is marked)
 //   ... one object per window a command handled ...
 //   {"exit":0,"ms":980}
 // or, when the script failed, {"error":"..."} before the exit record. "ms"

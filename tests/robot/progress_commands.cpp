@@ -9,6 +9,7 @@
 //   stopsend          press its 中止 button (IDCANCEL, posted) and wait until
 //                     the window has gone: {"stopped":true,"ms":N,"gone_ms":M}
 //   pause MS          let MS milliseconds pass (the window's clock runs on)
+//   notice HEADING [close] [FILE]   the notice of a sent reservation (below)
 #include <cstdlib>
 
 #include "Robot.h"
@@ -57,5 +58,40 @@ ROBOT_COMMAND(stopsend, "- press the progress window's stop button and wait unti
 ROBOT_COMMAND(pause, "MS - let MS milliseconds pass") {
     if (words.size() < 2) return robot.Fail("pause: missing milliseconds");
     ::Sleep(static_cast<DWORD>(std::strtoul(words[1].c_str(), nullptr, 10)));
+    return true;
+}
+
+// notice HEADING [close] [FILE]: wait for the progress window to show
+// HEADING (its notice of a sent reservation), record its texts and whether
+// it holds the foreground (with FILE also save its picture as a BMP file);
+// with "close" press its button; then wait until it has gone:
+//   {"notice":"Quorpa","texts":[...],"active":false,"ms":N,"gone_ms":M}
+ROBOT_COMMAND(notice, "HEADING [close] [FILE] - wait for the progress window's notice, record it, wait until it has gone") {
+    if (words.size() < 2) return robot.Fail("notice: missing heading");
+    const std::string heading = words[1];
+    HWND window = robot.WaitForWindow([&](HWND w) {
+        return ClassName(w) == kProgressClass && WindowTextUtf8(::GetDlgItem(w, 100)) == heading;
+    });
+    if (window == nullptr) return robot.Fail("no notice came");
+    const DWORD seen = robot.Elapsed();
+    std::string texts;
+    ::EnumChildWindows(window, CollectText, reinterpret_cast<LPARAM>(&texts));
+    const bool active = ::GetForegroundWindow() == window;
+    const std::string title = WindowTextUtf8(window);
+    bool close = false;
+    for (size_t i = 2; i < words.size(); ++i) {
+        int width = 0, height = 0;
+        if (words[i] == "close")
+            close = true;
+        else if (!SaveWindowPicture(robot, window, words[i], width, height))
+            return robot.Fail("notice: cannot write " + words[i]);
+    }
+    if (close)
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(window, IDCANCEL)));
+    if (!robot.WaitForClose(window)) return robot.Fail("the notice stayed");
+    robot.Record("\"notice\":" + JsonString(title) + ",\"texts\":[" + texts + "],\"active\":" +
+                 (active ? "true" : "false") + ",\"ms\":" + std::to_string(seen) +
+                 ",\"gone_ms\":" + std::to_string(robot.Elapsed()));
     return true;
 }

@@ -22,6 +22,10 @@
 #   SUBMIT_PORT_TLS                   TLS from the first byte, then AUTH
 #   SUBMIT_PORT_PLAIN_AUTH            no STARTTLS offered; AUTH offered in clear
 #   SUBMIT_PORT_STARTTLS_NOAUTH       STARTTLS, no AUTH offered; relays for loopback
+#   SUBMIT_PORT_SENDER_LOGIN          STARTTLS and AUTH; takes only SUBMIT_SENDER as the
+#                                     account's sender (a sender/login match: any other
+#                                     sender is refused, "Sender address rejected")
+#   SUBMIT_SENDER                     the account's own address
 #   SUBMIT_PORT_WRONG_NAME            TLS, certificate for SUBMIT_WRONG_NAME (trusted CA)
 #   SUBMIT_PORT_UNTRUSTED             TLS, certificate for localhost from another CA
 #   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
@@ -50,6 +54,7 @@ user=quorpa
 pass=Quorpa-test-pass1
 realm=localhost
 wrong_name=wrong.example
+sender=account@example.net
 
 die() {
   echo "SubmissionServer.sh: $*" >&2
@@ -165,6 +170,8 @@ auxprop_plugin: sasldb
 sasldb_path: ../etc/sasldb2
 mech_list: PLAIN LOGIN CRAM-MD5
 EOF
+  # The sender each login owns (texthash: read as it is, no postmap).
+  printf '%s %s, %s@%s\n' "$sender" "$user" "$user" "$realm" >"$root/etc/sender_login"
 }
 
 write_main_cf() { # SINK-PORT
@@ -238,6 +245,9 @@ scache    unix  -       -       n       -       1       scache
 127.0.0.1:${ports[STARTTLS]} inet n - n - - smtpd -o syslog_name=postfix/starttls
 127.0.0.1:${ports[STARTTLS_LOGIN]} inet n - n - - smtpd -o syslog_name=postfix/starttls-login
   -o smtpd_sasl_mechanism_filter=login
+127.0.0.1:${ports[SENDER_LOGIN]} inet n - n - - smtpd -o syslog_name=postfix/sender-login
+  -o smtpd_sender_login_maps=texthash:$root/etc/sender_login
+  -o smtpd_sender_restrictions=reject_sender_login_mismatch
 127.0.0.1:${ports[TLS]} inet n - n - - smtpd -o syslog_name=postfix/tls $tls_on
 127.0.0.1:${ports[PLAIN_AUTH]} inet n - n - - smtpd -o syslog_name=postfix/plain-auth
   -o smtpd_tls_security_level=none -o smtpd_tls_auth_only=no
@@ -336,7 +346,7 @@ wait_ready() {
     case $name in
     PLAIN_AUTH)
       [[ $(greeting "$port") == 220* ]] ;;
-    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH)
+    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH | SENDER_LOGIN)
       handshakes "$port" -starttls smtp ;;
     OLD_TLS)
       handshakes "$port" -tls1_1 -cipher DEFAULT:@SECLEVEL=0 ;;
@@ -361,6 +371,7 @@ write_env() {
     echo "SUBMIT_WRONG_NAME=$wrong_name"
     echo "SUBMIT_USER=$user"
     echo "SUBMIT_PASS=$pass"
+    echo "SUBMIT_SENDER=$sender"
     for name in "${!ports[@]}"; do echo "SUBMIT_PORT_$name=${ports[$name]}"; done | sort
     echo "SUBMIT_CA_PEM=$dir/ca.pem"
     echo "SUBMIT_CA_DER=$dir/ca.der"
@@ -403,7 +414,7 @@ start)
   fi
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
-  declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
+  declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
                     [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0)
   sink_port=
   make_certificates

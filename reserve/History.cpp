@@ -1,0 +1,132 @@
+#include "reserve/History.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace history {
+
+namespace {
+
+constexpr char kSent[] = "sent";
+constexpr char kFailed[] = "failed";
+constexpr size_t kFields = 7;
+
+std::string TimeText(const tm& t, bool seconds) {
+    char text[64];
+    if (seconds)
+        std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                      t.tm_hour, t.tm_min, t.tm_sec);
+    else
+        std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                      t.tm_hour, t.tm_min);
+    return text;
+}
+
+bool ReadTime(const std::string& text, tm& t, bool seconds) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char tail = 0;
+    const int want = seconds ? 6 : 5;
+    const int got = seconds ? std::sscanf(text.c_str(), "%4d/%2d/%2d %2d:%2d:%2d%c", &year, &month, &day, &hour,
+                                          &minute, &second, &tail)
+                            : std::sscanf(text.c_str(), "%4d/%2d/%2d %2d:%2d%c", &year, &month, &day, &hour,
+                                          &minute, &tail);
+    if (got != want || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 60)
+        return false;
+    t = tm{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return true;
+}
+
+bool SameMinute(const tm& a, const tm& b) {
+    return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday && a.tm_hour == b.tm_hour &&
+           a.tm_min == b.tm_min;
+}
+
+// A field never holds the separators: a tab or a line break in a title
+// becomes a space.
+std::string Field(const std::string& text) {
+    std::string field = text;
+    for (char& c : field) {
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    }
+    return field;
+}
+
+bool ParseLine(const std::string& line, Entry& entry) {
+    std::vector<std::string> fields;
+    size_t begin = 0;
+    for (size_t tab; (tab = line.find('\t', begin)) != std::string::npos; begin = tab + 1)
+        fields.push_back(line.substr(begin, tab - begin));
+    fields.push_back(line.substr(begin));
+    if (fields.size() != kFields) return false;
+    char* end = nullptr;
+    const unsigned long channel = std::strtoul(fields[1].c_str(), &end, 10);
+    if (fields[1].empty() || *end != '\0' || channel == 0 || channel > 0xFFFFFFFFul) return false;
+    if (fields[6] != kSent && fields[6] != kFailed) return false;
+    if (!ReadTime(fields[0], entry.sent, true) || !ReadTime(fields[2], entry.start, false) ||
+        !ReadTime(fields[3], entry.end, false))
+        return false;
+    entry.channel = static_cast<unsigned>(channel);
+    entry.station = fields[4];
+    entry.title = fields[5];
+    entry.succeeded = fields[6] == kSent;
+    return true;
+}
+
+}  // namespace
+
+std::vector<Entry> Parse(const std::string& text) {
+    std::vector<Entry> entries;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t lf = text.find('\n', begin);
+        if (lf == std::string::npos) lf = text.size();
+        std::string line = text.substr(begin, lf - begin);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        Entry entry;
+        if (ParseLine(line, entry)) entries.push_back(entry);
+        begin = lf + 1;
+    }
+    return entries;
+}
+
+std::string Format(const std::vector<Entry>& entries) {
+    std::string text;
+    for (const Entry& e : entries) {
+        text += TimeText(e.sent, true) + '\t' + std::to_string(e.channel) + '\t' + TimeText(e.start, false) + '\t' +
+                TimeText(e.end, false) + '\t' + Field(e.station) + '\t' + Field(e.title) + '\t' +
+                (e.succeeded ? kSent : kFailed) + "\r\n";
+    }
+    return text;
+}
+
+const Entry* FindSent(const std::vector<Entry>& entries, unsigned channel, const tm& start, const tm& end) {
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        if (it->succeeded && it->channel == channel && SameMinute(it->start, start) && SameMinute(it->end, end))
+            return &*it;
+    }
+    return nullptr;
+}
+
+std::vector<Entry> Load(const std::string& path) {
+    std::string text;
+    if (!plat::ReadWholeFile(path, &text)) return {};
+    return Parse(text);
+}
+
+bool Append(const std::string& path, const Entry& entry) {
+    std::vector<Entry> entries = Load(path);
+    entries.push_back(entry);
+    if (entries.size() > kMaxEntries) entries.erase(entries.begin(), entries.end() - kMaxEntries);
+    return plat::ReplaceWholeFile(path, Format(entries));
+}
+
+}  // namespace history
