@@ -363,6 +363,7 @@ BOOL CReserveApp::InitInstance() {
             ShowWarning(text);
             return FALSE;
         }
+        m_strFileName = Narrow(BaseName(argument));
         if (!Reserve(table, mailer, epgText)) {
             CString text;
             text.Format("iEPGファイル「%s」の予約に失敗しました", Narrow(BaseName(argument)).c_str());

@@ -1,5 +1,5 @@
 // The history of reservation mails: its lines, the search for an earlier
-// send, and the file kept whole and short.
+// send, the file kept whole and short, and its entries updated and removed.
 #include "reserve/History.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "platform/platform.h"
 #include "tests/support/Times.h"
@@ -22,7 +23,7 @@ history::Entry MakeEntry(unsigned channel, int day, bool succeeded, const std::s
     e.end = MakeTm(2026, 12, day, 21, 54);
     e.station = "ＮＨＫ総合";
     e.title = title;
-    e.succeeded = succeeded;
+    e.outcome = succeeded ? history::Outcome::kSent : history::Outcome::kFailed;
     return e;
 }
 
@@ -106,4 +107,100 @@ TEST_F(HistoryFile, AFileThatCannotBeWrittenStaysAsItWas) {
     EXPECT_FALSE(std::filesystem::exists(path + ".dir.new"));
     std::filesystem::remove(path + ".dir");
     EXPECT_EQ(history::Load(path).size(), 1u);
+}
+
+namespace {
+
+// Texts whose double-byte characters end in 0x5C, the backslash: ソ, 表, 能.
+const std::string kSo = "\x83\x5C";
+const std::string kTrailBackslash = kSo + "\x95\x5C\x94\x5C";
+
+void ExpectSameFields(const history::Entry& a, const history::Entry& b) {
+    EXPECT_TRUE(history::SameSend(a, b));
+    EXPECT_EQ(history::Format({a}), history::Format({b}));
+    EXPECT_EQ(std::tie(a.station, a.title, a.outcome, a.reason, a.file),
+              std::tie(b.station, b.title, b.outcome, b.reason, b.file));
+}
+
+}  // namespace
+
+TEST(History, EveryFieldOfEveryOutcomeRoundTrips) {
+    const struct {
+        history::Outcome outcome;
+        const char* word;
+        const char* reason;
+    } cases[] = {{history::Outcome::kSent, "sent", ""},
+                 {history::Outcome::kFailed, "failed", "SocketI/Oerror"},
+                 {history::Outcome::kStopped, "stopped", "Stopped by user"},
+                 {history::Outcome::kSending, "sending", ""}};
+    for (const auto& c : cases) {
+        history::Entry e = MakeEntry(8, 9, true, kTrailBackslash + "\\");
+        e.station = kTrailBackslash;
+        e.outcome = c.outcome;
+        e.reason = c.reason;
+        e.file = kSo + "\x83\x5C.epg";
+        const std::string text = history::Format({e});
+        EXPECT_NE(text.find(std::string("\t") + c.word + "\t" + c.reason + "\t" + e.file + "\r\n"),
+                  std::string::npos)
+            << text;
+        const std::vector<history::Entry> back = history::Parse(text);
+        ASSERT_EQ(back.size(), 1u) << c.word;
+        ExpectSameFields(back[0], e);
+    }
+}
+
+TEST(History, ALongTextIsCutBetweenCharacters) {
+    history::Entry e = MakeEntry(8, 9, true);
+    for (size_t i = 0; i < history::kMaxFieldBytes; ++i) e.title += kSo;
+    e.station = "a" + e.title;
+    const history::Entry back = history::Parse(history::Format({e})).at(0);
+    EXPECT_EQ(back.title, e.title.substr(0, history::kMaxFieldBytes));
+    EXPECT_EQ(back.station, e.station.substr(0, history::kMaxFieldBytes - 1));
+}
+
+namespace {
+std::string g_seenNew;
+bool FailBeforeReplacing(const std::string& fresh) {
+    plat::ReadWholeFile(fresh, &g_seenNew);
+    return false;
+}
+}  // namespace
+
+TEST_F(HistoryFile, AFailureBetweenWritingAndReplacingLeavesTheOldFileWhole) {
+    ASSERT_TRUE(history::Append(path, MakeEntry(4, 9, true)));
+    std::string before;
+    ASSERT_TRUE(plat::ReadWholeFile(path, &before));
+    history::SetReplaceSeam(FailBeforeReplacing);
+    const bool written = history::Append(path, MakeEntry(5, 9, false));
+    history::SetReplaceSeam(nullptr);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(history::Parse(g_seenNew).size(), 2u);  // the new file was whole, only not yet in place
+    std::string after;
+    ASSERT_TRUE(plat::ReadWholeFile(path, &after));
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(std::filesystem::exists(path + ".new"));
+}
+
+TEST_F(HistoryFile, AnEntryIsUpdatedInPlaceAndRemovedAlone) {
+    history::Entry first = MakeEntry(8, 9, false);
+    history::Entry second = first;  // the same programme, sent a second later
+    second.sent.tm_sec += 1;
+    second.outcome = history::Outcome::kSending;
+    ASSERT_TRUE(history::Append(path, first));
+    ASSERT_TRUE(history::Append(path, second));
+    history::Entry done = second;
+    done.outcome = history::Outcome::kSent;
+    ASSERT_TRUE(history::Replace(path, second, done));
+    std::vector<history::Entry> entries = history::Load(path);
+    ASSERT_EQ(entries.size(), 2u);
+    ExpectSameFields(entries[0], first);
+    ExpectSameFields(entries[1], done);
+
+    ASSERT_TRUE(history::Remove(path, {done}));
+    entries = history::Load(path);
+    ASSERT_EQ(entries.size(), 1u);
+    ExpectSameFields(entries[0], first);
+    // An entry no longer there (removed meanwhile) comes back at the end.
+    ASSERT_TRUE(history::Replace(path, second, done));
+    EXPECT_EQ(history::Load(path).size(), 2u);
 }
