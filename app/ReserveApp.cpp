@@ -21,6 +21,7 @@
 #include "mail/SmtpMailer.h"
 #include "platform/tls.h"
 #include "res/resource.h"
+#include "reserve/History.h"
 #include "reserve/StationTable.h"
 
 // Reads the whole file at path in binary mode into text (emptied first).
@@ -190,6 +191,25 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     return false;
 }
 
+// The mailer as settings, the resolved server address and the mail
+// template say.
+void ConfigureMailer(CSmtpMailer& mailer, const Settings& settings, uint32_t address, const CString& format) {
+    mailer.m_strFormat = format.str();
+    mailer.m_ulSmtpAddr = address;
+    mailer.m_usSmtpPort = static_cast<uint16_t>(settings.port);
+    mailer.m_strRcpt = settings.rcpt.str();
+    // A provider may take only the account's own address as the sender.
+    mailer.m_strFrom = settings.mailFrom.IsEmpty() ? settings.rcpt.str() : settings.mailFrom.str();
+    mailer.m_nSsl = settings.ssl;
+    mailer.m_strServerName = settings.smtpSvr.str();
+    mailer.m_strUser = settings.user.str();
+    mailer.m_strCertPin = settings.certPin.str();
+    // A password that does not decrypt here ends the send with a request to
+    // enter it again; it is never used in its stored form.
+    if (!settings.password.empty() && !plat::UnprotectSecret(settings.password, &mailer.m_strPassword))
+        mailer.m_bPasswordUnreadable = true;
+}
+
 }  // namespace
 
 bool ReadTextFile(const wchar_t* path, CString& text) {
@@ -273,6 +293,14 @@ BOOL CReserveApp::InitInstance() {
     }
     Log("I:AplicationInitCompleted\r\n");
 
+    // Named after the executable, as the INI file and the log; no history
+    // when the executable's path is unknown or the name does not fit.
+    wchar_t historyPath[kPathSize] = L"";
+    if (baseName[0] != L'\0') MakePath(historyPath, folder, baseName, L"history");
+    m_strHistoryPath = Utf8(historyPath);
+    wchar_t formatPath[kPathSize];
+    MakePath(formatPath, folder, L"MailFormat", L"txt");
+
     if (argc < 2) {
         Log("I:SettingMode\r\n");
         {
@@ -301,6 +329,11 @@ BOOL CReserveApp::InitInstance() {
                 }
                 return SaveSettings(d, settings, iniPath);
             };
+            dlg.m_history.load = [&] { return history::Load(m_strHistoryPath); };
+            dlg.m_history.resend = [&](const history::Entry& entry) { Resend(entry, iniPath, formatPath); };
+            dlg.m_history.remove = [&](const std::vector<history::Entry>& gone) {
+                if (!history::Remove(m_strHistoryPath, gone)) ShowWarning("予約履歴ファイルに書き込めません");
+            };
             m_pMainWnd = &dlg;
             if (dlg.DoModal() == IDOK) Log("I:SaveSetting\r\n");
             m_pMainWnd = nullptr;
@@ -313,9 +346,7 @@ BOOL CReserveApp::InitInstance() {
     OpenShortcut(folder, L"PreExec");
 
     wchar_t stationPath[kPathSize];
-    wchar_t formatPath[kPathSize];
     MakePath(stationPath, folder, L"Station", L"txt");
-    MakePath(formatPath, folder, L"MailFormat", L"txt");
     CString stationText;
     if (!ReadTextFile(stationPath, stationText)) {
         ShowWarning("チャンネル設定ファイルを読み込めません");
@@ -327,28 +358,9 @@ BOOL CReserveApp::InitInstance() {
         return FALSE;
     }
 
-    // Named after the executable, as the INI file and the log; no history
-    // when the executable's path is unknown or the name does not fit.
-    wchar_t historyPath[kPathSize] = L"";
-    if (baseName[0] != L'\0') MakePath(historyPath, folder, baseName, L"history");
-    m_strHistoryPath = Utf8(historyPath);
-
     const CStationTable table(stationText);
     CSmtpMailer mailer;
-    mailer.m_strFormat = formatText.str();
-    mailer.m_ulSmtpAddr = m_ulSmtpAddr;
-    mailer.m_usSmtpPort = port;
-    mailer.m_strRcpt = settings.rcpt.str();
-    // A provider may take only the account's own address as the sender.
-    mailer.m_strFrom = settings.mailFrom.IsEmpty() ? settings.rcpt.str() : settings.mailFrom.str();
-    mailer.m_nSsl = settings.ssl;
-    mailer.m_strServerName = settings.smtpSvr.str();
-    mailer.m_strUser = settings.user.str();
-    mailer.m_strCertPin = settings.certPin.str();
-    // A password that does not decrypt here ends the send with a request to
-    // enter it again; it is never used in its stored form.
-    if (!settings.password.empty() && !plat::UnprotectSecret(settings.password, &mailer.m_strPassword))
-        mailer.m_bPasswordUnreadable = true;
+    ConfigureMailer(mailer, settings, m_ulSmtpAddr, formatText);
 
     for (int i = 1; i < argc; ++i) {
         const wchar_t* argument = argv.get()[i];
@@ -376,4 +388,30 @@ BOOL CReserveApp::InitInstance() {
     OpenShortcut(folder, L"AutoExec2");
     Log("I:AplicationTerminated\r\n");
     return FALSE;
+}
+
+bool CReserveApp::Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format) {
+    // The settings as saved now, not as the dialog shows them unconfirmed.
+    Settings settings;
+    ReadSettings(settings, ini);
+    const uint32_t address = ResolveHostAddress(settings.smtpSvr);
+    if (address == INADDR_NONE) {
+        CString text;
+        text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", settings.smtpSvr.GetString());
+        ShowWarning(text);
+        return false;
+    }
+    CString formatText;
+    if (!ReadTextFile(format, formatText)) {
+        ShowWarning("メールフォーマットファイルを読み込めません");
+        return false;
+    }
+    CSmtpMailer mailer;
+    ConfigureMailer(mailer, settings, address, formatText);
+    mailer.m_strTitle = entry.title;
+    mailer.m_strStation = entry.station;
+    m_ulSmtpAddr = address;
+    m_strSmtpSvr = settings.smtpSvr;
+    m_bNotify = settings.notify == 1;
+    return SendRecorded(mailer, entry, &entry);
 }

@@ -46,10 +46,10 @@ public:
     // server took the mail.
     bool SendRecorded(CSmtpMailer& mailer, history::Entry entry, const history::Entry* was);
 
-    // Sends the history's entry again, in setting mode: with the INI file's
-    // mail settings and MailFormat.txt as they are now, after a question
-    // when the programme has started. Returns whether the mail went out.
-    bool Resend(const history::Entry& entry);
+    // Sends the history's entry again, in setting mode: with the mail
+    // settings of the INI file ini and the template format as they are now.
+    // Returns whether the mail went out.
+    bool Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format);
 
     uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
     int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")

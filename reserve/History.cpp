@@ -157,6 +157,12 @@ std::vector<Entry> Load(const std::string& path) {
     return Parse(text);
 }
 
+bool HasStarted(const Entry& entry, time_t now) {
+    tm start = entry.start;
+    start.tm_isdst = -1;
+    return std::mktime(&start) <= now;
+}
+
 bool SameSend(const Entry& a, const Entry& b) {
     return a.channel == b.channel && SameMinute(a.sent, b.sent) && a.sent.tm_sec == b.sent.tm_sec &&
            SameMinute(a.start, b.start) && SameMinute(a.end, b.end);

@@ -50,6 +50,10 @@ std::string Format(const std::vector<Entry>& entries);
 // minute) in entries, or null.
 const Entry* FindSent(const std::vector<Entry>& entries, unsigned channel, const tm& start, const tm& end);
 
+// Whether the programme of entry has started at now: sending it again
+// may come too late.
+bool HasStarted(const Entry& entry, time_t now);
+
 // Whether a and b record the same send: the same time sent (to the second),
 // channel, start and end.
 bool SameSend(const Entry& a, const Entry& b);

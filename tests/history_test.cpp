@@ -149,6 +149,18 @@ TEST(History, EveryFieldOfEveryOutcomeRoundTrips) {
     }
 }
 
+TEST(History, AProgrammeHasStartedAtItsStart) {
+    history::Entry e = MakeEntry(8, 9, true);
+    tm start = e.start;
+    start.tm_isdst = -1;
+    const time_t at = std::mktime(&start);
+    const struct {
+        time_t now;
+        bool started;
+    } cases[] = {{at - 60, false}, {at, true}, {at + 60, true}};
+    for (const auto& c : cases) EXPECT_EQ(history::HasStarted(e, c.now), c.started) << c.now - at;
+}
+
 TEST(History, ALongTextIsCutBetweenCharacters) {
     history::Entry e = MakeEntry(8, 9, true);
     for (size_t i = 0; i < history::kMaxFieldBytes; ++i) e.title += kSo;
