@@ -135,9 +135,9 @@ std::string Format(const std::vector<Entry>& entries) {
         text += TimeText(e.sent, true) + '\t' + std::to_string(e.channel) + '\t' + TimeText(e.start, false) + '\t' +
                 TimeText(e.end, false) + '\t' + Field(e.station) + '\t' + Field(e.title) + '\t' +
                 kOutcomeWords[static_cast<int>(e.outcome)];
-        if (!e.reason.empty() || !e.file.empty() || e.outcome == Outcome::kStopped ||
-            e.outcome == Outcome::kSending)
-            text += '\t' + Field(e.reason) + '\t' + Field(e.file);
+        const bool plain = e.outcome == Outcome::kSent ||
+                           (e.outcome == Outcome::kFailed && e.reason.empty() && e.file.empty());
+        if (!plain) text += '\t' + Field(e.reason) + '\t' + Field(e.file);
         text += "\r\n";
     }
     return text;

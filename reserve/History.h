@@ -8,10 +8,11 @@
 //   sent  channel  start  end  station  title  outcome  [reason  file]
 // with times as "YYYY/MM/DD HH:MM" ("sent" with seconds) and outcome "sent",
 // "failed", "stopped" (by the user) or "sending" (recorded before the send;
-// left so by a run that died during it). The last two fields are written
-// only when one of them has something to say or the outcome is one of the
-// last two, so that a plain sent or failed line reads as it always did. A
-// line that does not read so is skipped, never fatal.
+// left so by a run that died during it). The reason and the file's name
+// serve a reservation still to be sent again: a sent line, and a failed one
+// with neither, leaves them out and keeps the seven fields of old, which
+// every version reads (and asks its duplicate question by). A line that
+// does not read so is skipped, never fatal.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,7 @@ struct Entry {
     Outcome outcome = Outcome::kFailed;
     std::string reason;  // why it failed, as the log names it ("SMTP error")
     std::string file;    // the iEPG file's name, without its folder
+    // (reason and file are not kept for a sent entry)
 };
 
 // The entries of a history file's text, oldest first; unreadable lines are

@@ -88,7 +88,7 @@ def history_resend(env):
     finally:
         sink.stop()
     (line,) = history_lines(q)
-    if not line.endswith("\tsent\t\tprog.epg"):
+    if not line.endswith("\t月曜ドラマ\tsent"):
         raise Failure("the entry after 再送: %r" % line)
 
 
