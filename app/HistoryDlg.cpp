@@ -16,8 +16,8 @@ struct Column {
     const char* heading;
     int width;
 };
-constexpr Column kColumns[] = {{"送信日時", 64}, {"局名", 52}, {"ch", 18},      {"開始", 58},
-                               {"終了", 58},     {"番組名", 84}, {"結果", 60}};
+constexpr Column kColumns[] = {{"送信日時", 74}, {"局名", 50}, {"ch", 16},      {"開始", 74},
+                               {"終了", 50},     {"番組名", 72}, {"結果", 76}};
 
 constexpr COLORREF kFailedColour = RGB(192, 0, 0);
 constexpr COLORREF kUnknownColour = RGB(160, 96, 0);
@@ -26,6 +26,17 @@ std::string TimeText(const tm& t) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                   t.tm_hour, t.tm_min);
+    return text;
+}
+
+// The end as far as it differs from the start: "21:54" on the same day,
+// "01/06 00:15" on another.
+std::string EndText(const tm& start, const tm& end) {
+    char text[32];
+    if (start.tm_year == end.tm_year && start.tm_mon == end.tm_mon && start.tm_mday == end.tm_mday)
+        std::snprintf(text, sizeof text, "%02d:%02d", end.tm_hour, end.tm_min);
+    else
+        std::snprintf(text, sizeof text, "%02d/%02d %02d:%02d", end.tm_mon + 1, end.tm_mday, end.tm_hour, end.tm_min);
     return text;
 }
 
@@ -52,7 +63,9 @@ std::string StartedQuestion(const tm& start) {
 }
 
 bool SentLater(const history::Entry& a, const history::Entry& b) {
-    const auto key = [](const tm& t) { return std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec); };
+    const auto key = [](const tm& t) {
+        return std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    };
     return key(a.sent) > key(b.sent);
 }
 
@@ -68,7 +81,7 @@ CHistoryDlg::CHistoryDlg(const HistoryActions& actions, CWnd* parent)
 
 std::vector<std::string> CHistoryDlg::RowTexts(const history::Entry& entry) {
     return {TimeText(entry.sent), entry.station, std::to_string(entry.channel), TimeText(entry.start),
-            TimeText(entry.end),  entry.title,   OutcomeText(entry)};
+            EndText(entry.start, entry.end), entry.title, OutcomeText(entry)};
 }
 
 void CHistoryDlg::DoDataExchange(CDataExchange* dx) {
@@ -175,7 +188,8 @@ bool CHistoryDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
             result = CDRF_DODEFAULT;
             if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {
                 result = CDRF_NOTIFYITEMDRAW;
-            } else if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+            } else if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT && (draw->nmcd.uItemState & CDIS_SELECTED) == 0) {
+                // A selected row keeps the selection's colours, so it stays readable.
                 const COLORREF colour = RowColour(static_cast<size_t>(draw->nmcd.dwItemSpec));
                 if (colour != CLR_DEFAULT) {
                     draw->clrText = colour;

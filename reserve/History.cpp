@@ -145,7 +145,8 @@ std::string Format(const std::vector<Entry>& entries) {
 
 const Entry* FindSent(const std::vector<Entry>& entries, unsigned channel, const tm& start, const tm& end) {
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        if (it->outcome == Outcome::kSent && it->channel == channel && SameMinute(it->start, start) && SameMinute(it->end, end))
+        if (it->outcome == Outcome::kSent && it->channel == channel && SameMinute(it->start, start) &&
+            SameMinute(it->end, end))
             return &*it;
     }
     return nullptr;

@@ -26,7 +26,7 @@ LIST = 1040
 STARTED = ("この番組は 1/5 21:00 に始まっています。予約メールを送信しますか？", CONFIRM, "yes")
 STOPPED = ("メール送信を中止しました\n予約は送信されていません", WARNING, "ok")
 # A reservation as the history shows it, up to its time sent and outcome.
-PROGRAMME = ["フジテレビ", "8", "2004/01/05 21:00", "2004/01/05 21:54", "月曜ドラマ"]
+PROGRAMME = ["フジテレビ", "8", "2004/01/05 21:00", "21:54", "月曜ドラマ"]
 SENT_AT = r"\d{4}/\d\d/\d\d \d\d:\d\d"
 
 
@@ -119,7 +119,7 @@ def history_delete(env):
     them); damaged lines of the file are skipped, the rest listed newest
     first, an entry a run left "sending" as unknown."""
     q = Install(env, "history_delete")
-    good = ["2026/12/01 10:00:00\t1\t2026/12/24 19:00\t2026/12/24 20:00\tNHK総合\t古い番組\tsent",
+    good = ["2026/12/01 10:00:00\t1\t2026/12/24 23:30\t2026/12/25 00:15\tNHK総合\t古い番組\tsent",
             "2026/12/02 10:00:00\t4\t2026/12/25 19:00\t2026/12/25 20:00\t日本テレビ\tソ表\tsending\t\ta.epg",
             "2026/12/03 10:00:00\t8\t2026/12/26 19:00\t2026/12/26 20:00\tフジテレビ\t新しい番組\tstopped\t"
             "Stopped by user\tb.epg"]
@@ -133,8 +133,9 @@ def history_delete(env):
     expect_boxes(boxes, [question + ("no",), question + ("yes",)])
     expect_equal("the list", [[r[2], r[5]] for r in lists[0]["rows"]], [["8", "新しい番組"], ["4", "ソ表"], ["1", "古い番組"]])
     expect_equal("the outcomes", [r[6] for r in lists[0]["rows"]], ["中止", "不明", "送信済み"])
+    expect_equal("the ends", [r[4] for r in lists[0]["rows"]], ["20:00", "20:00", "12/25 00:15"])
     expect_equal("the list after 削除", lists[1]["rows"], [["2026/12/02 10:00", "日本テレビ", "4", "2026/12/25 19:00",
-                                                          "2026/12/25 20:00", "ソ表", "不明"]])
+                                                          "20:00", "ソ表", "不明"]])
     expect_equal("the file after 削除", history_lines(q), [good[1]])
 
 

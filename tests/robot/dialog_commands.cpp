@@ -226,7 +226,8 @@ ROBOT_COMMAND(ready, "- wait until the dialog is enabled and answers") {
             ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored) != 0 &&
             ::IsWindowEnabled(g_dialog))
             break;
-        if (::GetTickCount() - start >= robot.TimeoutMs()) return robot.Fail("the dialog \"" + g_title + "\" stayed disabled");
+        if (::GetTickCount() - start >= robot.TimeoutMs())
+            return robot.Fail("the dialog \"" + g_title + "\" stayed disabled");
         robot.WatchProgress();
         ::Sleep(10);
     }
