@@ -2,20 +2,10 @@
 
 #include <string>
 
+#include "app/Settings.h"
 #include "res/resource.h"
 
 namespace {
-// The settings are read back through a 256-byte buffer that keeps 254
-// characters; a password is not limited by that (it is stored protected),
-// but no person types more.
-constexpr int kMaxSettingChars = 254;
-constexpr int kMaxPasswordChars = 256;
-// 64 digits with a colon between each pair.
-constexpr int kMaxPinChars = 95;
-// As the settings dialog checks the recipient's address.
-constexpr int kMaxAddressChars = 256;
-constexpr int kMinPort = 1;
-constexpr int kMaxPort = 65535;
 constexpr int kSslChoices = 3;
 
 constexpr const char* kPromptPin = "証明書の指紋は SHA-256 の16進数64桁で入力してください。";
@@ -47,18 +37,18 @@ CMailDlg::CMailDlg(const MailAccount& account, const char* server, CWnd* parent)
 void CMailDlg::DoDataExchange(CDataExchange* dx) {
     CDialog::DoDataExchange(dx);
     DDX_Text(dx, IDC_SMTPPORT, m_nPort);
-    DDV_MinMaxInt(dx, m_nPort, kMinPort, kMaxPort);
+    DDV_MinMaxInt(dx, m_nPort, LimitsOf("smtpport").min, LimitsOf("smtpport").max);
     DDX_Radio(dx, IDC_SSL_NONE, m_nSsl);
     DDX_Text(dx, IDC_SMTPUSER, m_strUser);
-    DDV_MaxChars(dx, m_strUser, kMaxSettingChars);
+    DDV_MaxChars(dx, m_strUser, LimitsOf("smtpuser").max);
     DDX_Text(dx, IDC_SMTPPASS, m_strPassword);
-    DDV_MaxChars(dx, m_strPassword, kMaxPasswordChars);
+    DDV_MaxChars(dx, m_strPassword, LimitsOf("smtppass").max);
     DDX_Check(dx, IDC_CLEARPASS, m_nClearPassword);
     DDX_Text(dx, IDC_SMTPCERT, m_strCertPin);
-    DDV_MaxChars(dx, m_strCertPin, kMaxPinChars);
+    DDV_MaxChars(dx, m_strCertPin, LimitsOf("smtpcert").max);
     DDV_CertPin(dx, m_strCertPin);
     DDX_Text(dx, IDC_MAILFROM, m_strFrom);
-    DDV_MaxChars(dx, m_strFrom, kMaxAddressChars);
+    DDV_MaxChars(dx, m_strFrom, LimitsOf("mailfrom").max);
 }
 
 BOOL CMailDlg::OnInitDialog() {

@@ -250,7 +250,8 @@ LRESULT CALLBACK ProgressWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPar
         if (self != nullptr) {
             switch (message) {
             case WM_TIMER:
-                if (wParam == kRefreshTimer) self->Refresh();
+                // KillTimer leaves a tick already posted: the notice keeps its texts.
+                if (wParam == kRefreshTimer && !self->m_notice) self->Refresh();
                 return 0;
             case WM_COMMAND:
                 if (LOWORD(wParam) != IDCANCEL || HIWORD(wParam) != BN_CLICKED) return 0;

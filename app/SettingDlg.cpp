@@ -2,14 +2,12 @@
 
 #include "app/AboutDlg.h"
 #include "app/MailDlg.h"
+#include "app/Settings.h"
 #include "res/resource.h"
 
 namespace {
-// Longest recipient and server the dialog accepts, in bytes.
+// The server field as typed, in bytes (as its setting's limit).
 constexpr int kMaxAddressChars = 256;
-// Adjustments beyond an hour either way are refused: a larger shift is
-// almost surely a typing slip.
-constexpr int kMaxAdjustMinutes = 60;
 // Longest string resource the system-menu entry may take.
 constexpr int kMaxMenuText = 256;
 // The system owns the low four bits of a system-menu command.
@@ -31,13 +29,13 @@ CSettingDlg::~CSettingDlg() = default;
 void CSettingDlg::DoDataExchange(CDataExchange* dx) {
     CDialog::DoDataExchange(dx);
     DDX_Text(dx, IDC_RCPT, m_strRcpt);
-    DDV_MaxChars(dx, m_strRcpt, kMaxAddressChars);
+    DDV_MaxChars(dx, m_strRcpt, LimitsOf("rcpt").max);
     DDX_Text(dx, IDC_SMTPSVR, m_strSmtpSvr);
-    DDV_MaxChars(dx, m_strSmtpSvr, kMaxAddressChars);
+    DDV_MaxChars(dx, m_strSmtpSvr, LimitsOf("smtpsvr").max);
     DDX_Text(dx, IDC_STARTADJ, m_nStartAdjust);
-    DDV_MinMaxInt(dx, m_nStartAdjust, -kMaxAdjustMinutes, kMaxAdjustMinutes);
+    DDV_MinMaxInt(dx, m_nStartAdjust, LimitsOf("startad").min, LimitsOf("startad").max);
     DDX_Text(dx, IDC_ENDADJ, m_nEndAdjust);
-    DDV_MinMaxInt(dx, m_nEndAdjust, -kMaxAdjustMinutes, kMaxAdjustMinutes);
+    DDV_MinMaxInt(dx, m_nEndAdjust, LimitsOf("endad").min, LimitsOf("endad").max);
     // Last, so that a failed check above leaves the previous extension for
     // the registration button.
     DDX_Text(dx, IDC_EXT, m_strExt);

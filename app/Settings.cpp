@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -22,21 +23,35 @@ struct Key {
     CString Settings::*text;
     std::string Settings::*secret;
     size_t bufferSize;  // for texts: the read buffer, in UTF-16 units
+    SettingLimits limits;
     // A key added after the first release is written only when it is in the
     // file already or differs from its default, so that a user who never
     // touched it finds the file as before.
     bool optional;
 };
 
-constexpr Key Number(const char* name, SettingGroup group, int Settings::*member) {
-    return {name, group, member, nullptr, nullptr, 0, false};
+constexpr Key Number(const char* name, SettingGroup group, int Settings::*member, int min, int max) {
+    return {name, group, member, nullptr, nullptr, 0, {min, max}, false};
 }
-constexpr Key Text(const char* name, SettingGroup group, CString Settings::*member) {
-    return {name, group, nullptr, member, nullptr, kTextBufferSize, false};
+constexpr Key Text(const char* name, SettingGroup group, CString Settings::*member, int maxBytes) {
+    return {name, group, nullptr, member, nullptr, kTextBufferSize, {0, maxBytes}, false};
 }
-constexpr Key Secret(const char* name, SettingGroup group, std::string Settings::*member) {
-    return {name, group, nullptr, nullptr, member, kSecretBufferSize, false};
+// maxBytes: the password as typed; it is stored protected.
+constexpr Key Secret(const char* name, SettingGroup group, std::string Settings::*member, int maxBytes) {
+    return {name, group, nullptr, nullptr, member, kSecretBufferSize, {0, maxBytes}, false};
 }
+
+// Adjustments beyond an hour either way are refused: a larger shift is
+// almost surely a typing slip.
+constexpr int kMaxAdjustMinutes = 60;
+// Addresses and names: the 256 bytes a text is read back with; a password
+// is not limited by that (it is stored protected), but no person types more.
+// The user name keeps the 254 of the mail account dialog's first version; a
+// pin is 64 digits with a colon between each pair.
+constexpr int kMaxTextBytes = 256;
+constexpr int kMaxUserBytes = 254;
+constexpr int kMaxPinBytes = 95;
+constexpr int kMaxPort = 65535;
 constexpr Key Optional(Key key) {
     key.optional = true;
     return key;
@@ -45,18 +60,18 @@ constexpr Key Optional(Key key) {
 // In the order each group writes them: a key new to the file goes to the
 // end of the section, so the order is part of the file's bytes.
 const Key kKeys[] = {
-    Text("rcpt", SettingGroup::kMain, &Settings::rcpt),
-    Text("smtpsvr", SettingGroup::kMain, &Settings::smtpSvr),
-    Number("startad", SettingGroup::kMain, &Settings::startAdjust),
-    Number("endad", SettingGroup::kMain, &Settings::endAdjust),
-    Number("smtpport", SettingGroup::kMain, &Settings::port),
-    Number("logoutput", SettingGroup::kMain, &Settings::logOutput),
-    Optional(Number("notify", SettingGroup::kMain, &Settings::notify)),
-    Number("smtpssl", SettingGroup::kMail, &Settings::ssl),
-    Text("smtpuser", SettingGroup::kMail, &Settings::user),
-    Secret("smtppass", SettingGroup::kMail, &Settings::password),
-    Text("smtpcert", SettingGroup::kMail, &Settings::certPin),
-    Optional(Text("mailfrom", SettingGroup::kMail, &Settings::mailFrom)),
+    Text("rcpt", SettingGroup::kMain, &Settings::rcpt, kMaxTextBytes),
+    Text("smtpsvr", SettingGroup::kMain, &Settings::smtpSvr, kMaxTextBytes),
+    Number("startad", SettingGroup::kMain, &Settings::startAdjust, -kMaxAdjustMinutes, kMaxAdjustMinutes),
+    Number("endad", SettingGroup::kMain, &Settings::endAdjust, -kMaxAdjustMinutes, kMaxAdjustMinutes),
+    Number("smtpport", SettingGroup::kMain, &Settings::port, 1, kMaxPort),
+    Number("logoutput", SettingGroup::kMain, &Settings::logOutput, 0, 1),
+    Optional(Number("notify", SettingGroup::kMain, &Settings::notify, 0, 1)),
+    Number("smtpssl", SettingGroup::kMail, &Settings::ssl, 0, 2),
+    Text("smtpuser", SettingGroup::kMail, &Settings::user, kMaxUserBytes),
+    Secret("smtppass", SettingGroup::kMail, &Settings::password, kMaxTextBytes),
+    Text("smtpcert", SettingGroup::kMail, &Settings::certPin, kMaxPinBytes),
+    Optional(Text("mailfrom", SettingGroup::kMail, &Settings::mailFrom, kMaxTextBytes)),
 };
 
 // The INI file is reached by its wide path; its text stays in code page 932
@@ -85,6 +100,13 @@ bool IsDefault(const Key& key, const Settings& s) {
 }
 
 }  // namespace
+
+SettingLimits LimitsOf(const char* key) {
+    for (const Key& k : kKeys) {
+        if (std::strcmp(k.name, key) == 0) return k.limits;
+    }
+    return {0, 0};
+}
 
 std::wstring Wide(const char* text) {
     const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);

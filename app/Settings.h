@@ -1,7 +1,8 @@
 // The settings in the [setting] section of the INI file beside the
-// executable. One table (Settings.cpp) names every key with its default,
-// the buffer it is read through and how it is written, so that a new
-// setting is one member here and one row there.
+// executable. One table (Settings.cpp) names every key with its limits, the
+// buffer it is read through and how it is written (the defaults are the
+// members' initial values), so that a new setting is one member here and
+// one row there.
 #pragma once
 
 #include <string>
@@ -27,6 +28,15 @@ struct Settings {
 // Which OK writes a key: the settings dialog's for its own fields, the mail
 // account dialog's (confirmed by the settings dialog's OK) for the others.
 enum class SettingGroup { kMain, kMail };
+
+// What the dialogs accept for a key: a number from min to max, a text of at
+// most max bytes.
+struct SettingLimits {
+    int min;
+    int max;
+};
+// The limits of key as the table gives them; {0, 0} for a key it lacks.
+SettingLimits LimitsOf(const char* key);
 
 // Reads every key from ini; a missing key keeps the member's value.
 void ReadSettings(Settings& settings, const wchar_t* ini);

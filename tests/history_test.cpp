@@ -60,6 +60,7 @@ TEST(History, UnreadableLinesAreSkipped) {
         "2026/12/07 19:05:09\tx8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent",
         "2026/13/07 19:05:09\t8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent",
         "2026/12/07 19:05:09\t8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tsent",
+        "2026/12/07 19:05:09\t8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent\tX",
         "2026/12/07 19:05:09\t8\t2026/12/09 21:00x\t2026/12/09 21:54\tA\tT\tsent",
         "\x83\x41\x83",
     };
@@ -78,9 +79,12 @@ TEST(History, TheLatestSuccessfulSendOfTheSameProgramme) {
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->sent.tm_hour, 7);  // the failed send after it does not count
     EXPECT_EQ(history::FindSent(entries, 6, wanted.start, wanted.end), nullptr);
-    tm later = wanted.end;
-    later.tm_min += 1;
-    EXPECT_EQ(history::FindSent(entries, 8, wanted.start, later), nullptr);
+    for (int tm::*field : {&tm::tm_min, &tm::tm_hour, &tm::tm_mday}) {
+        tm later = wanted.end;
+        ++(later.*field);
+        EXPECT_EQ(history::FindSent(entries, 8, wanted.start, later), nullptr);
+        EXPECT_EQ(history::FindSent(entries, 8, later, wanted.end), nullptr);
+    }
     entries.push_back(MakeEntry(8, 9, true));
     EXPECT_EQ(history::FindSent(entries, 8, wanted.start, wanted.end), &entries.back());
 }

@@ -257,6 +257,7 @@ TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
          "Subject: =?Shift_JIS?B?jI6XaoNog4mDfQ==?= =?Shift_JIS?B?TkhLkY2Nhw==?=\r\n\r\n"
          "\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D/NHK\x91\x8D\x8D\x87\r\n"},
         {"Subject: [%titl%]\r\n\r\n[%titl%]\r\n", "News %chno%", "Subject: [News %chno%]\r\n\r\n[News %chno%]\r\n"},
+        {"Subject: %titl% %titl%\n\n", "\x83\x41", "Subject: =?Shift_JIS?B?g0E=?= =?Shift_JIS?B?g0E=?=\n\n"},
         {"Subject: [%titl%]\n\n[%titl%]\n", "", "Subject: []\n\n[]\n"},
         {"\r\n%titl%\r\n", nullptr, "\r\n\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D\r\n"},  // no header at all
         {"Subject: %titl%", "a\rb", "Subject: =?Shift_JIS?B?YQ1i?="},  // no body; a bare CR never goes in clear

@@ -65,7 +65,7 @@ TEST(SmtpReply, ARefusedSenderIsToldFromOtherRefusals) {
         const char* rcpt;
         bool sender;
     } cases[] = {
-        {"553 5.7.1 Sender not allowed\r\n", true, "rec@example.com", true},
+        {"550 5.7.1 Not allowed\r\n", true, "rec@example.com", true},
         {"451 4.3.0 try later\r\n", true, "rec@example.com", false},  // transient: not the address's fault
         {"553 5.7.1 <me@example.net>: Sender address rejected: not owned by user u\r\n", false,
          "rec@example.com", true},

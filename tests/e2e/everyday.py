@@ -77,14 +77,17 @@ def sender_address(env):
         raise Failure("unexpected log: %r" % q.read("Quorpa.log"))
     expect_equal("mails that arrived", len(run.mails_with(sub["SUBMIT_SINK_DIR"], token.encode())), 1)
 
-    # The connection test with the recorder's address, then the account's.
+    # The connection test with the recorder's address, then the account's,
+    # which both OKs save.
     rc, boxes = q.run(["dialog Quorpa", "click 1011", "dialog 送信設定", "type 1030 " + RCPT, "click 1029", "ok",
-                       "type 1030 " + sub["SUBMIT_SENDER"], "click 1029", "ok", "click 2", "gone",
-                       "dialog Quorpa", "click 2", "gone"], [])
+                       "type 1030 " + sub["SUBMIT_SENDER"], "click 1029", "ok", "click 1", "gone",
+                       "dialog Quorpa", "click 1", "gone"], [])
     got = [(b["text"], b["flags"]) for b in boxes]
     expect_equal("the connection test's first box", got[0], (SENDER_REFUSED, WARNING))
     if not got[1][0].startswith("接続テストに成功しました"):
         raise Failure("the connection test with the account's address: %r" % got[1:])
+    if not q.read("Quorpa.ini").decode("cp932").endswith("\r\nmailfrom=%s\r\n" % sub["SUBMIT_SENDER"]):
+        raise Failure("差出人アドレス not saved: %r" % q.read("Quorpa.ini"))
 
 
 @case
