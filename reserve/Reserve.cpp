@@ -174,10 +174,15 @@ bool CReserveApp::SendRecorded(CSmtpMailer& mailer, history::Entry entry, const 
 
 void CReserveApp::KeepInHistory(const history::Entry* was, const history::Entry& entry) {
     if (m_strHistoryPath.empty()) return;
-    if (was != nullptr ? history::Replace(m_strHistoryPath, *was, entry) : history::Append(m_strHistoryPath, entry))
-        return;
-    // The send is made whatever becomes of its record; a log that cannot be
-    // written either changes nothing.
+    // The send is made whatever becomes of its record (a file that cannot be
+    // written, no memory for its lines); a log that cannot be written either
+    // changes nothing.
+    try {
+        if (was != nullptr ? history::Replace(m_strHistoryPath, *was, entry)
+                           : history::Append(m_strHistoryPath, entry))
+            return;
+    } catch (...) {
+    }
     try {
         Log("E:HistoryNotWritten\r\n");
     } catch (...) {
