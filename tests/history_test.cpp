@@ -136,6 +136,7 @@ TEST(History, EveryFieldOfEveryOutcomeRoundTrips) {
         std::string tail;  // how the line ends
     } cases[] = {{history::Outcome::kSent, "", "\tsent\r\n"},  // the old line, without reason and file
                  {history::Outcome::kFailed, "SocketI/Oerror", "\tfailed\tSocketI/Oerror\t" + file + "\r\n"},
+                 {history::Outcome::kFailed, "", "\tfailed\t\t" + file + "\r\n"},
                  {history::Outcome::kStopped, "Stopped by user", "\tstopped\tStopped by user\t" + file + "\r\n"},
                  {history::Outcome::kSending, "", "\tsending\t\t" + file + "\r\n"}};
     for (const auto& c : cases) {
