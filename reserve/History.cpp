@@ -1,10 +1,13 @@
 #include "reserve/History.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 
+#include "base/CLock.h"
 #include "base/Cp932.h"
+#include "base/Exceptions.h"
 #include "platform/platform.h"
 
 namespace history {
@@ -18,6 +21,37 @@ constexpr size_t kShortFields = 7;
 constexpr size_t kFields = 9;
 
 bool (*g_replaceSeam)(const std::string& fresh) = nullptr;
+
+// How long a change waits for its turn with the file before it gives up.
+constexpr uint32_t kTurnWaitMs = 5000;
+
+// A turn with the file at a path: runs at once (a browser that opens two
+// downloads, each in a run of its own) take turns, each reading the file
+// and writing it back whole, so that none loses another's line. The lock is
+// named after a hash of the path, which may be longer than a lock's name.
+// Throws what CLock throws (CTimeOut when the turn does not come).
+class Turn {
+public:
+    explicit Turn(const std::string& path) : m_lock(1, Name(path).c_str()) { m_lock.Lock(true, kTurnWaitMs); }
+    ~Turn() {
+        try {
+            m_lock.Unlock();
+        } catch (...) {  // a lock that cannot be released only makes the next wait time out
+        }
+    }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+private:
+    static std::string Name(const std::string& path) {
+        uint64_t hash = 14695981039346656037ull;  // FNV-1a
+        for (const char c : path) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        char name[48];
+        std::snprintf(name, sizeof name, "Quorpa.history.%016llx", static_cast<unsigned long long>(hash));
+        return name;
+    }
+    CLock m_lock;
+};
 
 std::string TimeText(const tm& t, bool seconds) {
     char text[64];
@@ -83,9 +117,19 @@ bool ReadOutcome(const std::string& word, Outcome& outcome) {
     return false;
 }
 
-bool Write(const std::string& path, std::vector<Entry> entries) {
-    if (entries.size() > kMaxEntries) entries.erase(entries.begin(), entries.end() - kMaxEntries);
-    return plat::ReplaceWholeFile(path, Format(entries), g_replaceSeam);
+// Reads the file at path, lets change change its entries and writes them
+// back, keeping the most recent kMaxEntries, in one turn.
+template <typename Change>
+bool Rewrite(const std::string& path, Change change) {
+    try {
+        const Turn turn(path);
+        std::vector<Entry> entries = Load(path);
+        change(entries);
+        if (entries.size() > kMaxEntries) entries.erase(entries.begin(), entries.end() - kMaxEntries);
+        return plat::ReplaceWholeFile(path, Format(entries), g_replaceSeam);
+    } catch (const CExceptionBase&) {  // no turn: the file stays as it was
+        return false;
+    }
 }
 
 bool ParseLine(const std::string& line, Entry& entry) {
@@ -170,31 +214,30 @@ bool SameSend(const Entry& a, const Entry& b) {
 }
 
 bool Append(const std::string& path, const Entry& entry) {
-    std::vector<Entry> entries = Load(path);
-    entries.push_back(entry);
-    return Write(path, std::move(entries));
+    return Rewrite(path, [&](std::vector<Entry>& entries) { entries.push_back(entry); });
 }
 
 bool Replace(const std::string& path, const Entry& was, const Entry& entry) {
-    std::vector<Entry> entries = Load(path);
-    auto it = entries.rbegin();
-    while (it != entries.rend() && !SameSend(*it, was)) ++it;
-    if (it != entries.rend())
-        *it = entry;
-    else
-        entries.push_back(entry);
-    return Write(path, std::move(entries));
+    return Rewrite(path, [&](std::vector<Entry>& entries) {
+        auto it = entries.rbegin();
+        while (it != entries.rend() && !SameSend(*it, was)) ++it;
+        if (it != entries.rend())
+            *it = entry;
+        else
+            entries.push_back(entry);
+    });
 }
 
 bool Remove(const std::string& path, const std::vector<Entry>& gone) {
-    std::vector<Entry> entries = Load(path);
-    std::vector<Entry> kept;
-    for (const Entry& e : entries) {
-        bool remove = false;
-        for (const Entry& g : gone) remove = remove || SameSend(e, g);
-        if (!remove) kept.push_back(e);
-    }
-    return Write(path, std::move(kept));
+    return Rewrite(path, [&](std::vector<Entry>& entries) {
+        std::vector<Entry> kept;
+        for (const Entry& e : entries) {
+            bool remove = false;
+            for (const Entry& g : gone) remove = remove || SameSend(e, g);
+            if (!remove) kept.push_back(e);
+        }
+        entries = std::move(kept);
+    });
 }
 
 void SetReplaceSeam(bool (*seam)(const std::string& fresh)) { g_replaceSeam = seam; }

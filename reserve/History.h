@@ -65,8 +65,9 @@ bool SameSend(const Entry& a, const Entry& b);
 std::vector<Entry> Load(const std::string& path);
 // Adds entry at the end of the file at path, keeping the most recent
 // kMaxEntries, through a new file that replaces the old one
-// (plat::ReplaceWholeFile). Returns false when the file could not be
-// written; the old file then stays as it was. The same for the two below.
+// (plat::ReplaceWholeFile), while other runs that change the file wait
+// (a named lock). Returns false when the file could not be written; the old
+// file then stays as it was. The same for the two below.
 bool Append(const std::string& path, const Entry& entry);
 // Writes entry over the latest entry that records the same send as was
 // (SameSend), or at the end when the file no longer holds it.

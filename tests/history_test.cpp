@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "platform/platform.h"
@@ -196,6 +197,18 @@ TEST_F(HistoryFile, AFailureBetweenWritingAndReplacingLeavesTheOldFileWhole) {
     ASSERT_TRUE(plat::ReadWholeFile(path, &after));
     EXPECT_EQ(after, before);
     EXPECT_FALSE(std::filesystem::exists(path + ".new"));
+}
+
+TEST_F(HistoryFile, RunsAtOnceLoseNoLine) {
+    constexpr unsigned kEach = 30;
+    const auto append = [&](unsigned first) {
+        for (unsigned channel = first; channel < first + kEach; ++channel)
+            EXPECT_TRUE(history::Append(path, MakeEntry(channel, 9, true)));
+    };
+    std::thread other(append, 1);
+    append(kEach + 1);
+    other.join();
+    EXPECT_EQ(history::Load(path).size(), 2 * kEach);
 }
 
 TEST_F(HistoryFile, AnEntryIsUpdatedInPlaceAndRemovedAlone) {
