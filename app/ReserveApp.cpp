@@ -21,6 +21,7 @@
 #include "mail/SmtpMailer.h"
 #include "platform/tls.h"
 #include "res/resource.h"
+#include "reserve/History.h"
 #include "reserve/StationTable.h"
 
 // Reads the whole file at path in binary mode into text (emptied first).
@@ -194,6 +195,22 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     return false;
 }
 
+// The mailer as settings, the resolved server address and the mail
+// template say.
+void ConfigureMailer(CSmtpMailer& mailer, const Settings& settings, uint32_t address, const CString& format) {
+    mailer.m_strFormat = format.str();
+    mailer.m_ulSmtpAddr = address;
+    mailer.m_usSmtpPort = static_cast<uint16_t>(settings.port);
+    mailer.m_strRcpt = settings.rcpt.str();
+    // A provider may take only the account's own address as the sender.
+    mailer.m_strFrom = settings.mailFrom.IsEmpty() ? settings.rcpt.str() : settings.mailFrom.str();
+    mailer.m_nSsl = settings.ssl;
+    mailer.m_strServerName = settings.smtpSvr.str();
+    mailer.m_strUser = settings.user.str();
+    mailer.m_strCertPin = settings.certPin.str();
+    // The password stays protected until the send (CReserveApp::m_strStoredPassword).
+}
+
 }  // namespace
 
 bool ReadTextFile(const wchar_t* path, CString& text) {
@@ -274,6 +291,14 @@ BOOL CReserveApp::InitInstance() {
     }
     Log("I:AplicationInitCompleted\r\n");
 
+    // Named after the executable, as the INI file and the log; no history
+    // when the executable's path is unknown or the name does not fit.
+    wchar_t historyPath[kPathSize] = L"";
+    if (baseName[0] != L'\0') MakePath(historyPath, folder, baseName, L"history");
+    m_strHistoryPath = Utf8(historyPath);
+    wchar_t formatPath[kPathSize];
+    MakePath(formatPath, folder, L"MailFormat", L"txt");
+
     if (argc < 2) {
         Log("I:SettingMode\r\n");
         {
@@ -302,6 +327,11 @@ BOOL CReserveApp::InitInstance() {
                 }
                 return SaveSettings(d, settings, iniPath);
             };
+            dlg.m_history.load = [&] { return history::Load(m_strHistoryPath); };
+            dlg.m_history.resend = [&](const history::Entry& entry) { Resend(entry, iniPath, formatPath); };
+            dlg.m_history.remove = [&](const std::vector<history::Entry>& gone) {
+                if (!history::Remove(m_strHistoryPath, gone)) ShowWarning("予約履歴ファイルに書き込めません");
+            };
             m_pMainWnd = &dlg;
             if (dlg.DoModal() == IDOK) Log("I:SaveSetting\r\n");
             m_pMainWnd = nullptr;
@@ -314,9 +344,7 @@ BOOL CReserveApp::InitInstance() {
     OpenShortcut(folder, L"PreExec");
 
     wchar_t stationPath[kPathSize];
-    wchar_t formatPath[kPathSize];
     MakePath(stationPath, folder, L"Station", L"txt");
-    MakePath(formatPath, folder, L"MailFormat", L"txt");
     CString stationText;
     if (!ReadTextFile(stationPath, stationText)) {
         ShowWarning("チャンネル設定ファイルを読み込めません");
@@ -328,24 +356,9 @@ BOOL CReserveApp::InitInstance() {
         return FALSE;
     }
 
-    // Named after the executable, as the INI file and the log; no history
-    // when the executable's path is unknown or the name does not fit.
-    wchar_t historyPath[kPathSize] = L"";
-    if (baseName[0] != L'\0') MakePath(historyPath, folder, baseName, L"history");
-    m_strHistoryPath = Utf8(historyPath);
-
     const CStationTable table(stationText);
     CSmtpMailer mailer;
-    mailer.m_strFormat = formatText.str();
-    mailer.m_ulSmtpAddr = m_ulSmtpAddr;
-    mailer.m_usSmtpPort = port;
-    mailer.m_strRcpt = settings.rcpt.str();
-    // A provider may take only the account's own address as the sender.
-    mailer.m_strFrom = settings.mailFrom.IsEmpty() ? settings.rcpt.str() : settings.mailFrom.str();
-    mailer.m_nSsl = settings.ssl;
-    mailer.m_strServerName = settings.smtpSvr.str();
-    mailer.m_strUser = settings.user.str();
-    mailer.m_strCertPin = settings.certPin.str();
+    ConfigureMailer(mailer, settings, m_ulSmtpAddr, formatText);
     m_strStoredPassword = settings.password;
 
     for (int i = 1; i < argc; ++i) {
@@ -361,6 +374,7 @@ BOOL CReserveApp::InitInstance() {
             ShowWarning(text);
             return FALSE;
         }
+        m_strFileName = Narrow(BaseName(argument));
         if (!Reserve(table, mailer, epgText)) {
             CString text;
             text.Format("iEPGファイル「%s」の予約に失敗しました", Narrow(BaseName(argument)).c_str());
@@ -373,4 +387,31 @@ BOOL CReserveApp::InitInstance() {
     OpenShortcut(folder, L"AutoExec2");
     Log("I:AplicationTerminated\r\n");
     return FALSE;
+}
+
+bool CReserveApp::Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format) {
+    // The settings as saved now, not as the dialog shows them unconfirmed.
+    Settings settings;
+    ReadSettings(settings, ini);
+    const uint32_t address = ResolveHostAddress(settings.smtpSvr);
+    if (address == INADDR_NONE) {
+        CString text;
+        text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", settings.smtpSvr.GetString());
+        ShowWarning(text);
+        return false;
+    }
+    CString formatText;
+    if (!ReadTextFile(format, formatText)) {
+        ShowWarning("メールフォーマットファイルを読み込めません");
+        return false;
+    }
+    CSmtpMailer mailer;
+    ConfigureMailer(mailer, settings, address, formatText);
+    m_strStoredPassword = settings.password;
+    mailer.m_strTitle = entry.title;
+    mailer.m_strStation = entry.station;
+    m_ulSmtpAddr = address;
+    m_strSmtpSvr = settings.smtpSvr;
+    m_bNotify = settings.notify == 1;
+    return SendRecorded(mailer, entry, &entry);
 }

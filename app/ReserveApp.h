@@ -8,6 +8,7 @@
 #include <string>
 
 #include "afx/afx.h"
+#include "reserve/History.h"
 
 class CStationTable;
 class CSmtpMailer;
@@ -37,10 +38,18 @@ public:
     // successful send, the notice.
     bool SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel);
 
-    // Adds one send to the history (m_strHistoryPath); a history that cannot
-    // be written is only logged. Throws nothing.
-    void RecordSend(unsigned channel, const tm& start, const tm& end, const std::string& station,
-                    const std::string& title, bool succeeded);
+    // Sends the reservation entry (channel, start, end, station, title,
+    // file) with mailer through SendReservation, recorded in the history
+    // (m_strHistoryPath; none when empty) first as "sending", over was when
+    // given (the entry sent again), then with its outcome. A failure is
+    // shown and logged as a reservation's failure is. Returns whether the
+    // server took the mail.
+    bool SendRecorded(CSmtpMailer& mailer, history::Entry entry, const history::Entry* was);
+
+    // Sends the history's entry again, in setting mode: with the mail
+    // settings of the INI file ini and the template format as they are now.
+    // Returns whether the mail went out.
+    bool Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format);
 
     uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
     int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
@@ -55,4 +64,13 @@ public:
     bool m_bNotify = false;
     // The history of reservation mails (UTF-8 path); empty: none is kept.
     std::string m_strHistoryPath;
+    // The iEPG file being reserved, without its folder (code page 932), for
+    // the history.
+    std::string m_strFileName;
+
+private:
+    // Writes entry into the history, over was or (null) at its end; a
+    // history that cannot be written is only logged (E:HistoryNotWritten).
+    // Throws nothing.
+    void KeepInHistory(const history::Entry* was, const history::Entry& entry);
 };

@@ -95,6 +95,11 @@ bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
             result = 0;
             return true;
         }
+        if (LOWORD(wParam) == IDC_HISTORY && HIWORD(wParam) == BN_CLICKED) {
+            OnHistory();
+            result = 0;
+            return true;
+        }
         break;
     default:
         break;
@@ -110,6 +115,11 @@ void CSettingDlg::OnMailSettings() {
     if (dlg.DoModal() != IDOK) return;
     m_mail = dlg.m_account;
     m_bMailChanged = true;
+}
+
+void CSettingDlg::OnHistory() {
+    CHistoryDlg dlg(m_history, this);
+    dlg.DoModal();
 }
 
 bool CSettingDlg::OnSysCommand(UINT id, LPARAM /*lParam*/) {

@@ -1,13 +1,15 @@
 // CSettingDlg: the settings dialog of setting mode (template 102): recipient,
 // SMTP server, start and end adjustments, and the extension used by the
 // file-type registration and unregistration buttons, and the mail account
-// values edited in the dialog behind its 送信設定... button. It saves nothing
+// values edited in the dialog behind its 送信設定... button, and the button
+// 予約履歴... that opens the history of reservation mails. It saves nothing
 // itself; the start-up reads the fields after OK.
 #pragma once
 
 #include <functional>
 
 #include "afx/win32/Dialog.h"
+#include "app/HistoryDlg.h"
 #include "app/MailAccount.h"
 
 class CSettingDlg : public CDialog {
@@ -38,6 +40,8 @@ public:
     // When it returns false (having told the user why) the dialog stays
     // open, so nothing typed is lost. Empty: OK just closes the dialog.
     std::function<bool(const CSettingDlg&)> m_save;
+    // What the history dialog behind 予約履歴... does with the history.
+    HistoryActions m_history;
 
     // Registers this executable as the handler of iEPG files under the
     // extension m_strExt (after refreshing the fields from the controls).
@@ -51,6 +55,8 @@ public:
     // Opens the mail account dialog on m_mail, with the server the dialog
     // shows now; its OK replaces m_mail.
     void OnMailSettings();
+    // Opens the history dialog on m_history.
+    void OnHistory();
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;

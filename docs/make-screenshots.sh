@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the pictures of the settings dialog, the mail account dialog, the
-# about box, the progress window of a send and its notice of a sent
-# reservation shown in the README (docs/settings.png, docs/mail.png,
-# docs/about.png, docs/progress.png, docs/notice.png) from
+# about box, the history dialog, the progress window of a send and its
+# notice of a sent reservation shown in the README (docs/settings.png,
+# docs/mail.png, docs/about.png, docs/history.png, docs/progress.png,
+# docs/notice.png) from
 # a windows build:
 #   scripts/with-xvfb docs/make-screenshots.sh [BUILD]     (default build/windows)
 # Uses a Wine prefix of its own, in which the dialogs' font "ＭＳ Ｐゴシック"
@@ -25,6 +26,15 @@ mkdir -p "$work"
 cp "$build/Quorpa.exe" "$work/"
 printf '[setting]\r\nrcpt=recorder@example.jp\r\nsmtpsvr=127.0.0.1\r\nstartad=-1\r\nendad=1\r\nsmtpport=25\r\nlogoutput=0\r\n' \
   >"$work/Quorpa.ini"
+# A history of a few reservations, one of each outcome.
+python3 -c '
+import sys
+lines = ["2026/12/01 20:15:03\t8\t2026/12/07 21:00\t2026/12/07 21:54\tフジテレビ\t月曜ドラマ\tsent\t\tdrama.epg",
+         "2026/12/02 07:42:10\t1\t2026/12/08 19:30\t2026/12/08 20:45\tNHK総合\t歴史ドキュメント\tfailed\tSocketI/Oerror\tdoc.epg",
+         "2026/12/03 12:05:44\t4\t2026/12/09 23:59\t2026/12/10 00:54\t日本テレビ\t深夜アニメ\tsending\t\tanime.epg",
+         "2026/12/04 18:20:31\t6\t2026/12/11 20:00\t2026/12/11 21:48\tTBS\t金曜映画\tstopped\tStopped by user\tmovie.epg",
+         "2026/12/05 09:00:12\t5\t2026/12/12 18:56\t2026/12/12 19:54\tテレビ朝日\t旅の番組\tsent\t\ttravel.epg"]
+open(sys.argv[1], "wb").write("".join(l + "\r\n" for l in lines).encode("cp932"))' "$work/Quorpa.history"
 cat >"$work/script.txt" <<SCRIPT
 dialog Quorpa
 check 1013
@@ -36,6 +46,13 @@ check 1022
 type 1024 "taro@example.ne.jp"
 type 1030 "taro@example.ne.jp"
 shot "$(winpath "$work/mail.bmp")"
+click 2
+gone
+dialog Quorpa
+click 1014
+dialog 予約履歴
+listselect 1040 1
+shot "$(winpath "$work/history.bmp")"
 click 2
 gone
 dialog Quorpa
@@ -102,7 +119,8 @@ printf 'yes\nnotice 予約メールを送信しました "%s"\n' "$(winpath "$wo
 convert "$work/settings.bmp" "$top/docs/settings.png"
 convert "$work/mail.bmp" "$top/docs/mail.png"
 convert "$work/about.bmp" "$top/docs/about.png"
+convert "$work/history.bmp" "$top/docs/history.png"
 convert "$work/progress.bmp" "$top/docs/progress.png"
 convert "$work/notice.bmp" "$top/docs/notice.png"
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-echo "wrote docs/settings.png, docs/mail.png, docs/about.png, docs/progress.png and docs/notice.png"
+echo "wrote docs/settings.png, docs/mail.png, docs/about.png, docs/history.png, docs/progress.png and docs/notice.png"

@@ -85,7 +85,11 @@ bool ReadWholeFile(const std::string& path, std::string* data);
 // Writes data as the whole file without ever leaving it half written: into
 // path + ".new" first, flushed to the disk, then moved over path in one
 // step. Returns false, with path untouched and no ".new" left, on failure.
-bool ReplaceWholeFile(const std::string& path, const std::string& data);
+// beforeReplace, when given, is called with the new file's path once it is
+// written and closed, just before the move; false fails the call there (a
+// seam for tests of what a failure at that point leaves).
+bool ReplaceWholeFile(const std::string& path, const std::string& data,
+                      bool (*beforeReplace)(const std::string& fresh) = nullptr);
 
 // ---- user interface ------------------------------------------------------
 

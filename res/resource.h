@@ -6,6 +6,7 @@
 #define IDD_ABOUTBOX 100
 #define IDD_SETTING 102
 #define IDD_MAILSETTING 106
+#define IDD_HISTORY 108
 
 // Strings
 #define IDS_ABOUTBOX 101          // system-menu entry that opens the about box
@@ -26,6 +27,7 @@
 #define IDC_MAILSET 1011  // opens the mail account dialog
 #define IDC_LOGOUTPUT 1012  // check box: keep a log
 #define IDC_NOTIFY 1013     // check box: say when a reservation has been sent
+#define IDC_HISTORY 1014    // opens the history of reservation mails
 
 // Controls of the mail account dialog
 #define IDC_SMTPPORT 1020
@@ -39,6 +41,11 @@
 #define IDC_SMTPCERT 1028
 #define IDC_TESTCONN 1029
 #define IDC_MAILFROM 1030  // the sender address
+
+// Controls of the history dialog
+#define IDC_HISTORYLIST 1040  // the report-style list of reservations
+#define IDC_RESEND 1041       // sends the selected reservation again
+#define IDC_HISTDELETE 1042   // removes the selected reservations
 
 // System-menu command of the about box (the low four bits belong to the
 // system, so the id is a multiple of 16)

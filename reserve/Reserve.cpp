@@ -112,50 +112,77 @@ bool CReserveApp::Reserve(const CStationTable& table, CSmtpMailer& mailer, const
         return true;  // declined: the file is done, the run goes on
     }
 
+    history::Entry entry;
+    entry.channel = channel;
+    entry.start = start;
+    entry.end = end;
+    entry.station = station;
+    entry.title = title;
+    entry.file = m_strFileName;
+    return SendRecorded(mailer, entry, nullptr);
+}
+
+bool CReserveApp::SendRecorded(CSmtpMailer& mailer, history::Entry entry, const history::Entry* was) {
+    // In the history before the first byte goes out: a run that dies during
+    // the send leaves the reservation there, as "sending".
+    const time_t now = std::time(nullptr);
+    if (const tm* local = std::localtime(&now)) entry.sent = *local;
+    entry.outcome = history::Outcome::kSending;
+    entry.reason.clear();
+    const history::Entry sending = entry;
+    KeepInHistory(was, sending);
+    const auto record = [&](history::Outcome outcome, const char* reason) {
+        entry.outcome = outcome;
+        entry.reason = reason;
+        KeepInHistory(&sending, entry);
+        return outcome == history::Outcome::kSent;
+    };
+
     // Every outcome of the send becomes a message and a log line, the message
     // first. A log failure while reporting a refused mail is itself caught.
     // A send the user stopped fails whatever its socket made of the stop.
-    const auto record = [&](bool succeeded) {
-        RecordSend(channel, start, end, station, title, succeeded);
-        return succeeded;
-    };
+    // The history's reason is the log's name for the failure.
+    constexpr char kStoppedReason[] = "Stopped by user";
     try {
-        if (SendReservation(mailer, start, end, channel)) return record(true);
-        record(false);
-        if (mailer.Cancelled()) return SendStopped();
+        if (SendReservation(mailer, entry.start, entry.end, entry.channel))
+            return record(history::Outcome::kSent, "");
+        if (mailer.Cancelled()) {
+            record(history::Outcome::kStopped, kStoppedReason);
+            return SendStopped();
+        }
+        record(history::Outcome::kFailed, "SMTP error");
         AfxMessageBox(mailer.SenderRefused() ? SenderRefusedText() : SendRefusedText(), kWarning);
         Log("E:SMTP error!\r\n");
         return false;
     } catch (const CExceptionBase& e) {
-        record(false);
-        if (mailer.Cancelled()) return SendStopped();
+        if (mailer.Cancelled()) {
+            record(history::Outcome::kStopped, kStoppedReason);
+            return SendStopped();
+        }
+        record(history::Outcome::kFailed, e.what());
         AfxMessageBox(SendFailureText(e), kWarning);
         // GetLocation's buffer is shared: copied into the line at once.
         Log(std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n");
         return false;
     } catch (...) {
-        record(false);
+        record(history::Outcome::kFailed, "UnknownException");
         AfxMessageBox(SendUnknownFailureText(), kWarning);
         Log("E:UnknownException!\r\n");
         return false;
     }
 }
 
-void CReserveApp::RecordSend(unsigned channel, const tm& start, const tm& end, const std::string& station,
-                             const std::string& title, bool succeeded) {
+void CReserveApp::KeepInHistory(const history::Entry* was, const history::Entry& entry) {
     if (m_strHistoryPath.empty()) return;
-    history::Entry entry;
-    const time_t now = std::time(nullptr);
-    if (const tm* local = std::localtime(&now)) entry.sent = *local;
-    entry.channel = channel;
-    entry.start = start;
-    entry.end = end;
-    entry.station = station;
-    entry.title = title;
-    entry.succeeded = succeeded;
-    if (history::Append(m_strHistoryPath, entry)) return;
-    // The send is made whatever becomes of its record; a log that cannot be
-    // written either changes nothing.
+    // The send is made whatever becomes of its record (a file that cannot be
+    // written, no memory for its lines); a log that cannot be written either
+    // changes nothing.
+    try {
+        if (was != nullptr ? history::Replace(m_strHistoryPath, *was, entry)
+                           : history::Append(m_strHistoryPath, entry))
+            return;
+    } catch (...) {
+    }
     try {
         Log("E:HistoryNotWritten\r\n");
     } catch (...) {

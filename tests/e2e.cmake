@@ -34,16 +34,19 @@ foreach(case ${e2e_cases})
     LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK quorpa_screen)
 endforeach()
 
-# The cases of everyday use (tests/e2e/everyday.py, on run.py's helpers).
-set(e2e_everyday ${CMAKE_CURRENT_LIST_DIR}/e2e/everyday.py)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_everyday})
-execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_everyday} --list
-                OUTPUT_VARIABLE e2e_everyday_cases OUTPUT_STRIP_TRAILING_WHITESPACE
-                COMMAND_ERROR_IS_FATAL ANY)
-foreach(case ${e2e_everyday_cases})
-  add_test(NAME e2e.${case}
-           COMMAND ${Python3_EXECUTABLE} ${e2e_everyday} --source ${CMAKE_SOURCE_DIR}
-                   --build ${CMAKE_BINARY_DIR} --case ${case})
-  set_tests_properties(e2e.${case} PROPERTIES
-    LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK quorpa_screen)
+# The cases of everyday use (tests/e2e/everyday.py) and of the history of
+# reservation mails (tests/e2e/history.py), on run.py's helpers.
+foreach(driver everyday history)
+  set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/e2e/${driver}.py)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
+  execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_script} --list
+                  OUTPUT_VARIABLE e2e_script_cases OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
+  foreach(case ${e2e_script_cases})
+    add_test(NAME e2e.${case}
+             COMMAND ${Python3_EXECUTABLE} ${e2e_script} --source ${CMAKE_SOURCE_DIR}
+                     --build ${CMAKE_BINARY_DIR} --case ${case})
+    set_tests_properties(e2e.${case} PROPERTIES
+      LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK quorpa_screen)
+  endforeach()
 endforeach()

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <commctrl.h>
+
 namespace {
 
 // The framework's own prompts for a failed check (flags: OK, exclamation).
@@ -122,6 +124,35 @@ void DDX_Check(CDataExchange* dx, int id, int& value) {
         value = ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
     else
         ::SendMessageA(control, BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void DDX_ListRows(CDataExchange* dx, int id, const std::vector<std::vector<std::string>>& rows,
+                  std::vector<int>& selected) {
+    if (dx->Failed()) return;
+    HWND list = dx->PrepareCtrl(id);
+    if (dx->m_bSaveAndValidate) {
+        selected.clear();
+        for (LRESULT i = -1; (i = ::SendMessageA(list, LVM_GETNEXTITEM, i, LVNI_SELECTED)) != -1;)
+            selected.push_back(static_cast<int>(i));
+        return;
+    }
+    ::SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    for (size_t row = 0; row < rows.size(); ++row) {
+        for (size_t column = 0; column < rows[row].size(); ++column) {
+            LVITEMA item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = static_cast<int>(row);
+            item.iSubItem = static_cast<int>(column);
+            item.pszText = const_cast<char*>(rows[row][column].c_str());
+            ::SendMessageA(list, column == 0 ? LVM_INSERTITEMA : LVM_SETITEMTEXTA, row,
+                           reinterpret_cast<LPARAM>(&item));
+        }
+    }
+    for (int row : selected) {
+        LVITEMA item{};
+        item.stateMask = item.state = LVIS_SELECTED;
+        ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    }
 }
 
 void DDV_MaxChars(CDataExchange* dx, const CString& value, int maxChars) {

@@ -1,7 +1,8 @@
 // The dialog part of the framework: a window wrapper (CWnd), modal dialogs
 // built from templates in the resources (CDialog) and the dialog data
 // exchange between a dialog's fields and its controls (CDataExchange with
-// DDX_Text, DDX_Radio, DDX_Check, DDV_MaxChars, DDV_MinMaxInt). Windows only.
+// DDX_Text, DDX_Radio, DDX_Check, DDX_ListRows, DDV_MaxChars,
+// DDV_MinMaxInt). Windows only.
 //
 // A dialog's fields are loaded into its controls when it opens and read back
 // (with their checks) when OK is pressed; a failing check shows the
@@ -9,6 +10,9 @@
 // dialog open. Nothing here throws; a failed exchange is reported by
 // UpdateData's result.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "afx/afx.h"
 
@@ -65,6 +69,12 @@ void DDX_Text(CDataExchange* dx, int id, int& value);
 // checked. A check box's state <-> 0 or 1.
 void DDX_Radio(CDataExchange* dx, int firstId, int& value);
 void DDX_Check(CDataExchange* dx, int id, int& value);
+// A report-style list view's rows and selection. Loading replaces its rows
+// with rows (one text a column, code page 932) and selects the rows whose
+// indexes are in selected; reading fills selected with the indexes of the
+// selected rows, in ascending order (the rows are never read back).
+void DDX_ListRows(CDataExchange* dx, int id, const std::vector<std::vector<std::string>>& rows,
+                  std::vector<int>& selected);
 // Checks of the value just exchanged. DDV_MaxChars limits the length in
 // bytes; when loading it also limits the edit control so no more can be
 // typed. DDV_MinMaxInt accepts min..max inclusive.

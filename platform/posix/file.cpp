@@ -21,7 +21,8 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
     return ok;
 }
 
-bool ReplaceWholeFile(const std::string& path, const std::string& data) {
+bool ReplaceWholeFile(const std::string& path, const std::string& data,
+                      bool (*beforeReplace)(const std::string& fresh)) {
     if (path.empty()) return false;
     const std::string fresh = path + ".new";
     const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -35,6 +36,7 @@ bool ReplaceWholeFile(const std::string& path, const std::string& data) {
     // On the disk before the rename, so that a crash leaves the old file or the new one.
     ok = ::fsync(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
+    ok = ok && (beforeReplace == nullptr || beforeReplace(fresh));
     if (ok && std::rename(fresh.c_str(), path.c_str()) == 0) return true;
     std::remove(fresh.c_str());
     return false;

@@ -31,7 +31,8 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
     return ok;
 }
 
-bool ReplaceWholeFile(const std::string& path, const std::string& data) {
+bool ReplaceWholeFile(const std::string& path, const std::string& data,
+                      bool (*beforeReplace)(const std::string& fresh)) {
     const std::wstring target = FromUtf8(path);
     if (target.empty()) return false;
     const std::wstring fresh = target + L".new";
@@ -43,6 +44,7 @@ bool ReplaceWholeFile(const std::string& path, const std::string& data) {
     // On the disk before the move, so that a crash leaves the old file or the new one.
     ok = ::FlushFileBuffers(file) && ok;
     ::CloseHandle(file);
+    ok = ok && (beforeReplace == nullptr || beforeReplace(path + ".new"));
     if (ok && ::MoveFileExW(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     ::DeleteFileW(fresh.c_str());

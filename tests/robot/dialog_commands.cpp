@@ -17,11 +17,19 @@
 //                       and wait until the program has handled it
 //   syscommand N        choose system-menu command N (decimal or 0x hex)
 //   gone                wait until the dialog has closed
+//   ready               wait until the dialog takes input again (enabled and
+//                       answering): after a button whose work disables it
 //   shot FILE           save the dialog as it shows on the screen (frame
 //                       included) as a 24-bit BMP file
 //   module NAME         record the path the program loaded module NAME from
 //                       (comctl32.dll: the manifest's Common Controls v6
 //                       come from winsxs), "" when it has none
+//   listrows ID         record the rows of list view ID, each as its texts
+//                       column by column, and the indexes of the selected
+//                       ones: {"list":ID,"rows":[["..",..],..],"selected":[0]}
+//   listselect ID [N..] select exactly rows N.. of list view ID (none when
+//                       no N is given) and wait until the program has
+//                       handled it
 //
 // And helper tools for the registry of the prefix (keys below
 // HKEY_CLASSES_ROOT, "" is the root itself; a key written "HKCU:KEY" lies
@@ -39,10 +47,12 @@
 //   --tool regset KEY NAME TEXT  set string value NAME ("" the default) of
 //                                KEY, creating the key
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 
 #include "Robot.h"
 
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 namespace {
@@ -220,6 +230,24 @@ ROBOT_COMMAND(gone, "- wait until the dialog has closed") {
     return true;
 }
 
+ROBOT_COMMAND(ready, "- wait until the dialog is enabled and answers") {
+    if (!NeedDialog(robot, "ready")) return false;
+    const DWORD start = ::GetTickCount();
+    DWORD_PTR ignored = 0;
+    for (;;) {
+        if (::IsWindowEnabled(g_dialog) &&
+            ::SendMessageTimeoutW(g_dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &ignored) != 0 &&
+            ::IsWindowEnabled(g_dialog))
+            break;
+        if (::GetTickCount() - start >= robot.TimeoutMs())
+            return robot.Fail("the dialog \"" + g_title + "\" stayed disabled");
+        robot.WatchProgress();
+        ::Sleep(10);
+    }
+    robot.Record("\"ready\":" + JsonString(g_title) + Ms(robot));
+    return true;
+}
+
 ROBOT_COMMAND(shot, "FILE - save the dialog's picture as a BMP file") {
     if (words.size() < 2) return robot.Fail("shot: missing file");
     if (!NeedDialog(robot, "shot")) return false;
@@ -289,6 +317,110 @@ ROBOT_COMMAND(module, "NAME - record the path of the program's module NAME") {
     ::CloseHandle(snapshot);
     robot.Record("\"module\":" + JsonString(words[1]) + ",\"path\":" + JsonString(ToUtf8(path)) +
                  Ms(robot));
+    return true;
+}
+
+// ---- list views ------------------------------------------------------------------
+
+namespace {
+
+// Memory in the program's process: a list view's messages carry pointers,
+// which the system does not carry across processes.
+class RemoteBuffer {
+public:
+    RemoteBuffer(DWORD pid, size_t size)
+        : m_process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid)),
+          m_size(size) {
+        if (m_process != nullptr)
+            m_address = ::VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+    ~RemoteBuffer() {
+        if (m_address != nullptr) ::VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
+        if (m_process != nullptr) ::CloseHandle(m_process);
+    }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+    bool Ok() const { return m_address != nullptr; }
+    // The address of offset in the program's process.
+    LPARAM At(size_t offset) const { return reinterpret_cast<LPARAM>(static_cast<char*>(m_address) + offset); }
+    bool Write(const void* data, size_t size, size_t offset = 0) {
+        return ::WriteProcessMemory(m_process, static_cast<char*>(m_address) + offset, data, size, nullptr) != 0;
+    }
+    bool Read(void* data, size_t size, size_t offset = 0) const {
+        return ::ReadProcessMemory(m_process, static_cast<char*>(m_address) + offset, data, size, nullptr) != 0;
+    }
+
+private:
+    HANDLE m_process;
+    void* m_address = nullptr;
+    size_t m_size;
+};
+
+constexpr int kMaxCellChars = 1024;
+
+// Sends a message to the program's control and waits for its answer.
+LRESULT Ask(const Robot& robot, HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR answer = 0;
+    ::SendMessageTimeoutW(control, message, wParam, lParam, SMTO_ABORTIFHUNG, robot.TimeoutMs(), &answer);
+    return static_cast<LRESULT>(answer);
+}
+
+}  // namespace
+
+ROBOT_COMMAND(listrows, "ID - record the rows of list view ID and which are selected") {
+    HWND list = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, list, id)) return false;
+    RemoteBuffer remote(robot.Pid(), sizeof(LVITEMW) + kMaxCellChars * sizeof(wchar_t));
+    if (!remote.Ok()) return robot.Fail("listrows: no memory in the program");
+    const int count = static_cast<int>(Ask(robot, list, LVM_GETITEMCOUNT, 0, 0));
+    HWND header = reinterpret_cast<HWND>(Ask(robot, list, LVM_GETHEADER, 0, 0));
+    const int columns = header != nullptr ? static_cast<int>(Ask(robot, header, HDM_GETITEMCOUNT, 0, 0)) : 1;
+    std::string rows, selected;
+    for (int row = 0; row < count; ++row) {
+        std::string cells;
+        for (int column = 0; column < columns; ++column) {
+            LVITEMW item{};
+            item.iSubItem = column;
+            item.pszText = reinterpret_cast<LPWSTR>(remote.At(sizeof item));
+            item.cchTextMax = kMaxCellChars;
+            wchar_t text[kMaxCellChars] = L"";
+            if (!remote.Write(&item, sizeof item)) return robot.Fail("listrows: cannot reach the program");
+            const auto length = static_cast<size_t>(Ask(robot, list, LVM_GETITEMTEXTW, row, remote.At(0)));
+            remote.Read(text, sizeof text, sizeof item);
+            cells += std::string(cells.empty() ? "" : ",") +
+                     JsonString(ToUtf8(std::wstring(text, std::min<size_t>(length, kMaxCellChars - 1))));
+        }
+        rows += std::string(rows.empty() ? "[" : ",[") + cells + "]";
+        if (Ask(robot, list, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED)
+            selected += (selected.empty() ? "" : ",") + std::to_string(row);
+    }
+    robot.Record("\"list\":" + std::to_string(id) + ",\"rows\":[" + rows + "],\"selected\":[" + selected + "]" +
+                 Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(listselect, "ID [N...] - select exactly rows N... of list view ID") {
+    HWND list = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, list, id)) return false;
+    RemoteBuffer remote(robot.Pid(), sizeof(LVITEMW));
+    if (!remote.Ok()) return robot.Fail("listselect: no memory in the program");
+    const int count = static_cast<int>(Ask(robot, list, LVM_GETITEMCOUNT, 0, 0));
+    std::vector<bool> wanted(static_cast<size_t>(count), false);
+    for (size_t i = 2; i < words.size(); ++i) {
+        const int row = std::atoi(words[i].c_str());
+        if (row < 0 || row >= count) return robot.Fail("listselect: the list has no row " + words[i]);
+        wanted[static_cast<size_t>(row)] = true;
+    }
+    for (int row = 0; row < count; ++row) {
+        LVITEMW item{};
+        item.stateMask = LVIS_SELECTED;
+        item.state = wanted[static_cast<size_t>(row)] ? LVIS_SELECTED : 0;
+        if (!remote.Write(&item, sizeof item)) return robot.Fail("listselect: cannot reach the program");
+        Ask(robot, list, LVM_SETITEMSTATE, row, remote.At(0));
+    }
     return true;
 }
 
