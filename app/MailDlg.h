@@ -41,4 +41,6 @@ private:
     int m_nClearPassword;
     CString m_strCertPin;
     int m_nShownSsl;  // the choice whose usual port the port field is compared with
+    bool m_bTesting = false;   // a connection test runs (its button reads 中止)
+    bool m_bStopTest = false;  // its 中止 was pressed
 };

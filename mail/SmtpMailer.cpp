@@ -372,6 +372,7 @@ void CheckPassword(const CSmtpMailer& m) {
 CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
     CheckPassword(*this);
     CSock sock;
+    ActiveSend active(*m_cancel, sock);  // the dialog's 中止 and deadline
     sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(m_usSmtpPort);

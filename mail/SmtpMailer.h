@@ -79,8 +79,8 @@ public:
     // sent).
     bool SendMail(const tm& start, const tm& end, unsigned channel);
 
-    // Stops the send in progress at once; callable from any thread (the
-    // progress window's 中止). Its socket is aborted (CSock::Abort), so the
+    // Stops the send (or connection test) in progress at once; callable from
+    // any thread (the progress window's 中止, the mail dialog's). Its socket is aborted (CSock::Abort), so the
     // call it is blocked in fails, SendMail throws and nothing more is sent;
     // a SendMail that starts later fails at once. Once the server has taken
     // the mail the reservation is made: a stop then only ends the wait for

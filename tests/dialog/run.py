@@ -764,6 +764,48 @@ def case_mail_test_submission(r):
     expect_equal(r.ini(), before, 'INI after Cancel')
 
 
+MSG_TEST_STOPPED = '接続テストを中止しました'
+MSG_TEST_LATE = ('接続テストを中止しました(サーバが30秒以内に応答しませんでした)\n'
+                 'SMTPサーバ名、ポート番号と暗号化の方式を確認してください')
+STOP_LIMIT_MS = 1000
+
+
+def silent_test(r, between, want_box):
+    """Runs the connection test against a port that takes the connection and
+    never answers; `between` are the commands while it runs. Checks that only
+    its button (reading 中止) is enabled meanwhile, the box, and that the
+    dialog comes back as it was; returns the records."""
+    with socket.socket() as silent:
+        silent.bind(('127.0.0.1', 0))
+        silent.listen(4)
+        r.write_ini(PRESET_INI.replace('2525', str(silent.getsockname()[1])))
+        rec = r.robot_run(mail_dialog('enabled', 'click 1029', 'waittext 1029 中止', 'enabled', *between, 'ok',
+                                      'read 1029', 'enabled', 'click 2', 'gone', f'dialog {TITLE}', 'click 2',
+                                      'gone'))
+    enabled = [x['enabled'] for x in rec if 'enabled' in x]
+    expect_equal(enabled[1], [1029], 'controls enabled during the test')
+    expect_equal(enabled[2], enabled[0], 'controls enabled after the test')
+    expect_equal(texts(rec), ['接続テスト'], 'button after the test')
+    expect_equal(boxes(rec), [(want_box, WARNING)], 'message boxes')
+    return rec
+
+
+def case_mail_test_stop(r):
+    # 中止 ends a test that hangs on a silent server at once.
+    rec = silent_test(r, ['click 1029'], MSG_TEST_STOPPED)
+    started = next(x['ms'] for x in rec if 'waited' in x)
+    box = next(x['ms'] for x in rec if 'box' in x)
+    check(box - started < STOP_LIMIT_MS, f'the stop took {box - started} ms')
+
+
+def case_mail_test_deadline(r):
+    # Left alone, the test ends by itself after its 30 seconds.
+    rec = silent_test(r, ['pause 15000'], MSG_TEST_LATE)
+    started = next(x['ms'] for x in rec if 'waited' in x)
+    box = next(x['ms'] for x in rec if 'box' in x)
+    check(29000 <= box - started < 32000, f'the test ended after {box - started} ms')
+
+
 MSG_CLEAR_TEXT = ('SMTPサーバ(%s)はループバックアドレスではないため、暗号化なしではパスワードを送信しません'
                   '(メール送信は失敗します)\n送信設定で暗号化(STARTTLSまたはSSL/TLS)を設定してください')
 
