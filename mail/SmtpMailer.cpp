@@ -77,7 +77,8 @@ public:
         plat::TlsInfo info;
         int32_t detail = 0;
         const plat::TlsStatus status =
-            plat::TlsConnect(m_sock.GetSocket(m_slot), serverName, pin, timeoutMs, &m_tls, &info, &detail);
+            plat::TlsConnect(m_sock.GetSocket(m_slot), serverName, pin, timeoutMs, &m_tls, &info, &detail,
+                            m_sock.GetWake());
         if (status != plat::TlsStatus::kOk) {
             // The library's own code (a SECURITY_STATUS, the chain's status,
             // OpenSSL's error) tells a developer the exact cause.

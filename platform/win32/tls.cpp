@@ -43,6 +43,7 @@ constexpr DWORD kIgnoreCommonName = 0x00001000;
 
 struct TlsSession {
     Socket socket = kInvalidSocket;
+    Wake* wake = nullptr;  // the socket's wake-up (not owned)
     CredHandle cred{};
     bool hasCred = false;
     CtxtHandle context{};
@@ -73,10 +74,10 @@ uint32_t Remaining(uint32_t started, uint32_t timeoutMs) {
     return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
 }
 
-// Sends every byte; false when the socket fails.
-bool SendAll(Socket s, const char* data, size_t length) {
+// Sends every byte; false when the socket fails or the wake-up is set.
+bool SendAll(const TlsSession& session, const char* data, size_t length) {
     while (length > 0) {
-        const int n = Send(s, data, static_cast<int>(length));
+        const int n = Send(session.socket, data, static_cast<int>(length), session.wake);
         if (n <= 0) return false;
         data += n;
         length -= static_cast<size_t>(n);
@@ -88,7 +89,7 @@ bool SendAll(Socket s, const char* data, size_t length) {
 TlsStatus ReadMore(TlsSession& session, uint32_t started, uint32_t timeoutMs) {
     const uint32_t left = Remaining(started, timeoutMs);
     if (left == 0) return TlsStatus::kTimeOut;
-    const int ready = WaitReadable(session.socket, left);
+    const int ready = WaitReadable(session.socket, left, session.wake);
     if (ready == 0) return TlsStatus::kTimeOut;
     if (ready < 0) return TlsStatus::kIoError;
     char buffer[kReadSize];
@@ -289,7 +290,7 @@ SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bo
     if ((status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED || FAILED(status)) && token.buffer.cbBuffer > 0 &&
         token.buffer.pvBuffer != nullptr) {
         // A failure may still carry an alert for the peer.
-        if (!SendAll(session.socket, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer) &&
+        if (!SendAll(session, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer) &&
             !FAILED(status))
             return SEC_E_INTERNAL_ERROR;
     }
@@ -306,12 +307,13 @@ SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bo
 }  // namespace
 
 TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,
-                     TlsSession** session, TlsInfo* info, int32_t* detail) {
+                     TlsSession** session, TlsInfo* info, int32_t* detail, Wake* wake) {
     const uint32_t started = TickCount();
     *session = nullptr;
     *detail = 0;
     auto tls = std::make_unique<TlsSession>();
     tls->socket = s;
+    tls->wake = wake;
     SECURITY_STATUS status = AcquireCredentials(*tls);
     if (status != SEC_E_OK) {
         *detail = status;
@@ -365,7 +367,7 @@ TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t
             {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
         if (::EncryptMessage(&session->context, 0, &desc, 0) != SEC_E_OK) return TlsStatus::kIoError;
-        if (!SendAll(session->socket, record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))
+        if (!SendAll(*session, record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))
             return TlsStatus::kIoError;
         sent += chunk;
     } while (sent < length);
@@ -436,7 +438,7 @@ void TlsClose(TlsSession* session, uint32_t) {
                 ::InitializeSecurityContextA(&session->cred, &session->context, nullptr, kContextFlags, 0, 0, nullptr,
                                              0, nullptr, &outputDesc, &attributes, &expiry);
             if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && token.buffer.cbBuffer > 0)
-                SendAll(session->socket, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer);
+                SendAll(*session, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer);
         }
     }
     delete session;
