@@ -70,6 +70,7 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     bool Encrypted() const { return m_tls != nullptr; }
+    plat::Socket Socket() const { return m_sock.GetSocket(m_slot); }
 
     // The handshake within timeoutMs; logs the "I:" line. Throws CTlsError's
     // kinds, CTimeOut.
@@ -162,6 +163,16 @@ std::string HostName() {
     std::snprintf(hostName, sizeof hostName, "%s", kLoopbackHostName);
     plat::GetHostName(hostName, sizeof hostName);  // keeps the loopback name on failure
     return hostName;
+}
+
+// The name EHLO gives: the PC's domain name, or the connection's own
+// address (HELO keeps the plain host name, as it always did).
+std::string EhloName(const Connection& conn) {
+    char name[plat::kHostNameSize] = "";
+    plat::DomainHostName(name, sizeof name);
+    sockaddr_in local{};
+    plat::GetSockName(conn.Socket(), &local);
+    return smtp::EhloDomain(name, local.sin_addr.s_addr);
 }
 
 // "a.b.c.d" of an address in network byte order.
@@ -316,7 +327,7 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     }
     const std::string greeting = conn.ReceiveReply(timeoutMs);
     Log("R:" + greeting);
-    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    const std::string ehlo = "EHLO " + EhloName(conn) + "\r\n";
     std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);
     if (Refused(reply)) return false;
     smtp::Capabilities caps = smtp::ParseCapabilities(reply);

@@ -94,6 +94,11 @@ bool GetSockName(Socket s, sockaddr_in* local);
 // The computer's host name into buffer (size bytes, terminated). false on
 // failure; buffer is then left unchanged.
 bool GetHostName(char* buffer, int size);
+// The computer's fully qualified DNS name into buffer (size bytes,
+// terminated): Windows' DNS full name of the computer, elsewhere the host
+// name when it has a dot, else its canonical name. It may still lack a
+// domain. false when it cannot be learnt; buffer is then left unchanged.
+bool DomainHostName(char* buffer, int size);
 // The first IPv4 address (network byte order) of the host name into
 // *address. false when the name does not resolve.
 bool HostAddress(const char* name, uint32_t* address);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 TEST(SmtpReply, CompleteOnlyWithAFinalLineAndItsLineFeed) {
@@ -55,4 +57,25 @@ TEST(SmtpReply, Base64OfAuthTexts) {
     EXPECT_EQ(smtp::Base64("foo"), "Zm9v");
     EXPECT_EQ(smtp::Base64(std::string("\0tim\0tanstaaftanstaaf", 21)), "AHRpbQB0YW5zdGFhZnRhbnN0YWFm");  // RFC 4616
     EXPECT_EQ(smtp::Base64("\xff\xfe"), "//4=");
+}
+
+TEST(SmtpReply, EhloGivesAFullyQualifiedNameOrTheAddressLiteral) {
+    const unsigned char address[4] = {192, 0, 2, 1};  // network byte order
+    uint32_t local = 0;
+    std::memcpy(&local, address, sizeof local);
+    const struct {
+        const char* hostName;
+        const char* ehlo;
+    } table[] = {
+        {"pc.example.jp", "pc.example.jp"},
+        {"DESKTOP-AB12CD.corp.example", "DESKTOP-AB12CD.corp.example"},
+        {"DESKTOP-AB12CD", "[192.0.2.1]"},                   // Windows' bare PC name
+        {"", "[192.0.2.1]"},                                 // no name at all
+        {"\x93\xfa\x96\x7b.example.jp", "[192.0.2.1]"},      // Japanese (code page 932)
+        {"pc.example.jp.", "[192.0.2.1]"},                   // an empty label
+        {"pc..example", "[192.0.2.1]"},
+        {"-pc.example", "[192.0.2.1]"},                      // a label begins with a hyphen
+        {"pc_1.example", "[192.0.2.1]"},
+    };
+    for (const auto& row : table) EXPECT_EQ(smtp::EhloDomain(row.hostName, local), row.ehlo) << row.hostName;
 }

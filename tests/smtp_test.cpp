@@ -42,6 +42,13 @@ std::string HostName() {
     return name;
 }
 
+// What EHLO names this host on a loopback connection.
+std::string EhloName() {
+    char name[plat::kHostNameSize] = "";
+    plat::DomainHostName(name, sizeof name);
+    return smtp::EhloDomain(name, htonl(INADDR_LOOPBACK));
+}
+
 std::string Hex(uint32_t value) {
     char text[9];
     std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
@@ -603,7 +610,7 @@ SmtpPeer::Script Extended(const std::string& ehloReply, const std::vector<std::s
 }  // namespace
 
 TEST_F(SmtpDialogue, AuthOnLoopbackGoesPlainOrLoginAndIsLoggedMasked) {
-    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    const std::string ehlo = "EHLO " + EhloName() + "\r\n";
     const struct {
         const char* ehloReply;
         std::vector<std::string> authReplies;
@@ -636,7 +643,7 @@ TEST_F(SmtpDialogue, AuthOnLoopbackGoesPlainOrLoginAndIsLoggedMasked) {
 }
 
 TEST_F(SmtpDialogue, ExtendedDialogueStopsWhereTheServerCannotServe) {
-    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    const std::string ehlo = "EHLO " + EhloName() + "\r\n";
     using Script = SmtpPeer::Script;
     const Script silent = {SmtpPeer::WaitForClose()};
     const Script closing = {SmtpPeer::Close()};
@@ -772,6 +779,15 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
         const std::string mail = SubmissionServer::WaitForDump(token);
         EXPECT_NE(mail.find("Subject: " + token + " ch12\n\n.leading period\nlast\n"), std::string::npos) << mail;
     }
+}
+
+TEST_F(SubmitDelivery, AServerThatChecksHeloStrictlyTakesTheEhloName) {
+    UsePort("STRICT_HELO", CSmtpMailer::kSslStartTls);
+    const std::string token = Tokened();
+    LogCapture log;
+    ASSERT_TRUE(Send()) << log.Text();
+    EXPECT_NE(log.Text().find("S:EHLO " + EhloName() + "\r\nR:250"), std::string::npos) << log.Text();
+    EXPECT_NE(SubmissionServer::WaitForDump(token), "");
 }
 
 TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {

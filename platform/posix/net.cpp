@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <csignal>
 #include <cstring>
+#include <string>
 #include <netdb.h>
 #include <poll.h>
 #include <unistd.h>
@@ -229,6 +230,25 @@ bool GetHostName(char* buffer, int size) {
         return false;
     }
     std::strcpy(buffer, name);
+    return true;
+}
+
+bool DomainHostName(char* buffer, int size) {
+    char name[kHostNameSize] = "";
+    if (!GetHostName(name, sizeof name)) return false;
+    std::string full = name;
+    if (full.find('.') == std::string::npos) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_flags = AI_CANONNAME;
+        addrinfo* list = nullptr;
+        if (::getaddrinfo(name, nullptr, &hints, &list) == 0) {
+            if (list->ai_canonname != nullptr) full = list->ai_canonname;
+            ::freeaddrinfo(list);
+        }
+    }
+    if (size <= 0 || full.size() >= static_cast<size_t>(size)) return false;
+    std::strcpy(buffer, full.c_str());
     return true;
 }
 

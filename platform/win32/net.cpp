@@ -288,6 +288,16 @@ bool GetHostName(char* buffer, int size) {
     return true;
 }
 
+bool DomainHostName(char* buffer, int size) {
+    char name[kHostNameSize] = "";
+    DWORD length = sizeof name;
+    if (size <= 0 || !::GetComputerNameExA(ComputerNameDnsFullyQualified, name, &length)) return false;
+    name[sizeof name - 1] = '\0';
+    if (std::strlen(name) >= static_cast<size_t>(size)) return false;
+    std::strcpy(buffer, name);
+    return true;
+}
+
 bool HostAddress(const char* name, uint32_t* address) {
     hostent* host = ::gethostbyname(name);
     if (host == nullptr) return false;

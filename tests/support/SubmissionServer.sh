@@ -25,6 +25,9 @@
 #   SUBMIT_PORT_WRONG_NAME            TLS, certificate for SUBMIT_WRONG_NAME (trusted CA)
 #   SUBMIT_PORT_UNTRUSTED             TLS, certificate for localhost from another CA
 #   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
+#   SUBMIT_PORT_STRICT_HELO           as STARTTLS, and HELO/EHLO must name a
+#                                     fully qualified domain or an address
+#                                     literal (refused at EHLO itself)
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
@@ -247,6 +250,9 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/wrong-name.pem
 127.0.0.1:${ports[UNTRUSTED]} inet n - n - - smtpd -o syslog_name=postfix/untrusted $tls_on
   -o smtpd_tls_cert_file=$root/tls/untrusted.pem
+127.0.0.1:${ports[STRICT_HELO]} inet n - n - - smtpd -o syslog_name=postfix/strict-helo
+  -o smtpd_helo_required=yes -o smtpd_delay_reject=no
+  -o smtpd_helo_restrictions=reject_invalid_helo_hostname,reject_non_fqdn_helo_hostname
 127.0.0.1:${ports[OLD_TLS]} inet n - n - - smtpd -o syslog_name=postfix/old-tls $tls_on
   -o smtpd_tls_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
   -o smtpd_tls_mandatory_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
@@ -336,7 +342,7 @@ wait_ready() {
     case $name in
     PLAIN_AUTH)
       [[ $(greeting "$port") == 220* ]] ;;
-    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH)
+    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH | STRICT_HELO)
       handshakes "$port" -starttls smtp ;;
     OLD_TLS)
       handshakes "$port" -tls1_1 -cipher DEFAULT:@SECLEVEL=0 ;;
@@ -404,7 +410,7 @@ start)
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
-                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0)
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0)
   sink_port=
   make_certificates
   make_account
