@@ -6,6 +6,7 @@
 
 #include "base/Exceptions.h"
 #include "base/system.h"
+#include "mail/Password.h"
 #include "mail/SendFailure.h"
 #include "mail/SmtpMailer.h"
 #include "platform/platform.h"
@@ -43,9 +44,9 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
     mailer.m_strUser = account.user.str();
     mailer.m_strCertPin = account.certPin.str();
     if (!account.newPassword.IsEmpty())
-        mailer.m_strPassword = account.newPassword.str();
+        mailer.m_strPassword = AuthText(account.newPassword.str());
     else if (!account.clearPassword && !account.storedPassword.empty() &&
-             !plat::UnprotectSecret(account.storedPassword, &mailer.m_strPassword))
+             !UnprotectPassword(account.storedPassword, &mailer.m_strPassword))
         mailer.m_bPasswordUnreadable = true;
     try {
         Log("I:ConnectionTest\r\n");

@@ -17,6 +17,7 @@
 
 #include "app/SettingDlg.h"
 #include "base/system.h"
+#include "mail/Password.h"
 #include "mail/SmtpMailer.h"
 #include "platform/tls.h"
 #include "res/resource.h"
@@ -242,7 +243,7 @@ bool SaveMailAccount(const MailAccount& mail, const wchar_t* ini) {
     ssl.Format("%d", mail.ssl);
     std::string password;  // the protected form; unused when it stays as stored
     if (!mail.clearPassword && !mail.newPassword.IsEmpty() &&
-        !plat::ProtectSecret(mail.newPassword.str(), &password)) {
+        !ProtectPassword(AuthText(mail.newPassword.str()), &password)) {
         ShowWarning("パスワードを暗号化できません\n送信設定は保存されていません");
         return false;
     }
@@ -412,7 +413,7 @@ BOOL CReserveApp::InitInstance() {
     mailer.m_strCertPin = settings.certPin.str();
     // A password that does not decrypt here ends the send with a request to
     // enter it again; it is never used in its stored form.
-    if (!settings.password.empty() && !plat::UnprotectSecret(settings.password, &mailer.m_strPassword))
+    if (!settings.password.empty() && !UnprotectPassword(settings.password, &mailer.m_strPassword))
         mailer.m_bPasswordUnreadable = true;
 
     for (int i = 1; i < argc; ++i) {

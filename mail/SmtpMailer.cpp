@@ -6,6 +6,7 @@
 #include "base/Exceptions.h"
 #include "base/system.h"
 #include "mail/MailComposer.h"
+#include "mail/Password.h"
 #include "mail/SmtpReply.h"
 #include "net/CSock.h"
 #include "platform/net.h"
@@ -355,13 +356,13 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     if (!caps.authAny()) THROW_AT(CAuthNotOffered, 0);
     if (caps.authPlain) {
         // RFC 4616: authorization identity (empty), user, password.
-        const std::string response = smtp::Base64(std::string(1, '\0') + m.m_strUser + '\0' + m.m_strPassword);
+        const std::string response = smtp::Base64(std::string(1, '\0') + AuthText(m.m_strUser) + '\0' + m.m_strPassword);
         reply = Exchange(conn, "AUTH PLAIN " + response + "\r\n", std::string("AUTH PLAIN ") + kMask + "\r\n",
                          timeoutMs);
     } else {
         reply = Exchange(conn, "AUTH LOGIN\r\n", "AUTH LOGIN\r\n", timeoutMs);
         if (ReplyCode(reply) == 334)
-            reply = Exchange(conn, smtp::Base64(m.m_strUser) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
+            reply = Exchange(conn, smtp::Base64(AuthText(m.m_strUser)) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
         if (ReplyCode(reply) == 334)
             reply = Exchange(conn, smtp::Base64(m.m_strPassword) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
     }

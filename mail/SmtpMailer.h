@@ -37,8 +37,8 @@ public:
     // "smtpsvr" as written: the name sent (SNI) and checked in the
     // certificate; empty: the address of m_ulSmtpAddr is checked instead.
     std::string m_strServerName;
-    std::string m_strUser;        // SMTP AUTH user; empty: no AUTH
-    std::string m_strPassword;    // SMTP AUTH password, clear text, in memory only
+    std::string m_strUser;        // SMTP AUTH user (code page 932, sent as UTF-8); empty: no AUTH
+    std::string m_strPassword;    // SMTP AUTH password, UTF-8 clear text, in memory only
     // Set instead of the password when the stored one could not be
     // decrypted: the send then ends with CPasswordUnreadable.
     bool m_bPasswordUnreadable = false;

@@ -16,11 +16,13 @@
 #include "base/Exceptions.h"
 #include "mail/SmtpMailer.h"
 #include "platform/net.h"
+#include "platform/tls.h"
 #include "platform/platform.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/SmtpSink.h"
 #include "tests/support/SubmissionServer.h"
+#include "mail/Password.h"
 #include "mail/SmtpReply.h"
 
 namespace {
@@ -787,6 +789,21 @@ TEST_F(SubmitDelivery, AServerThatChecksHeloStrictlyTakesTheEhloName) {
     LogCapture log;
     ASSERT_TRUE(Send()) << log.Text();
     EXPECT_NE(log.Text().find("S:EHLO " + EhloName() + "\r\nR:250"), std::string::npos) << log.Text();
+    EXPECT_NE(SubmissionServer::WaitForDump(token), "");
+}
+
+TEST_F(SubmitDelivery, AJapaneseNameAndAPasswordStoredInCp932GoAsUtf8) {
+    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
+    // As the settings hold them: the name in code page 932, the password
+    // protected in code page 932 as it was stored before.
+    m_mailer.m_strUser = "\x97\x5c\x96\xf1\x91\xbe\x98\x59";  // 予約太郎
+    std::string stored;
+    ASSERT_TRUE(plat::ProtectSecret("\x97\x5c\x96\xf1\x83\x70\x83\x58\x81\x60\x83\x8f\x81\x5b\x83\x68" "1", &stored));
+    ASSERT_TRUE(UnprotectPassword(stored, &m_mailer.m_strPassword));
+    EXPECT_EQ(m_mailer.m_strPassword, SubmissionServer::Value("SUBMIT_PASS_JA"));
+    const std::string token = Tokened();
+    LogCapture log;
+    ASSERT_TRUE(Send()) << log.Text();
     EXPECT_NE(SubmissionServer::WaitForDump(token), "");
 }
 

@@ -735,7 +735,7 @@ def submit_env():
         folder = folder[2:]
     if not folder or not os.path.exists(os.path.join(folder, 'env')):
         raise Skip('runs with the submission server fixture only')
-    with open(os.path.join(folder, 'env')) as f:
+    with open(os.path.join(folder, 'env'), encoding='utf-8') as f:
         return dict(line.rstrip('\n').split('=', 1) for line in f if '=' in line)
 
 
@@ -804,6 +804,20 @@ def case_mail_test_deadline(r):
     started = next(x['ms'] for x in rec if 'waited' in x)
     box = next(x['ms'] for x in rec if 'box' in x)
     check(29000 <= box - started < 32000, f'the test ended after {box - started} ms')
+
+
+def case_mail_test_japanese_login(r):
+    # A Japanese user name and password typed in the dialog log in: AUTH
+    # sends them as UTF-8, as the server keeps them.
+    sub = submit_env()
+    r.write_ini(PRESET_INI.replace('2525', sub['SUBMIT_PORT_STARTTLS'])
+                .replace('127.0.0.1', sub['SUBMIT_SERVER_NAME']) +
+                f'smtpssl=1\r\nsmtpcert={sub["SUBMIT_CERT_SHA256"]}\r\n')
+    rec = r.robot_run(mail_dialog(typed(1024, sub['SUBMIT_USER_JA']), typed(1025, sub['SUBMIT_PASS_JA']),
+                                  'click 1029', 'ok', 'click 2', 'gone', f'dialog {TITLE}', 'click 2', 'gone'))
+    got = boxes(rec)
+    check(len(got) == 1 and got[0][0].startswith('接続テストに成功しました') and got[0][1] == INFORMATION,
+          f'message boxes: {got!r}')
 
 
 MSG_CLEAR_TEXT = ('SMTPサーバ(%s)はループバックアドレスではないため、暗号化なしではパスワードを送信しません'

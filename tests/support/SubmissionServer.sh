@@ -17,6 +17,7 @@
 # outside DIR; a Windows program under Wine reaches them through drive Z:):
 #   SUBMIT_HOST, SUBMIT_SERVER_NAME   127.0.0.1, and the name in the good certificate
 #   SUBMIT_USER, SUBMIT_PASS          the account that AUTH accepts
+#   SUBMIT_USER_JA, SUBMIT_PASS_JA    another one, name and password Japanese (UTF-8)
 #   SUBMIT_PORT_STARTTLS              STARTTLS, then AUTH PLAIN LOGIN CRAM-MD5
 #   SUBMIT_PORT_STARTTLS_LOGIN        the same with AUTH LOGIN only
 #   SUBMIT_PORT_TLS                   TLS from the first byte, then AUTH
@@ -51,6 +52,9 @@ root=$dir
 sink=${SMTP_SINK:-/usr/sbin/smtp-sink}
 user=quorpa
 pass=Quorpa-test-pass1
+# A second account whose name and password are Japanese, kept as UTF-8.
+user_ja=予約太郎
+pass_ja=予約パス～ワード1
 realm=localhost
 wrong_name=wrong.example
 
@@ -157,6 +161,8 @@ make_certificates() {
 make_account() {
   mkdir -p "$root/etc/sasl"
   printf '%s' "$pass" | saslpasswd2 -f "$root/etc/sasldb2" -u "$realm" -p -c "$user" ||
+    die "saslpasswd2 cannot write $root/etc/sasldb2"
+  printf '%s' "$pass_ja" | saslpasswd2 -f "$root/etc/sasldb2" -u "$realm" -p -c "$user_ja" ||
     die "saslpasswd2 cannot write $root/etc/sasldb2"
   chown postfix "$root/etc/sasldb2"
   chmod 600 "$root/etc/sasldb2"
@@ -367,6 +373,8 @@ write_env() {
     echo "SUBMIT_WRONG_NAME=$wrong_name"
     echo "SUBMIT_USER=$user"
     echo "SUBMIT_PASS=$pass"
+    echo "SUBMIT_USER_JA=$user_ja"
+    echo "SUBMIT_PASS_JA=$pass_ja"
     for name in "${!ports[@]}"; do echo "SUBMIT_PORT_$name=${ports[$name]}"; done | sort
     echo "SUBMIT_CA_PEM=$dir/ca.pem"
     echo "SUBMIT_CA_DER=$dir/ca.der"
