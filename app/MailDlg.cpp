@@ -17,6 +17,8 @@ constexpr int kMaxPort = 65535;
 constexpr int kSslChoices = 3;
 
 constexpr const char* kPromptPin = "証明書の指紋は SHA-256 の16進数64桁で入力してください。";
+constexpr const char* kPromptPinNeedsTls =
+    "暗号化なしでは証明書の指紋を確かめられません。\n暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください。";
 constexpr const char* kNoteStored = "※空欄のままなら登録済みのパスワードを使います";
 constexpr const char* kNoteNone = "※パスワードは登録されていません";
 constexpr const char* kStopTest = "中止";
@@ -79,6 +81,13 @@ MailAccount CMailDlg::Values() const {
 
 void CMailDlg::OnOK() {
     if (!UpdateData(TRUE)) return;
+    // A fingerprint without encryption would check nothing; the send refuses it.
+    if (m_nSsl <= 0 && !m_strCertPin.IsEmpty()) {
+        AfxMessageBox(kPromptPinNeedsTls, MB_OK | MB_ICONEXCLAMATION);
+        ::SetFocus(::GetDlgItem(m_hWnd, IDC_SMTPCERT));
+        ::SendDlgItemMessageA(m_hWnd, IDC_SMTPCERT, EM_SETSEL, 0, -1);
+        return;
+    }
     m_account = Values();
     EndDialog(IDOK);
 }

@@ -372,18 +372,24 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
 
 // Before connecting, so that nothing at all is sent: a login needs a
 // password that could be decrypted, and one that would travel in clear text
-// (no TLS, whatever the setting says) may only go to a loopback address.
-void CheckPassword(const CSmtpMailer& m) {
-    if (!m.Extended() || m.m_strUser.empty()) return;
-    if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
-    const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
-    if (!encrypted && !CSmtpMailer::IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+// (no TLS, whatever the setting says) may only go to a loopback address;
+// settings that would weaken the connection without a word are refused (an
+// unknown encryption value would mean none, a fingerprint without TLS checks
+// nothing).
+void CheckSettings(const CSmtpMailer& m) {
+    if (m.Extended() && !m.m_strUser.empty()) {
+        if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
+        const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
+        if (!encrypted && !CSmtpMailer::IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+    }
+    if (m.m_nSsl < CSmtpMailer::kSslNone || m.m_nSsl > CSmtpMailer::kSslImplicit) THROW_AT(CUnknownEncryption, m.m_nSsl);
+    if (m.m_nSsl == CSmtpMailer::kSslNone && !m.m_strCertPin.empty()) THROW_AT(CPinWithoutTls, 0);
 }
 
 }  // namespace
 
 CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
-    CheckPassword(*this);
+    CheckSettings(*this);
     CSock sock;
     ActiveSend active(*m_cancel, sock);  // the dialog's 中止 and deadline
     sockaddr_in server{};
@@ -410,7 +416,7 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection() {
 
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     const bool extended = Extended();
-    CheckPassword(*this);
+    CheckSettings(*this);
     CSock sock;
     ActiveSend active(*m_cancel, sock);
     sock.m_onConnectAttempt = [this](int attempt) { Report(SendStep::kConnecting, attempt); };

@@ -76,7 +76,8 @@ public:
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
     // (no TLS and the server is not on a loopback address),
     // CPasswordUnreadable (m_bPasswordUnreadable with a user set; nothing is
-    // sent).
+    // sent), CUnknownEncryption (m_nSsl none of the three) and CPinWithoutTls
+    // (a pin with kSslNone), both before connecting.
     bool SendMail(const tm& start, const tm& end, unsigned channel);
 
     // Stops the send (or connection test) in progress at once; callable from

@@ -714,6 +714,34 @@ TEST_F(SmtpDialogue, PasswordNeverLeavesInClearAndAnUnreadableOneIsNotUsed) {
     EXPECT_EQ(peer.Connections(), 0);
 }
 
+TEST_F(SmtpDialogue, SettingsThatWouldWeakenTheConnectionSendNothing) {
+    const struct {
+        int ssl;
+        const char* pin;
+        const char* thrown;
+    } table[] = {
+        {3, "", "UnknownEncryptionSetting"},
+        {-1, "", "UnknownEncryptionSetting"},
+        {CSmtpMailer::kSslNone, "AB:CD", "CertificatePinWithoutEncryption"},
+    };
+    SmtpPeer peer(SmtpPeer::Script{}, 0);
+    m_mailer.m_usSmtpPort = peer.Port();
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.thrown);
+        m_mailer.m_nSsl = row.ssl;
+        m_mailer.m_strCertPin = row.pin;
+        for (bool test : {false, true}) {
+            try {
+                test ? (void)m_mailer.TestConnection() : (void)Send();
+                ADD_FAILURE() << "nothing thrown";
+            } catch (const CExceptionBase& e) {
+                EXPECT_STREQ(e.what(), row.thrown);
+            }
+        }
+    }
+    EXPECT_EQ(peer.Connections(), 0);
+}
+
 // ---- through the private submission server (postfix, SASL, TLS) --------
 
 namespace {

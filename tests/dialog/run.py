@@ -820,6 +820,26 @@ def case_mail_test_japanese_login(r):
           f'message boxes: {got!r}')
 
 
+PROMPT_PIN_NEEDS_TLS = ('暗号化なしでは証明書の指紋を確かめられません。\n'
+                        '暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください。')
+MSG_PIN_WITHOUT_TLS = ('メール送信に失敗しました(暗号化なしで証明書の指紋が設定されています)\n'
+                       '暗号化なしでは証明書の指紋(smtpcert)を確かめられません\n'
+                       '送信設定で暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください')
+
+
+def case_mail_pin_needs_tls(r):
+    # A fingerprint without encryption: the connection test says what a
+    # reservation would say, OK refuses it (the dialog stays, the fingerprint
+    # selected), and with STARTTLS chosen it is saved.
+    r.write_ini(PRESET_INI)
+    rec = r.robot_run(mail_dialog(typed(1028, PIN), 'click 1029', 'ok', 'click 1', 'ok', 'focus 1028',
+                                  'check 1022', 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
+    expect_equal(boxes(rec), [(MSG_PIN_WITHOUT_TLS, WARNING), (PROMPT_PIN_NEEDS_TLS, WARNING)], 'message boxes')
+    expect_equal(focuses(rec), [1028], 'focus after the refusal')
+    s = r.settings()
+    expect_equal((s['smtpssl'], s['smtpcert']), ('1', PIN), 'saved settings')
+
+
 MSG_CLEAR_TEXT = ('SMTPサーバ(%s)はループバックアドレスではないため、暗号化なしではパスワードを送信しません'
                   '(メール送信は失敗します)\n送信設定で暗号化(STARTTLSまたはSSL/TLS)を設定してください')
 
