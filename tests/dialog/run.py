@@ -163,7 +163,8 @@ class Runner:
             return f.read()
 
     def reg_delete(self):
-        check(self.wine('--tool', 'regdelete', *REG_KEYS, *user(REG_KEYS)) == 0, 'regdelete failed')
+        check(self.wine('--tool', 'regdelete', *REG_KEYS, *user(REG_KEYS), APP, 'HKCU:' + APP) == 0,
+              'regdelete failed')
 
     def reg_dump(self, keys):
         """{key: {name: (type, size, data)}} or {key: None} for a missing key."""
@@ -563,6 +564,35 @@ def case_reg_per_user(r):
         expect_equal(got['HKCU:' + key], values, f'per-user registry key {key!r}')
 
 
+APP = 'Applications\\Quorpa.exe'
+OPEN_WITH_KEYS = ['.epg\\OpenWithProgids', 'epgfile\\DefaultIcon', APP, APP + '\\SupportedTypes',
+                  APP + '\\shell\\open\\command']
+
+
+def open_with(r):
+    """The keys for the shell's "open with" list that a registration of .epg adds."""
+    icon = f'"{win_path(r.exe)}",0'
+    command = command_line(r)
+    return {
+        '.epg\\OpenWithProgids': {'epgfile': (0, 0, '')},  # REG_NONE, empty
+        'epgfile\\DefaultIcon': {'': (REG_SZ, len(icon.encode('cp932')) + 1, icon)},
+        APP: {'FriendlyAppName': (REG_SZ, 7, 'Quorpa')},
+        APP + '\\SupportedTypes': {'.epg': (REG_SZ, 1, '')},
+        APP + '\\shell\\open\\command': {'': (REG_SZ, len(command.encode('cp932')) + 1, command)},
+    }
+
+
+def case_reg_open_with(r):
+    # Registration adds the "open with" keys beside the others; unregistration
+    # removes them with the rest.
+    r.reg_delete()
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'click 2', 'gone'])
+    expect_equal(r.reg_dump(OPEN_WITH_KEYS), open_with(r), 'open-with keys')
+    rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
+    report = '\n'.join([MSG_REMOVED] + [f'{MACHINE}\\{key}' for key in ['.epg', 'epgfile', MIME, APP]])
+    expect_equal(boxes(rec)[1:], [(report, INFORMATION)], 'report')
+    expect_equal(r.reg_dump(OPEN_WITH_KEYS), {key: None for key in OPEN_WITH_KEYS}, 'open-with keys after')
+
 def case_unreg_taken_over(r):
     # Registered in both places; since then another program has taken .epg
     # over in HKEY_CLASSES_ROOT, and the per-user MIME entry names another
@@ -581,7 +611,8 @@ def case_unreg_taken_over(r):
 
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
         report = '\n'.join([MSG_REMOVED, f'{USER_CLASSES}\\.epg', f'{USER_CLASSES}\\epgfile',
-                            f'{MACHINE}\\epgfile', '', MSG_KEPT, f'{USER_CLASSES}\\{MIME}',
+                            f'{USER_CLASSES}\\{APP}', f'{MACHINE}\\epgfile', f'{MACHINE}\\{APP}', '',
+                            MSG_KEPT, f'{USER_CLASSES}\\{MIME}',
                             f'{MACHINE}\\.epg', f'{MACHINE}\\{MIME}'])
         expect_equal(boxes(rec), [(MSG_CONFIRM_UNREG, QUESTION), (report, INFORMATION)], 'boxes')
         after = r.reg_dump(keys + user(keys))
