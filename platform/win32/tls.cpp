@@ -71,6 +71,7 @@ struct TlsSession {
     // server has asked for a client certificate, which we do not have.
     DWORD flags = kContextFlags;
     bool seamAskedCertificate = false;
+    bool tls13 = false;  // the protocol agreed: TLS 1.2 alone can renegotiate
     SecPkgContext_StreamSizes sizes{};
     std::string in;     // received bytes not used yet
     std::string plain;  // decrypted bytes not handed out yet
@@ -413,6 +414,7 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
         *detail = status != SEC_E_OK ? status : static_cast<int32_t>(connection.dwProtocol);
         return TlsStatus::kHandshake;
     }
+    tls->tls13 = (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT) != 0;
     status = ::QueryContextAttributesA(&tls->context, SECPKG_ATTR_STREAM_SIZES, &tls->sizes);
     if (status != SEC_E_OK) {
         *detail = status;
@@ -475,6 +477,9 @@ TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t ti
                 return TlsStatus::kClosed;  // the peer's close_notify
             }
             if (status == SEC_I_RENEGOTIATE) {
+                // Under TLS 1.2 the server asks for a new handshake, which
+                // could bring a certificate nobody checks: refused.
+                if (!session->tls13) return TlsStatus::kIoError;
                 // Post-handshake messages (a TLS 1.3 ticket or key update)
                 // go back to the handshake.
                 const SECURITY_STATUS step = HandshakeStep(*session, std::string(), false);
