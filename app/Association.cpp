@@ -11,6 +11,10 @@
 // pressing the button again after fixing the cause completes it, since every
 // value is simply overwritten.
 //
+// Besides, for the shell's "open with" list: the extension's OpenWithProgids
+// entry for the file type, the file type's icon, and the program's own key
+// Applications\Quorpa.exe (its name there, the types it opens, its command).
+//
 // Unregistration looks in both places and deletes a key only while it still
 // points at this program, so what another program has taken over stays.
 #include <cstdlib>
@@ -33,6 +37,11 @@ constexpr const char* kFileType = "epgfile";
 constexpr const char* kMimeType = "application/x-tv-program-info";
 constexpr const char* kMimeKey = "MIME\\Database\\Content Type\\application/x-tv-program-info";
 constexpr const char* kCommandKey = "epgfile\\Shell\\open\\command";
+// The program's key for "open with": without it the list shows the version
+// resource's description instead of a name.
+constexpr const char* kAppKey = "Applications\\Quorpa.exe";
+constexpr const char* kAppCommandKey = "Applications\\Quorpa.exe\\shell\\open\\command";
+constexpr const char* kAppName = "Quorpa";
 // The two places of the registration, named as the messages show them.
 constexpr const char* kMachineRootName = "HKEY_CLASSES_ROOT";
 constexpr const char* kUserClasses = "Software\\Classes";
@@ -68,6 +77,9 @@ constexpr const char* kMsgCreateMime =
     "レジストリキー%s\\MIME\\Database\\Content Type\\application/x-tv-program-infoを生成出来ません";
 constexpr const char* kMsgSetMime =
     "レジストリ%s\\MIME\\Database\\Content Type\\application/x-tv-program-info\\Extensionの値を設定出来ません";
+// For the "open with" keys: the place and the key.
+constexpr const char* kMsgCreateKey = "レジストリキー%s\\%sを生成出来ません";
+constexpr const char* kMsgSetValue = "レジストリキー%s\\%sの値を設定出来ません";
 constexpr const char* kMsgUserOnly =
     "管理者の権限がないため、iEPGファイルの関連付けはこのユーザーだけに登録しました。\n"
     "他のユーザーは、それぞれのユーザーで関連付け登録してください。";
@@ -107,6 +119,8 @@ public:
         return ::RegSetValueExA(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                                 size) == ERROR_SUCCESS;
     }
+    // An empty value of type REG_NONE (an OpenWithProgids entry).
+    bool SetEmpty(const char* name) { return ::RegSetValueExA(m_key, name, 0, REG_NONE, nullptr, 0) == ERROR_SUCCESS; }
     // The same for a text that need not fit code page 932 (a path).
     bool SetWideString(const std::wstring& value) {
         const DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
@@ -162,17 +176,24 @@ CString Message(const char* format, const char* first, const char* second = "") 
     return text;
 }
 
-// The command the shell runs for an iEPG file: this executable, quoted so
-// that paths with spaces arrive as one argument each. In UTF-16: a folder
-// name outside code page 932 would come back from the ANSI call with '?' in
-// it, a path to nothing. False when the path cannot be had whole.
-bool OpenCommand(std::wstring& command) {
+// This executable's path, quoted. In UTF-16: a folder name outside code
+// page 932 would come back from the ANSI call with '?' in it, a path to
+// nothing. False when the path cannot be had whole.
+bool QuotedPath(std::wstring& quoted) {
     wchar_t path[kMaxPath] = L"";
     // A path that fills the buffer was cut short: registering it would
     // point the shell at a file that does not exist.
     const DWORD length = ::GetModuleFileNameW(nullptr, path, kMaxPath);
     if (length == 0 || length >= kMaxPath) return false;
-    command = L"\"" + std::wstring(path, length) + L"\" \"%1\"";
+    quoted = L"\"" + std::wstring(path, length) + L"\"";
+    return true;
+}
+
+// The command the shell runs for an iEPG file: the quoted path, so that
+// paths with spaces arrive as one argument each, and the file.
+bool OpenCommand(std::wstring& command) {
+    if (!QuotedPath(command)) return false;
+    command += L" \"%1\"";
     return true;
 }
 
@@ -188,6 +209,33 @@ Outcome CreateBelowRoot(RegKey& key, const ClassesRoot& root, const char* subKey
         status = key.Create(root.key, subKey);
     if (status == ERROR_SUCCESS) return Outcome::kDone;
     return machine && status == ERROR_ACCESS_DENIED ? Outcome::kRefused : Outcome::kFailed;
+}
+
+// Writes the keys for the shell's "open with" list below root (after the
+// registration's own, which they refer to). On kFailed message says which
+// step failed.
+Outcome WriteOpenWith(const ClassesRoot& root, const CString& ext, const std::wstring& command, CString& message) {
+    auto fail = [&](const char* format, const CString& key) {
+        message = Message(format, root.name, key);
+        return Outcome::kFailed;
+    };
+    const CString progids = ext.str() + "\\OpenWithProgids";
+    const CString icon = std::string(kFileType) + "\\DefaultIcon";
+    const CString types = std::string(kAppKey) + "\\SupportedTypes";
+    std::wstring iconPath;
+    if (!QuotedPath(iconPath)) return fail(kMsgSetValue, icon);
+    RegKey progidsKey, iconKey, appKey, typesKey, commandKey;
+    if (progidsKey.Create(root.key, progids) != ERROR_SUCCESS) return fail(kMsgCreateKey, progids);
+    if (!progidsKey.SetEmpty(kFileType)) return fail(kMsgSetValue, progids);
+    if (iconKey.Create(root.key, icon) != ERROR_SUCCESS) return fail(kMsgCreateKey, icon);
+    if (!iconKey.SetWideString(iconPath + L",0")) return fail(kMsgSetValue, icon);
+    if (appKey.Create(root.key, kAppKey) != ERROR_SUCCESS) return fail(kMsgCreateKey, kAppKey);
+    if (!appKey.SetString("FriendlyAppName", kAppName)) return fail(kMsgSetValue, kAppKey);
+    if (typesKey.Create(root.key, types) != ERROR_SUCCESS) return fail(kMsgCreateKey, types);
+    if (!typesKey.SetString(ext, "")) return fail(kMsgSetValue, types);
+    if (commandKey.Create(root.key, kAppCommandKey) != ERROR_SUCCESS) return fail(kMsgCreateKey, kAppCommandKey);
+    if (!commandKey.SetWideString(command)) return fail(kMsgSetValue, kAppCommandKey);
+    return Outcome::kDone;
 }
 
 // Writes every key and value of the registration below root. On kFailed
@@ -227,7 +275,7 @@ Outcome WriteRegistration(const ClassesRoot& root, const CString& ext, const std
             return created == Outcome::kRefused ? created : fail(Message(kMsgCreateMime, root.name));
         if (!mimeKey.SetString("Extension", ext)) return fail(Message(kMsgSetMime, root.name));
     }
-    return Outcome::kDone;
+    return WriteOpenWith(root, ext, command, message);
 }
 
 // Tells Explorer and the browsers that the associations changed, so that
@@ -256,9 +304,9 @@ void RemoveRegistration(const ClassesRoot& root, const CString& ext, const std::
                         Removal& removal) {
     // Each key is judged before any is deleted (the MIME entry's fate
     // depends on the extension's file type), and closed before deleting.
-    bool hasExt, extOurs, hasType, typeOurs, hasMime, mimeOurs;
+    bool hasExt, extOurs, hasType, typeOurs, hasMime, mimeOurs, hasApp, appOurs;
     {
-        RegKey extKey, commandKey, mimeKey;
+        RegKey extKey, commandKey, mimeKey, appKey, appCommandKey;
         hasExt = extKey.Open(root.key, ext);
         extOurs = hasExt && ::lstrcmpiA(extKey.GetString(nullptr), kFileType) == 0;
         hasType = commandKey.Open(root.key, kCommandKey);
@@ -268,6 +316,9 @@ void RemoveRegistration(const ClassesRoot& root, const CString& ext, const std::
         // that is still its own (or gone).
         mimeOurs = hasMime && ::lstrcmpiA(mimeKey.GetString("Extension"), ext) == 0 &&
                    (extOurs || !hasExt);
+        hasApp = appKey.Open(root.key, kAppKey);
+        appOurs = hasApp && appCommandKey.Open(root.key, kAppCommandKey) &&
+                  ::lstrcmpiW(appCommandKey.GetWideString().c_str(), command.c_str()) == 0;
     }
     auto judge = [&](bool has, bool ours, const char* key) {
         if (!has) return;
@@ -279,6 +330,7 @@ void RemoveRegistration(const ClassesRoot& root, const CString& ext, const std::
     judge(hasExt, extOurs, ext);
     judge(hasType, typeOurs, kFileType);
     judge(hasMime, mimeOurs, kMimeKey);
+    judge(hasApp, appOurs, kAppKey);
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/Exceptions.h"
 #include "base/system.h"
+#include "mail/Password.h"
 #include "mail/SendFailure.h"
 #include "mail/SmtpMailer.h"
+#include "platform/platform.h"
 #include "platform/tls.h"
 
 namespace {
@@ -17,7 +20,14 @@ constexpr size_t kPinDigits = 64;
 
 void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
 
-ConnectionTestOutcome TestConnection(const std::string& server, const MailAccount& account) {
+// The texts of a test that did not end by itself.
+constexpr const char* kTestStopped = "接続テストを中止しました";
+constexpr const char* kTestDeadline =
+    "接続テストを中止しました(サーバが%u秒以内に応答しませんでした)\n"
+    "SMTPサーバ名、ポート番号と暗号化の方式を確認してください";
+
+// mailer: made by the caller, so that it can be cancelled from its thread.
+ConnectionTestOutcome TestConnection(const std::string& server, const MailAccount& account, CSmtpMailer& mailer) {
     ConnectionTestOutcome outcome;
     const uint32_t address = ResolveHostAddress(server.c_str());
     if (address == INADDR_NONE) {
@@ -25,7 +35,6 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
         outcome.text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", server.c_str());
         return outcome;
     }
-    CSmtpMailer mailer;
     mailer.m_ulSmtpAddr = address;
     mailer.m_usSmtpPort = static_cast<uint16_t>(account.port);
     mailer.m_nSsl = account.ssl;
@@ -33,9 +42,9 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
     mailer.m_strUser = account.user.str();
     mailer.m_strCertPin = account.certPin.str();
     if (!account.newPassword.IsEmpty())
-        mailer.m_strPassword = account.newPassword.str();
+        mailer.m_strPassword = AuthText(account.newPassword.str());
     else if (!account.clearPassword && !account.storedPassword.empty() &&
-             !plat::UnprotectSecret(account.storedPassword, &mailer.m_strPassword))
+             !UnprotectPassword(account.storedPassword, &mailer.m_strPassword))
         mailer.m_bPasswordUnreadable = true;
     try {
         Log("I:ConnectionTest\r\n");
@@ -83,7 +92,33 @@ bool PasswordStaysUnsent(const char* server, const MailAccount& account) {
     return address == INADDR_NONE || !CSmtpMailer::IsLoopback(address);
 }
 
-ConnectionTestOutcome RunConnectionTest(HWND window, const char* server, const MailAccount& account) {
+namespace {
+
+// Disables every control of a window but one while it lives, and enables
+// again exactly the ones it disabled.
+class ControlsDisabled {
+public:
+    ControlsDisabled(HWND window, HWND keep) {
+        for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            if (child == keep || !::IsWindowEnabled(child)) continue;
+            ::EnableWindow(child, FALSE);
+            m_disabled.push_back(child);
+        }
+    }
+    ~ControlsDisabled() {
+        for (HWND child : m_disabled) ::EnableWindow(child, TRUE);
+    }
+    ControlsDisabled(const ControlsDisabled&) = delete;
+    ControlsDisabled& operator=(const ControlsDisabled&) = delete;
+
+private:
+    std::vector<HWND> m_disabled;
+};
+
+}  // namespace
+
+ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool& stop, const char* server,
+                                        const MailAccount& account) {
     ConnectionTestOutcome outcome;
     HANDLE done = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (done == nullptr) {
@@ -91,10 +126,11 @@ ConnectionTestOutcome RunConnectionTest(HWND window, const char* server, const M
         return outcome;
     }
     const std::string name = server;
+    CSmtpMailer mailer;
     std::thread worker;
     try {
         worker = std::thread([&] {
-            outcome = TestConnection(name, account);
+            outcome = TestConnection(name, account, mailer);
             ::SetEvent(done);
         });
     } catch (...) {  // no thread could be started
@@ -102,26 +138,54 @@ ConnectionTestOutcome RunConnectionTest(HWND window, const char* server, const M
         outcome.text = SendUnknownFailureText();
         return outcome;
     }
-    ::EnableWindow(window, FALSE);
-    // Keep the window painted while the test runs; input cannot reach it,
-    // it is disabled. A WM_QUIT is handed on once the test is over.
-    bool quit = false;
-    WPARAM quitCode = 0;
-    while (::MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-        MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                quit = true;
-                quitCode = msg.wParam;
+    bool stopped = false;
+    bool late = false;
+    {
+        ControlsDisabled disabled(window, stopButton);
+        // Keep the window painted and its stop button working while the test
+        // runs. A WM_QUIT is handed on once the test is over.
+        const uint32_t started = plat::TickCount();
+        bool quit = false;
+        WPARAM quitCode = 0;
+        for (;;) {
+            DWORD waitMs = INFINITE;
+            if (!stopped) {
+                const uint32_t elapsed = plat::TickCount() - started;
+                waitMs = elapsed < kConnectionTestDeadlineMs ? kConnectionTestDeadlineMs - elapsed : 0;
+            }
+            const DWORD woken = ::MsgWaitForMultipleObjects(1, &done, FALSE, waitMs, QS_ALLINPUT);
+            if (woken == WAIT_OBJECT_0) break;
+            if (woken == WAIT_TIMEOUT && !stopped) {
+                late = stopped = true;
+                mailer.Cancel();
                 continue;
             }
-            ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            MSG msg;
+            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    quit = true;
+                    quitCode = msg.wParam;
+                    continue;
+                }
+                ::TranslateMessage(&msg);
+                ::DispatchMessageA(&msg);
+            }
+            if (stop && !stopped) {
+                stopped = true;
+                mailer.Cancel();
+            }
         }
+        worker.join();
+        ::CloseHandle(done);
+        if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
     }
-    worker.join();
-    ::CloseHandle(done);
-    ::EnableWindow(window, TRUE);
-    if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+    // A test that still succeeded as the stop came says so; any other end
+    // after a stop is the stop's doing.
+    if (stopped && !outcome.succeeded) {
+        if (late)
+            outcome.text.Format(kTestDeadline, static_cast<unsigned>(kConnectionTestDeadlineMs / 1000));
+        else
+            outcome.text = kTestStopped;
+    }
     return outcome;
 }

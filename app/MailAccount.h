@@ -46,10 +46,20 @@ struct ConnectionTestOutcome {
     CString text;  // code page 932
 };
 
+// How long a connection test may take as a whole, whatever the time-outs of
+// its steps: a setting that reaches a wrong or silent port must not hold
+// the dialog for minutes.
+constexpr uint32_t kConnectionTestDeadlineMs = 30 * 1000;
+
 // Connects to server with account's settings and goes through greeting,
 // EHLO, STARTTLS or TLS and AUTH, then QUIT, sending no mail (the mail
 // client's TestConnection, with its time-outs). The test runs on a worker
-// thread; meanwhile window is disabled and its thread keeps handling
-// messages, so the dialog repaints. On failure the text is the one a failed
-// reservation shows. Nothing throws.
-ConnectionTestOutcome RunConnectionTest(HWND window, const char* server, const MailAccount& account);
+// thread; meanwhile every control of window but stopButton is disabled and
+// the thread keeps handling messages, so the dialog repaints and its stop
+// button works. Once stop reads true (the window's handler of stopButton
+// sets it), or after kConnectionTestDeadlineMs, the test's socket is closed
+// at once and the text says the test was stopped, or that the server did
+// not answer in time. On failure the text is the one a failed reservation
+// shows. Nothing throws.
+ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool& stop, const char* server,
+                                        const MailAccount& account);

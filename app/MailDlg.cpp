@@ -9,9 +9,11 @@ namespace {
 constexpr int kSslChoices = 3;
 
 constexpr const char* kPromptPin = "証明書の指紋は SHA-256 の16進数64桁で入力してください。";
+constexpr const char* kPromptPinNeedsTls =
+    "暗号化なしでは証明書の指紋を確かめられません。\n暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください。";
 constexpr const char* kNoteStored = "※空欄のままなら登録済みのパスワードを使います";
 constexpr const char* kNoteNone = "※パスワードは登録されていません";
-constexpr const char* kTesting = "テスト中...";
+constexpr const char* kStopTest = "中止";
 constexpr int kMaxButtonText = 64;
 
 void DDV_CertPin(CDataExchange* dx, const CString& value) {
@@ -75,6 +77,13 @@ MailAccount CMailDlg::Values() const {
 
 void CMailDlg::OnOK() {
     if (!UpdateData(TRUE)) return;
+    // A fingerprint without encryption would check nothing; the send refuses it.
+    if (m_nSsl <= 0 && !m_strCertPin.IsEmpty()) {
+        AfxMessageBox(kPromptPinNeedsTls, MB_OK | MB_ICONEXCLAMATION);
+        ::SetFocus(::GetDlgItem(m_hWnd, IDC_SMTPCERT));
+        ::SendDlgItemMessageA(m_hWnd, IDC_SMTPCERT, EM_SETSEL, 0, -1);
+        return;
+    }
     m_account = Values();
     EndDialog(IDOK);
 }
@@ -95,12 +104,19 @@ void CMailDlg::OnClearPassword() {
 }
 
 void CMailDlg::OnTestConnection() {
+    if (m_bTesting) {  // the button reads 中止 while the test runs
+        m_bStopTest = true;
+        return;
+    }
     if (!UpdateData(TRUE)) return;  // the prompt is shown; nothing is tried
-    // The button says that the test runs while the dialog waits for it.
     char label[kMaxButtonText] = "";
     ::GetDlgItemTextA(m_hWnd, IDC_TESTCONN, label, sizeof label);
-    ::SetDlgItemTextA(m_hWnd, IDC_TESTCONN, kTesting);
-    const ConnectionTestOutcome outcome = RunConnectionTest(m_hWnd, m_strServer, Values());
+    ::SetDlgItemTextA(m_hWnd, IDC_TESTCONN, kStopTest);
+    m_bTesting = true;
+    m_bStopTest = false;
+    const ConnectionTestOutcome outcome =
+        RunConnectionTest(m_hWnd, ::GetDlgItem(m_hWnd, IDC_TESTCONN), m_bStopTest, m_strServer, Values());
+    m_bTesting = false;
     ::SetDlgItemTextA(m_hWnd, IDC_TESTCONN, label);
     AfxMessageBox(outcome.text, outcome.succeeded ? MB_OK | MB_ICONINFORMATION : MB_OK | MB_ICONEXCLAMATION);
     ::SetFocus(::GetDlgItem(m_hWnd, IDC_TESTCONN));
@@ -115,6 +131,10 @@ bool CMailDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
             OnClearPassword();
         } else if (id == IDC_TESTCONN) {
             OnTestConnection();
+        } else if (m_bTesting && (id == IDOK || id == IDCANCEL)) {
+            // The dialog cannot close under the running test: closing it
+            // (title bar, Escape) stops the test instead.
+            if (id == IDCANCEL) m_bStopTest = true;
         } else {
             return CDialog::OnMessage(message, wParam, lParam, result);
         }

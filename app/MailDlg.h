@@ -42,4 +42,6 @@ private:
     CString m_strCertPin;
     CString m_strFrom;
     int m_nShownSsl;  // the choice whose usual port the port field is compared with
+    bool m_bTesting = false;   // a connection test runs (its button reads 中止)
+    bool m_bStopTest = false;  // its 中止 was pressed
 };

@@ -18,6 +18,7 @@
 #include "app/Settings.h"
 #include "base/CommandLine.h"
 #include "base/system.h"
+#include "mail/Password.h"
 #include "mail/SmtpMailer.h"
 #include "platform/tls.h"
 #include "res/resource.h"
@@ -185,7 +186,7 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     s.certPin = mail.certPin;
     s.mailFrom = mail.from;
     s.password.clear();
-    if (!mail.clearPassword && !mail.newPassword.IsEmpty() && !plat::ProtectSecret(mail.newPassword.str(), &s.password)) {
+    if (!mail.clearPassword && !mail.newPassword.IsEmpty() && !ProtectPassword(AuthText(mail.newPassword.str()), &s.password)) {
         ShowWarning("パスワードを暗号化できません\n送信設定は保存されていません");
         return false;
     }

@@ -16,7 +16,7 @@
 #include "app/ReserveApp.h"
 #include "mail/SendProgress.h"
 #include "mail/SmtpMailer.h"
-#include "platform/tls.h"
+#include "mail/Password.h"
 #include "res/resource.h"
 #include "reserve/ReserveTimes.h"
 
@@ -329,7 +329,7 @@ bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm
     // A password that does not decrypt here ends the send with a request to
     // enter it again; it is never used in its stored form.
     if (!m_strStoredPassword.empty() && mailer.m_strPassword.empty() && !mailer.m_bPasswordUnreadable &&
-        !plat::UnprotectSecret(m_strStoredPassword, &mailer.m_strPassword))
+        !UnprotectPassword(m_strStoredPassword, &mailer.m_strPassword))
         mailer.m_bPasswordUnreadable = true;
     std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!done) return mailer.SendMail(start, end, channel);  // no event: no window, the send as it was

@@ -85,6 +85,10 @@ QUORPA_EXCEPTION_CLASS(CClearTextPassword, CSmtpSetupError, "PasswordInClearText
 QUORPA_EXCEPTION_CLASS(CSenderRefused, CSmtpSetupError, "SenderRefused");
 // The stored password cannot be decrypted (another user, another machine).
 QUORPA_EXCEPTION_CLASS(CPasswordUnreadable, CSmtpSetupError, "PasswordUnreadable");
+// Settings that would weaken the connection without a word: an encryption
+// value the program does not know, a fingerprint with no encryption.
+QUORPA_EXCEPTION_CLASS(CUnknownEncryption, CSmtpSetupError, "UnknownEncryptionSetting");
+QUORPA_EXCEPTION_CLASS(CPinWithoutTls, CSmtpSetupError, "CertificatePinWithoutEncryption");
 
 #undef QUORPA_EXCEPTION_CLASS
 

@@ -55,6 +55,14 @@ const char* SendFailureText(const CExceptionBase& e) {
     if (Is<CClearTextPassword>(e))
         return "メール送信に失敗しました(パスワードが暗号化されません)\n"
                "暗号化(STARTTLSまたはSSL/TLS)を設定してください";
+    if (Is<CUnknownEncryption>(e))
+        return "メール送信に失敗しました(暗号化の設定が正しくありません)\n"
+               "Quorpa.iniのsmtpsslは0(なし)、1(STARTTLS)、2(SSL/TLS)のどれかです\n"
+               "送信設定で暗号化を選び直してください";
+    if (Is<CPinWithoutTls>(e))
+        return "メール送信に失敗しました(暗号化なしで証明書の指紋が設定されています)\n"
+               "暗号化なしでは証明書の指紋(smtpcert)を確かめられません\n"
+               "送信設定で暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください";
     if (Is<CPasswordUnreadable>(e))
         return "メール送信に失敗しました(パスワードを復号できません)\n"
                "設定でパスワードを入力し直してください";

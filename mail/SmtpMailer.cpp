@@ -6,6 +6,7 @@
 #include "base/Exceptions.h"
 #include "base/system.h"
 #include "mail/MailComposer.h"
+#include "mail/Password.h"
 #include "mail/SmtpReply.h"
 #include "net/CSock.h"
 #include "platform/net.h"
@@ -70,6 +71,7 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     bool Encrypted() const { return m_tls != nullptr; }
+    plat::Socket Socket() const { return m_sock.GetSocket(m_slot); }
 
     // The handshake within timeoutMs; logs the "I:" line. Throws CTlsError's
     // kinds, CTimeOut.
@@ -77,7 +79,8 @@ public:
         plat::TlsInfo info;
         int32_t detail = 0;
         const plat::TlsStatus status =
-            plat::TlsConnect(m_sock.GetSocket(m_slot), serverName, pin, timeoutMs, &m_tls, &info, &detail);
+            plat::TlsConnect(m_sock.GetSocket(m_slot), serverName, pin, timeoutMs, &m_tls, &info, &detail,
+                            m_sock.GetWake());
         if (status != plat::TlsStatus::kOk) {
             // The library's own code (a SECURITY_STATUS, the chain's status,
             // OpenSSL's error) tells a developer the exact cause.
@@ -161,6 +164,16 @@ std::string HostName() {
     std::snprintf(hostName, sizeof hostName, "%s", kLoopbackHostName);
     plat::GetHostName(hostName, sizeof hostName);  // keeps the loopback name on failure
     return hostName;
+}
+
+// The name EHLO gives: the PC's domain name, or the connection's own
+// address (HELO keeps the plain host name, as it always did).
+std::string EhloName(const Connection& conn) {
+    char name[plat::kHostNameSize] = "";
+    plat::DomainHostName(name, sizeof name);
+    sockaddr_in local{};
+    plat::GetSockName(conn.Socket(), &local);
+    return smtp::EhloDomain(name, local.sin_addr.s_addr);
 }
 
 // "a.b.c.d" of an address in network byte order.
@@ -317,7 +330,7 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     }
     const std::string greeting = conn.ReceiveReply(timeoutMs);
     Log("R:" + greeting);
-    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    const std::string ehlo = "EHLO " + EhloName(conn) + "\r\n";
     std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);
     if (Refused(reply)) return false;
     smtp::Capabilities caps = smtp::ParseCapabilities(reply);
@@ -345,13 +358,13 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     if (!caps.authAny()) THROW_AT(CAuthNotOffered, 0);
     if (caps.authPlain) {
         // RFC 4616: authorization identity (empty), user, password.
-        const std::string response = smtp::Base64(std::string(1, '\0') + m.m_strUser + '\0' + m.m_strPassword);
+        const std::string response = smtp::Base64(std::string(1, '\0') + AuthText(m.m_strUser) + '\0' + m.m_strPassword);
         reply = Exchange(conn, "AUTH PLAIN " + response + "\r\n", std::string("AUTH PLAIN ") + kMask + "\r\n",
                          timeoutMs);
     } else {
         reply = Exchange(conn, "AUTH LOGIN\r\n", "AUTH LOGIN\r\n", timeoutMs);
         if (ReplyCode(reply) == 334)
-            reply = Exchange(conn, smtp::Base64(m.m_strUser) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
+            reply = Exchange(conn, smtp::Base64(AuthText(m.m_strUser)) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
         if (ReplyCode(reply) == 334)
             reply = Exchange(conn, smtp::Base64(m.m_strPassword) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
     }
@@ -361,19 +374,26 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
 
 // Before connecting, so that nothing at all is sent: a login needs a
 // password that could be decrypted, and one that would travel in clear text
-// (no TLS, whatever the setting says) may only go to a loopback address.
-void CheckPassword(const CSmtpMailer& m) {
-    if (!m.Extended() || m.m_strUser.empty()) return;
-    if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
-    const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
-    if (!encrypted && !CSmtpMailer::IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+// (no TLS, whatever the setting says) may only go to a loopback address;
+// settings that would weaken the connection without a word are refused (an
+// unknown encryption value would mean none, a fingerprint without TLS checks
+// nothing).
+void CheckSettings(const CSmtpMailer& m) {
+    if (m.Extended() && !m.m_strUser.empty()) {
+        if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
+        const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
+        if (!encrypted && !CSmtpMailer::IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+    }
+    if (m.m_nSsl < CSmtpMailer::kSslNone || m.m_nSsl > CSmtpMailer::kSslImplicit) THROW_AT(CUnknownEncryption, m.m_nSsl);
+    if (m.m_nSsl == CSmtpMailer::kSslNone && !m.m_strCertPin.empty()) THROW_AT(CPinWithoutTls, 0);
 }
 
 }  // namespace
 
 CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sender) {
-    CheckPassword(*this);
+    CheckSettings(*this);
     CSock sock;
+    ActiveSend active(*m_cancel, sock);  // the dialog's 中止 and deadline
     sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(m_usSmtpPort);
@@ -408,7 +428,7 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sende
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     m_senderRefused = false;
     const bool extended = Extended();
-    CheckPassword(*this);
+    CheckSettings(*this);
     CSock sock;
     ActiveSend active(*m_cancel, sock);
     sock.m_onConnectAttempt = [this](int attempt) { Report(SendStep::kConnecting, attempt); };

@@ -41,8 +41,8 @@ public:
     // "smtpsvr" as written: the name sent (SNI) and checked in the
     // certificate; empty: the address of m_ulSmtpAddr is checked instead.
     std::string m_strServerName;
-    std::string m_strUser;        // SMTP AUTH user; empty: no AUTH
-    std::string m_strPassword;    // SMTP AUTH password, clear text, in memory only
+    std::string m_strUser;        // SMTP AUTH user (code page 932, sent as UTF-8); empty: no AUTH
+    std::string m_strPassword;    // SMTP AUTH password, UTF-8 clear text, in memory only
     // Set instead of the password when the stored one could not be
     // decrypted: the send then ends with CPasswordUnreadable.
     bool m_bPasswordUnreadable = false;
@@ -80,11 +80,12 @@ public:
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
     // (no TLS and the server is not on a loopback address),
     // CPasswordUnreadable (m_bPasswordUnreadable with a user set; nothing is
-    // sent).
+    // sent), CUnknownEncryption (m_nSsl none of the three) and CPinWithoutTls
+    // (a pin with kSslNone), both before connecting.
     bool SendMail(const tm& start, const tm& end, unsigned channel);
 
-    // Stops the send in progress at once; callable from any thread (the
-    // progress window's 中止). Its socket is aborted (CSock::Abort), so the
+    // Stops the send (or connection test) in progress at once; callable from
+    // any thread (the progress window's 中止, the mail dialog's). Its socket is aborted (CSock::Abort), so the
     // call it is blocked in fails, SendMail throws and nothing more is sent;
     // a SendMail that starts later fails at once. Once the server has taken
     // the mail the reservation is made: a stop then only ends the wait for

@@ -123,4 +123,37 @@ std::string Base64(const std::string& data) {
     return out;
 }
 
+namespace {
+
+// A label of a host name (RFC 1123 section 2.1): 1 to 63 letters, digits and
+// hyphens, neither first nor last a hyphen.
+bool IsLabel(const std::string& label) {
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+    for (char c : label) {
+        const bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit && c != '-') return false;
+    }
+    return true;
+}
+
+bool IsFullyQualified(const std::string& name) {
+    if (name.size() > 253 || name.find('.') == std::string::npos) return false;
+    size_t start = 0;
+    for (;;) {
+        const size_t dot = name.find('.', start);
+        if (!IsLabel(name.substr(start, dot == std::string::npos ? std::string::npos : dot - start))) return false;
+        if (dot == std::string::npos) return true;
+        start = dot + 1;
+    }
+}
+
+}  // namespace
+
+std::string EhloDomain(const std::string& hostName, uint32_t localAddress) {
+    if (IsFullyQualified(hostName)) return hostName;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&localAddress);  // network order: first byte first
+    return "[" + std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "." +
+           std::to_string(bytes[3]) + "]";
+}
+
 }  // namespace smtp

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace smtp {
@@ -40,5 +41,12 @@ bool RefusesSender(const std::string& reply, bool atMailFrom, const std::string&
 
 // Base64 (RFC 4648) of data, for AUTH.
 std::string Base64(const std::string& data);
+
+// The name EHLO gives (RFC 5321 sections 4.1.3 and 4.1.4): hostName when it
+// is a fully qualified ASCII domain name (letters, digits and hyphens in
+// labels joined by dots, at least one dot), else the address literal of
+// localAddress (network byte order), "[192.0.2.1]". A bare PC name, as
+// Windows gives one, is refused by servers that check HELO strictly.
+std::string EhloDomain(const std::string& hostName, uint32_t localAddress);
 
 }  // namespace smtp

@@ -1,6 +1,7 @@
 #include "net/CSock.h"
 
 #include <cstring>
+#include <new>
 
 #include "base/Exceptions.h"
 
@@ -24,13 +25,8 @@ constexpr int kListenBacklog = 32;
 // not retried, its line on stderr is the report.
 bool g_winsockStarted = false;
 
-// Closes a socket taken out of its slot: after an Abort only what the abort
-// left of it is freed.
-void CloseTaken(plat::Socket s, bool aborted) {
-    if (aborted) {
-        plat::CloseAbortedSocket(s);
-        return;
-    }
+// Closes a socket taken out of its slot.
+void CloseTaken(plat::Socket s) {
     plat::ShutdownBoth(s);
     plat::CloseSocket(s);
 }
@@ -40,6 +36,8 @@ void CloseTaken(plat::Socket s, bool aborted) {
 CSock::CSock(plat::Socket socket, const sockaddr_in* address, int32_t type, bool canRecv, bool canSend,
              bool canAccept) {
     for (auto& lock : m_slotLock) lock = std::make_unique<CLock>(0, nullptr);
+    m_wake.reset(plat::CreateWake());
+    if (!m_wake) throw std::bad_alloc();
     if (!g_winsockStarted) {
         plat::StartupWinsock();
         g_winsockStarted = true;
@@ -128,8 +126,11 @@ int32_t CSock::Create(const sockaddr_in* address, int32_t type, bool server) {
     } else {
         bool connected = false;
         for (int attempt = 1; attempt <= kConnectAttempts && !connected && !m_aborted; ++attempt) {
+            // A socket whose connect failed is not connected again: Winsock
+            // leaves its state undefined (Wine's then never completes).
+            if (attempt > 1 && !Renew(slot, s)) break;
             if (m_onConnectAttempt) m_onConnectAttempt(attempt);
-            connected = plat::Connect(s, *address);
+            connected = plat::Connect(s, *address, m_wake.get());
             if (!connected) {
                 m_lastError = plat::LastSocketError();
                 for (uint32_t paused = 0; paused < kConnectPauseMs && !m_aborted; paused += kAbortPollMs)
@@ -143,6 +144,21 @@ int32_t CSock::Create(const sockaddr_in* address, int32_t type, bool server) {
     return slot;
 }
 
+bool CSock::Renew(int32_t slot, plat::Socket& s) {
+    const plat::Socket fresh = plat::OpenSocket(m_type[slot]);
+    if (fresh == plat::kInvalidSocket) {
+        m_lastError = plat::LastSocketError();
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> hold(m_abortLock);
+        m_socket[slot] = fresh;
+    }
+    plat::CloseSocket(s);
+    s = fresh;
+    return true;
+}
+
 void CSock::Send(const char* data, int32_t slot, int32_t length, const sockaddr_in* destination) {
     m_lastError = 0;
     if (!IsOpen(slot) || !m_canSend[slot] || data == nullptr || length < 0) THROW_AT(CIllegalParam, 0);
@@ -154,7 +170,7 @@ void CSock::Send(const char* data, int32_t slot, int32_t length, const sockaddr_
         // text still makes its one call.
         int32_t sent = 0;
         do {
-            int n = plat::Send(m_socket[slot], data + sent, length - sent);
+            int n = plat::Send(m_socket[slot], data + sent, length - sent, m_wake.get());
             if (n < 0) RAISE_SOCKET_ERROR();
             sent += n;
         } while (sent < length);
@@ -170,12 +186,11 @@ int32_t CSock::Receive(char* buffer, int32_t slot) {
     if (!IsOpen(slot) || !m_canRecv[slot] || buffer == nullptr) THROW_AT(CIllegalParam, 0);
     CLockHolder hold(m_slotLock[slot].get());
 
-    // A peer that stops answering must not hold the caller for ever.
-    if (m_receiveTimeoutMs != plat::kInfinite) {
-        int ready = plat::WaitReadable(m_socket[slot], m_receiveTimeoutMs);
-        if (ready < 0) RAISE_SOCKET_ERROR();
-        if (ready == 0) THROW_AT(CTimeOut, 0);
-    }
+    // A peer that stops answering must not hold the caller for ever, and an
+    // Abort ends the wait.
+    int ready = plat::WaitReadable(m_socket[slot], m_receiveTimeoutMs, m_wake.get());
+    if (ready < 0) RAISE_SOCKET_ERROR();
+    if (ready == 0) THROW_AT(CTimeOut, 0);
     int n = m_type[slot] == plat::kSockStream ? plat::Recv(m_socket[slot], buffer, kReceiveSize)
                                               : plat::RecvFrom(m_socket[slot], buffer, kReceiveSize, &m_fromAddr);
     if (n > 0) return n;
@@ -214,9 +229,8 @@ void CSock::Close(int32_t slot) {
     CLockHolder hold(m_slotLock[slot].get());
     const plat::Socket s = m_socket[slot];
     if (s == plat::kInvalidSocket) return;
-    // Out of the table before it is closed, so an Abort never reaches a
-    // closed socket.
-    CloseTaken(s, FreeSlot(slot));
+    FreeSlot(slot);
+    CloseTaken(s);
 }
 
 void CSock::Release(int32_t slot) {
@@ -225,7 +239,7 @@ void CSock::Release(int32_t slot) {
     FreeSlot(slot);
 }
 
-bool CSock::FreeSlot(int32_t slot) {
+void CSock::FreeSlot(int32_t slot) {
     std::lock_guard<std::mutex> hold(m_abortLock);
     // Freeing a free slot again would break the count of occupied slots.
     if (m_socket[slot] != plat::kInvalidSocket) {
@@ -233,16 +247,13 @@ bool CSock::FreeSlot(int32_t slot) {
         m_canRecv[slot] = m_canSend[slot] = m_canAccept[slot] = false;
         --m_count;
     }
-    return m_aborted;
 }
 
 void CSock::Abort() noexcept {
     std::lock_guard<std::mutex> hold(m_abortLock);
     if (m_aborted) return;
     m_aborted = true;
-    for (plat::Socket s : m_socket) {
-        if (s != plat::kInvalidSocket) plat::AbortSocket(s);
-    }
+    plat::SetWake(m_wake.get());
 }
 
 uint32_t CSock::GetLocalAddress(int32_t slot) {

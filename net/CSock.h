@@ -25,7 +25,7 @@ public:
     // Empty table by default; with a socket, wraps it in slot 0 and owns it.
     // The first CSock of the process starts Windows Sockets
     // (plat::StartupWinsock).
-    // Throws std::bad_alloc when the slot locks cannot be made.
+    // Throws std::bad_alloc when the slot locks or the wake-up cannot be made.
     explicit CSock(plat::Socket socket = plat::kInvalidSocket, const sockaddr_in* address = nullptr,
                    int32_t type = -1, bool canRecv = true, bool canSend = true, bool canAccept = false);
     // Shuts down and closes every open socket.
@@ -61,13 +61,18 @@ public:
     // is left alone. After Abort only what the abort left is freed.
     void Close(int32_t slot);
     // Ends this object's work at once; callable from any thread (it is how a
-    // send in progress is stopped by the user). Every call blocked on one of
-    // its sockets returns with a failure (plat::AbortSocket), the pause
-    // between connection attempts ends, and every later call fails: Create
-    // throws CSockIOerror, Send and Receive throw what a closed socket makes
-    // them throw. The slots stay occupied until Close or destruction.
+    // send in progress is stopped by the user). It touches no socket: it
+    // sets the object's wake-up (plat::Wake), so every call blocked on one of
+    // its sockets (connect, send, wait, receive, the TLS session made with
+    // GetWake) returns with a failure, the pause between connection attempts
+    // ends, and every later call fails: Create, Send and Receive throw
+    // CSockIOerror. The sockets stay in their slots until the thread that
+    // uses them calls Close, or destruction; Windows could otherwise give a
+    // closed socket's handle value to a new one under that thread.
     void Abort() noexcept;
     bool Aborted() const { return m_aborted; }
+    // The wake-up Abort sets, for a TLS session over one of the sockets.
+    plat::Wake* GetWake() const { return m_wake.get(); }
     // Frees the slot without touching its socket; a free slot is left alone.
     void Release(int32_t slot);
     // The local IPv4 address (network byte order); 0 for a free slot. An
@@ -103,10 +108,16 @@ private:
     // Guards the socket table against Abort from another thread.
     std::mutex m_abortLock;
     std::atomic<bool> m_aborted{false};
+    struct WakeDeleter {
+        void operator()(plat::Wake* wake) const { plat::DestroyWake(wake); }
+    };
+    std::unique_ptr<plat::Wake, WakeDeleter> m_wake;
 
     bool IsOpen(int32_t slot) const;
-    // Empties an occupied slot under m_abortLock (a free one is left alone);
-    // returns whether the object was aborted, i.e. how its socket must be
-    // closed.
-    bool FreeSlot(int32_t slot);
+    // Puts a new socket of the slot's type into the slot in place of s, which
+    // it closes; s becomes the new one. false (m_lastError set) when no
+    // socket can be made; s is then left as it was.
+    bool Renew(int32_t slot, plat::Socket& s);
+    // Empties an occupied slot under m_abortLock (a free one is left alone).
+    void FreeSlot(int32_t slot);
 };

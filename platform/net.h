@@ -22,6 +22,26 @@ constexpr int kSockDgram = 2;
 // Longest host name gethostname is asked for, terminator included.
 constexpr int kHostNameSize = 256;
 
+// A wake-up that a thread blocked on a socket waits on beside it. Set from
+// any thread, it stays set: every wait, connect or send given it returns at
+// once with a failure (kWoken, or LastSocketError() WSAEINTR / EINTR), and
+// the thread that owns the socket closes it itself. Closing the socket under
+// the blocked thread instead would end its call too, but Windows reuses
+// socket handle values, so the thread could go on with another's socket.
+// An event set with the socket's network events on Windows, a pipe
+// elsewhere.
+struct Wake;
+// A new wake-up, not set; null on failure.
+Wake* CreateWake();
+// Sets it; callable from any thread, any number of times. Null is ignored.
+void SetWake(Wake* wake);
+// Whether it is set (null: never).
+bool IsWakeSet(Wake* wake);
+// Frees it (null is ignored); nobody may wait on it any more.
+void DestroyWake(Wake* wake);
+// What a wait returns when its wake-up was set.
+constexpr int kWoken = -2;
+
 // Starts Windows Sockets 2.2 once for the process and arranges its clean-up
 // at exit; writes a line to the standard error stream and returns the
 // failing call's result when either step fails, 0 on success. It first
@@ -49,36 +69,36 @@ bool Listen(Socket s, int backlog);
 // Waits for a connection on a listening socket; the peer's address goes to
 // peer when it is not null. kInvalidSocket on failure.
 Socket Accept(Socket s, sockaddr_in* peer = nullptr);
-bool Connect(Socket s, const sockaddr_in& address);
+// With a wake-up, the connect ends when it is set (false, LastSocketError()
+// the interruption).
+bool Connect(Socket s, const sockaddr_in& address, Wake* wake = nullptr);
 // One send / sendto call: the count sent (possibly less than length), or -1.
-int Send(Socket s, const char* data, int length);
+// With a wake-up (stream sockets), a send that would wait for the peer ends
+// when it is set, and none starts once it is (-1, the interruption).
+int Send(Socket s, const char* data, int length, Wake* wake = nullptr);
 int SendTo(Socket s, const char* data, int length, const sockaddr_in& to);
 // One recv / recvfrom call: the count received, 0 when the peer has closed,
 // or -1. from (may be null) gets the sender's address.
 int Recv(Socket s, char* buffer, int size);
 int RecvFrom(Socket s, char* buffer, int size, sockaddr_in* from);
 // Waits up to timeoutMs (kInfinite: without limit) until a receive would not
-// block (data, or the peer closed). 1 readable, 0 time-out, -1 failure.
-int WaitReadable(Socket s, uint32_t timeoutMs);
+// block (data, or the peer closed); forWriting: until a send would not. 1
+// ready, 0 time-out, -1 failure, kWoken when wake (may be null) is set.
+int WaitReadable(Socket s, uint32_t timeoutMs, Wake* wake = nullptr);
+int WaitSocket(Socket s, bool forWriting, uint32_t timeoutMs, Wake* wake);
 // shutdown in both directions; closesocket. false on failure.
 bool ShutdownBoth(Socket s);
 bool CloseSocket(Socket s);
-// Makes every call blocked on s, on any thread, return at once with a
-// failure, and every later call on it fail: on Windows it closes the socket
-// (closesocket is the documented way to unblock a Winsock call); elsewhere it
-// shuts the socket down, since a close would not wake a thread in poll, and
-// leaves the descriptor to CloseAbortedSocket. There a connect in progress
-// is not ended (the shutdown of an unconnected socket does nothing); the
-// caller checks for the abort before each attempt.
-void AbortSocket(Socket s);
-// Frees what AbortSocket left of s: nothing on Windows, the descriptor
-// elsewhere.
-void CloseAbortedSocket(Socket s);
 // The socket's local address. false on failure.
 bool GetSockName(Socket s, sockaddr_in* local);
 // The computer's host name into buffer (size bytes, terminated). false on
 // failure; buffer is then left unchanged.
 bool GetHostName(char* buffer, int size);
+// The computer's fully qualified DNS name into buffer (size bytes,
+// terminated): Windows' DNS full name of the computer, elsewhere the host
+// name when it has a dot, else its canonical name. It may still lack a
+// domain. false when it cannot be learnt; buffer is then left unchanged.
+bool DomainHostName(char* buffer, int size);
 // The first IPv4 address (network byte order) of the host name into
 // *address. false when the name does not resolve.
 bool HostAddress(const char* name, uint32_t* address);

@@ -36,6 +36,10 @@ bool NormaliseCalendarTime(tm& t);
 // The runtime's message text for an errno value (strerror).
 std::string ErrnoText(int errorNo);
 
+// Code page 932 text as UTF-8 (Windows' code page 932 table on both sides).
+// false when text is not code page 932; *utf8 is then left unchanged.
+bool Cp932ToUtf8(const std::string& text, std::string* utf8);
+
 // ---- critical section: exclusion between threads of one process ---------
 
 struct CriticalSection;

@@ -7,8 +7,10 @@
 // name (an IP address text matches an IP entry), or, when a fingerprint pin is
 // given, only that the certificate's SHA-256 is the pinned one.
 //
-// The socket stays owned by its caller (a CSock slot): closing it from
-// another thread makes the session's next wait or transfer fail. Nothing
+// The socket stays owned by its caller (a CSock slot). A session made with
+// the slot's wake-up (platform/net.h) ends every wait and transfer when it
+// is set, and starts none afterwards, so that another thread can stop it
+// without touching the socket. Nothing
 // here throws but std::bad_alloc; failures come back as TlsStatus values.
 #pragma once
 
@@ -41,6 +43,7 @@ struct TlsInfo {
 };
 
 struct TlsSession;
+struct Wake;
 
 // Runs the client handshake on s within timeoutMs in total (kInfinite:
 // without limit). serverName goes out as SNI (unless it is an IP address)
@@ -50,9 +53,10 @@ struct TlsSession;
 // what was learnt (the certificate's SHA-256 at least when it was refused)
 // and *detail
 // holds the library's code (SECURITY_STATUS, OpenSSL's error or the chain's
-// status) for the log.
+// status) for the log. wake (may be null) is the socket's wake-up, which
+// the session keeps: once it is set, the session's calls fail with kIoError.
 TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,
-                     TlsSession** session, TlsInfo* info, int32_t* detail);
+                     TlsSession** session, TlsInfo* info, int32_t* detail, Wake* wake = nullptr);
 // Encrypts and sends every byte of data; the posix side gives up after
 // timeoutMs, the Windows side's sends block as the plain dialogue's do.
 TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t timeoutMs);

@@ -26,4 +26,5 @@ endforeach()
 
 # The connection test against the real submission server (tests/submission.cmake,
 # read after this file: its function is called once every file is read).
-cmake_language(DEFER CALL quorpa_use_submission_server TESTS dialog.mail_test_submission)
+cmake_language(DEFER CALL quorpa_use_submission_server TESTS dialog.mail_test_submission
+                                                           dialog.mail_test_japanese_login)

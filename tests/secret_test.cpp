@@ -1,9 +1,11 @@
 // The stored password: protected for this user as hexadecimal digits, read
-// back in either case; damaged values never come back.
+// back in either case; damaged values never come back. It is kept as UTF-8,
+// as AUTH sends it.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "mail/Password.h"
 #include "platform/tls.h"
 
 TEST(Secret, RoundTripInEitherCaseAndDamagedValuesFail) {
@@ -27,4 +29,39 @@ TEST(Secret, RoundTripInEitherCaseAndDamagedValuesFail) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(plat::UnprotectSecret(bad, &clear));
     }
+}
+
+// Code page 932 bytes and the UTF-8 of the same text.
+struct Text {
+    const char* cp932;
+    const char* utf8;
+};
+const Text kTexts[] = {
+    {"pa55=word", "pa55=word"},
+    {"\x97\x5c\x96\xf1\x83\x70\x83\x58", "\xe4\xba\x88\xe7\xb4\x84\xe3\x83\x91\xe3\x82\xb9"},  // 予約パス
+    {"\x81\x60", "\xef\xbd\x9e"},                                                           // ～ is U+FF5E
+    {"\xb1\xba", "\xef\xbd\xb1\xef\xbd\xba"},                                               // ｱｺ half-width
+};
+
+TEST(Password, AuthTextIsUtf8AndBytesThatAreNoCp932GoAsTheyAre) {
+    for (const Text& t : kTexts) EXPECT_EQ(AuthText(t.cp932), t.utf8) << t.utf8;
+    EXPECT_EQ(AuthText("a\x81"), "a\x81");  // a lead byte without its second half
+}
+
+TEST(Password, StoredAsUtf8AndPasswordsStoredInCp932StillRead) {
+    // Any character survives, also one outside code page 932 (한).
+    for (const std::string utf8 : {"pa55=word", "\xe4\xba\x88\xe7\xb4\x84", "\xed\x95\x9c\xe2\x82\xac"}) {
+        std::string hex, back;
+        ASSERT_TRUE(ProtectPassword(utf8, &hex));
+        ASSERT_TRUE(UnprotectPassword(hex, &back));
+        EXPECT_EQ(back, utf8);
+    }
+    for (const Text& t : kTexts) {
+        std::string hex, back;
+        ASSERT_TRUE(plat::ProtectSecret(t.cp932, &hex));  // as stored before
+        ASSERT_TRUE(UnprotectPassword(hex, &back));
+        EXPECT_EQ(back, t.utf8);
+    }
+    std::string back;
+    EXPECT_FALSE(UnprotectPassword("00112233", &back));
 }

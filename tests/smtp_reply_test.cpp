@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 TEST(SmtpReply, CompleteOnlyWithAFinalLineAndItsLineFeed) {
@@ -77,4 +79,25 @@ TEST(SmtpReply, ARefusedSenderIsToldFromOtherRefusals) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(smtp::RefusesSender(c.reply, c.atMailFrom, from, c.rcpt), c.sender) << c.reply;
+}
+
+TEST(SmtpReply, EhloGivesAFullyQualifiedNameOrTheAddressLiteral) {
+    const unsigned char address[4] = {192, 0, 2, 1};  // network byte order
+    uint32_t local = 0;
+    std::memcpy(&local, address, sizeof local);
+    const struct {
+        const char* hostName;
+        const char* ehlo;
+    } table[] = {
+        {"pc.example.jp", "pc.example.jp"},
+        {"DESKTOP-AB12CD.corp.example", "DESKTOP-AB12CD.corp.example"},
+        {"DESKTOP-AB12CD", "[192.0.2.1]"},                   // Windows' bare PC name
+        {"", "[192.0.2.1]"},                                 // no name at all
+        {"\x93\xfa\x96\x7b.example.jp", "[192.0.2.1]"},      // Japanese (code page 932)
+        {"pc.example.jp.", "[192.0.2.1]"},                   // an empty label
+        {"pc..example", "[192.0.2.1]"},
+        {"-pc.example", "[192.0.2.1]"},                      // a label begins with a hyphen
+        {"pc_1.example", "[192.0.2.1]"},
+    };
+    for (const auto& row : table) EXPECT_EQ(smtp::EhloDomain(row.hostName, local), row.ehlo) << row.hostName;
 }

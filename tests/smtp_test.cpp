@@ -16,11 +16,13 @@
 #include "base/Exceptions.h"
 #include "mail/SmtpMailer.h"
 #include "platform/net.h"
+#include "platform/tls.h"
 #include "platform/platform.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/SmtpSink.h"
 #include "tests/support/SubmissionServer.h"
+#include "mail/Password.h"
 #include "mail/SmtpReply.h"
 
 namespace {
@@ -40,6 +42,13 @@ std::string HostName() {
     char name[plat::kHostNameSize] = "localhost";
     plat::GetHostName(name, sizeof name);
     return name;
+}
+
+// What EHLO names this host on a loopback connection.
+std::string EhloName() {
+    char name[plat::kHostNameSize] = "";
+    plat::DomainHostName(name, sizeof name);
+    return smtp::EhloDomain(name, htonl(INADDR_LOOPBACK));
 }
 
 std::string Hex(uint32_t value) {
@@ -603,7 +612,7 @@ SmtpPeer::Script Extended(const std::string& ehloReply, const std::vector<std::s
 }  // namespace
 
 TEST_F(SmtpDialogue, AuthOnLoopbackGoesPlainOrLoginAndIsLoggedMasked) {
-    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    const std::string ehlo = "EHLO " + EhloName() + "\r\n";
     const struct {
         const char* ehloReply;
         std::vector<std::string> authReplies;
@@ -636,7 +645,7 @@ TEST_F(SmtpDialogue, AuthOnLoopbackGoesPlainOrLoginAndIsLoggedMasked) {
 }
 
 TEST_F(SmtpDialogue, ExtendedDialogueStopsWhereTheServerCannotServe) {
-    const std::string ehlo = "EHLO " + HostName() + "\r\n";
+    const std::string ehlo = "EHLO " + EhloName() + "\r\n";
     using Script = SmtpPeer::Script;
     const Script silent = {SmtpPeer::WaitForClose()};
     const Script closing = {SmtpPeer::Close()};
@@ -702,6 +711,34 @@ TEST_F(SmtpDialogue, PasswordNeverLeavesInClearAndAnUnreadableOneIsNotUsed) {
     m_mailer.m_nSsl = CSmtpMailer::kSslStartTls;
     m_mailer.m_bPasswordUnreadable = true;
     EXPECT_THROW(Send(), CPasswordUnreadable);
+    EXPECT_EQ(peer.Connections(), 0);
+}
+
+TEST_F(SmtpDialogue, SettingsThatWouldWeakenTheConnectionSendNothing) {
+    const struct {
+        int ssl;
+        const char* pin;
+        const char* thrown;
+    } table[] = {
+        {3, "", "UnknownEncryptionSetting"},
+        {-1, "", "UnknownEncryptionSetting"},
+        {CSmtpMailer::kSslNone, "AB:CD", "CertificatePinWithoutEncryption"},
+    };
+    SmtpPeer peer(SmtpPeer::Script{}, 0);
+    m_mailer.m_usSmtpPort = peer.Port();
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.thrown);
+        m_mailer.m_nSsl = row.ssl;
+        m_mailer.m_strCertPin = row.pin;
+        for (bool test : {false, true}) {
+            try {
+                test ? (void)m_mailer.TestConnection() : (void)Send();
+                ADD_FAILURE() << "nothing thrown";
+            } catch (const CExceptionBase& e) {
+                EXPECT_STREQ(e.what(), row.thrown);
+            }
+        }
+    }
     EXPECT_EQ(peer.Connections(), 0);
 }
 
@@ -772,6 +809,30 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
         const std::string mail = SubmissionServer::WaitForDump(token);
         EXPECT_NE(mail.find("Subject: " + token + " ch12\n\n.leading period\nlast\n"), std::string::npos) << mail;
     }
+}
+
+TEST_F(SubmitDelivery, AServerThatChecksHeloStrictlyTakesTheEhloName) {
+    UsePort("STRICT_HELO", CSmtpMailer::kSslStartTls);
+    const std::string token = Tokened();
+    LogCapture log;
+    ASSERT_TRUE(Send()) << log.Text();
+    EXPECT_NE(log.Text().find("S:EHLO " + EhloName() + "\r\nR:250"), std::string::npos) << log.Text();
+    EXPECT_NE(SubmissionServer::WaitForDump(token), "");
+}
+
+TEST_F(SubmitDelivery, AJapaneseNameAndAPasswordStoredInCp932GoAsUtf8) {
+    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
+    // As the settings hold them: the name in code page 932, the password
+    // protected in code page 932 as it was stored before.
+    m_mailer.m_strUser = "\x97\x5c\x96\xf1\x91\xbe\x98\x59";  // 予約太郎
+    std::string stored;
+    ASSERT_TRUE(plat::ProtectSecret("\x97\x5c\x96\xf1\x83\x70\x83\x58\x81\x60\x83\x8f\x81\x5b\x83\x68" "1", &stored));
+    ASSERT_TRUE(UnprotectPassword(stored, &m_mailer.m_strPassword));
+    EXPECT_EQ(m_mailer.m_strPassword, SubmissionServer::Value("SUBMIT_PASS_JA"));
+    const std::string token = Tokened();
+    LogCapture log;
+    ASSERT_TRUE(Send()) << log.Text();
+    EXPECT_NE(SubmissionServer::WaitForDump(token), "");
 }
 
 TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -351,6 +352,51 @@ TEST_F(SockTest, AbortFromAnotherThreadEndsABlockedReceiveAndEveryLaterCall) {
             EXPECT_ANY_THROW(aborted.Send("QUIT\r\n", slot));
         }
         EXPECT_THROW(aborted.Create(&peer.address, 1, false), CSockIOerror);
+    }
+}
+
+TEST_F(SockTest, AbortWakesTheBlockedCallAndLeavesTheSocketToTheThreadThatUsesIt) {
+    // Nothing is closed under the blocked thread: the socket is still its
+    // own after the call has failed, and the peer sees the connection end
+    // only when that thread closes it.
+    const struct {
+        const char* call;
+        uint32_t receiveTimeoutMs;
+        bool send;
+    } cases[] = {{"receive", plat::kInfinite, false},
+                 {"timed receive", 10000, false},
+                 {"send to a peer that does not read", plat::kInfinite, true}};
+    const std::string flood(32 * 1024 * 1024, 'x');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        CSock aborted;
+        aborted.m_receiveTimeoutMs = c.receiveTimeoutMs;
+        std::atomic<bool> failed{false}, checked{false}, openAfterAbort{false};
+        Peer peer([&](plat::Socket s) {
+            for (int i = 0; i < 500 && !failed; ++i) plat::SleepMs(10);
+            // Whatever the client sent is still there; nothing else may be.
+            openAfterAbort = c.send || plat::WaitReadable(s, 200) == 0;
+            checked = true;
+            ReadToEnd(s);
+        });
+        const int32_t slot = aborted.Create(&peer.address, 1, false);
+        std::thread user([&] {
+            plat::SleepMs(200);
+            aborted.Abort();
+        });
+        const auto start = Clock::now();
+        if (c.send)
+            EXPECT_THROW(aborted.Send(flood.data(), slot, static_cast<int32_t>(flood.size())), CSockIOerror);
+        else
+            EXPECT_THROW(aborted.ReceiveLine(line, slot), CSockIOerror);
+        EXPECT_LT(ElapsedMs(start), 1200);
+        user.join();
+        sockaddr_in local{};
+        EXPECT_TRUE(plat::GetSockName(aborted.GetSocket(slot), &local));
+        failed = true;
+        for (int i = 0; i < 500 && !checked; ++i) plat::SleepMs(10);
+        EXPECT_TRUE(openAfterAbort);
+        aborted.Close(slot);
     }
 }
 

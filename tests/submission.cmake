@@ -70,6 +70,17 @@ if(CMAKE_CROSSCOMPILING)
   endif()
 endif()
 
+# What Wine's SChannel cannot show, through the win32 side's test seam: the
+# deliveries again with SCH_CREDENTIALS refused (the SCHANNEL_CRED fall-back)
+# and an optional client certificate asked for (SEC_I_INCOMPLETE_CREDENTIALS).
+if(CMAKE_CROSSCOMPILING AND TARGET smtp_test)
+  add_test(NAME smtp_test.schannel_seams
+           COMMAND smtp_test --gtest_filter=SubmitDelivery.DeliveredOverStartTlsAndTlsWithTheLogInTheLog)
+  set_tests_properties(smtp_test.schannel_seams PROPERTIES LABELS "${QUORPA_PLATFORM}" TIMEOUT 120
+    ENVIRONMENT "QUORPA_TEST_SCHANNEL=no-sch-credentials,incomplete-credentials")
+  set(schannel_seam_test smtp_test.schannel_seams)
+endif()
+
 function(quorpa_use_submission_server)
   cmake_parse_arguments(ARG "" "" "TESTS;GTEST" ${ARGN})
   if(ARG_TESTS)
@@ -95,6 +106,9 @@ quorpa_use_submission_server(GTEST submission_server_test)
 
 # The tests that send through it.
 quorpa_use_submission_server(GTEST smtp_test)
+if(schannel_seam_test)
+  quorpa_use_submission_server(TESTS ${schannel_seam_test})
+endif()
 if(TEST e2e.provider)
   quorpa_use_submission_server(TESTS e2e.provider)
 endif()

@@ -1,8 +1,10 @@
 #include "platform/net.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <csignal>
 #include <cstring>
+#include <string>
 #include <netdb.h>
 #include <poll.h>
 #include <unistd.h>
@@ -29,7 +31,64 @@ bool SetOne(Socket s, int option) {
     return true;
 }
 
+// poll's count of milliseconds is signed; a longer wait than it can express
+// is as good as none.
+int PollTimeout(uint32_t timeoutMs) {
+    return timeoutMs == kInfinite || timeoutMs > 0x7FFFFFFFu ? -1 : static_cast<int>(timeoutMs);
+}
+
 }  // namespace
+
+// A pipe: SetWake writes one byte, which nobody reads, so that its read end
+// stays readable.
+struct Wake {
+    int fds[2] = {-1, -1};
+};
+
+Wake* CreateWake() {
+    auto* wake = new Wake;
+    if (::pipe2(wake->fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        Failed(0);
+        delete wake;
+        return nullptr;
+    }
+    return wake;
+}
+
+void SetWake(Wake* wake) {
+    if (wake == nullptr) return;
+    // A full pipe is set already.
+    const ssize_t ignored = ::write(wake->fds[1], "w", 1);
+    (void)ignored;
+}
+
+bool IsWakeSet(Wake* wake) {
+    if (wake == nullptr) return false;
+    pollfd entry{wake->fds[0], POLLIN, 0};
+    return ::poll(&entry, 1, 0) > 0;
+}
+
+void DestroyWake(Wake* wake) {
+    if (wake == nullptr) return;
+    ::close(wake->fds[0]);
+    ::close(wake->fds[1]);
+    delete wake;
+}
+
+int WaitSocket(Socket s, bool forWriting, uint32_t timeoutMs, Wake* wake) {
+    pollfd entries[2] = {{s, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0},
+                         {wake != nullptr ? wake->fds[0] : -1, POLLIN, 0}};
+    int r;
+    do {
+        r = ::poll(entries, wake != nullptr ? 2 : 1, PollTimeout(timeoutMs));
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return Failed(-1);
+    if (entries[1].revents != 0) {
+        t_lastError = EINTR;
+        return kWoken;
+    }
+    return r > 0 ? 1 : 0;
+}
 
 int StartupWinsock() {
     // A write to a connection the peer has closed must come back as EPIPE;
@@ -71,16 +130,44 @@ Socket Accept(Socket s, sockaddr_in* peer) {
     return accepted;
 }
 
-bool Connect(Socket s, const sockaddr_in& address) {
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), AddressLength()) != 0) return Failed(false);
+bool Connect(Socket s, const sockaddr_in& address, Wake* wake) {
+    const auto* to = reinterpret_cast<const sockaddr*>(&address);
+    if (wake == nullptr) {
+        if (::connect(s, to, AddressLength()) != 0) return Failed(false);
+        return true;
+    }
+    // Without blocking, so that the wait can watch the wake-up too.
+    const int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return Failed(false);
+    int error = 0;
+    if (::connect(s, to, AddressLength()) != 0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            const int r = WaitSocket(s, true, kInfinite, wake);
+            socklen_t length = sizeof error;
+            if (r < 0)
+                error = t_lastError;
+            else if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+                error = errno;
+        }
+    }
+    ::fcntl(s, F_SETFL, flags);
+    if (error != 0) {
+        t_lastError = error;
+        return false;
+    }
     return true;
 }
 
-int Send(Socket s, const char* data, int length) {
+int Send(Socket s, const char* data, int length, Wake* wake) {
     ssize_t n;
-    do {
-        n = ::send(s, data, static_cast<size_t>(length), MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
+    for (;;) {
+        // Only as much as the socket takes now: a send that would wait for
+        // the peer waits here, where the wake-up can end it.
+        if (wake != nullptr && WaitSocket(s, true, kInfinite, wake) < 0) return -1;
+        n = ::send(s, data, static_cast<size_t>(length), MSG_NOSIGNAL | (wake != nullptr ? MSG_DONTWAIT : 0));
+        if (n >= 0 || (errno != EINTR && !(wake != nullptr && (errno == EAGAIN || errno == EWOULDBLOCK)))) break;
+    }
     return n < 0 ? Failed(-1) : static_cast<int>(n);
 }
 
@@ -113,18 +200,7 @@ int RecvFrom(Socket s, char* buffer, int size, sockaddr_in* from) {
     return static_cast<int>(n);
 }
 
-int WaitReadable(Socket s, uint32_t timeoutMs) {
-    pollfd entry{s, POLLIN, 0};
-    // poll takes a signed count of milliseconds; a longer wait than it can
-    // express is as good as none.
-    int timeout = timeoutMs == kInfinite || timeoutMs > 0x7FFFFFFFu ? -1 : static_cast<int>(timeoutMs);
-    int r;
-    do {
-        r = ::poll(&entry, 1, timeout);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0) return Failed(-1);
-    return r > 0 ? 1 : 0;
-}
+int WaitReadable(Socket s, uint32_t timeoutMs, Wake* wake) { return WaitSocket(s, false, timeoutMs, wake); }
 
 bool ShutdownBoth(Socket s) {
     if (::shutdown(s, SHUT_RDWR) != 0) return Failed(false);
@@ -136,11 +212,6 @@ bool CloseSocket(Socket s) {
     return true;
 }
 
-// The descriptor stays open until CloseAbortedSocket, so its number cannot
-// be given to another file while a thread may still use it.
-void AbortSocket(Socket s) { ::shutdown(s, SHUT_RDWR); }
-
-void CloseAbortedSocket(Socket s) { ::close(s); }
 
 bool GetSockName(Socket s, sockaddr_in* local) {
     sockaddr_in address{};
@@ -159,6 +230,25 @@ bool GetHostName(char* buffer, int size) {
         return false;
     }
     std::strcpy(buffer, name);
+    return true;
+}
+
+bool DomainHostName(char* buffer, int size) {
+    char name[kHostNameSize] = "";
+    if (!GetHostName(name, sizeof name)) return false;
+    std::string full = name;
+    if (full.find('.') == std::string::npos) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_flags = AI_CANONNAME;
+        addrinfo* list = nullptr;
+        if (::getaddrinfo(name, nullptr, &hints, &list) == 0) {
+            if (list->ai_canonname != nullptr) full = list->ai_canonname;
+            ::freeaddrinfo(list);
+        }
+    }
+    if (size <= 0 || full.size() >= static_cast<size_t>(size)) return false;
+    std::strcpy(buffer, full.c_str());
     return true;
 }
 

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -18,6 +17,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include "platform/net.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -26,6 +26,7 @@ struct TlsSession {
     SSL_CTX* ctx = nullptr;
     SSL* ssl = nullptr;
     Socket socket = kInvalidSocket;
+    Wake* wake = nullptr;  // the socket's wake-up (not owned)
     int savedFlags = 0;
     ~TlsSession() {
         if (ssl != nullptr) SSL_free(ssl);
@@ -43,12 +44,12 @@ uint32_t Remaining(uint32_t started, uint32_t timeoutMs) {
     return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
 }
 
-// Waits for the socket to become readable or writable as OpenSSL asked.
-TlsStatus WaitFor(Socket s, int sslError, uint32_t started, uint32_t timeoutMs) {
+// Waits for the socket to become readable or writable as OpenSSL asked, or
+// for the wake-up.
+TlsStatus WaitFor(Socket s, Wake* wake, int sslError, uint32_t started, uint32_t timeoutMs) {
     const uint32_t left = Remaining(started, timeoutMs);
     if (left == 0) return TlsStatus::kTimeOut;
-    pollfd p{s, static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
-    const int r = ::poll(&p, 1, left == kInfinite ? -1 : static_cast<int>(left));
+    const int r = WaitSocket(s, sslError == SSL_ERROR_WANT_WRITE, left, wake);
     if (r == 0) return TlsStatus::kTimeOut;
     if (r < 0) return TlsStatus::kIoError;
     return TlsStatus::kOk;
@@ -108,7 +109,7 @@ TlsStatus CheckCertificate(SSL* ssl, const std::string& pin, std::string* sha256
 }  // namespace
 
 TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,
-                     TlsSession** session, TlsInfo* info, int32_t* detail) {
+                     TlsSession** session, TlsInfo* info, int32_t* detail, Wake* wake) {
     const uint32_t started = TickCount();
     *session = nullptr;
     *detail = 0;
@@ -116,6 +117,9 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
     tls->ctx = SSL_CTX_new(TLS_client_method());
     if (tls->ctx == nullptr) return TlsStatus::kHandshake;
     SSL_CTX_set_min_proto_version(tls->ctx, TLS1_2_VERSION);
+    // The certificate is checked once, after the handshake: a renegotiation
+    // under TLS 1.2 would bring one nobody checks.
+    SSL_CTX_set_options(tls->ctx, SSL_OP_NO_RENEGOTIATION);
     // Trust store: the system's (SSL_CERT_FILE / SSL_CERT_DIR override it).
     SSL_CTX_set_default_verify_paths(tls->ctx);
     // The handshake never stops on a bad certificate: the result is read
@@ -133,6 +137,7 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
     tls->savedFlags = ::fcntl(s, F_GETFL);
     if (tls->savedFlags < 0 || ::fcntl(s, F_SETFL, tls->savedFlags | O_NONBLOCK) < 0) return TlsStatus::kIoError;
     tls->socket = s;
+    tls->wake = wake;
     if (!SSL_set_fd(tls->ssl, s)) return TlsStatus::kHandshake;
 
     ERR_clear_error();
@@ -142,7 +147,7 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
         if (r == 1) break;
         const int e = SSL_get_error(tls->ssl, r);
         if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const TlsStatus waited = WaitFor(s, e, started, timeoutMs);
+            const TlsStatus waited = WaitFor(s, wake, e, started, timeoutMs);
             if (waited != TlsStatus::kOk) return waited;
             continue;
         }
@@ -166,6 +171,8 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
 }
 
 TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t timeoutMs) {
+    // The socket does not block, so only the wake-up itself can stop a write.
+    if (IsWakeSet(session->wake)) return TlsStatus::kIoError;
     const uint32_t started = TickCount();
     size_t sent = 0;
     while (sent < length) {
@@ -178,7 +185,7 @@ TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t
         }
         const int e = SSL_get_error(session->ssl, r);
         if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const TlsStatus waited = WaitFor(session->socket, e, started, timeoutMs);
+            const TlsStatus waited = WaitFor(session->socket, session->wake, e, started, timeoutMs);
             if (waited != TlsStatus::kOk) return waited;
             continue;
         }
@@ -191,13 +198,14 @@ TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t
 TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t timeoutMs, size_t* received) {
     const uint32_t started = TickCount();
     *received = 0;
+    if (IsWakeSet(session->wake)) return TlsStatus::kIoError;
     for (;;) {
         errno = 0;
         const int r = SSL_read_ex(session->ssl, buffer, size, received);
         if (r == 1) return TlsStatus::kOk;
         const int e = SSL_get_error(session->ssl, r);
         if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const TlsStatus waited = WaitFor(session->socket, e, started, timeoutMs);
+            const TlsStatus waited = WaitFor(session->socket, session->wake, e, started, timeoutMs);
             if (waited != TlsStatus::kOk) return waited;
             continue;
         }
@@ -212,12 +220,13 @@ void TlsClose(TlsSession* session, uint32_t timeoutMs) {
     // close_notify goes out; the peer's answer is not awaited (RFC 8446
     // section 6.1 lets a client close its side at once).
     const uint32_t started = TickCount();
-    for (;;) {
+    // A stopped session sends nothing more, close_notify neither.
+    while (!IsWakeSet(session->wake)) {
         const int r = SSL_shutdown(session->ssl);
         if (r >= 0) break;
         const int e = SSL_get_error(session->ssl, r);
         if ((e != SSL_ERROR_WANT_WRITE && e != SSL_ERROR_WANT_READ) ||
-            WaitFor(session->socket, e, started, timeoutMs) != TlsStatus::kOk)
+            WaitFor(session->socket, session->wake, e, started, timeoutMs) != TlsStatus::kOk)
             break;
     }
     ERR_clear_error();

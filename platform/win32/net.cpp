@@ -22,7 +22,98 @@ bool SetOne(Socket s, int option) {
     return ::setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&one), sizeof one) == 0;
 }
 
+// Associates s with an event for the network events while it lives (which
+// makes s non-blocking), and makes s blocking again at the end.
+class EventSelect {
+public:
+    EventSelect(Socket s, long events) : m_socket(s), m_event(::WSACreateEvent()) {
+        m_ok = m_event != WSA_INVALID_EVENT && ::WSAEventSelect(s, m_event, events) == 0;
+    }
+    ~EventSelect() {
+        const int error = ::WSAGetLastError();  // what the caller's failure was
+        ::WSAEventSelect(m_socket, nullptr, 0);
+        u_long blocking = 0;
+        ::ioctlsocket(m_socket, FIONBIO, &blocking);
+        if (m_event != WSA_INVALID_EVENT) ::WSACloseEvent(m_event);
+        ::WSASetLastError(error);
+    }
+    EventSelect(const EventSelect&) = delete;
+    EventSelect& operator=(const EventSelect&) = delete;
+
+    bool Ok() const { return m_ok; }
+    // Waits for the events or the wake-up: 1 an event, 0 time-out, -1
+    // failure, kWoken. *events gets the events that happened (and resets them).
+    int Wait(Wake* wake, uint32_t timeoutMs, WSANETWORKEVENTS* events);
+
+private:
+    Socket m_socket;
+    WSAEVENT m_event;
+    bool m_ok = false;
+};
+
 }  // namespace
+
+// A manual-reset event: once set it stays set.
+struct Wake {
+    HANDLE event = nullptr;
+};
+
+namespace {
+
+bool IsSet(Wake* wake) { return ::WaitForSingleObject(wake->event, 0) == WAIT_OBJECT_0; }
+
+int Woken() {
+    ::WSASetLastError(WSAEINTR);
+    return kWoken;
+}
+
+int EventSelect::Wait(Wake* wake, uint32_t timeoutMs, WSANETWORKEVENTS* events) {
+    const WSAEVENT handles[2] = {wake->event, m_event};
+    const DWORD r = ::WSAWaitForMultipleEvents(2, handles, FALSE, timeoutMs == kInfinite ? WSA_INFINITE : timeoutMs,
+                                               FALSE);
+    if (r == WSA_WAIT_EVENT_0) return Woken();
+    if (r == WSA_WAIT_TIMEOUT) return 0;
+    if (r != WSA_WAIT_EVENT_0 + 1) return -1;
+    *events = WSANETWORKEVENTS{};
+    if (::WSAEnumNetworkEvents(m_socket, m_event, events) != 0) return -1;
+    return 1;
+}
+
+// Whether s is readable (writable) now, without waiting.
+bool ReadyNow(Socket s, bool forWriting) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval now{0, 0};
+    return ::select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr, &now) > 0;
+}
+
+// How often a wait for writability looks again: Windows signals FD_WRITE only
+// after a send has failed for want of room, which a blocking socket never
+// sees.
+constexpr uint32_t kWritablePollMs = 50;
+
+}  // namespace
+
+Wake* CreateWake() {
+    HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) return nullptr;
+    auto* wake = new Wake;
+    wake->event = event;
+    return wake;
+}
+
+void SetWake(Wake* wake) {
+    if (wake != nullptr) ::SetEvent(wake->event);
+}
+
+bool IsWakeSet(Wake* wake) { return wake != nullptr && IsSet(wake); }
+
+void DestroyWake(Wake* wake) {
+    if (wake == nullptr) return;
+    ::CloseHandle(wake->event);
+    delete wake;
+}
 
 int StartupWinsock() {
     // A second clean-up here would bring the count of start-ups to zero and
@@ -71,13 +162,53 @@ Socket Accept(Socket s, sockaddr_in* peer) {
     return accepted;
 }
 
-bool Connect(Socket s, const sockaddr_in& address) {
-    return ::connect(s, reinterpret_cast<const sockaddr*>(&address), AddressLength()) == 0;
+bool Connect(Socket s, const sockaddr_in& address, Wake* wake) {
+    const auto* to = reinterpret_cast<const sockaddr*>(&address);
+    if (wake == nullptr) return ::connect(s, to, AddressLength()) == 0;
+    if (IsSet(wake)) {
+        Woken();
+        return false;
+    }
+    int error = 0;
+    {
+        EventSelect select(s, FD_CONNECT);
+        if (!select.Ok()) return false;
+        if (::connect(s, to, AddressLength()) == 0) return true;
+        error = ::WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            WSANETWORKEVENTS events{};
+            const int r = select.Wait(wake, kInfinite, &events);
+            error = r == 1 ? events.iErrorCode[FD_CONNECT_BIT] : ::WSAGetLastError();
+        }
+    }
+    ::WSASetLastError(error);
+    return error == 0;
 }
 
-int Send(Socket s, const char* data, int length) {
-    int n = ::send(s, data, length, 0);
-    return n == SOCKET_ERROR ? -1 : n;
+int Send(Socket s, const char* data, int length, Wake* wake) {
+    if (wake == nullptr) {
+        int n = ::send(s, data, length, 0);
+        return n == SOCKET_ERROR ? -1 : n;
+    }
+    if (IsSet(wake)) {
+        Woken();
+        return -1;
+    }
+    EventSelect select(s, FD_WRITE | FD_CLOSE);
+    if (!select.Ok()) return -1;
+    for (;;) {
+        const int n = ::send(s, data, length, 0);
+        if (n != SOCKET_ERROR) return n;
+        if (::WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+        // FD_WRITE comes once the room this send lacked is free again.
+        WSANETWORKEVENTS events{};
+        const int r = select.Wait(wake, kInfinite, &events);
+        if (r != 1) return -1;
+        if (events.lNetworkEvents & FD_CLOSE) {
+            ::WSASetLastError(events.iErrorCode[FD_CLOSE_BIT] != 0 ? events.iErrorCode[FD_CLOSE_BIT] : WSAECONNRESET);
+            return -1;
+        }
+    }
 }
 
 int SendTo(Socket s, const char* data, int length, const sockaddr_in& to) {
@@ -99,29 +230,43 @@ int RecvFrom(Socket s, char* buffer, int size, sockaddr_in* from) {
     return n;
 }
 
-int WaitReadable(Socket s, uint32_t timeoutMs) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000L};
-    // The first argument is ignored by Winsock.
-    int r = ::select(0, &readable, nullptr, nullptr, timeoutMs == kInfinite ? nullptr : &limit);
-    if (r == SOCKET_ERROR) return -1;
-    return r > 0 ? 1 : 0;
+int WaitSocket(Socket s, bool forWriting, uint32_t timeoutMs, Wake* wake) {
+    if (wake == nullptr) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000L};
+        // The first argument is ignored by Winsock.
+        int r = ::select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr,
+                         timeoutMs == kInfinite ? nullptr : &limit);
+        if (r == SOCKET_ERROR) return -1;
+        return r > 0 ? 1 : 0;
+    }
+    if (IsSet(wake)) return Woken();
+    if (forWriting) {
+        const uint32_t started = ::GetTickCount();
+        for (;;) {
+            if (ReadyNow(s, true)) return 1;
+            const uint32_t elapsed = ::GetTickCount() - started;
+            if (timeoutMs != kInfinite && elapsed >= timeoutMs) return 0;
+            const uint32_t slice = timeoutMs == kInfinite || timeoutMs - elapsed > kWritablePollMs
+                                       ? kWritablePollMs : timeoutMs - elapsed;
+            if (::WaitForSingleObject(wake->event, slice) == WAIT_OBJECT_0) return Woken();
+        }
+    }
+    EventSelect select(s, FD_READ | FD_CLOSE);
+    if (!select.Ok()) return -1;
+    // Data (or the peer's close) that came before the association.
+    if (ReadyNow(s, false)) return 1;
+    WSANETWORKEVENTS events{};
+    return select.Wait(wake, timeoutMs, &events);
 }
+
+int WaitReadable(Socket s, uint32_t timeoutMs, Wake* wake) { return WaitSocket(s, false, timeoutMs, wake); }
 
 bool ShutdownBoth(Socket s) { return ::shutdown(s, SD_BOTH) == 0; }
 bool CloseSocket(Socket s) { return ::closesocket(s) == 0; }
 
-void AbortSocket(Socket s) {
-    // The shutdown first ends a pending connect or receive even where
-    // closesocket alone would leave a select waiting; the close then makes
-    // the handle invalid for every later call.
-    ::shutdown(s, SD_BOTH);
-    ::closesocket(s);
-}
-
-void CloseAbortedSocket(Socket) {}
 
 bool GetSockName(Socket s, sockaddr_in* local) {
     sockaddr_in address{};
@@ -139,6 +284,16 @@ bool GetHostName(char* buffer, int size) {
         ::WSASetLastError(WSAEFAULT);
         return false;
     }
+    std::strcpy(buffer, name);
+    return true;
+}
+
+bool DomainHostName(char* buffer, int size) {
+    char name[kHostNameSize] = "";
+    DWORD length = sizeof name;
+    if (size <= 0 || !::GetComputerNameExA(ComputerNameDnsFullyQualified, name, &length)) return false;
+    name[sizeof name - 1] = '\0';
+    if (std::strlen(name) >= static_cast<size_t>(size)) return false;
     std::strcpy(buffer, name);
     return true;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace plat {
 
@@ -34,6 +35,24 @@ int ShowMessageBox(const char* text, unsigned type) {
     // (a program PreExec started, say), only flashing on the taskbar.
     HWND owner = ::GetActiveWindow();
     return ::MessageBoxA(owner, text, title, owner != nullptr ? type : type | MB_TASKMODAL | MB_SETFOREGROUND);
+}
+
+bool Cp932ToUtf8(const std::string& text, std::string* utf8) {
+    if (text.empty()) {
+        utf8->clear();
+        return true;
+    }
+    const int length = static_cast<int>(text.size());
+    const int wide = ::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (wide <= 0) return false;
+    std::wstring utf16(static_cast<size_t>(wide), L'\0');
+    ::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text.data(), length, &utf16[0], wide);
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return false;
+    std::string out(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, &out[0], bytes, nullptr, nullptr);
+    *utf8 = out;
+    return true;
 }
 
 }  // namespace plat

@@ -8,12 +8,17 @@
 // chain's trust status and the SSL policy (with the server name) must be
 // clean. Real Windows then behaves the same way.
 #define SECURITY_WIN32
+// The chain's URL retrieval time-out and SCH_CREDENTIALS with TLS_PARAMETERS.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+#define SCHANNEL_USE_BLACKLISTS
 #include "platform/tls.h"
 
 #include <wincrypt.h>
+#include <subauth.h>
 #include <schannel.h>
 #include <security.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -35,6 +40,20 @@ constexpr int kReadSize = 16 * 1024 + 1024;
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                 ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
+// Test seam: what Wine cannot show. The words in this environment variable
+// make SChannel seem to refuse SCH_CREDENTIALS ("no-sch-credentials", as
+// Windows before 10 1809 does) or to ask once for an optional client
+// certificate ("incomplete-credentials", which Wine never does).
+constexpr const char* kSeamVariable = "QUORPA_TEST_SCHANNEL";
+
+bool Seam(const char* word) {
+    const char* words = std::getenv(kSeamVariable);
+    return words != nullptr && std::strstr(words, word) != nullptr;
+}
+
+// The longest a chain may wait for the network when the handshake has no
+// time-out of its own.
+constexpr uint32_t kMaxRetrievalMs = 15000;
 // wininet.h's flag for the SSL policy: the name is checked elsewhere (an IP
 // address, against the certificate's IP entries).
 constexpr DWORD kIgnoreCommonName = 0x00001000;
@@ -43,10 +62,16 @@ constexpr DWORD kIgnoreCommonName = 0x00001000;
 
 struct TlsSession {
     Socket socket = kInvalidSocket;
+    Wake* wake = nullptr;  // the socket's wake-up (not owned)
     CredHandle cred{};
     bool hasCred = false;
     CtxtHandle context{};
     bool hasContext = false;
+    // The handshake's requests; gains ISC_REQ_USE_SUPPLIED_CREDS once the
+    // server has asked for a client certificate, which we do not have.
+    DWORD flags = kContextFlags;
+    bool seamAskedCertificate = false;
+    bool tls13 = false;  // the protocol agreed: TLS 1.2 alone can renegotiate
     SecPkgContext_StreamSizes sizes{};
     std::string in;     // received bytes not used yet
     std::string plain;  // decrypted bytes not handed out yet
@@ -73,10 +98,10 @@ uint32_t Remaining(uint32_t started, uint32_t timeoutMs) {
     return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
 }
 
-// Sends every byte; false when the socket fails.
-bool SendAll(Socket s, const char* data, size_t length) {
+// Sends every byte; false when the socket fails or the wake-up is set.
+bool SendAll(const TlsSession& session, const char* data, size_t length) {
     while (length > 0) {
-        const int n = Send(s, data, static_cast<int>(length));
+        const int n = Send(session.socket, data, static_cast<int>(length), session.wake);
         if (n <= 0) return false;
         data += n;
         length -= static_cast<size_t>(n);
@@ -88,7 +113,7 @@ bool SendAll(Socket s, const char* data, size_t length) {
 TlsStatus ReadMore(TlsSession& session, uint32_t started, uint32_t timeoutMs) {
     const uint32_t left = Remaining(started, timeoutMs);
     if (left == 0) return TlsStatus::kTimeOut;
-    const int ready = WaitReadable(session.socket, left);
+    const int ready = WaitReadable(session.socket, left, session.wake);
     if (ready == 0) return TlsStatus::kTimeOut;
     if (ready < 0) return TlsStatus::kIoError;
     char buffer[kReadSize];
@@ -160,8 +185,10 @@ std::string HexDigits(const BYTE* data, DWORD length) {
 
 // The pin, or the chain against the trust store and the SSL policy with the
 // server name; either check failing rejects the certificate.
+// leftMs: what is left of the handshake's time, which fetching missing
+// intermediates or root updates over the network may use at most.
 TlsStatus CheckCertificate(const TlsSession& session, const std::string& serverName, const std::string& pin,
-                           std::string* sha256, int32_t* detail) {
+                           uint32_t leftMs, std::string* sha256, int32_t* detail) {
     PCCERT_CONTEXT cert = nullptr;
     SECURITY_STATUS status =
         ::QueryContextAttributesA(const_cast<CtxtHandle*>(&session.context), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
@@ -185,8 +212,14 @@ TlsStatus CheckCertificate(const TlsSession& session, const std::string& serverN
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    // Without a bound an offline PC waits 15 s for each URL, outside every
+    // deadline of the dialogue.
+    chainPara.dwUrlRetrievalTimeout = leftMs == kInfinite || leftMs > kMaxRetrievalMs ? kMaxRetrievalMs
+                                      : leftMs == 0                                   ? 1
+                                                                                      : leftMs;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chainPara, 0, nullptr, &chain)) {
+    if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chainPara,
+                                   CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT, nullptr, &chain)) {
         *detail = static_cast<int32_t>(::GetLastError());
         return TlsStatus::kUntrusted;
     }
@@ -249,23 +282,40 @@ void DescribeSession(TlsSession& session, TlsInfo* info) {
     }
 }
 
-// Acquires client credentials for TLS 1.2 and newer; where TLS 1.3 cannot be
-// asked for (SCHANNEL_CRED on older systems, Wine), TLS 1.2 alone.
+SECURITY_STATUS Acquire(TlsSession& session, void* cred) {
+    TimeStamp expiry;
+    const SECURITY_STATUS status = ::AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A),
+                                                               SECPKG_CRED_OUTBOUND, nullptr, cred, nullptr, nullptr,
+                                                               &session.cred, &expiry);
+    if (status == SEC_E_OK) session.hasCred = true;
+    return status;
+}
+
+// Acquires client credentials for TLS 1.2 and newer: SCH_CREDENTIALS where
+// Windows takes it (10 1809 and later; Windows 11 then negotiates TLS 1.3),
+// else SCHANNEL_CRED, first with TLS 1.3 asked for, then TLS 1.2 alone
+// (older systems, Wine).
 SECURITY_STATUS AcquireCredentials(TlsSession& session) {
+    constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+    TLS_PARAMETERS parameters{};
+    parameters.grbitDisabledProtocols = SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT |
+                                        SP_PROT_TLS1_1_CLIENT;
+    SCH_CREDENTIALS credentials{};
+    credentials.dwVersion = SCH_CREDENTIALS_VERSION;
+    credentials.dwFlags = kFlags;
+    credentials.cTlsParameters = 1;
+    credentials.pTlsParameters = &parameters;
+    SECURITY_STATUS status = Seam("no-sch-credentials") ? SEC_E_UNKNOWN_CREDENTIALS : Acquire(session, &credentials);
+    if (status == SEC_E_OK) return status;
+
     SCHANNEL_CRED cred{};
     cred.dwVersion = SCHANNEL_CRED_VERSION;
-    cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
-    SECURITY_STATUS status = SEC_E_UNSUPPORTED_FUNCTION;
+    cred.dwFlags = kFlags;
     for (DWORD protocols : {static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT),
                             static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT)}) {
         cred.grbitEnabledProtocols = protocols;
-        TimeStamp expiry;
-        status = ::AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
-                                             &cred, nullptr, nullptr, &session.cred, &expiry);
-        if (status == SEC_E_OK) {
-            session.hasCred = true;
-            break;
-        }
+        status = Acquire(session, &cred);
+        if (status == SEC_E_OK) break;
     }
     return status;
 }
@@ -280,16 +330,28 @@ SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bo
     SecBufferDesc outputDesc{SECBUFFER_VERSION, 1, &token.buffer};
     unsigned long attributes = 0;
     TimeStamp expiry;
-    SECURITY_STATUS status = ::InitializeSecurityContextA(
-        &session.cred, first ? nullptr : &session.context, target.empty() ? nullptr : const_cast<char*>(target.c_str()),
-        kContextFlags, 0, 0, first ? nullptr : &inputDesc, 0, first ? &session.context : nullptr, &outputDesc,
-        &attributes, &expiry);
+    SECURITY_STATUS status;
+    if (!first && !session.seamAskedCertificate && Seam("incomplete-credentials")) {
+        session.seamAskedCertificate = true;
+        status = SEC_I_INCOMPLETE_CREDENTIALS;  // as SChannel says it: no token, no input used
+    } else {
+        status = ::InitializeSecurityContextA(
+            &session.cred, first ? nullptr : &session.context,
+            target.empty() ? nullptr : const_cast<char*>(target.c_str()), session.flags, 0, 0,
+            first ? nullptr : &inputDesc, 0, first ? &session.context : nullptr, &outputDesc, &attributes, &expiry);
+    }
     if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) session.hasContext = true;
     if (status == SEC_E_INCOMPLETE_MESSAGE) return status;  // keep everything, read more
+    if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+        // The server asks for an optional client certificate: go on at once
+        // without one, with the same input (nothing of it was used).
+        session.flags |= ISC_REQ_USE_SUPPLIED_CREDS;
+        return status;
+    }
     if ((status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED || FAILED(status)) && token.buffer.cbBuffer > 0 &&
         token.buffer.pvBuffer != nullptr) {
         // A failure may still carry an alert for the peer.
-        if (!SendAll(session.socket, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer) &&
+        if (!SendAll(session, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer) &&
             !FAILED(status))
             return SEC_E_INTERNAL_ERROR;
     }
@@ -306,12 +368,13 @@ SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bo
 }  // namespace
 
 TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,
-                     TlsSession** session, TlsInfo* info, int32_t* detail) {
+                     TlsSession** session, TlsInfo* info, int32_t* detail, Wake* wake) {
     const uint32_t started = TickCount();
     *session = nullptr;
     *detail = 0;
     auto tls = std::make_unique<TlsSession>();
     tls->socket = s;
+    tls->wake = wake;
     SECURITY_STATUS status = AcquireCredentials(*tls);
     if (status != SEC_E_OK) {
         *detail = status;
@@ -321,11 +384,15 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
     const std::string target = IsIpv4(serverName) ? std::string() : serverName;
 
     status = HandshakeStep(*tls, target, true);
+    int certificateRequests = 0;
     while (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE ||
            status == SEC_I_INCOMPLETE_CREDENTIALS) {
+        // A second request after the answer "none" would loop for ever.
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS && ++certificateRequests > 1) break;
         // With input left over, SChannel goes on with it before anything new
-        // is read.
-        if (status == SEC_E_INCOMPLETE_MESSAGE || tls->in.empty()) {
+        // is read; a request for a client certificate is answered with the
+        // same input.
+        if (status != SEC_I_INCOMPLETE_CREDENTIALS && (status == SEC_E_INCOMPLETE_MESSAGE || tls->in.empty())) {
             const TlsStatus read = ReadMore(*tls, started, timeoutMs);
             if (read != TlsStatus::kOk) {
                 *detail = status;
@@ -339,12 +406,22 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
         *detail = status;
         return HandshakeFailure(status);
     }
+    // The protocol agreed, whatever the credentials asked for: Wine takes
+    // SCH_CREDENTIALS but ignores its disabled protocols.
+    SecPkgContext_ConnectionInfo connection{};
+    status = ::QueryContextAttributesA(&tls->context, SECPKG_ATTR_CONNECTION_INFO, &connection);
+    if (status != SEC_E_OK || (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0) {
+        *detail = status != SEC_E_OK ? status : static_cast<int32_t>(connection.dwProtocol);
+        return TlsStatus::kHandshake;
+    }
+    tls->tls13 = (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT) != 0;
     status = ::QueryContextAttributesA(&tls->context, SECPKG_ATTR_STREAM_SIZES, &tls->sizes);
     if (status != SEC_E_OK) {
         *detail = status;
         return TlsStatus::kHandshake;
     }
-    const TlsStatus checked = CheckCertificate(*tls, serverName, pinSha256, &info->certSha256, detail);
+    const TlsStatus checked =
+        CheckCertificate(*tls, serverName, pinSha256, Remaining(started, timeoutMs), &info->certSha256, detail);
     if (checked != TlsStatus::kOk) return checked;
     DescribeSession(*tls, info);
     *session = tls.release();
@@ -365,7 +442,7 @@ TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t
             {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
         if (::EncryptMessage(&session->context, 0, &desc, 0) != SEC_E_OK) return TlsStatus::kIoError;
-        if (!SendAll(session->socket, record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))
+        if (!SendAll(*session, record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))
             return TlsStatus::kIoError;
         sent += chunk;
     } while (sent < length);
@@ -400,6 +477,9 @@ TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t ti
                 return TlsStatus::kClosed;  // the peer's close_notify
             }
             if (status == SEC_I_RENEGOTIATE) {
+                // Under TLS 1.2 the server asks for a new handshake, which
+                // could bring a certificate nobody checks: refused.
+                if (!session->tls13) return TlsStatus::kIoError;
                 // Post-handshake messages (a TLS 1.3 ticket or key update)
                 // go back to the handshake.
                 const SECURITY_STATUS step = HandshakeStep(*session, std::string(), false);
@@ -436,7 +516,7 @@ void TlsClose(TlsSession* session, uint32_t) {
                 ::InitializeSecurityContextA(&session->cred, &session->context, nullptr, kContextFlags, 0, 0, nullptr,
                                              0, nullptr, &outputDesc, &attributes, &expiry);
             if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && token.buffer.cbBuffer > 0)
-                SendAll(session->socket, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer);
+                SendAll(*session, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer);
         }
     }
     delete session;

@@ -163,7 +163,8 @@ class Runner:
             return f.read()
 
     def reg_delete(self):
-        check(self.wine('--tool', 'regdelete', *REG_KEYS, *user(REG_KEYS)) == 0, 'regdelete failed')
+        check(self.wine('--tool', 'regdelete', *REG_KEYS, *user(REG_KEYS), APP, 'HKCU:' + APP) == 0,
+              'regdelete failed')
 
     def reg_dump(self, keys):
         """{key: {name: (type, size, data)}} or {key: None} for a missing key."""
@@ -563,6 +564,35 @@ def case_reg_per_user(r):
         expect_equal(got['HKCU:' + key], values, f'per-user registry key {key!r}')
 
 
+APP = 'Applications\\Quorpa.exe'
+OPEN_WITH_KEYS = ['.epg\\OpenWithProgids', 'epgfile\\DefaultIcon', APP, APP + '\\SupportedTypes',
+                  APP + '\\shell\\open\\command']
+
+
+def open_with(r):
+    """The keys for the shell's "open with" list that a registration of .epg adds."""
+    icon = f'"{win_path(r.exe)}",0'
+    command = command_line(r)
+    return {
+        '.epg\\OpenWithProgids': {'epgfile': (0, 0, '')},  # REG_NONE, empty
+        'epgfile\\DefaultIcon': {'': (REG_SZ, len(icon.encode('cp932')) + 1, icon)},
+        APP: {'FriendlyAppName': (REG_SZ, 7, 'Quorpa')},
+        APP + '\\SupportedTypes': {'.epg': (REG_SZ, 1, '')},
+        APP + '\\shell\\open\\command': {'': (REG_SZ, len(command.encode('cp932')) + 1, command)},
+    }
+
+
+def case_reg_open_with(r):
+    # Registration adds the "open with" keys beside the others; unregistration
+    # removes them with the rest.
+    r.reg_delete()
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'click 2', 'gone'])
+    expect_equal(r.reg_dump(OPEN_WITH_KEYS), open_with(r), 'open-with keys')
+    rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
+    report = '\n'.join([MSG_REMOVED] + [f'{MACHINE}\\{key}' for key in ['.epg', 'epgfile', MIME, APP]])
+    expect_equal(boxes(rec)[1:], [(report, INFORMATION)], 'report')
+    expect_equal(r.reg_dump(OPEN_WITH_KEYS), {key: None for key in OPEN_WITH_KEYS}, 'open-with keys after')
+
 def case_unreg_taken_over(r):
     # Registered in both places; since then another program has taken .epg
     # over in HKEY_CLASSES_ROOT, and the per-user MIME entry names another
@@ -581,7 +611,8 @@ def case_unreg_taken_over(r):
 
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
         report = '\n'.join([MSG_REMOVED, f'{USER_CLASSES}\\.epg', f'{USER_CLASSES}\\epgfile',
-                            f'{MACHINE}\\epgfile', '', MSG_KEPT, f'{USER_CLASSES}\\{MIME}',
+                            f'{USER_CLASSES}\\{APP}', f'{MACHINE}\\epgfile', f'{MACHINE}\\{APP}', '',
+                            MSG_KEPT, f'{USER_CLASSES}\\{MIME}',
                             f'{MACHINE}\\.epg', f'{MACHINE}\\{MIME}'])
         expect_equal(boxes(rec), [(MSG_CONFIRM_UNREG, QUESTION), (report, INFORMATION)], 'boxes')
         after = r.reg_dump(keys + user(keys))
@@ -735,7 +766,7 @@ def submit_env():
         folder = folder[2:]
     if not folder or not os.path.exists(os.path.join(folder, 'env')):
         raise Skip('runs with the submission server fixture only')
-    with open(os.path.join(folder, 'env')) as f:
+    with open(os.path.join(folder, 'env'), encoding='utf-8') as f:
         return dict(line.rstrip('\n').split('=', 1) for line in f if '=' in line)
 
 
@@ -762,6 +793,82 @@ def case_mail_test_submission(r):
     expect_equal(success.group(1), sub['SUBMIT_SERVER_NAME'], 'server name')
     expect_equal(got[1], (MSG_AUTH_REFUSED, WARNING), 'wrong password box')
     expect_equal(r.ini(), before, 'INI after Cancel')
+
+
+MSG_TEST_STOPPED = '接続テストを中止しました'
+MSG_TEST_LATE = ('接続テストを中止しました(サーバが30秒以内に応答しませんでした)\n'
+                 'SMTPサーバ名、ポート番号と暗号化の方式を確認してください')
+STOP_LIMIT_MS = 1000
+
+
+def silent_test(r, between, want_box):
+    """Runs the connection test against a port that takes the connection and
+    never answers; `between` are the commands while it runs. Checks that only
+    its button (reading 中止) is enabled meanwhile, the box, and that the
+    dialog comes back as it was; returns the records."""
+    with socket.socket() as silent:
+        silent.bind(('127.0.0.1', 0))
+        silent.listen(4)
+        r.write_ini(PRESET_INI.replace('2525', str(silent.getsockname()[1])))
+        rec = r.robot_run(mail_dialog('enabled', 'click 1029', 'waittext 1029 中止', 'enabled', *between, 'ok',
+                                      'read 1029', 'enabled', 'click 2', 'gone', f'dialog {TITLE}', 'click 2',
+                                      'gone'))
+    enabled = [x['enabled'] for x in rec if 'enabled' in x]
+    expect_equal(enabled[1], [1029], 'controls enabled during the test')
+    expect_equal(enabled[2], enabled[0], 'controls enabled after the test')
+    expect_equal(texts(rec), ['接続テスト'], 'button after the test')
+    expect_equal(boxes(rec), [(want_box, WARNING)], 'message boxes')
+    return rec
+
+
+def case_mail_test_stop(r):
+    # 中止 ends a test that hangs on a silent server at once.
+    rec = silent_test(r, ['click 1029'], MSG_TEST_STOPPED)
+    started = next(x['ms'] for x in rec if 'waited' in x)
+    box = next(x['ms'] for x in rec if 'box' in x)
+    check(box - started < STOP_LIMIT_MS, f'the stop took {box - started} ms')
+
+
+def case_mail_test_deadline(r):
+    # Left alone, the test ends by itself after its 30 seconds.
+    rec = silent_test(r, ['pause 15000'], MSG_TEST_LATE)
+    started = next(x['ms'] for x in rec if 'waited' in x)
+    box = next(x['ms'] for x in rec if 'box' in x)
+    check(29000 <= box - started < 32000, f'the test ended after {box - started} ms')
+
+
+def case_mail_test_japanese_login(r):
+    # A Japanese user name and password typed in the dialog log in: AUTH
+    # sends them as UTF-8, as the server keeps them.
+    sub = submit_env()
+    r.write_ini(PRESET_INI.replace('2525', sub['SUBMIT_PORT_STARTTLS'])
+                .replace('127.0.0.1', sub['SUBMIT_SERVER_NAME']) +
+                f'smtpssl=1\r\nsmtpcert={sub["SUBMIT_CERT_SHA256"]}\r\n')
+    rec = r.robot_run(mail_dialog(typed(1024, sub['SUBMIT_USER_JA']), typed(1025, sub['SUBMIT_PASS_JA']),
+                                  'click 1029', 'ok', 'click 2', 'gone', f'dialog {TITLE}', 'click 2', 'gone'))
+    got = boxes(rec)
+    check(len(got) == 1 and got[0][0].startswith('接続テストに成功しました') and got[0][1] == INFORMATION,
+          f'message boxes: {got!r}')
+
+
+PROMPT_PIN_NEEDS_TLS = ('暗号化なしでは証明書の指紋を確かめられません。\n'
+                        '暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください。')
+MSG_PIN_WITHOUT_TLS = ('メール送信に失敗しました(暗号化なしで証明書の指紋が設定されています)\n'
+                       '暗号化なしでは証明書の指紋(smtpcert)を確かめられません\n'
+                       '送信設定で暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください')
+
+
+def case_mail_pin_needs_tls(r):
+    # A fingerprint without encryption: the connection test says what a
+    # reservation would say, OK refuses it (the dialog stays, the fingerprint
+    # selected), and with STARTTLS chosen it is saved.
+    r.write_ini(PRESET_INI)
+    rec = r.robot_run(mail_dialog(typed(1028, PIN), 'click 1029', 'ok', 'click 1', 'ok', 'focus 1028',
+                                  'check 1022', 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
+    expect_equal(boxes(rec), [(MSG_PIN_WITHOUT_TLS, WARNING), (PROMPT_PIN_NEEDS_TLS, WARNING)], 'message boxes')
+    expect_equal(focuses(rec), [1028], 'focus after the refusal')
+    s = r.settings()
+    expect_equal((s['smtpssl'], s['smtpcert']), ('1', PIN), 'saved settings')
 
 
 MSG_CLEAR_TEXT = ('SMTPサーバ(%s)はループバックアドレスではないため、暗号化なしではパスワードを送信しません'

@@ -935,6 +935,47 @@ def provider(env):
             raise Failure("%s: mail or password in the log: %r" % (name, log))
 
 
+
+REFUSED_SETTINGS = [
+    ("UnknownEncryptionSetting", dict(smtpssl=3),
+     "メール送信に失敗しました(暗号化の設定が正しくありません)\n"
+     "Quorpa.iniのsmtpsslは0(なし)、1(STARTTLS)、2(SSL/TLS)のどれかです\n送信設定で暗号化を選び直してください"),
+    ("CertificatePinWithoutEncryption", dict(smtpssl=0, smtpcert="AB" * 32),
+     "メール送信に失敗しました(暗号化なしで証明書の指紋が設定されています)\n"
+     "暗号化なしでは証明書の指紋(smtpcert)を確かめられません\n"
+     "送信設定で暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください"),
+]
+
+
+@case
+def refused_settings(env):
+    """Settings that would weaken the connection without a word (an unknown
+    smtpssl, a fingerprint without encryption) send nothing: after the
+    confirmation a box names the setting and the fix, then the failure box;
+    no connection is made."""
+    q = Install(env, "refused_settings")
+    q.write("prog.epg", epg())
+    confirm = (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")
+    failed = ("iEPGファイル「prog.epg」の予約に失敗しました", WARNING, "ok")
+    with socket.socket() as server:
+        server.bind(("127.0.0.1", 0))
+        server.listen(1)
+        for name, change, text in REFUSED_SETTINGS:
+            q.ini(**dict(dict(rcpt=RCPT, smtpport=server.getsockname()[1], logoutput=1), **change))
+            rc, boxes = q.run(["yes", "ok", "ok"], ["prog.epg"])
+            expect_equal("exit code", rc, 0)
+            expect_boxes(boxes, [confirm, (text, WARNING, "ok"), failed])
+            log = q.read("Quorpa.log").decode("cp932")
+            if not re.fullmatch(re.escape(LOG_START + log_input("prog.epg") + log_reserve_block()
+                                          + "E:<%s> at " % name) + r"mail/SmtpMailer\.cpp\(\d+\)\r\n", log):
+                raise Failure("%s: unexpected log: %r" % (name, log))
+        server.settimeout(0.2)
+        try:
+            server.accept()
+            raise Failure("a connection was made")
+        except socket.timeout:
+            pass
+
 def measure(env, runs):
     q = Install(env, "measure")
     sink = Sink(q.dir)

@@ -7,6 +7,8 @@
 //                       a time (WM_CHAR), so the control's length limit applies
 //   settext ID TEXT     set the control's text directly (no length limit)
 //   read ID             record the control's text
+//   waittext ID TEXT    wait until the control reads TEXT, and record when
+//   enabled             record the ids of the enabled controls
 //   focus [ID]          record the id of the control that has the focus (when
 //                       ID is given, after waiting for it to get there, up to
 //                       the time-out), and an edit's selection
@@ -123,6 +125,30 @@ ROBOT_COMMAND(read, "ID - record the control's text") {
     if (!ControlOf(robot, words, 2, control, id)) return false;
     robot.Record("\"control\":" + std::to_string(id) +
                  ",\"text\":" + JsonString(WindowTextUtf8(control)) + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(waittext, "ID TEXT - wait until the control reads TEXT") {
+    HWND control = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 3, control, id)) return false;
+    const DWORD start = ::GetTickCount();
+    while (WindowTextUtf8(control) != words[2]) {
+        if (::GetTickCount() - start >= robot.TimeoutMs())
+            return robot.Fail("waittext: control " + words[1] + " never read \"" + words[2] + "\"");
+        ::Sleep(10);
+    }
+    robot.Record("\"waited\":" + std::to_string(id) + ",\"reads\":" + JsonString(words[2]) + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(enabled, "- record the ids of the enabled controls") {
+    if (!NeedDialog(robot, "enabled")) return false;
+    std::string ids;
+    for (HWND child = ::GetWindow(g_dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT))
+        if (::IsWindowEnabled(child))
+            ids += std::string(ids.empty() ? "" : ",") + std::to_string(static_cast<int>(::GetDlgCtrlID(child)));
+    robot.Record("\"enabled\":[" + ids + "]" + Ms(robot));
     return true;
 }
 

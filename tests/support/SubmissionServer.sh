@@ -17,6 +17,7 @@
 # outside DIR; a Windows program under Wine reaches them through drive Z:):
 #   SUBMIT_HOST, SUBMIT_SERVER_NAME   127.0.0.1, and the name in the good certificate
 #   SUBMIT_USER, SUBMIT_PASS          the account that AUTH accepts
+#   SUBMIT_USER_JA, SUBMIT_PASS_JA    another one, name and password Japanese (UTF-8)
 #   SUBMIT_PORT_STARTTLS              STARTTLS, then AUTH PLAIN LOGIN CRAM-MD5
 #   SUBMIT_PORT_STARTTLS_LOGIN        the same with AUTH LOGIN only
 #   SUBMIT_PORT_TLS                   TLS from the first byte, then AUTH
@@ -29,6 +30,9 @@
 #   SUBMIT_PORT_WRONG_NAME            TLS, certificate for SUBMIT_WRONG_NAME (trusted CA)
 #   SUBMIT_PORT_UNTRUSTED             TLS, certificate for localhost from another CA
 #   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
+#   SUBMIT_PORT_STRICT_HELO           as STARTTLS, and HELO/EHLO must name a
+#                                     fully qualified domain or an address
+#                                     literal (refused at EHLO itself)
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
@@ -52,6 +56,9 @@ root=$dir
 sink=${SMTP_SINK:-/usr/sbin/smtp-sink}
 user=quorpa
 pass=Quorpa-test-pass1
+# A second account whose name and password are Japanese, kept as UTF-8.
+user_ja=予約太郎
+pass_ja=予約パス～ワード1
 realm=localhost
 wrong_name=wrong.example
 sender=account@example.net
@@ -160,6 +167,8 @@ make_account() {
   mkdir -p "$root/etc/sasl"
   printf '%s' "$pass" | saslpasswd2 -f "$root/etc/sasldb2" -u "$realm" -p -c "$user" ||
     die "saslpasswd2 cannot write $root/etc/sasldb2"
+  printf '%s' "$pass_ja" | saslpasswd2 -f "$root/etc/sasldb2" -u "$realm" -p -c "$user_ja" ||
+    die "saslpasswd2 cannot write $root/etc/sasldb2"
   chown postfix "$root/etc/sasldb2"
   chmod 600 "$root/etc/sasldb2"
   # smtpd works inside its queue folder; the relative path spares postfix the
@@ -257,6 +266,9 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/wrong-name.pem
 127.0.0.1:${ports[UNTRUSTED]} inet n - n - - smtpd -o syslog_name=postfix/untrusted $tls_on
   -o smtpd_tls_cert_file=$root/tls/untrusted.pem
+127.0.0.1:${ports[STRICT_HELO]} inet n - n - - smtpd -o syslog_name=postfix/strict-helo
+  -o smtpd_helo_required=yes -o smtpd_delay_reject=no
+  -o smtpd_helo_restrictions=reject_invalid_helo_hostname,reject_non_fqdn_helo_hostname
 127.0.0.1:${ports[OLD_TLS]} inet n - n - - smtpd -o syslog_name=postfix/old-tls $tls_on
   -o smtpd_tls_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
   -o smtpd_tls_mandatory_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
@@ -346,7 +358,7 @@ wait_ready() {
     case $name in
     PLAIN_AUTH)
       [[ $(greeting "$port") == 220* ]] ;;
-    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH | SENDER_LOGIN)
+    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH | SENDER_LOGIN | STRICT_HELO)
       handshakes "$port" -starttls smtp ;;
     OLD_TLS)
       handshakes "$port" -tls1_1 -cipher DEFAULT:@SECLEVEL=0 ;;
@@ -372,6 +384,8 @@ write_env() {
     echo "SUBMIT_USER=$user"
     echo "SUBMIT_PASS=$pass"
     echo "SUBMIT_SENDER=$sender"
+    echo "SUBMIT_USER_JA=$user_ja"
+    echo "SUBMIT_PASS_JA=$pass_ja"
     for name in "${!ports[@]}"; do echo "SUBMIT_PORT_$name=${ports[$name]}"; done | sort
     echo "SUBMIT_CA_PEM=$dir/ca.pem"
     echo "SUBMIT_CA_DER=$dir/ca.der"
@@ -415,7 +429,7 @@ start)
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
-                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0)
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0)
   sink_port=
   make_certificates
   make_account
