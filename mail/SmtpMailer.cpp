@@ -5,13 +5,18 @@
 
 #include "base/Exceptions.h"
 #include "base/system.h"
+#include "mail/EsmtpSession.h"
 #include "mail/MailComposer.h"
-#include "mail/Password.h"
+#include "mail/SmtpConnection.h"
 #include "mail/SmtpReply.h"
 #include "net/CSock.h"
 #include "platform/net.h"
 #include "platform/platform.h"
-#include "platform/tls.h"
+
+using smtp::Connection;
+using smtp::Exchange;
+using smtp::Refused;
+using smtp::ReplyCode;
 
 namespace {
 
@@ -35,128 +40,8 @@ long long YearOfCentury(int tmYear) {
     return mod < 0 ? mod + 100 : mod;
 }
 
-// What the log shows instead of a credential.
-const char kMask[] = "********";
-// close_notify at the end of a session is sent without waiting longer.
-constexpr uint32_t kCloseNotifyMs = 1000;
 
-void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
-
-// Raises the exception for a TLS status; during the handshake a broken or
-// closed connection means the handshake failed.
-[[noreturn]] void RaiseTls(plat::TlsStatus status, int32_t detail, bool handshake) {
-    switch (status) {
-    case plat::TlsStatus::kTimeOut: THROW_AT(CTimeOut, 0);
-    case plat::TlsStatus::kUntrusted: THROW_AT(CCertUntrusted, detail);
-    case plat::TlsStatus::kNameMismatch: THROW_AT(CCertNameMismatch, detail);
-    case plat::TlsStatus::kPinMismatch: THROW_AT(CCertPinMismatch, 0);
-    case plat::TlsStatus::kClosed:
-        if (!handshake) THROW_AT(CSockClose, 0);
-        THROW_AT(CTlsHandshakeError, detail);
-    case plat::TlsStatus::kIoError:
-        if (!handshake) THROW_AT(CSockIOerror, detail);
-        THROW_AT(CTlsHandshakeError, detail);
-    default: THROW_AT(CTlsHandshakeError, detail);
-    }
-}
-
-// One connection: the socket slot and, once a handshake is done, the TLS
-// session over it, which it owns. Texts go through the session when there is
-// one; without, exactly as the plain dialogue always did.
-class Connection {
-public:
-    Connection(CSock& sock, int32_t slot) : m_sock(sock), m_slot(slot) {}
-    ~Connection() { plat::TlsClose(m_tls, 0); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    bool Encrypted() const { return m_tls != nullptr; }
-    plat::Socket Socket() const { return m_sock.GetSocket(m_slot); }
-
-    // The handshake within timeoutMs; logs the "I:" line. Throws CTlsError's
-    // kinds, CTimeOut.
-    plat::TlsInfo StartTls(const std::string& serverName, const std::string& pin, uint32_t timeoutMs) {
-        plat::TlsInfo info;
-        int32_t detail = 0;
-        const plat::TlsStatus status =
-            plat::TlsConnect(m_sock.GetSocket(m_slot), serverName, pin, timeoutMs, &m_tls, &info, &detail,
-                            m_sock.GetWake());
-        if (status != plat::TlsStatus::kOk) {
-            // The library's own code (a SECURITY_STATUS, the chain's status,
-            // OpenSSL's error) tells a developer the exact cause.
-            char code[32];
-            std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(detail));
-            Log(std::string("I:TLS failed, code ") + code + "\r\n");
-            // A refused certificate: what the server showed, to check or pin.
-            if (!info.certSha256.empty()) Log("I:TLS certificate SHA-256 " + info.certSha256 + "\r\n");
-            RaiseTls(status, detail, true);
-        }
-        Log("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
-        return info;
-    }
-
-    void Send(const std::string& text, uint32_t timeoutMs) {
-        if (m_tls == nullptr) {
-            m_sock.Send(text.data(), m_slot, static_cast<int32_t>(text.size()));
-            return;
-        }
-        const plat::TlsStatus status = plat::TlsSend(m_tls, text.data(), text.size(), timeoutMs);
-        if (status != plat::TlsStatus::kOk) RaiseTls(status, 0, false);
-    }
-
-    // Receives one whole reply, all its lines, within timeoutMs in total.
-    // Throws what CSock::Receive throws; CTimeOut when the time runs out
-    // between two pieces; CSockIOerror when the reply exceeds kMaxReplySize.
-    std::string ReceiveReply(uint32_t timeoutMs) {
-        const uint32_t started = plat::TickCount();
-        std::string reply;
-        char piece[CSock::kReceiveSize];
-        do {
-            uint32_t remaining = plat::kInfinite;
-            if (timeoutMs != plat::kInfinite) {
-                const uint32_t elapsed = plat::TickCount() - started;
-                if (elapsed >= timeoutMs) THROW_AT(CTimeOut, 0);
-                remaining = timeoutMs - elapsed;
-            }
-            size_t n = 0;
-            if (m_tls == nullptr) {
-                m_sock.m_receiveTimeoutMs = remaining;
-                n = static_cast<size_t>(m_sock.Receive(piece, m_slot));
-            } else {
-                const plat::TlsStatus status = plat::TlsReceive(m_tls, piece, sizeof piece, remaining, &n);
-                if (status != plat::TlsStatus::kOk) RaiseTls(status, 0, false);
-            }
-            if (!smtp::AppendPiece(reply, piece, n, CSmtpMailer::kMaxReplySize)) THROW_AT(CSockIOerror, 0);
-        } while (!smtp::ReplyComplete(reply));
-        return reply;
-    }
-
-    // Ends the session with close_notify and closes the socket.
-    void Close() {
-        plat::TlsClose(m_tls, kCloseNotifyMs);
-        m_tls = nullptr;
-        m_sock.Close(m_slot);
-    }
-
-private:
-    CSock& m_sock;
-    int32_t m_slot;
-    plat::TlsSession* m_tls = nullptr;
-};
-
-// The three-digit code a reply begins with; 0 when it has none.
-int ReplyCode(const std::string& reply) {
-    if (reply.size() < 3) return 0;
-    int code = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (reply[i] < '0' || reply[i] > '9') return 0;
-        code = code * 10 + (reply[i] - '0');
-    }
-    return code;
-}
-
-// A reply beginning with 4 (transient) or 5 (permanent) refuses the step.
-bool Refused(const std::string& reply) { return !reply.empty() && (reply[0] == '4' || reply[0] == '5'); }
+void Log(const std::string& text) { smtp::LogText(text); }
 
 // This host's name, for HELO and EHLO.
 std::string HostName() {
@@ -164,23 +49,6 @@ std::string HostName() {
     std::snprintf(hostName, sizeof hostName, "%s", kLoopbackHostName);
     plat::GetHostName(hostName, sizeof hostName);  // keeps the loopback name on failure
     return hostName;
-}
-
-// The name EHLO gives: the PC's domain name, or the connection's own
-// address (HELO keeps the plain host name, as it always did).
-std::string EhloName(const Connection& conn) {
-    char name[plat::kHostNameSize] = "";
-    plat::DomainHostName(name, sizeof name);
-    sockaddr_in local{};
-    plat::GetSockName(conn.Socket(), &local);
-    return smtp::EhloDomain(name, local.sin_addr.s_addr);
-}
-
-// "a.b.c.d" of an address in network byte order.
-std::string DottedAddress(uint32_t address) {
-    const uint32_t host = ntohl(address);
-    return std::to_string(host >> 24) + "." + std::to_string((host >> 16) & 255) + "." +
-           std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
 }
 
 
@@ -303,75 +171,6 @@ std::string CSmtpMailer::NormalizePin(const std::string& pin) {
 
 namespace {
 
-// One command and its reply, both logged; the command's log text may be a
-// masked form of it.
-std::string Exchange(Connection& conn, const std::string& command, const std::string& logText, uint32_t timeoutMs) {
-    conn.Send(command, timeoutMs);
-    Log("S:" + logText);
-    std::string reply = conn.ReceiveReply(timeoutMs);
-    Log("R:" + reply);
-    return reply;
-}
-
-// The part of the extended dialogue before MAIL FROM: the handshake and
-// greeting, EHLO, STARTTLS with its handshake and second EHLO, AUTH. Fills
-// info. Returns false when the server refused EHLO or STARTTLS (nothing
-// more may be sent); throws as SendMail does.
-bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::ConnectionInfo& info) {
-    const uint32_t timeoutMs = m.m_commandTimeoutMs;
-    const std::string pin = CSmtpMailer::NormalizePin(m.m_strCertPin);
-    // Without a name the certificate must carry the address: an empty name
-    // would check nothing.
-    const std::string serverName = m.m_strServerName.empty() ? DottedAddress(m.m_ulSmtpAddr) : m.m_strServerName;
-    plat::TlsInfo tls;
-    if (m.m_nSsl == CSmtpMailer::kSslImplicit) {
-        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
-        tls = conn.StartTls(serverName, pin, timeoutMs);
-    }
-    const std::string greeting = conn.ReceiveReply(timeoutMs);
-    Log("R:" + greeting);
-    const std::string ehlo = "EHLO " + EhloName(conn) + "\r\n";
-    std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);
-    if (Refused(reply)) return false;
-    smtp::Capabilities caps = smtp::ParseCapabilities(reply);
-
-    if (m.m_nSsl == CSmtpMailer::kSslStartTls) {
-        // Never fall back to clear text: no STARTTLS, no dialogue.
-        if (!caps.startTls) THROW_AT(CStartTlsNotOffered, 0);
-        reply = Exchange(conn, "STARTTLS\r\n", "STARTTLS\r\n", timeoutMs);
-        if (ReplyCode(reply) != 220) return false;
-        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
-        tls = conn.StartTls(serverName, pin, timeoutMs);
-        // What the server said before the handshake is forgotten (RFC 3207
-        // section 4.2).
-        reply = Exchange(conn, ehlo, ehlo, timeoutMs);
-        if (Refused(reply)) return false;
-        caps = smtp::ParseCapabilities(reply);
-    }
-    info.serverName = caps.serverName;
-    info.tlsProtocol = tls.protocol;
-    info.tlsCipher = tls.cipher;
-    info.certSha256 = tls.certSha256;
-    if (m.m_strUser.empty()) return true;
-
-    if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kSigningIn, 0);
-    if (!caps.authAny()) THROW_AT(CAuthNotOffered, 0);
-    if (caps.authPlain) {
-        // RFC 4616: authorization identity (empty), user, password.
-        const std::string response = smtp::Base64(std::string(1, '\0') + AuthText(m.m_strUser) + '\0' + m.m_strPassword);
-        reply = Exchange(conn, "AUTH PLAIN " + response + "\r\n", std::string("AUTH PLAIN ") + kMask + "\r\n",
-                         timeoutMs);
-    } else {
-        reply = Exchange(conn, "AUTH LOGIN\r\n", "AUTH LOGIN\r\n", timeoutMs);
-        if (ReplyCode(reply) == 334)
-            reply = Exchange(conn, smtp::Base64(AuthText(m.m_strUser)) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
-        if (ReplyCode(reply) == 334)
-            reply = Exchange(conn, smtp::Base64(m.m_strPassword) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
-    }
-    if (ReplyCode(reply) != 235) THROW_AT(CAuthRefused, ReplyCode(reply));
-    return true;
-}
-
 // Before connecting, so that nothing at all is sent: a login needs a
 // password that could be decrypted, and one that would travel in clear text
 // (no TLS, whatever the setting says) may only go to a loopback address;
@@ -402,7 +201,7 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sende
     Connection conn(sock, slot);
     ConnectionInfo info;
     if (Extended()) {
-        if (!OpenExtended(*this, conn, info)) THROW_AT(CSmtpSetupError, 0);
+        if (!smtp::OpenExtended(*this, conn, info)) THROW_AT(CSmtpSetupError, 0);
     } else {
         const std::string greeting = conn.ReceiveReply(m_commandTimeoutMs);
         Log("R:" + greeting);
@@ -446,7 +245,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     Connection conn(sock, slot);
     if (extended) {
         ConnectionInfo info;
-        if (!OpenExtended(*this, conn, info)) {
+        if (!smtp::OpenExtended(*this, conn, info)) {
             conn.Close();
             return false;
         }

@@ -929,7 +929,7 @@ def provider(env):
         log = q.read("Quorpa.log").decode("cp932")
         if not re.fullmatch(re.escape(LOG_START + log_input("prog.epg") + log_reserve_block())
                             + r"(?:[RSI]:[^\0]*?)?" + re.escape("E:<%s> at " % name)
-                            + r"mail/SmtpMailer\.cpp\(\d+\)\r\n", log):
+                            + r"mail/\w+\.cpp\(\d+\)\r\n", log):
             raise Failure("%s: unexpected log: %r" % (name, log))
         if "MAIL FROM" in log or sub["SUBMIT_PASS"] in log:
             raise Failure("%s: mail or password in the log: %r" % (name, log))
@@ -967,7 +967,7 @@ def refused_settings(env):
             expect_boxes(boxes, [confirm, (text, WARNING, "ok"), failed])
             log = q.read("Quorpa.log").decode("cp932")
             if not re.fullmatch(re.escape(LOG_START + log_input("prog.epg") + log_reserve_block()
-                                          + "E:<%s> at " % name) + r"mail/SmtpMailer\.cpp\(\d+\)\r\n", log):
+                                          + "E:<%s> at " % name) + r"mail/\w+\.cpp\(\d+\)\r\n", log):
                 raise Failure("%s: unexpected log: %r" % (name, log))
         server.settimeout(0.2)
         try:
