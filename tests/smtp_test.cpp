@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -684,6 +685,138 @@ TEST_F(SmtpDialogue, ExtendedDialogueStopsWhereTheServerCannotServe) {
         peer.Join();
         EXPECT_EQ(peer.Received().substr(0, row.received.size()), row.received);
         EXPECT_EQ(peer.Received().find("MAIL FROM"), std::string::npos);
+    }
+}
+
+namespace {
+
+// One command of a dialogue and the peer's reply; no reply: the peer stays
+// silent. The command is named by its first word ("USER" and "PASS" are
+// AUTH LOGIN's answers, "MESSAGE" the data up to its end mark).
+struct Turn {
+    const char* command;
+    const char* reply;
+};
+using Turns = std::vector<Turn>;
+
+// A peer that greets and then answers the turns in order.
+SmtpPeer::Script Answering(const Turns& turns) {
+    SmtpPeer::Script script = {SmtpPeer::Send("220 peer ready\r\n")};
+    for (const Turn& turn : turns) {
+        script.push_back(std::string(turn.command) == "MESSAGE" ? SmtpPeer::ReadData() : SmtpPeer::ReadLine());
+        if (turn.reply == nullptr) break;
+        script.push_back(SmtpPeer::Send(turn.reply));
+    }
+    script.push_back(SmtpPeer::WaitForClose());
+    return script;
+}
+
+// The outcome of a send or connection test: "sent", "refused" or the
+// exception's text.
+template <class Call>
+std::string Outcome(Call call) {
+    try {
+        return call() ? "sent" : "refused";
+    } catch (const CExceptionBase& e) {
+        return e.what();
+    }
+}
+
+}  // namespace
+
+TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
+    enum Setup { kPlain, kPin, kLogin, kStartTls };
+    const char* const ehlo = "250-peer\r\n250 AUTH PLAIN LOGIN\r\n";
+    const char* const ehloLogin = "250-peer\r\n250 AUTH LOGIN\r\n";
+    const Turn mail = {"MAIL", "250 ok\r\n"}, rcpt = {"RCPT", "250 ok\r\n"}, data = {"DATA", "354 go\r\n"},
+               message = {"MESSAGE", "250 queued\r\n"}, quit = {"QUIT", "221 bye\r\n"};
+    const struct {
+        const char* what;
+        Setup setup;
+        Turns turns;
+        const char* outcome;  // of the send
+    } table[] = {
+        {"HELO refused", kPlain, {{"HELO", "501 who\r\n"}}, "refused"},
+        {"plain, all accepted", kPlain, {{"HELO", "250 peer\r\n"}, mail, rcpt, data, message, quit}, "sent"},
+        {"EHLO refused", kPin, {{"EHLO", "554 no\r\n"}}, "refused"},
+        {"EHLO, all accepted", kPin, {{"EHLO", ehlo}, mail, rcpt, data, message, quit}, "sent"},
+        {"MAIL refused", kPin, {{"EHLO", ehlo}, {"MAIL", "550 no\r\n"}}, "refused"},
+        {"RCPT refused", kPin, {{"EHLO", ehlo}, mail, {"RCPT", "450 later\r\n"}}, "refused"},
+        {"DATA refused", kPin, {{"EHLO", ehlo}, mail, rcpt, {"DATA", "554 no\r\n"}}, "refused"},
+        {"data refused", kPin, {{"EHLO", ehlo}, mail, rcpt, data, {"MESSAGE", "552 big\r\n"}}, "refused"},
+        {"QUIT refused", kPin, {{"EHLO", ehlo}, mail, rcpt, data, message, {"QUIT", "421 bye\r\n"}}, "sent"},
+        {"STARTTLS answered 454", kStartTls, {{"EHLO", "250-peer\r\n250 STARTTLS\r\n"}, {"STARTTLS", "454 no\r\n"}},
+         "refused"},
+        {"AUTH PLAIN accepted", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", "235 ok\r\n"}, mail, rcpt, data, message, quit},
+         "sent"},
+        {"AUTH PLAIN refused", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", "535 bad\r\n"}}, "AuthRefused"},
+        {"AUTH PLAIN ends in 334", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", "334 \r\n"}}, "AuthRefused"},
+        {"AUTH PLAIN ends in 250", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", "250 ok\r\n"}}, "AuthRefused"},
+        {"AUTH LOGIN accepted", kLogin,
+         {{"EHLO", ehloLogin}, {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"USER", "334 UGFzc3dvcmQ6\r\n"},
+          {"PASS", "235 ok\r\n"}, mail, rcpt, data, message, quit},
+         "sent"},
+        {"AUTH LOGIN refused", kLogin, {{"EHLO", ehloLogin}, {"AUTH LOGIN", "504 no\r\n"}}, "AuthRefused"},
+        {"AUTH LOGIN user refused", kLogin,
+         {{"EHLO", ehloLogin}, {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"USER", "535 bad\r\n"}}, "AuthRefused"},
+        {"AUTH LOGIN ends in 334", kLogin,
+         {{"EHLO", ehloLogin}, {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"USER", "334 UGFzc3dvcmQ6\r\n"},
+          {"PASS", "334 more\r\n"}},
+         "AuthRefused"},
+        {"silent at EHLO", kPin, {{"EHLO", nullptr}}, "TimeOut"},
+        {"silent at AUTH", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", nullptr}}, "TimeOut"},
+        {"silent at MAIL", kPin, {{"EHLO", ehlo}, {"MAIL", nullptr}}, "TimeOut"},
+    };
+    const std::map<std::string, std::string> texts = {
+        {"HELO", m_commands[SmtpPeer::kHelo]}, {"EHLO", "EHLO " + HostName() + "\r\n"},
+        {"STARTTLS", "STARTTLS\r\n"},        {"AUTH PLAIN", "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n"},
+        {"AUTH LOGIN", "AUTH LOGIN\r\n"},     {"USER", "dXNlcg==\r\n"},
+        {"PASS", "c2VjcmV0\r\n"},            {"MAIL", m_commands[SmtpPeer::kMail]},
+        {"RCPT", m_commands[SmtpPeer::kRcpt]}, {"DATA", m_commands[SmtpPeer::kData]},
+        {"MESSAGE", kMessage},                {"QUIT", "QUIT\r\n"}};
+    const auto sent = [&](const Turns& turns) {
+        std::string all;
+        for (const Turn& turn : turns) all += texts.at(turn.command);
+        return all;
+    };
+    m_mailer.m_commandTimeoutMs = m_mailer.m_dataEndTimeoutMs = 300;
+    m_mailer.m_strPassword = kPassword;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        m_mailer.m_strCertPin = row.setup == kPin ? std::string(64, 'a') : "";
+        m_mailer.m_strUser = row.setup == kLogin ? kUser : "";
+        m_mailer.m_nSsl = row.setup == kStartTls ? CSmtpMailer::kSslStartTls : CSmtpMailer::kSslNone;
+        {
+            SmtpPeer peer(Answering(row.turns));
+            Use(peer);
+            LogCapture log;
+            EXPECT_EQ(Outcome([&] { return Send(); }), row.outcome);
+            peer.Join();
+            EXPECT_EQ(peer.Received(), sent(row.turns));
+            EXPECT_EQ(peer.Error(), "");
+            // A time-out names its step: nothing came after the last command.
+            const std::string text = log.Text();
+            if (row.outcome == std::string("TimeOut")) {
+                EXPECT_EQ(text.find("R:", text.rfind("S:")), std::string::npos) << text;
+            }
+        }
+        // The connection test goes as far as the send would before MAIL,
+        // then says QUIT; a refusal before is the server's setup error.
+        Turns turns;
+        for (const Turn& turn : row.turns) {
+            if (std::string(turn.command) == "MAIL") break;
+            turns.push_back(turn);
+        }
+        const bool reachesMail = turns.size() < row.turns.size();
+        if (reachesMail) turns.push_back(quit);
+        const std::string outcome = reachesMail ? "sent" : row.outcome == std::string("refused") ? "SmtpSetupError"
+                                                                                                 : row.outcome;
+        SmtpPeer peer(Answering(turns));
+        Use(peer);
+        LogCapture log;
+        EXPECT_EQ(Outcome([&] { return (m_mailer.TestConnection(), true); }), outcome) << "connection test";
+        peer.Join();
+        EXPECT_EQ(peer.Received(), sent(turns)) << "connection test";
     }
 }
 

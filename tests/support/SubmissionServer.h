@@ -6,7 +6,7 @@
 // The fixture's directory comes in QUORPA_SUBMISSION_DIR; its file "env"
 // holds KEY=VALUE lines: SUBMIT_PORT_<NAME> for each behaviour (STARTTLS,
 // STARTTLS_LOGIN, TLS, PLAIN_AUTH, STARTTLS_NOAUTH, WRONG_NAME, UNTRUSTED,
-// OLD_TLS), SUBMIT_USER, SUBMIT_PASS, SUBMIT_CA_PEM, SUBMIT_CA_DER,
+// OLD_TLS, SNI), SUBMIT_USER, SUBMIT_PASS, SUBMIT_CA_PEM, SUBMIT_CA_DER,
 // SUBMIT_CERT_SHA256 and more (listed in SubmissionServer.sh).
 #pragma once
 

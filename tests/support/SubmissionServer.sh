@@ -25,6 +25,8 @@
 #   SUBMIT_PORT_WRONG_NAME            TLS, certificate for SUBMIT_WRONG_NAME (trusted CA)
 #   SUBMIT_PORT_UNTRUSTED             TLS, certificate for localhost from another CA
 #   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
+#   SUBMIT_PORT_SNI                   TLS; the good certificate only to a client that
+#                                     names localhost (SNI), else the SUBMIT_WRONG_NAME one
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
@@ -252,7 +254,12 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_mandatory_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
   -o smtpd_tls_ciphers=low -o smtpd_tls_mandatory_ciphers=low
   -o tls_low_cipherlist=DEFAULT:@SECLEVEL=0
+127.0.0.1:${ports[SNI]} inet n - n - - smtpd -o syslog_name=postfix/sni $tls_on
+  -o smtpd_tls_cert_file=$root/tls/wrong-name.pem -o tls_server_sni_maps=hash:$root/etc/sni
 EOF
+  # postfix reads the files an SNI table names when the table is made.
+  echo "$realm $root/tls/server.key $root/tls/server.pem" >"$root/etc/sni"
+  postmap -c "$root/etc" -F "hash:$root/etc/sni"
 }
 
 # The queue folders as postfix's own post-install makes them.
@@ -404,7 +411,7 @@ start)
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
-                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0)
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [SNI]=0)
   sink_port=
   make_certificates
   make_account
