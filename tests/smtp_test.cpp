@@ -820,6 +820,38 @@ TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
     }
 }
 
+TEST_F(SmtpDialogue, TlsFromTheFirstByteIsReportedAsEncryptingBeforeAnyReply) {
+    StepRecorder recorder;
+    m_mailer.m_progress = &recorder;
+    m_mailer.m_nSsl = CSmtpMailer::kSslImplicit;
+    m_mailer.m_strServerName = "localhost";
+    SmtpPeer peer({SmtpPeer::Close()});
+    Use(peer);
+    EXPECT_THROW(Send(), CTlsHandshakeError);
+    EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kEncrypting, 0}}));
+}
+
+TEST(SmtpSettings, PinsAreReadInAnyWritingAndLoopbackIsTheWholeNetwork) {
+    const std::string pin = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+    std::string upperWithColons, spaced;
+    for (size_t i = 0; i < pin.size(); i += 2) {
+        upperWithColons += (i ? ":" : "") + pin.substr(i, 2);
+        spaced += (i ? " " : "") + pin.substr(i, 2);
+    }
+    for (char& c : upperWithColons) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const std::string& written : {pin, upperWithColons, spaced}) EXPECT_EQ(CSmtpMailer::NormalizePin(written), pin);
+    EXPECT_EQ(CSmtpMailer::NormalizePin(""), "");
+    // Too short, or not hexadecimal: a pin that no certificate matches.
+    for (const std::string& bad : {pin.substr(2), pin.substr(2) + "0g"}) EXPECT_EQ(CSmtpMailer::NormalizePin(bad), "malformed");
+
+    const struct {
+        uint32_t address;  // host byte order
+        bool loopback;
+    } table[] = {{0x7f000001, true}, {0x7f0a0b0c, true}, {0x7fffffff, true},
+                 {0x80000001, false}, {0x0100007f, false}, {0, false}};
+    for (const auto& row : table) EXPECT_EQ(CSmtpMailer::IsLoopback(htonl(row.address)), row.loopback) << row.address;
+}
+
 TEST_F(SmtpDialogue, PasswordNeverLeavesInClearAndAnUnreadableOneIsNotUsed) {
     SmtpPeer peer(SmtpPeer::Script{}, 0);
     m_mailer.m_usSmtpPort = peer.Port();
@@ -905,6 +937,56 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
         const std::string mail = SubmissionServer::WaitForDump(token);
         EXPECT_NE(mail.find("Subject: " + token + " ch12\n\n.leading period\nlast\n"), std::string::npos) << mail;
     }
+}
+
+TEST_F(SubmitDelivery, CertificateNameSniAndPinOnceEach) {
+    std::string spaced;  // the pin in lowercase, the pairs apart
+    for (char c : SubmissionServer::Value("SUBMIT_CERT_SHA256")) {
+        if (!spaced.empty() && spaced.size() % 3 == 2) spaced += ' ';
+        spaced += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const struct {
+        const char* port;
+        std::string name;
+        std::string pin;
+        const char* outcome;  // the exception's text; empty: signed in
+    } table[] = {
+        // The server shows its certificate for localhost only to a client
+        // that names it.
+        {"SNI", "localhost", "", ""},
+        // Without a name the address is checked, and a certificate without
+        // it is for another server, not an untrusted one.
+        {"WRONG_NAME", "", "", "CertificateNameMismatch"},
+        {"TLS", "localhost", spaced, ""},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.port);
+        UsePort(row.port, CSmtpMailer::kSslImplicit);
+        m_mailer.m_strServerName = row.name;
+        m_mailer.m_strCertPin = row.pin;
+        std::string outcome;
+        try {
+            m_mailer.TestConnection();
+        } catch (const CExceptionBase& e) {
+            outcome = e.what();
+        }
+        EXPECT_EQ(outcome, row.outcome);
+    }
+}
+
+TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {
+    // Megabytes that the socket cannot take at once: the session waits to
+    // write, not to read.
+    UsePort("TLS", CSmtpMailer::kSslImplicit);
+    const std::string token = Tokened();
+    const std::string line(998, 'x');
+    std::string body;
+    for (int i = 0; i < 4000; ++i) body += line + "\r\n";
+    m_mailer.m_strFormat += body;
+    ASSERT_TRUE(Send());
+    const std::string mail = SubmissionServer::WaitForDump(token);
+    EXPECT_NE(mail.find(line + "\n" + line + "\n\n"), std::string::npos);
+    EXPECT_GT(mail.size(), body.size() - 8000);
 }
 
 TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
