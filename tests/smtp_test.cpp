@@ -974,6 +974,16 @@ TEST_F(SubmitDelivery, CertificateNameSniAndPinOnceEach) {
     }
 }
 
+TEST_F(SubmitDelivery, EhloRefusedAfterStartTlsEndsTheDialogue) {
+    UsePort("EHLO_REFUSED_AFTER_TLS", CSmtpMailer::kSslStartTls);
+    LogCapture log;
+    EXPECT_FALSE(Send());
+    EXPECT_THROW(m_mailer.TestConnection(), CSmtpSetupError);
+    const std::string text = log.Text();
+    EXPECT_EQ(text.rfind("S:", text.rfind("R:554")), text.rfind("S:EHLO")) << text;
+    EXPECT_EQ(text.find("AUTH"), std::string::npos) << text;
+}
+
 TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {
     // Megabytes that the socket cannot take at once: the session waits to
     // write, not to read.

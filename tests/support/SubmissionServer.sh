@@ -27,6 +27,8 @@
 #   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
 #   SUBMIT_PORT_SNI                   TLS; the good certificate only to a client that
 #                                     names localhost (SNI), else the SUBMIT_WRONG_NAME one
+#   SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS  not postfix: a scripted server that offers STARTTLS,
+#                                     takes the handshake and refuses the EHLO that follows
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
@@ -80,6 +82,10 @@ stop_all() {
     pid=$(tr -d ' \n' <"$root/queue/pid/master.pid")
     # SIGTERM: the master ends its children and removes its pid file.
     [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
+  fi
+  if [ -f "$root/peer.pid" ]; then
+    kill -TERM "$(cat "$root/peer.pid")" 2>/dev/null || true
+    rm -f "$root/peer.pid"
   fi
   if [ -f "$root/sink.pid" ]; then
     kill -TERM "$(cat "$root/sink.pid")" 2>/dev/null || true
@@ -304,6 +310,49 @@ start_sink() {
   die "cannot start $sink"
 }
 
+# A scripted server for what postfix cannot be told to do: refuse the EHLO
+# that follows a good STARTTLS handshake. Python's ssl, one connection at a
+# time; its port comes in peer.port once it listens.
+start_peer() {
+  cat >"$root/etc/peer.py" <<'PY'
+import os, socket, ssl, sys
+root = sys.argv[1]
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(root + "/tls/server.pem", root + "/tls/server.key")
+server = socket.create_server(("127.0.0.1", 0))
+with open(root + "/peer.port.new", "w") as f:
+    f.write(str(server.getsockname()[1]))
+os.rename(root + "/peer.port.new", root + "/peer.port")
+while True:
+    conn, _ = server.accept()
+    try:
+        conn.settimeout(20)
+        reader = conn.makefile("rb")
+        # A client that hangs up early ends in an OSError below.
+        conn.sendall(b"220 peer ready\r\n")
+        reader.readline()
+        conn.sendall(b"250-peer\r\n250 STARTTLS\r\n")
+        reader.readline()
+        conn.sendall(b"220 go ahead\r\n")
+        session = context.wrap_socket(conn, server_side=True)
+        session.makefile("rb").readline()
+        session.sendall(b"554 5.7.0 not after TLS\r\n")
+        session.recv(1)
+    except (OSError, ValueError):
+        pass
+    finally:
+        conn.close()
+PY
+  rm -f "$root/peer.port"
+  python3 "$root/etc/peer.py" "$root" >"$root/log/peer.log" 2>&1 </dev/null &
+  echo $! >"$root/peer.pid"
+  for _ in $(seq 50); do
+    [ -s "$root/peer.port" ] && return 0
+    sleep 0.1
+  done
+  die "the scripted server did not start: $(cat "$root/log/peer.log")"
+}
+
 # Starts postfix's master on fresh free ports; a port taken by someone else
 # in between makes the master fail, and then it tries again.
 start_master() {
@@ -374,6 +423,7 @@ write_env() {
     echo "SUBMIT_CERT_SHA256=$(sha256_of "$tls/server.pem")"
     echo "SUBMIT_WRONG_NAME_CERT_SHA256=$(sha256_of "$tls/wrong-name.pem")"
     echo "SUBMIT_UNTRUSTED_CERT_SHA256=$(sha256_of "$tls/untrusted.pem")"
+    echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer.port")"
     echo "SUBMIT_SINK_DIR=$root/sink"
     echo "SUBMIT_SINK_PORT=$sink_port"
     echo "SUBMIT_LOG=$root/log/postfix.log"
@@ -417,6 +467,7 @@ start)
   make_account
   make_queue
   start_sink
+  start_peer
   write_main_cf "$sink_port"
   start_master
   wait_ready
