@@ -576,6 +576,10 @@ TEST_F(SmtpDialogue, TrickledReplyStillEndsAtTheWholeReplyTimeOut) {
     Use(peer);
     m_mailer.m_commandTimeoutMs = 1000;
     EXPECT_THROW(Send(), CTimeOut);
+    // At the greeting: a time-out per piece would have taken it and failed
+    // only at HELO.
+    peer.Join();
+    EXPECT_EQ(peer.Received(), "");
 }
 
 namespace {
@@ -982,6 +986,11 @@ TEST_F(SubmitDelivery, EhloRefusedAfterStartTlsEndsTheDialogue) {
     const std::string text = log.Text();
     EXPECT_EQ(text.rfind("S:", text.rfind("R:554")), text.rfind("S:EHLO")) << text;
     EXPECT_EQ(text.find("AUTH"), std::string::npos) << text;
+}
+
+TEST_F(SubmitDelivery, HangUpInsideTheSessionIsAHangUp) {
+    UsePort("CLOSED_AFTER_TLS", CSmtpMailer::kSslStartTls);
+    EXPECT_THROW(Send(), CSockClose);
 }
 
 TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {

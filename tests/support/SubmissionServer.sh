@@ -29,6 +29,7 @@
 #                                     names localhost (SNI), else the SUBMIT_WRONG_NAME one
 #   SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS  not postfix: a scripted server that offers STARTTLS,
 #                                     takes the handshake and refuses the EHLO that follows
+#   SUBMIT_PORT_CLOSED_AFTER_TLS      the same, but it hangs up at that EHLO
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
@@ -84,7 +85,8 @@ stop_all() {
     [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
   fi
   if [ -f "$root/peer.pid" ]; then
-    kill -TERM "$(cat "$root/peer.pid")" 2>/dev/null || true
+    # shellcheck disable=SC2046 # one pid a line
+    kill -TERM $(cat "$root/peer.pid") 2>/dev/null || true
     rm -f "$root/peer.pid"
   fi
   if [ -f "$root/sink.pid" ]; then
@@ -310,19 +312,21 @@ start_sink() {
   die "cannot start $sink"
 }
 
-# A scripted server for what postfix cannot be told to do: refuse the EHLO
-# that follows a good STARTTLS handshake. Python's ssl, one connection at a
-# time; its port comes in peer.port once it listens.
-start_peer() {
+# Scripted servers for what postfix cannot be told to do: refuse the EHLO
+# that follows a good STARTTLS handshake ("refuse"), or hang up there
+# ("close"). Python's ssl, one connection at a time; the port comes in
+# peer-MODE.port once it listens.
+start_peers() {
+  local mode
   cat >"$root/etc/peer.py" <<'PY'
 import os, socket, ssl, sys
-root = sys.argv[1]
+root, mode = sys.argv[1], sys.argv[2]
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(root + "/tls/server.pem", root + "/tls/server.key")
 server = socket.create_server(("127.0.0.1", 0))
-with open(root + "/peer.port.new", "w") as f:
+with open(root + "/peer.new", "w") as f:
     f.write(str(server.getsockname()[1]))
-os.rename(root + "/peer.port.new", root + "/peer.port")
+os.rename(root + "/peer.new", root + "/peer-" + mode + ".port")
 while True:
     conn, _ = server.accept()
     try:
@@ -336,21 +340,25 @@ while True:
         conn.sendall(b"220 go ahead\r\n")
         session = context.wrap_socket(conn, server_side=True)
         session.makefile("rb").readline()
-        session.sendall(b"554 5.7.0 not after TLS\r\n")
-        session.recv(1)
+        if mode == "refuse":
+            session.sendall(b"554 5.7.0 not after TLS\r\n")
+            session.recv(1)
+        session.close()
     except (OSError, ValueError):
         pass
     finally:
         conn.close()
 PY
-  rm -f "$root/peer.port"
-  python3 "$root/etc/peer.py" "$root" >"$root/log/peer.log" 2>&1 </dev/null &
-  echo $! >"$root/peer.pid"
+  rm -f "$root"/peer-*.port "$root/peer.pid"
+  for mode in refuse close; do
+    python3 "$root/etc/peer.py" "$root" $mode >"$root/log/peer-$mode.log" 2>&1 </dev/null &
+    echo $! >>"$root/peer.pid"
+  done
   for _ in $(seq 50); do
-    [ -s "$root/peer.port" ] && return 0
+    [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && return 0
     sleep 0.1
   done
-  die "the scripted server did not start: $(cat "$root/log/peer.log")"
+  die "the scripted servers did not start: $(cat "$root"/log/peer-*.log)"
 }
 
 # Starts postfix's master on fresh free ports; a port taken by someone else
@@ -423,7 +431,8 @@ write_env() {
     echo "SUBMIT_CERT_SHA256=$(sha256_of "$tls/server.pem")"
     echo "SUBMIT_WRONG_NAME_CERT_SHA256=$(sha256_of "$tls/wrong-name.pem")"
     echo "SUBMIT_UNTRUSTED_CERT_SHA256=$(sha256_of "$tls/untrusted.pem")"
-    echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer.port")"
+    echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer-refuse.port")"
+    echo "SUBMIT_PORT_CLOSED_AFTER_TLS=$(cat "$root/peer-close.port")"
     echo "SUBMIT_SINK_DIR=$root/sink"
     echo "SUBMIT_SINK_PORT=$sink_port"
     echo "SUBMIT_LOG=$root/log/postfix.log"
@@ -467,7 +476,7 @@ start)
   make_account
   make_queue
   start_sink
-  start_peer
+  start_peers
   write_main_cf "$sink_port"
   start_master
   wait_ready
