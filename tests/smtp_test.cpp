@@ -835,6 +835,23 @@ TEST_F(SmtpDialogue, TlsFromTheFirstByteIsReportedAsEncryptingBeforeAnyReply) {
     EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kEncrypting, 0}}));
 }
 
+TEST_F(SmtpDialogue, HandshakeTrickledByteByByteEndsAtTheWholeTimeOut) {
+    // A record header a byte at a time: each wait is short, the whole
+    // handshake is not.
+    SmtpPeer::Script script;
+    for (const char* byte : {"\x16", "\x03", "\x03", "\x00", "\x40"}) {
+        script.push_back(SmtpPeer::Send(byte));
+        script.push_back(SmtpPeer::Pause(200));
+    }
+    script.push_back(SmtpPeer::Close());
+    SmtpPeer peer(script);
+    Use(peer);
+    m_mailer.m_nSsl = CSmtpMailer::kSslImplicit;
+    m_mailer.m_strServerName = "localhost";
+    m_mailer.m_commandTimeoutMs = 500;
+    EXPECT_THROW(Send(), CTimeOut);
+}
+
 TEST(SmtpSettings, PinsAreReadInAnyWritingAndLoopbackIsTheWholeNetwork) {
     const std::string pin = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
     std::string upperWithColons, spaced;
@@ -994,18 +1011,22 @@ TEST_F(SubmitDelivery, HangUpInsideTheSessionIsAHangUp) {
 }
 
 TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {
-    // Megabytes that the socket cannot take at once: the session waits to
-    // write, not to read.
-    UsePort("TLS", CSmtpMailer::kSslImplicit);
-    const std::string token = Tokened();
     const std::string line(998, 'x');
     std::string body;
     for (int i = 0; i < 4000; ++i) body += line + "\r\n";
+    UsePort("TLS", CSmtpMailer::kSslImplicit);
+    const std::string token = Tokened();
     m_mailer.m_strFormat += body;
     ASSERT_TRUE(Send());
     const std::string mail = SubmissionServer::WaitForDump(token);
     EXPECT_NE(mail.find(line + "\n" + line + "\n\n"), std::string::npos);
     EXPECT_GT(mail.size(), body.size() - 8000);
+
+    // A server that does not read for a while: the session waits to write,
+    // not to read.
+    UsePort("SLOW_READER", CSmtpMailer::kSslStartTls);
+    m_mailer.m_dataEndTimeoutMs = 5000;
+    EXPECT_TRUE(Send());
 }
 
 TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {

@@ -30,6 +30,8 @@
 #   SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS  not postfix: a scripted server that offers STARTTLS,
 #                                     takes the handshake and refuses the EHLO that follows
 #   SUBMIT_PORT_CLOSED_AFTER_TLS      the same, but it hangs up at that EHLO
+#   SUBMIT_PORT_SLOW_READER           the same, but it takes AUTH PLAIN and a mail, whose
+#                                     data it reads only after half a second
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
@@ -314,12 +316,12 @@ start_sink() {
 
 # Scripted servers for what postfix cannot be told to do: refuse the EHLO
 # that follows a good STARTTLS handshake ("refuse"), or hang up there
-# ("close"). Python's ssl, one connection at a time; the port comes in
+# ("close"), or take a mail slowly ("slow"). Python's ssl, one connection at a time; the port comes in
 # peer-MODE.port once it listens.
 start_peers() {
   local mode
   cat >"$root/etc/peer.py" <<'PY'
-import os, socket, ssl, sys
+import os, socket, ssl, sys, time
 root, mode = sys.argv[1], sys.argv[2]
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(root + "/tls/server.pem", root + "/tls/server.key")
@@ -339,9 +341,24 @@ while True:
         reader.readline()
         conn.sendall(b"220 go ahead\r\n")
         session = context.wrap_socket(conn, server_side=True)
-        session.makefile("rb").readline()
+        lines = session.makefile("rb")
+        lines.readline()
         if mode == "refuse":
             session.sendall(b"554 5.7.0 not after TLS\r\n")
+            session.recv(1)
+        elif mode == "slow":
+            # Takes a login and a mail, but reads the data only after a
+            # pause, so that a large mail fills the client's socket.
+            for reply in (b"250-peer\r\n250 AUTH PLAIN\r\n", b"235 ok\r\n", b"250 ok\r\n", b"250 ok\r\n",
+                          b"354 go ahead\r\n"):
+                session.sendall(reply)
+                lines.readline()
+            time.sleep(0.5)
+            while lines.readline() not in (b".\r\n", b""):
+                pass
+            session.sendall(b"250 queued\r\n")
+            lines.readline()
+            session.sendall(b"221 bye\r\n")
             session.recv(1)
         session.close()
     except (OSError, ValueError):
@@ -350,12 +367,12 @@ while True:
         conn.close()
 PY
   rm -f "$root"/peer-*.port "$root/peer.pid"
-  for mode in refuse close; do
+  for mode in refuse close slow; do
     python3 "$root/etc/peer.py" "$root" $mode >"$root/log/peer-$mode.log" 2>&1 </dev/null &
     echo $! >>"$root/peer.pid"
   done
   for _ in $(seq 50); do
-    [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && return 0
+    [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && [ -s "$root/peer-slow.port" ] && return 0
     sleep 0.1
   done
   die "the scripted servers did not start: $(cat "$root"/log/peer-*.log)"
@@ -433,6 +450,7 @@ write_env() {
     echo "SUBMIT_UNTRUSTED_CERT_SHA256=$(sha256_of "$tls/untrusted.pem")"
     echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer-refuse.port")"
     echo "SUBMIT_PORT_CLOSED_AFTER_TLS=$(cat "$root/peer-close.port")"
+    echo "SUBMIT_PORT_SLOW_READER=$(cat "$root/peer-slow.port")"
     echo "SUBMIT_SINK_DIR=$root/sink"
     echo "SUBMIT_SINK_PORT=$sink_port"
     echo "SUBMIT_LOG=$root/log/postfix.log"
