@@ -360,6 +360,8 @@ while True:
             lines.readline()
             session.sendall(b"221 bye\r\n")
             session.recv(1)
+        # The socket closes only when its reader is closed as well.
+        lines.close()
         session.close()
     except (OSError, ValueError):
         pass
