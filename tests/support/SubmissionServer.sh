@@ -31,7 +31,7 @@
 #                                     takes the handshake and refuses the EHLO that follows
 #   SUBMIT_PORT_CLOSED_AFTER_TLS      the same, but it hangs up at that EHLO
 #   SUBMIT_PORT_SLOW_READER           the same, but it takes AUTH PLAIN and a mail, whose
-#                                     data it reads only after half a second
+#                                     data it reads only after 0.3 s
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
@@ -353,7 +353,7 @@ while True:
                           b"354 go ahead\r\n"):
                 session.sendall(reply)
                 lines.readline()
-            time.sleep(0.5)
+            time.sleep(0.3)
             while lines.readline() not in (b".\r\n", b""):
                 pass
             session.sendall(b"250 queued\r\n")
