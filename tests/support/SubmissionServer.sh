@@ -326,9 +326,10 @@ root, mode = sys.argv[1], sys.argv[2]
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(root + "/tls/server.pem", root + "/tls/server.key")
 server = socket.create_server(("127.0.0.1", 0))
-with open(root + "/peer.new", "w") as f:
+port = root + "/peer-" + mode + ".port"
+with open(port + ".new", "w") as f:
     f.write(str(server.getsockname()[1]))
-os.rename(root + "/peer.new", root + "/peer-" + mode + ".port")
+os.rename(port + ".new", port)
 while True:
     conn, _ = server.accept()
     try:
