@@ -43,6 +43,7 @@ TEST(SmtpReply, CapabilitiesOfAMultiLineEhloReply) {
     EXPECT_EQ(none.serverName, "STARTTLS");
     EXPECT_FALSE(none.startTls);
     EXPECT_FALSE(none.authAny());
+    EXPECT_FALSE(smtp::ParseCapabilities("250-host STARTTLS greets\r\n250 SIZE\r\n").startTls);
     // Refusals and look-alikes announce nothing.
     const smtp::Capabilities odd =
         smtp::ParseCapabilities("250-host\r\n550-STARTTLS\r\n250-STARTTLSX\r\n250 AUTHX PLAIN\r\n");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -584,6 +585,10 @@ TEST_F(SmtpDialogue, TrickledReplyStillEndsAtTheWholeReplyTimeOut) {
     Use(peer);
     m_mailer.m_commandTimeoutMs = 1000;
     EXPECT_THROW(Send(), CTimeOut);
+    // At the greeting: a time-out per piece would have taken it and failed
+    // only at HELO.
+    peer.Join();
+    EXPECT_EQ(peer.Received(), "");
 }
 
 namespace {
@@ -694,6 +699,189 @@ TEST_F(SmtpDialogue, ExtendedDialogueStopsWhereTheServerCannotServe) {
         EXPECT_EQ(peer.Received().substr(0, row.received.size()), row.received);
         EXPECT_EQ(peer.Received().find("MAIL FROM"), std::string::npos);
     }
+}
+
+namespace {
+
+// One command of a dialogue and the peer's reply; no reply: the peer stays
+// silent. The command is named by its first word ("USER" and "PASS" are
+// AUTH LOGIN's answers, "MESSAGE" the data up to its end mark).
+struct Turn {
+    const char* command;
+    const char* reply;
+};
+using Turns = std::vector<Turn>;
+
+// A peer that greets and then answers the turns in order.
+SmtpPeer::Script Answering(const Turns& turns) {
+    SmtpPeer::Script script = {SmtpPeer::Send("220 peer ready\r\n")};
+    for (const Turn& turn : turns) {
+        script.push_back(std::string(turn.command) == "MESSAGE" ? SmtpPeer::ReadData() : SmtpPeer::ReadLine());
+        if (turn.reply == nullptr) break;
+        script.push_back(SmtpPeer::Send(turn.reply));
+    }
+    script.push_back(SmtpPeer::WaitForClose());
+    return script;
+}
+
+// The outcome of a send or connection test: "sent", "refused" or the
+// exception's text.
+template <class Call>
+std::string Outcome(Call call) {
+    try {
+        return call() ? "sent" : "refused";
+    } catch (const CExceptionBase& e) {
+        return e.what();
+    }
+}
+
+}  // namespace
+
+TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
+    // kLogin: the extended dialogue in clear text, which a loopback server
+    // may have (a fingerprint without encryption is refused before any
+    // connection).
+    enum Setup { kPlain, kLogin, kStartTls };
+    const char* const ehlo = "250-peer\r\n250 AUTH PLAIN LOGIN\r\n";
+    const char* const ehloLogin = "250-peer\r\n250 AUTH LOGIN\r\n";
+    const Turn mail = {"MAIL", "250 ok\r\n"}, rcpt = {"RCPT", "250 ok\r\n"}, data = {"DATA", "354 go\r\n"},
+               message = {"MESSAGE", "250 queued\r\n"}, quit = {"QUIT", "221 bye\r\n"},
+               auth = {"AUTH PLAIN", "235 ok\r\n"};
+    const struct {
+        const char* what;
+        Setup setup;
+        Turns turns;
+        const char* outcome;  // of the send
+    } table[] = {
+        {"HELO refused", kPlain, {{"HELO", "501 who\r\n"}}, "refused"},
+        {"plain, all accepted", kPlain, {{"HELO", "250 peer\r\n"}, mail, rcpt, data, message, quit}, "sent"},
+        {"EHLO refused", kLogin, {{"EHLO", "554 no\r\n"}}, "refused"},
+        {"EHLO, all accepted", kLogin, {{"EHLO", ehlo}, auth, mail, rcpt, data, message, quit}, "sent"},
+        {"MAIL refused", kLogin, {{"EHLO", ehlo}, auth, {"MAIL", "550 no\r\n"}}, "refused"},
+        {"RCPT refused", kLogin, {{"EHLO", ehlo}, auth, mail, {"RCPT", "450 later\r\n"}}, "refused"},
+        {"DATA refused", kLogin, {{"EHLO", ehlo}, auth, mail, rcpt, {"DATA", "554 no\r\n"}}, "refused"},
+        {"data refused", kLogin, {{"EHLO", ehlo}, auth, mail, rcpt, data, {"MESSAGE", "552 big\r\n"}}, "refused"},
+        {"QUIT refused", kLogin, {{"EHLO", ehlo}, auth, mail, rcpt, data, message, {"QUIT", "421 bye\r\n"}}, "sent"},
+        {"STARTTLS answered 454", kStartTls, {{"EHLO", "250-peer\r\n250 STARTTLS\r\n"}, {"STARTTLS", "454 no\r\n"}},
+         "refused"},
+        {"AUTH PLAIN accepted", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", "235 ok\r\n"}, mail, rcpt, data, message, quit},
+         "sent"},
+        {"AUTH PLAIN refused", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", "535 bad\r\n"}}, "AuthRefused"},
+        {"AUTH PLAIN ends in 334", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", "334 \r\n"}}, "AuthRefused"},
+        {"AUTH PLAIN ends in 250", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", "250 ok\r\n"}}, "AuthRefused"},
+        {"AUTH LOGIN accepted", kLogin,
+         {{"EHLO", ehloLogin}, {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"USER", "334 UGFzc3dvcmQ6\r\n"},
+          {"PASS", "235 ok\r\n"}, mail, rcpt, data, message, quit},
+         "sent"},
+        {"AUTH LOGIN refused", kLogin, {{"EHLO", ehloLogin}, {"AUTH LOGIN", "504 no\r\n"}}, "AuthRefused"},
+        {"AUTH LOGIN user refused", kLogin,
+         {{"EHLO", ehloLogin}, {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"USER", "535 bad\r\n"}}, "AuthRefused"},
+        {"AUTH LOGIN ends in 334", kLogin,
+         {{"EHLO", ehloLogin}, {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"USER", "334 UGFzc3dvcmQ6\r\n"},
+          {"PASS", "334 more\r\n"}},
+         "AuthRefused"},
+        {"silent at AUTH", kLogin, {{"EHLO", ehlo}, {"AUTH PLAIN", nullptr}}, "TimeOut"},
+        {"silent at MAIL", kLogin, {{"EHLO", ehlo}, auth, {"MAIL", nullptr}}, "TimeOut"},
+    };
+    const std::map<std::string, std::string> texts = {
+        {"HELO", m_commands[SmtpPeer::kHelo]}, {"EHLO", "EHLO " + EhloName() + "\r\n"},
+        {"STARTTLS", "STARTTLS\r\n"},        {"AUTH PLAIN", "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n"},
+        {"AUTH LOGIN", "AUTH LOGIN\r\n"},     {"USER", "dXNlcg==\r\n"},
+        {"PASS", "c2VjcmV0\r\n"},            {"MAIL", m_commands[SmtpPeer::kMail]},
+        {"RCPT", m_commands[SmtpPeer::kRcpt]}, {"DATA", m_commands[SmtpPeer::kData]},
+        {"MESSAGE", kMessage},                {"QUIT", "QUIT\r\n"}};
+    const auto sent = [&](const Turns& turns) {
+        std::string all;
+        for (const Turn& turn : turns) all += texts.at(turn.command);
+        return all;
+    };
+    m_mailer.m_commandTimeoutMs = m_mailer.m_dataEndTimeoutMs = 300;
+    m_mailer.m_strPassword = kPassword;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        m_mailer.m_strUser = row.setup == kLogin ? kUser : "";
+        m_mailer.m_nSsl = row.setup == kStartTls ? CSmtpMailer::kSslStartTls : CSmtpMailer::kSslNone;
+        {
+            SmtpPeer peer(Answering(row.turns));
+            Use(peer);
+            LogCapture log;
+            EXPECT_EQ(Outcome([&] { return Send(); }), row.outcome);
+            peer.Join();
+            EXPECT_EQ(peer.Received(), sent(row.turns));
+            EXPECT_EQ(peer.Error(), "");
+            // A time-out names its step: nothing came after the last command.
+            const std::string text = log.Text();
+            if (row.outcome == std::string("TimeOut")) {
+                EXPECT_EQ(text.find("R:", text.rfind("S:")), std::string::npos) << text;
+            }
+        }
+        // The connection test goes as far as the send would before MAIL,
+        // then says QUIT; a refusal before is the server's setup error.
+        Turns turns;
+        for (const Turn& turn : row.turns) {
+            if (std::string(turn.command) == "MAIL") break;
+            turns.push_back(turn);
+        }
+        const bool reachesMail = turns.size() < row.turns.size();
+        if (reachesMail) turns.push_back(quit);
+        const std::string outcome = reachesMail ? "sent" : row.outcome == std::string("refused") ? "SmtpSetupError"
+                                                                                                 : row.outcome;
+        SmtpPeer peer(Answering(turns));
+        Use(peer);
+        LogCapture log;
+        EXPECT_EQ(Outcome([&] { return (m_mailer.TestConnection(), true); }), outcome) << "connection test";
+        peer.Join();
+        EXPECT_EQ(peer.Received(), sent(turns)) << "connection test";
+    }
+}
+
+TEST_F(SmtpDialogue, TlsFromTheFirstByteIsReportedAsEncryptingBeforeAnyReply) {
+    StepRecorder recorder;
+    m_mailer.m_progress = &recorder;
+    m_mailer.m_nSsl = CSmtpMailer::kSslImplicit;
+    m_mailer.m_strServerName = "localhost";
+    SmtpPeer peer({SmtpPeer::Close()});
+    Use(peer);
+    EXPECT_THROW(Send(), CTlsHandshakeError);
+    EXPECT_EQ(recorder.steps, (Steps{{SendStep::kConnecting, 1}, {SendStep::kEncrypting, 0}}));
+}
+
+TEST_F(SmtpDialogue, HandshakeTrickledByteByByteEndsAtTheWholeTimeOut) {
+    // A record header a byte at a time: each wait is short, the whole
+    // handshake is not.
+    SmtpPeer::Script script;
+    for (const char* byte : {"\x16", "\x03", "\x03", "\x00", "\x40"}) {
+        script.push_back(SmtpPeer::Send(byte));
+        script.push_back(SmtpPeer::Pause(100));
+    }
+    script.push_back(SmtpPeer::Close());
+    SmtpPeer peer(script);
+    Use(peer);
+    m_mailer.m_nSsl = CSmtpMailer::kSslImplicit;
+    m_mailer.m_strServerName = "localhost";
+    m_mailer.m_commandTimeoutMs = 250;
+    EXPECT_THROW(Send(), CTimeOut);
+}
+
+TEST(SmtpSettings, PinsAreReadInAnyWritingAndLoopbackIsTheWholeNetwork) {
+    const std::string pin = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+    std::string upperWithColons, spaced;
+    for (size_t i = 0; i < pin.size(); i += 2) {
+        upperWithColons += (i ? ":" : "") + pin.substr(i, 2);
+        spaced += (i ? " " : "") + pin.substr(i, 2);
+    }
+    for (char& c : upperWithColons) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const std::string& written : {pin, upperWithColons, spaced}) EXPECT_EQ(CSmtpMailer::NormalizePin(written), pin);
+    EXPECT_EQ(CSmtpMailer::NormalizePin(""), "");
+    // Too short, or not hexadecimal: a pin that no certificate matches.
+    for (const std::string& bad : {pin.substr(2), pin.substr(2) + "0g"}) EXPECT_EQ(CSmtpMailer::NormalizePin(bad), "malformed");
+
+    const struct {
+        uint32_t address;  // host byte order
+        bool loopback;
+    } table[] = {{0x7f000001, true}, {0x7f0a0b0c, true}, {0x7fffffff, true},
+                 {0x80000001, false}, {0x0100007f, false}, {0, false}};
+    for (const auto& row : table) EXPECT_EQ(CSmtpMailer::IsLoopback(htonl(row.address)), row.loopback) << row.address;
 }
 
 TEST_F(SmtpDialogue, PasswordNeverLeavesInClearAndAnUnreadableOneIsNotUsed) {
@@ -833,6 +1021,76 @@ TEST_F(SubmitDelivery, AJapaneseNameAndAPasswordStoredInCp932GoAsUtf8) {
     LogCapture log;
     ASSERT_TRUE(Send()) << log.Text();
     EXPECT_NE(SubmissionServer::WaitForDump(token), "");
+}
+
+TEST_F(SubmitDelivery, CertificateNameSniAndPinOnceEach) {
+    std::string spaced;  // the pin in lowercase, the pairs apart
+    for (char c : SubmissionServer::Value("SUBMIT_CERT_SHA256")) {
+        if (!spaced.empty() && spaced.size() % 3 == 2) spaced += ' ';
+        spaced += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const struct {
+        const char* port;
+        std::string name;
+        std::string pin;
+        const char* outcome;  // the exception's text; empty: signed in
+    } table[] = {
+        // The server shows its certificate for localhost only to a client
+        // that names it.
+        {"SNI", "localhost", "", ""},
+        // Without a name the address is checked, and a certificate without
+        // it is for another server, not an untrusted one.
+        {"WRONG_NAME", "", "", "CertificateNameMismatch"},
+        {"TLS", "localhost", spaced, ""},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.port);
+        UsePort(row.port, CSmtpMailer::kSslImplicit);
+        m_mailer.m_strServerName = row.name;
+        m_mailer.m_strCertPin = row.pin;
+        std::string outcome;
+        try {
+            m_mailer.TestConnection();
+        } catch (const CExceptionBase& e) {
+            outcome = e.what();
+        }
+        EXPECT_EQ(outcome, row.outcome);
+    }
+}
+
+TEST_F(SubmitDelivery, EhloRefusedAfterStartTlsEndsTheDialogue) {
+    UsePort("EHLO_REFUSED_AFTER_TLS", CSmtpMailer::kSslStartTls);
+    LogCapture log;
+    EXPECT_FALSE(Send());
+    EXPECT_THROW(m_mailer.TestConnection(), CSmtpSetupError);
+    const std::string text = log.Text();
+    EXPECT_EQ(text.rfind("S:", text.rfind("R:554")), text.rfind("S:EHLO")) << text;
+    EXPECT_EQ(text.find("AUTH"), std::string::npos) << text;
+}
+
+TEST_F(SubmitDelivery, HangUpInsideTheSessionIsAHangUp) {
+    UsePort("CLOSED_AFTER_TLS", CSmtpMailer::kSslStartTls);
+    EXPECT_THROW(Send(), CSockClose);
+}
+
+TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {
+    const std::string line(998, 'x');
+    std::string body;
+    for (int i = 0; i < 1000; ++i) body += line + "\r\n";
+    UsePort("TLS", CSmtpMailer::kSslImplicit);
+    const std::string token = Tokened();
+    m_mailer.m_strFormat += body;
+    ASSERT_TRUE(Send());
+    const std::string mail = SubmissionServer::WaitForDump(token);
+    EXPECT_NE(mail.find(line + "\n" + line + "\n\n"), std::string::npos);
+    EXPECT_GT(mail.size(), body.size() - 8000);
+
+    // A server that does not read for a while: the session waits to write,
+    // not to read.
+    UsePort("SLOW_READER", CSmtpMailer::kSslStartTls);
+    m_mailer.m_dataEndTimeoutMs = 5000;
+    for (int i = 0; i < 3; ++i) m_mailer.m_strFormat += body;
+    EXPECT_TRUE(Send());
 }
 
 TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {

@@ -56,6 +56,7 @@ TEST(StationTable, SkippedLines) {
         {"number and name on different lines do not join", "1\nA\n", {{"A", 0}}, 0},
         {"a sign without digits", "- 5 Q\n+ R\n", {{"Q", 0}, {"5", 0}, {"R", 0}}, 0},
         {"comment among entries", "1 A\n#2 B\n3 C\n", {{"A", 1}, {"B", 0}, {"C", 3}}, 2},
+        {"an empty name is no station's", "1 A\n2 B C\n", {{"", 0}}, 2},
     };
     for (const Case& c : cases) Check(c);
 }

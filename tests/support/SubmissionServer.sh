@@ -33,6 +33,13 @@
 #   SUBMIT_PORT_STRICT_HELO           as STARTTLS, and HELO/EHLO must name a
 #                                     fully qualified domain or an address
 #                                     literal (refused at EHLO itself)
+#   SUBMIT_PORT_SNI                   TLS; the good certificate only to a client that
+#                                     names localhost (SNI), else the SUBMIT_WRONG_NAME one
+#   SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS  not postfix: a scripted server that offers STARTTLS,
+#                                     takes the handshake and refuses the EHLO that follows
+#   SUBMIT_PORT_CLOSED_AFTER_TLS      the same, but it hangs up at that EHLO
+#   SUBMIT_PORT_SLOW_READER           the same, but it takes AUTH PLAIN and a mail, whose
+#                                     data it reads only after 0.3 s
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
@@ -90,6 +97,11 @@ stop_all() {
     pid=$(tr -d ' \n' <"$root/queue/pid/master.pid")
     # SIGTERM: the master ends its children and removes its pid file.
     [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
+  fi
+  if [ -f "$root/peer.pid" ]; then
+    # shellcheck disable=SC2046 # one pid a line
+    kill -TERM $(cat "$root/peer.pid") 2>/dev/null || true
+    rm -f "$root/peer.pid"
   fi
   if [ -f "$root/sink.pid" ]; then
     kill -TERM "$(cat "$root/sink.pid")" 2>/dev/null || true
@@ -274,7 +286,12 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_mandatory_protocols=!SSLv2,!SSLv3,!TLSv1.2,!TLSv1.3
   -o smtpd_tls_ciphers=low -o smtpd_tls_mandatory_ciphers=low
   -o tls_low_cipherlist=DEFAULT:@SECLEVEL=0
+127.0.0.1:${ports[SNI]} inet n - n - - smtpd -o syslog_name=postfix/sni $tls_on
+  -o smtpd_tls_cert_file=$root/tls/wrong-name.pem -o tls_server_sni_maps=hash:$root/etc/sni
 EOF
+  # postfix reads the files an SNI table names when the table is made.
+  echo "$realm $root/tls/server.key $root/tls/server.pem" >"$root/etc/sni"
+  postmap -c "$root/etc" -F "hash:$root/etc/sni"
 }
 
 # The queue folders as postfix's own post-install makes them.
@@ -317,6 +334,73 @@ start_sink() {
   done
   cat "$root/log/sink.log" >&2 || true
   die "cannot start $sink"
+}
+
+# Scripted servers for what postfix cannot be told to do: refuse the EHLO
+# that follows a good STARTTLS handshake ("refuse"), or hang up there
+# ("close"), or take a mail slowly ("slow"). Python's ssl, one connection at a time; the port comes in
+# peer-MODE.port once it listens.
+start_peers() {
+  local mode
+  cat >"$root/etc/peer.py" <<'PY'
+import os, socket, ssl, sys, time
+root, mode = sys.argv[1], sys.argv[2]
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(root + "/tls/server.pem", root + "/tls/server.key")
+server = socket.create_server(("127.0.0.1", 0))
+port = root + "/peer-" + mode + ".port"
+with open(port + ".new", "w") as f:
+    f.write(str(server.getsockname()[1]))
+os.rename(port + ".new", port)
+while True:
+    conn, _ = server.accept()
+    try:
+        conn.settimeout(20)
+        reader = conn.makefile("rb")
+        # A client that hangs up early ends in an OSError below.
+        conn.sendall(b"220 peer ready\r\n")
+        reader.readline()
+        conn.sendall(b"250-peer\r\n250 STARTTLS\r\n")
+        reader.readline()
+        conn.sendall(b"220 go ahead\r\n")
+        session = context.wrap_socket(conn, server_side=True)
+        lines = session.makefile("rb")
+        lines.readline()
+        if mode == "refuse":
+            session.sendall(b"554 5.7.0 not after TLS\r\n")
+            session.recv(1)
+        elif mode == "slow":
+            # Takes a login and a mail, but reads the data only after a
+            # pause, so that a large mail fills the client's socket.
+            for reply in (b"250-peer\r\n250 AUTH PLAIN\r\n", b"235 ok\r\n", b"250 ok\r\n", b"250 ok\r\n",
+                          b"354 go ahead\r\n"):
+                session.sendall(reply)
+                lines.readline()
+            time.sleep(0.3)
+            while lines.readline() not in (b".\r\n", b""):
+                pass
+            session.sendall(b"250 queued\r\n")
+            lines.readline()
+            session.sendall(b"221 bye\r\n")
+            session.recv(1)
+        # The socket closes only when its reader is closed as well.
+        lines.close()
+        session.close()
+    except (OSError, ValueError):
+        pass
+    finally:
+        conn.close()
+PY
+  rm -f "$root"/peer-*.port "$root/peer.pid"
+  for mode in refuse close slow; do
+    python3 "$root/etc/peer.py" "$root" $mode >"$root/log/peer-$mode.log" 2>&1 </dev/null &
+    echo $! >>"$root/peer.pid"
+  done
+  for _ in $(seq 50); do
+    [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && [ -s "$root/peer-slow.port" ] && return 0
+    sleep 0.1
+  done
+  die "the scripted servers did not start: $(cat "$root"/log/peer-*.log)"
 }
 
 # Starts postfix's master on fresh free ports; a port taken by someone else
@@ -392,6 +476,9 @@ write_env() {
     echo "SUBMIT_CERT_SHA256=$(sha256_of "$tls/server.pem")"
     echo "SUBMIT_WRONG_NAME_CERT_SHA256=$(sha256_of "$tls/wrong-name.pem")"
     echo "SUBMIT_UNTRUSTED_CERT_SHA256=$(sha256_of "$tls/untrusted.pem")"
+    echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer-refuse.port")"
+    echo "SUBMIT_PORT_CLOSED_AFTER_TLS=$(cat "$root/peer-close.port")"
+    echo "SUBMIT_PORT_SLOW_READER=$(cat "$root/peer-slow.port")"
     echo "SUBMIT_SINK_DIR=$root/sink"
     echo "SUBMIT_SINK_PORT=$sink_port"
     echo "SUBMIT_LOG=$root/log/postfix.log"
@@ -429,12 +516,13 @@ start)
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
-                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0)
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0)
   sink_port=
   make_certificates
   make_account
   make_queue
   start_sink
+  start_peers
   write_main_cf "$sink_port"
   start_master
   wait_ready

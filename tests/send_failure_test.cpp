@@ -1,0 +1,54 @@
+// What the user is told for each way a send can fail: every failure kind
+// has its own text, and kinds that share a base class are not mixed up.
+#include "mail/SendFailure.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "base/Exceptions.h"
+
+TEST(SendFailure, EachKindHasItsOwnText) {
+    // Each text is recognised by its reason in parentheses; no reason: the
+    // text of a step the server refused.
+    const struct {
+        const CExceptionBase& e;
+        const char* reason;
+    } table[] = {
+        {CSmtpSetupError(), nullptr},
+        {CCertUntrusted(), "(証明書を信頼できません)"},
+        {CCertNameMismatch(), "(証明書の名前が違います)"},
+        {CCertPinMismatch(), "(証明書の指紋が違います)"},
+        {CTlsHandshakeError(), "(暗号化の開始に失敗しました)"},
+        {CStartTlsNotOffered(), "(STARTTLSに対応していません)"},
+        {CAuthRefused(), "(認証に失敗しました)"},
+        {CAuthNotOffered(), "(認証に対応していません)"},
+        {CClearTextPassword(), "(パスワードが暗号化されません)"},
+        {CPasswordUnreadable(), "(パスワードを復号できません)"},
+        // Every other failure is the socket's.
+        {CTlsError(), "(ソケットエラー)"},
+        {CSockIOerror(), "(ソケットエラー)"},
+        {CSockCreateError(), "(ソケットエラー)"},
+        {CSockClose(), "(ソケットエラー)"},
+        {CTimeOut(), "(ソケットエラー)"},
+        {CFileIOerror(), "(ソケットエラー)"},
+        {CFatal(), "(ソケットエラー)"},
+    };
+    std::map<std::string, std::string> kindOfText;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.e.what());
+        const std::string text = SendFailureText(row.e);
+        if (row.reason == nullptr) {
+            EXPECT_EQ(text, SendRefusedText());
+            continue;
+        }
+        EXPECT_EQ(text.find(SendUnknownFailureText()), 0u);
+        EXPECT_NE(text.find(row.reason), std::string::npos) << text;
+        // One reason, one text.
+        const auto known = kindOfText.emplace(row.reason, text);
+        EXPECT_EQ(known.first->second, text);
+    }
+    EXPECT_EQ(kindOfText.size(), 10u);
+    EXPECT_EQ(std::string(SendRefusedText()).find("(サーバエラー)"), std::string(SendUnknownFailureText()).size());
+}
