@@ -50,6 +50,7 @@ void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c
     case plat::TlsStatus::kUntrusted: THROW_AT(CCertUntrusted, detail);
     case plat::TlsStatus::kNameMismatch: THROW_AT(CCertNameMismatch, detail);
     case plat::TlsStatus::kPinMismatch: THROW_AT(CCertPinMismatch, 0);
+    case plat::TlsStatus::kRevoked: THROW_AT(CCertRevoked, detail);
     case plat::TlsStatus::kClosed:
         if (!handshake) THROW_AT(CSockClose, 0);
         THROW_AT(CTlsHandshakeError, detail);
@@ -92,6 +93,8 @@ public:
             RaiseTls(status, detail, true);
         }
         Log("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
+        // Said only when the certificate names a CRL or OCSP source.
+        if (info.revocationUnknown) Log("I:TLS revocation status unknown (no CRL/OCSP answer), going on\r\n");
         return info;
     }
 
