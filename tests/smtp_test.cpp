@@ -828,7 +828,8 @@ TEST_F(SubmitDelivery, AnUnknownRevocationStatusGoesOnWithALine) {
         SCOPED_TRACE(port);
         SetUp();
         UsePort(port, CSmtpMailer::kSslImplicit);
-        if (std::string(port) == "REVOKED") m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_REVOKED_CERT_SHA256");
+        const bool pinned = std::string(port) == "REVOKED";
+        if (pinned) m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_REVOKED_CERT_SHA256");
         const std::string token = Tokened();
         LogCapture log;
         ASSERT_TRUE(Send()) << log.Text();
