@@ -183,10 +183,26 @@ bool CertificateHasIp(PCCERT_CONTEXT cert, uint32_t address) {
     return found;
 }
 
+// Whether the certificate's authority information access names an OCSP
+// responder (most name only where the issuer's certificate is).
+bool NamesOcsp(const CERT_INFO* info) {
+    PCERT_EXTENSION extension = ::CertFindExtension(szOID_AUTHORITY_INFO_ACCESS, info->cExtension, info->rgExtension);
+    if (extension == nullptr) return false;
+    CERT_AUTHORITY_INFO_ACCESS* access = nullptr;
+    DWORD size = 0;
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_AUTHORITY_INFO_ACCESS, extension->Value.pbData,
+                               extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &access, &size))
+        return false;
+    bool found = false;
+    for (DWORD i = 0; i < access->cAccDescr && !found; ++i)
+        found = std::strcmp(access->rgAccDescr[i].pszAccessMethod, szOID_PKIX_OCSP) == 0;
+    ::LocalFree(access);
+    return found;
+}
+
 // Whether a certificate of the chain (its root aside) names where its
-// revocation can be learnt: a CRL distribution point or an authority
-// information access (OCSP). Without one "unknown" is all there ever is,
-// and not worth a line.
+// revocation can be learnt: a CRL distribution point or an OCSP responder.
+// Without one "unknown" is all there ever is, and not worth a line.
 bool ChainNamesRevocationSource(PCCERT_CHAIN_CONTEXT chain) {
     if (chain->cChain == 0) return false;
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
@@ -194,7 +210,7 @@ bool ChainNamesRevocationSource(PCCERT_CHAIN_CONTEXT chain) {
     for (DWORD i = 0; i < count; ++i) {
         const CERT_INFO* info = simple->rgpElement[i]->pCertContext->pCertInfo;
         if (::CertFindExtension(szOID_CRL_DIST_POINTS, info->cExtension, info->rgExtension) != nullptr ||
-            ::CertFindExtension(szOID_AUTHORITY_INFO_ACCESS, info->cExtension, info->rgExtension) != nullptr)
+            NamesOcsp(info))
             return true;
     }
     return false;
@@ -293,10 +309,6 @@ TlsStatus CheckCertificate(const TlsSession& session, const std::string& serverN
     if (policy.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
         *detail = static_cast<int32_t>(policy.dwError);
         return TlsStatus::kNameMismatch;
-    }
-    if (policy.dwError == static_cast<DWORD>(CRYPT_E_REVOKED)) {
-        *detail = static_cast<int32_t>(policy.dwError);
-        return TlsStatus::kRevoked;
     }
     if (policy.dwError != 0) {
         *detail = static_cast<int32_t>(policy.dwError);
