@@ -291,21 +291,19 @@ TlsStatus CheckCertificate(const TlsSession& session, const std::string& serverN
         *detail = static_cast<int32_t>(::GetLastError());
         return TlsStatus::kUntrusted;
     }
-    DWORD chainError = chain->TrustStatus.dwErrorStatus;
     // Wine's crypt32 fetches the CRL and says revoked or offline as Windows
-    // does: the tests' submission server shows both.
+    // does: the tests' submission server shows both. A chain that is bad
+    // anyway is untrusted, whatever its CRL says.
+    const DWORD chainError = chain->TrustStatus.dwErrorStatus;
+    if (chainError & ~(kRevocationUnknown | CERT_TRUST_IS_REVOKED)) {
+        *detail = static_cast<int32_t>(chainError);
+        return TlsStatus::kUntrusted;
+    }
     if (chainError & CERT_TRUST_IS_REVOKED) {
         *detail = static_cast<int32_t>(chainError);
         return TlsStatus::kRevoked;
     }
-    if (chainError & kRevocationUnknown) {
-        *revocationUnknown = ChainNamesRevocationSource(chain);
-        chainError &= ~kRevocationUnknown;
-    }
-    if (chainError != 0) {
-        *detail = static_cast<int32_t>(chainError);
-        return TlsStatus::kUntrusted;
-    }
+    if (chainError & kRevocationUnknown) *revocationUnknown = ChainNamesRevocationSource(chain);
     if (policy.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
         *detail = static_cast<int32_t>(policy.dwError);
         return TlsStatus::kNameMismatch;
