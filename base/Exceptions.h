@@ -73,6 +73,8 @@ QUORPA_EXCEPTION_CLASS(CTlsHandshakeError, CTlsError, "TlsHandshakeFailed");
 QUORPA_EXCEPTION_CLASS(CCertUntrusted, CTlsError, "CertificateNotTrusted");
 QUORPA_EXCEPTION_CLASS(CCertNameMismatch, CTlsError, "CertificateNameMismatch");
 QUORPA_EXCEPTION_CLASS(CCertPinMismatch, CTlsError, "CertificateFingerprintMismatch");
+// The certificate's issuer has revoked it (its CRL or OCSP says so).
+QUORPA_EXCEPTION_CLASS(CCertRevoked, CTlsError, "CertificateRevoked");
 // The server cannot be used as configured (a missing extension, a refused
 // login, a password that would travel in clear); CSmtpSetupError is only a
 // category.

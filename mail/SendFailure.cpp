@@ -31,6 +31,10 @@ const char* SendFailureText(const CExceptionBase& e) {
         return "メール送信に失敗しました(証明書を信頼できません)\n"
                "サーバの証明書が信頼された認証局のものではありません\n"
                "自己署名の証明書なら設定で指紋(SHA-256)を登録してください";
+    if (Is<CCertRevoked>(e))
+        return "メール送信に失敗しました(証明書が失効しています)\n"
+               "サーバの証明書は発行した認証局によって失効させられています\n"
+               "プロバイダに確認してください";
     if (Is<CCertNameMismatch>(e))
         return "メール送信に失敗しました(証明書の名前が違います)\n"
                "SMTPサーバ名を証明書にある名前で設定してください";

@@ -24,6 +24,7 @@ constexpr uint32_t kCloseNotifyMs = 1000;
     case plat::TlsStatus::kUntrusted: THROW_AT(CCertUntrusted, detail);
     case plat::TlsStatus::kNameMismatch: THROW_AT(CCertNameMismatch, detail);
     case plat::TlsStatus::kPinMismatch: THROW_AT(CCertPinMismatch, 0);
+    case plat::TlsStatus::kRevoked: THROW_AT(CCertRevoked, detail);
     case plat::TlsStatus::kClosed:
         if (!handshake) THROW_AT(CSockClose, 0);
         THROW_AT(CTlsHandshakeError, detail);
@@ -59,6 +60,8 @@ plat::TlsInfo Connection::StartTls(const std::string& serverName, const std::str
         RaiseTls(status, detail, true);
     }
     LogText("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
+    // Said only when the certificate names a CRL or OCSP source.
+    if (info.revocationUnknown) LogText("I:TLS revocation status unknown (no CRL/OCSP answer), going on\r\n");
     return info;
 }
 

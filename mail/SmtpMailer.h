@@ -76,7 +76,7 @@ public:
     // library's code and, for a refused certificate, its SHA-256). A refused
     // EHLO, STARTTLS or MAIL FROM to the end of the data gives false as
     // above. It throws besides:
-    // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch,
+    // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch, CCertRevoked,
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
     // (no TLS and the server is not on a loopback address),
     // CPasswordUnreadable (m_bPasswordUnreadable with a user set; nothing is

@@ -5,7 +5,11 @@
 // speak TLS 1.2 or newer only, send the server name (SNI) and check the
 // certificate themselves: the chain against the system's trust store and the
 // name (an IP address text matches an IP entry), or, when a fingerprint pin is
-// given, only that the certificate's SHA-256 is the pinned one.
+// given, only that the certificate's SHA-256 is the pinned one. Without a
+// pin the chain's revocation is checked too where the platform can (see
+// TlsInfo::revocationUnknown); a pin is the user's own decision to trust
+// exactly that certificate, and replaces every chain check, revocation
+// included.
 //
 // The socket stays owned by its caller (a CSock slot). A session made with
 // the slot's wake-up (platform/net.h) ends every wait and transfer when it
@@ -30,6 +34,7 @@ enum class TlsStatus {
     kUntrusted,     // the certificate's chain does not lead to a trusted root
     kNameMismatch,  // the certificate is not for the server name
     kPinMismatch,   // the certificate is not the pinned one
+    kRevoked,       // the certificate's issuer has revoked it
 };
 
 // What the session negotiated, for the log.
@@ -40,6 +45,11 @@ struct TlsInfo {
     // whenever a certificate arrived, also when it was then refused, so that
     // the user can be shown what to pin.
     std::string certSha256;
+    // The chain names where to learn whether a certificate was revoked (a
+    // CRL distribution point, an OCSP responder) but no answer came (offline,
+    // the server down): the connection goes on, the log says so. A chain that
+    // names nowhere to ask is not reported.
+    bool revocationUnknown = false;
 };
 
 struct TlsSession;

@@ -1008,6 +1008,25 @@ TEST_F(SubmitDelivery, AServerThatChecksHeloStrictlyTakesTheEhloName) {
     EXPECT_NE(SubmissionServer::WaitForDump(token), "");
 }
 
+// A CRL that cannot be had lets the mail go, and the log says so; a chain
+// that names no CRL (every other port) says nothing; a pin skips the check.
+TEST_F(SubmitDelivery, AnUnknownRevocationStatusGoesOnWithALine) {
+    const std::string line = "I:TLS revocation status unknown (no CRL/OCSP answer), going on\r\n";
+    for (const char* port : {"REVOCATION_UNKNOWN", "TLS", "REVOKED"}) {
+        SCOPED_TRACE(port);
+        SetUp();
+        UsePort(port, CSmtpMailer::kSslImplicit);
+        const bool pinned = std::string(port) == "REVOKED";
+        if (pinned) m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_REVOKED_CERT_SHA256");
+        const std::string token = Tokened();
+        LogCapture log;
+        ASSERT_TRUE(Send()) << log.Text();
+        EXPECT_EQ(log.Text().find(line) != std::string::npos, std::string(port) == "REVOCATION_UNKNOWN") << log.Text();
+        EXPECT_NE(SubmissionServer::WaitForDump(token), "");
+        m_mailer.m_strCertPin.clear();
+    }
+}
+
 TEST_F(SubmitDelivery, AJapaneseNameAndAPasswordStoredInCp932GoAsUtf8) {
     UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
     // As the settings hold them: the name in code page 932, the password
@@ -1133,6 +1152,7 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
         {"PLAIN_AUTH", 1, "", "StartTlsNotOffered"},
         {"STARTTLS_NOAUTH", 1, "", "AuthNotOffered"},
         {"OLD_TLS", 2, "", "TlsHandshakeFailed"},
+        {"REVOKED", 2, "", "CertificateRevoked"},
         {"PLAIN_AUTH", 0, "address", "PasswordInClearText"},
     };
     for (const auto& row : table) {

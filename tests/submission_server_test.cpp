@@ -53,7 +53,7 @@ protected:
 
 TEST_F(SubmissionServerTest, EnvNamesEveryPortTheAccountAndTheCa) {
     for (const char* name : {"STARTTLS", "STARTTLS_LOGIN", "TLS", "PLAIN_AUTH", "STARTTLS_NOAUTH", "WRONG_NAME",
-                             "UNTRUSTED", "OLD_TLS"}) {
+                             "UNTRUSTED", "OLD_TLS", "REVOKED", "REVOCATION_UNKNOWN"}) {
         EXPECT_NE(SubmissionServer::Port(name), 0) << name;
     }
     EXPECT_FALSE(SubmissionServer::Value("SUBMIT_USER").empty());

@@ -859,6 +859,8 @@ PROVIDER_FAILURES = {
     "PasswordInClearText": "メール送信に失敗しました(パスワードが暗号化されません)\n"
                            "暗号化(STARTTLSまたはSSL/TLS)を設定してください",
     "PasswordUnreadable": "メール送信に失敗しました(パスワードを復号できません)\n設定でパスワードを入力し直してください",
+    "CertificateRevoked": "メール送信に失敗しました(証明書が失効しています)\n"
+                          "サーバの証明書は発行した認証局によって失効させられています\nプロバイダに確認してください",
 }
 
 
@@ -868,7 +870,8 @@ def provider(env):
     STARTTLS (the test CA trusted in the prefix by the fixture) and TLS from
     the first byte (the certificate pinned), the password stored protected;
     then each problem ends the send with its own box, the "E:" line and no
-    mail. The log never holds the password."""
+    mail. The log never holds the password. A certificate whose CRL cannot be
+    had goes on with an "I:" line saying so; a revoked one has its box."""
     sub = submit_env()
     q = Install(env, "provider")
     q.write("prog.epg", epg())
@@ -882,8 +885,10 @@ def provider(env):
     pin = sub["SUBMIT_CERT_SHA256"]
     pin_colons = ":".join(pin[i:i + 2] for i in range(0, len(pin), 2)).lower()
 
-    for ssl, port, cert in ((1, "SUBMIT_PORT_STARTTLS", ""), (2, "SUBMIT_PORT_TLS", pin_colons)):
-        token = "provider-%d-%d" % (ssl, os.getpid())
+    unknown = r"I:TLS revocation status unknown \(no CRL/OCSP answer\), going on\r\n"
+    for ssl, port, cert in ((1, "SUBMIT_PORT_STARTTLS", ""), (2, "SUBMIT_PORT_TLS", pin_colons),
+                            (2, "SUBMIT_PORT_REVOCATION_UNKNOWN", "")):
+        token = "provider-%s-%d" % ("crl" if "REVOCATION" in port else ssl, os.getpid())
         q.write("MailFormat.txt", cp932(crlf("From: <%%from%%>\nTo: <%%rcpt%%>\nSubject: %s ch%%chno%%\n\nbody\n" % token)))
         q.ini(rcpt=RCPT, smtpsvr="localhost", smtpport=sub[port], logoutput=1, smtpssl=ssl,
               smtpuser=sub["SUBMIT_USER"], smtppass=stored.lower() if ssl == 2 else stored, smtpcert=cert)
@@ -893,6 +898,7 @@ def provider(env):
         log = q.read("Quorpa.log").decode("cp932")
         pattern = (re.escape(LOG_START + log_input("prog.epg") + log_reserve_block())
                    + (r"I:TLS TLSv1\.[23] \S+\r\n" if ssl == 2 else "")
+                   + (unknown if port == "SUBMIT_PORT_REVOCATION_UNKNOWN" else "")
                    + r"R:220 [^\r]*\r\nS:EHLO \S+\r\nR:250-[^\0]*?"
                    + (r"S:STARTTLS\r\nR:220 [^\r]*\r\nI:TLS TLSv1\.[23] \S+\r\nS:EHLO \S+\r\nR:250-[^\0]*?"
                       if ssl == 1 else "")
@@ -915,6 +921,7 @@ def provider(env):
         ("CertificateNameMismatch", dict(smtpport=sub["SUBMIT_PORT_WRONG_NAME"], smtpssl=2, smtpcert="")),
         ("CertificateFingerprintMismatch", dict(smtpcert=sub["SUBMIT_UNTRUSTED_CERT_SHA256"])),
         ("TlsHandshakeFailed", dict(smtpport=sub["SUBMIT_PORT_OLD_TLS"], smtpssl=2)),
+        ("CertificateRevoked", dict(smtpport=sub["SUBMIT_PORT_REVOKED"], smtpssl=2, smtpcert="")),
         ("StartTlsNotOffered", dict(smtpport=sub["SUBMIT_PORT_PLAIN_AUTH"])),
         ("AuthNotOffered", dict(smtpport=sub["SUBMIT_PORT_STARTTLS_NOAUTH"])),
         # 0.0.0.0 is no loopback address (and reaches nothing but this machine).

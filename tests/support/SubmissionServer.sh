@@ -30,6 +30,11 @@
 #   SUBMIT_PORT_WRONG_NAME            TLS, certificate for SUBMIT_WRONG_NAME (trusted CA)
 #   SUBMIT_PORT_UNTRUSTED             TLS, certificate for localhost from another CA
 #   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
+#   SUBMIT_PORT_REVOKED               TLS, a certificate for localhost (trusted CA) whose
+#                                     CRL distribution point is SUBMIT_CRL_URL, a CRL
+#                                     (served over HTTP on loopback) that revokes it
+#   SUBMIT_PORT_REVOCATION_UNKNOWN    TLS, the same but its CRL distribution point is a
+#                                     loopback port where nothing listens
 #   SUBMIT_PORT_STRICT_HELO           as STARTTLS, and HELO/EHLO must name a
 #                                     fully qualified domain or an address
 #                                     literal (refused at EHLO itself)
@@ -42,7 +47,9 @@
 #                                     data it reads only after 0.3 s
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
-#   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256   likewise
+#   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256,
+#   SUBMIT_REVOKED_CERT_SHA256        likewise
+#   SUBMIT_CRL_URL                    http://127.0.0.1:PORT/test.crl (python3's http.server)
 #   SUBMIT_SINK_DIR                   one file per delivered mail (smtp-sink dump:
 #                                     envelope lines, then the message as relayed,
 #                                     with postfix's Received: line on top)
@@ -103,10 +110,12 @@ stop_all() {
     kill -TERM $(cat "$root/peer.pid") 2>/dev/null || true
     rm -f "$root/peer.pid"
   fi
-  if [ -f "$root/sink.pid" ]; then
-    kill -TERM "$(cat "$root/sink.pid")" 2>/dev/null || true
-    rm -f "$root/sink.pid"
-  fi
+  for pid in sink crl; do
+    if [ -f "$root/$pid.pid" ]; then
+      kill -TERM "$(cat "$root/$pid.pid")" 2>/dev/null || true
+      rm -f "$root/$pid.pid"
+    fi
+  done
   [ -d "$root/etc" ] || return 0
   for _ in $(seq 50); do
     [ -n "$(instance_pids)" ] || return 0
@@ -153,10 +162,11 @@ make_certificates() {
       openssl req -x509 -key "$1.key" -days 2 -out "$1.pem" -subj "/CN=$2" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
     }
-    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES
+    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES [CRL-URL]
       printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
         "extendedKeyUsage=serverAuth" "subjectAltName=$4" \
         "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid,issuer" >"$1.ext"
+      [ -z "${5:-}" ] || echo "crlDistributionPoints=URI:$5" >>"$1.ext"
       openssl req -new -key server.key -subj "/CN=$3" |
         openssl x509 -req -CA "$2.pem" -CAkey "$2.key" -set_serial "0x$(openssl rand -hex 8)" \
           -days 2 -extfile "$1.ext" -out "$1.pem"
@@ -168,6 +178,16 @@ make_certificates() {
     issue server ca localhost "DNS:localhost,IP:127.0.0.1"
     issue wrong-name ca "$wrong_name" "DNS:$wrong_name"
     issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
+    issue revoked ca localhost "DNS:localhost,IP:127.0.0.1" "$crl_url"
+    issue revocation-unknown ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$dead_port/test.crl"
+    # The CRL that revokes "revoked": openssl ca's database, written by hand.
+    serial=$(openssl x509 -in revoked.pem -noout -serial | sed 's/.*=//')
+    printf 'R\t%s\t%s\t%s\tunknown\t/CN=localhost\n' "$(date -u -d '+2 days' +%y%m%d%H%M%SZ)" \
+      "$(date -u -d '-1 hour' +%y%m%d%H%M%SZ)" "$serial" >index.txt
+    printf '%s\n' "[ca]" "default_ca=test" "[test]" "database=index.txt" "default_md=sha256" >crl.cnf
+    openssl ca -batch -gencrl -config crl.cnf -keyfile ca.key -cert ca.pem -crldays 2 -out crl.pem
+    mkdir -p "$root/crl"
+    openssl crl -in crl.pem -outform DER -out "$root/crl/test.crl"
     openssl x509 -in ca.pem -outform DER -out ca.der
     rm -f ./*.ext ca.key other-ca.key
   ) >"$root/log/openssl.log" 2>&1 || { cat "$root/log/openssl.log" >&2; die "cannot make the certificates"; }
@@ -278,6 +298,10 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/wrong-name.pem
 127.0.0.1:${ports[UNTRUSTED]} inet n - n - - smtpd -o syslog_name=postfix/untrusted $tls_on
   -o smtpd_tls_cert_file=$root/tls/untrusted.pem
+127.0.0.1:${ports[REVOKED]} inet n - n - - smtpd -o syslog_name=postfix/revoked $tls_on
+  -o smtpd_tls_cert_file=$root/tls/revoked.pem
+127.0.0.1:${ports[REVOCATION_UNKNOWN]} inet n - n - - smtpd -o syslog_name=postfix/revocation-unknown $tls_on
+  -o smtpd_tls_cert_file=$root/tls/revocation-unknown.pem
 127.0.0.1:${ports[STRICT_HELO]} inet n - n - - smtpd -o syslog_name=postfix/strict-helo
   -o smtpd_helo_required=yes -o smtpd_delay_reject=no
   -o smtpd_helo_restrictions=reject_invalid_helo_hostname,reject_non_fqdn_helo_hostname
@@ -403,6 +427,18 @@ PY
   die "the scripted servers did not start: $(cat "$root"/log/peer-*.log)"
 }
 
+# The CRL on its loopback port, served by python3's http.server.
+start_crl_server() {
+  python3 -m http.server --bind 127.0.0.1 --directory "$root/crl" "$crl_port" >"$root/log/crl.log" 2>&1 </dev/null &
+  echo $! >"$root/crl.pid"
+  for _ in $(seq 50); do
+    listening "$crl_port" && return 0
+    sleep 0.1
+  done
+  cat "$root/log/crl.log" >&2 || true
+  die "the CRL's HTTP server did not start"
+}
+
 # Starts postfix's master on fresh free ports; a port taken by someone else
 # in between makes the master fail, and then it tries again.
 start_master() {
@@ -479,6 +515,8 @@ write_env() {
     echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer-refuse.port")"
     echo "SUBMIT_PORT_CLOSED_AFTER_TLS=$(cat "$root/peer-close.port")"
     echo "SUBMIT_PORT_SLOW_READER=$(cat "$root/peer-slow.port")"
+    echo "SUBMIT_REVOKED_CERT_SHA256=$(sha256_of "$tls/revoked.pem")"
+    echo "SUBMIT_CRL_URL=$crl_url"
     echo "SUBMIT_SINK_DIR=$root/sink"
     echo "SUBMIT_SINK_PORT=$sink_port"
     echo "SUBMIT_LOG=$root/log/postfix.log"
@@ -516,9 +554,14 @@ start)
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
-                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0)
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
+                    [REVOCATION_UNKNOWN]=0)
   sink_port=
+  # The CRL's port, and one where nothing listens (a CRL that cannot be had).
+  read -r crl_port dead_port <<<"$(free_ports 2)"
+  crl_url=http://127.0.0.1:$crl_port/test.crl
   make_certificates
+  start_crl_server
   make_account
   make_queue
   start_sink
