@@ -96,12 +96,13 @@ BOOL CHistoryDlg::OnInitDialog() {
     for (size_t i = 0; i < sizeof kColumns / sizeof kColumns[0]; ++i) {
         RECT width{0, 0, kColumns[i].width, 0};
         ::MapDialogRect(m_hWnd, &width);
-        LVCOLUMNA column{};
+        std::wstring heading = AfxWide(kColumns[i].heading);
+        LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = const_cast<char*>(kColumns[i].heading);
+        column.pszText = &heading[0];
         column.cx = width.right;
         column.iSubItem = static_cast<int>(i);
-        ::SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
+        ::SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
     Reload();  // the exchange that loads the list
     return TRUE;

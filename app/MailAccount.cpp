@@ -161,14 +161,14 @@ ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool
                 continue;
             }
             MSG msg;
-            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 if (msg.message == WM_QUIT) {
                     quit = true;
                     quitCode = msg.wParam;
                     continue;
                 }
                 ::TranslateMessage(&msg);
-                ::DispatchMessageA(&msg);
+                ::DispatchMessageW(&msg);
             }
             if (stop && !stopped) {
                 stopped = true;

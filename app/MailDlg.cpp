@@ -14,7 +14,6 @@ constexpr const char* kPromptPinNeedsTls =
 constexpr const char* kNoteStored = "※空欄のままなら登録済みのパスワードを使います";
 constexpr const char* kNoteNone = "※パスワードは登録されていません";
 constexpr const char* kStopTest = "中止";
-constexpr int kMaxButtonText = 64;
 
 void DDV_CertPin(CDataExchange* dx, const CString& value) {
     if (dx->Failed() || !dx->m_bSaveAndValidate || IsCertPinText(value)) return;
@@ -55,7 +54,7 @@ void CMailDlg::DoDataExchange(CDataExchange* dx) {
 
 BOOL CMailDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    ::SetDlgItemTextA(m_hWnd, IDC_PASSNOTE, m_account.HasPassword() ? kNoteStored : kNoteNone);
+    AfxSetDlgItemText(m_hWnd, IDC_PASSNOTE, m_account.HasPassword() ? kNoteStored : kNoteNone);
     OnClearPassword();
     return TRUE;  // focus on the first tab stop, the port
 }
@@ -90,16 +89,14 @@ void CMailDlg::OnOK() {
 
 void CMailDlg::OnEncryptionChosen(int ssl) {
     if (ssl == m_nShownSsl) return;
-    char text[16] = "";
-    ::GetDlgItemTextA(m_hWnd, IDC_SMTPPORT, text, sizeof text);
-    if (std::string(text) == std::to_string(kUsualSmtpPorts[m_nShownSsl]))
-        ::SetDlgItemTextA(m_hWnd, IDC_SMTPPORT, std::to_string(kUsualSmtpPorts[ssl]).c_str());
+    if (AfxGetDlgItemText(m_hWnd, IDC_SMTPPORT) == std::to_string(kUsualSmtpPorts[m_nShownSsl]))
+        AfxSetDlgItemText(m_hWnd, IDC_SMTPPORT, std::to_string(kUsualSmtpPorts[ssl]).c_str());
     m_nShownSsl = ssl;
 }
 
 void CMailDlg::OnClearPassword() {
     const bool clear = ::IsDlgButtonChecked(m_hWnd, IDC_CLEARPASS) == BST_CHECKED;
-    if (clear) ::SetDlgItemTextA(m_hWnd, IDC_SMTPPASS, "");
+    if (clear) AfxSetDlgItemText(m_hWnd, IDC_SMTPPASS, "");
     ::EnableWindow(::GetDlgItem(m_hWnd, IDC_SMTPPASS), clear ? FALSE : TRUE);
 }
 
@@ -109,15 +106,14 @@ void CMailDlg::OnTestConnection() {
         return;
     }
     if (!UpdateData(TRUE)) return;  // the prompt is shown; nothing is tried
-    char label[kMaxButtonText] = "";
-    ::GetDlgItemTextA(m_hWnd, IDC_TESTCONN, label, sizeof label);
-    ::SetDlgItemTextA(m_hWnd, IDC_TESTCONN, kStopTest);
+    const std::string label = AfxGetDlgItemText(m_hWnd, IDC_TESTCONN);
+    AfxSetDlgItemText(m_hWnd, IDC_TESTCONN, kStopTest);
     m_bTesting = true;
     m_bStopTest = false;
     const ConnectionTestOutcome outcome =
         RunConnectionTest(m_hWnd, ::GetDlgItem(m_hWnd, IDC_TESTCONN), m_bStopTest, m_strServer, Values());
     m_bTesting = false;
-    ::SetDlgItemTextA(m_hWnd, IDC_TESTCONN, label);
+    AfxSetDlgItemText(m_hWnd, IDC_TESTCONN, label.c_str());
     AfxMessageBox(outcome.text, outcome.succeeded ? MB_OK | MB_ICONINFORMATION : MB_OK | MB_ICONEXCLAMATION);
     ::SetFocus(::GetDlgItem(m_hWnd, IDC_TESTCONN));
 }

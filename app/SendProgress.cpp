@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "afx/win32/Text.h"
 #include "app/ReserveApp.h"
 #include "mail/SendProgress.h"
 #include "mail/SmtpMailer.h"
@@ -22,7 +23,7 @@
 
 namespace {
 
-constexpr char kClassName[] = "QuorpaProgress";
+constexpr wchar_t kClassName[] = L"QuorpaProgress";
 // A send that ends within this time shows no window: no flicker for a fast
 // server, and a slow one is visibly at work soon enough.
 constexpr DWORD kShowDelayMs = 300;
@@ -66,10 +67,10 @@ private:
 };
 
 // The executable's base name: the title of the program's message boxes.
-std::string ProgramTitle() {
-    char path[MAX_PATH] = "";
-    char name[_MAX_FNAME] = "";
-    if (::GetModuleFileNameA(nullptr, path, sizeof path) != 0) _splitpath(path, nullptr, nullptr, name, nullptr);
+std::wstring ProgramTitle() {
+    wchar_t path[MAX_PATH] = L"";
+    wchar_t name[_MAX_FNAME] = L"";
+    if (::GetModuleFileNameW(nullptr, path, MAX_PATH) != 0) _wsplitpath(path, nullptr, nullptr, name, nullptr);
     return name;
 }
 
@@ -118,7 +119,7 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND AddControl(const char* className, const char* text, DWORD style, const Box& box, int id);
+    HWND AddControl(const wchar_t* className, const char* text, DWORD style, const Box& box, int id);
     void Refresh();
     void Stop();
 
@@ -139,20 +140,22 @@ private:
 
 void ProgressWindow::Show() {
     m_tried = true;
-    HINSTANCE instance = ::GetModuleHandleA(nullptr);
-    WNDCLASSA wc{};
+    // A Unicode window: its texts are shown as code page 932 whatever the
+    // process code page (Windows 10 ignores the manifest's activeCodePage).
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSW wc{};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
-    wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
-    wc.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    wc.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kClassName;
-    ::RegisterClassA(&wc);  // fails harmlessly when a former send registered it
+    ::RegisterClassW(&wc);  // fails harmlessly when a former send registered it
 
     HDC screen = ::GetDC(nullptr);
     const int height = -::MulDiv(kFontPoints, ::GetDeviceCaps(screen, LOGPIXELSY), 72);
-    m_font = ::CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+    m_font = ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, AfxWide(kFontFace).c_str());
     HGDIOBJ old = ::SelectObject(screen, m_font != nullptr ? m_font : ::GetStockObject(DEFAULT_GUI_FONT));
     // Dialog base units as Windows derives them from a dialog's font.
     TEXTMETRICA metrics{};
@@ -173,7 +176,7 @@ void ProgressWindow::Show() {
     const int heightPx = frame.bottom - frame.top;
     RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    m_hwnd = ::CreateWindowExA(exStyle, kClassName, ProgramTitle().c_str(), style,
+    m_hwnd = ::CreateWindowExW(exStyle, kClassName, ProgramTitle().c_str(), style,
                                work.left + (work.right - work.left - width) / 2,
                                work.top + (work.bottom - work.top - heightPx) / 2, width, heightPx, nullptr,
                                nullptr, instance, this);
@@ -182,8 +185,8 @@ void ProgressWindow::Show() {
     char server[512];
     std::snprintf(server, sizeof server, "サーバ: %s (ポート %u)", m_server.c_str(), m_port);
     const char* texts[] = {"予約メールを送信しています", server, "", ""};
-    for (int i = 0; i < 4; ++i) AddControl("STATIC", texts[i], SS_LEFT | SS_NOPREFIX, kTextBoxes[i], kIdHeading + i);
-    AddControl("BUTTON", "中止", BS_PUSHBUTTON | WS_TABSTOP, kButtonBox, IDCANCEL);
+    for (int i = 0; i < 4; ++i) AddControl(L"STATIC", texts[i], SS_LEFT | SS_NOPREFIX, kTextBoxes[i], kIdHeading + i);
+    AddControl(L"BUTTON", "中止", BS_PUSHBUTTON | WS_TABSTOP, kButtonBox, IDCANCEL);
     Refresh();
     ::SetTimer(m_hwnd, kRefreshTimer, kRefreshMs, nullptr);
     ::ShowWindow(m_hwnd, SW_SHOWNOACTIVATE);
@@ -194,16 +197,17 @@ void ProgressWindow::ShowNotice(const std::string& programme, const std::string&
     if (m_hwnd == nullptr) return;
     m_notice = true;
     ::KillTimer(m_hwnd, kRefreshTimer);
-    ::SetDlgItemTextA(m_hwnd, kIdHeading, "予約メールを送信しました");
-    ::SetDlgItemTextA(m_hwnd, kIdServer, programme.c_str());
-    ::SetDlgItemTextA(m_hwnd, kIdStep, times.c_str());
-    ::SetDlgItemTextA(m_hwnd, kIdElapsed, "");
-    ::SetDlgItemTextA(m_hwnd, IDCANCEL, "閉じる");
+    AfxSetDlgItemText(m_hwnd, kIdHeading, "予約メールを送信しました");
+    AfxSetDlgItemText(m_hwnd, kIdServer, programme.c_str());
+    AfxSetDlgItemText(m_hwnd, kIdStep, times.c_str());
+    AfxSetDlgItemText(m_hwnd, kIdElapsed, "");
+    AfxSetDlgItemText(m_hwnd, IDCANCEL, "閉じる");
     ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), TRUE);
 }
 
-HWND ProgressWindow::AddControl(const char* className, const char* text, DWORD style, const Box& box, int id) {
-    HWND control = ::CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style,
+HWND ProgressWindow::AddControl(const wchar_t* className, const char* text, DWORD style, const Box& box,
+                                int id) {
+    HWND control = ::CreateWindowExW(0, className, AfxWide(text).c_str(), WS_CHILD | WS_VISIBLE | style,
                                      ::MulDiv(box.x, m_baseX, 4), ::MulDiv(box.y, m_baseY, 8),
                                      ::MulDiv(box.cx, m_baseX, 4), ::MulDiv(box.cy, m_baseY, 8), m_hwnd,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
@@ -218,7 +222,7 @@ void ProgressWindow::Refresh() {
     const std::string stepText = StepText(step, attempt, m_stopping);
     if (stepText != m_shownStep) {
         m_shownStep = stepText;
-        ::SetDlgItemTextA(m_hwnd, kIdStep, stepText.c_str());
+        AfxSetDlgItemText(m_hwnd, kIdStep, stepText.c_str());
     }
     // Once the server has the mail there is nothing left to stop.
     if (step == SendStep::kDone) ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), FALSE);
@@ -227,7 +231,7 @@ void ProgressWindow::Refresh() {
         m_shownSeconds = seconds;
         char text[64];
         std::snprintf(text, sizeof text, "経過時間: %lu秒", static_cast<unsigned long>(seconds));
-        ::SetDlgItemTextA(m_hwnd, kIdElapsed, text);
+        AfxSetDlgItemText(m_hwnd, kIdElapsed, text);
     }
 }
 
@@ -241,7 +245,7 @@ void ProgressWindow::Stop() {
 
 LRESULT CALLBACK ProgressWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
         ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<ProgressWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
@@ -274,7 +278,7 @@ LRESULT CALLBACK ProgressWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPar
     } catch (...) {
         return 0;
     }
-    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 // Pumps the UI thread's messages until done is signalled; shows the window
@@ -290,9 +294,9 @@ void PumpUntil(HANDLE done, ProgressWindow& window) {
         if (r == WAIT_OBJECT_0) return;
         if (r == WAIT_OBJECT_0 + 1) {
             MSG msg;
-            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 ::TranslateMessage(&msg);
-                ::DispatchMessageA(&msg);
+                ::DispatchMessageW(&msg);
             }
         } else if (r == WAIT_TIMEOUT) {
             window.Show();
@@ -312,9 +316,9 @@ void PumpNotice(ProgressWindow& window) {
         if (elapsed >= kNoticeMs) return;
         if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, kNoticeMs - elapsed, QS_ALLINPUT) != WAIT_OBJECT_0) return;
         MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            ::DispatchMessageW(&msg);
         }
     }
 }

@@ -8,8 +8,6 @@
 namespace {
 // The server field as typed, in bytes (as its setting's limit).
 constexpr int kMaxAddressChars = 256;
-// Longest string resource the system-menu entry may take.
-constexpr int kMaxMenuText = 256;
 // The system owns the low four bits of a system-menu command.
 constexpr UINT kSysCommandMask = 0xFFF0;
 }  // namespace
@@ -48,11 +46,10 @@ BOOL CSettingDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
     if (HMENU sysMenu = ::GetSystemMenu(m_hWnd, FALSE); sysMenu != nullptr) {
-        char text[kMaxMenuText] = "";
-        ::LoadStringA(AfxGetResourceHandle(), IDS_ABOUTBOX, text, sizeof text);
-        if (text[0] != '\0') {
-            ::AppendMenuA(sysMenu, MF_SEPARATOR, 0, nullptr);
-            ::AppendMenuA(sysMenu, MF_STRING, IDM_ABOUTBOX, text);
+        const std::wstring text = AfxLoadString(IDS_ABOUTBOX);
+        if (!text.empty()) {
+            ::AppendMenuW(sysMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(sysMenu, MF_STRING, IDM_ABOUTBOX, text.c_str());
         }
     }
     ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
@@ -109,9 +106,8 @@ bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
 
 void CSettingDlg::OnMailSettings() {
     // The server as typed, unchecked: the other fields' checks belong to OK.
-    char server[kMaxAddressChars + 1] = "";
-    ::GetDlgItemTextA(m_hWnd, IDC_SMTPSVR, server, sizeof server);
-    CMailDlg dlg(m_mail, server, this);
+    const std::string server = AfxGetDlgItemText(m_hWnd, IDC_SMTPSVR).substr(0, kMaxAddressChars);
+    CMailDlg dlg(m_mail, server.c_str(), this);
     if (dlg.DoModal() != IDOK) return;
     m_mail = dlg.m_account;
     m_bMailChanged = true;

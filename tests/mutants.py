@@ -2,6 +2,8 @@
 # (/work/shared/tools/mutate tests/mutants.py): each is a fault that a test of
 # the native suite must notice. Tuples: (id, file, old text, new text, what).
 S = 'mail/SmtpMailer.cpp'
+E = 'mail/EsmtpSession.cpp'
+N = 'mail/SmtpConnection.cpp'
 F = 'mail/SendFailure.cpp'
 R = 'mail/SmtpReply.cpp'
 C = 'mail/MailComposer.cpp'
@@ -9,41 +11,41 @@ T = 'platform/posix/tls.cpp'
 K = 'net/CSock.cpp'
 M = [
     # ---- the ESMTP session ----
-    ('ehlo1', S, '    std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);\n    if (Refused(reply)) return false;',
+    ('ehlo1', E, '    std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);\n    if (Refused(reply)) return false;',
      '    std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);', 'a refused EHLO goes on'),
-    ('ehlo2', S, '        reply = Exchange(conn, ehlo, ehlo, timeoutMs);\n        if (Refused(reply)) return false;',
+    ('ehlo2', E, '        reply = Exchange(conn, ehlo, ehlo, timeoutMs);\n        if (Refused(reply)) return false;',
      '        reply = Exchange(conn, ehlo, ehlo, timeoutMs);', 'a refused EHLO after TLS goes on'),
-    ('stls1', S, 'if (ReplyCode(reply) != 220) return false;', 'if (ReplyCode(reply) >= 500) return false;',
+    ('stls1', E, 'if (ReplyCode(reply) != 220) return false;', 'if (ReplyCode(reply) >= 500) return false;',
      'STARTTLS answered 454 starts the handshake'),
-    ('stls2', S, 'if (!caps.startTls) THROW_AT(CStartTlsNotOffered, 0);', '',
+    ('stls2', E, 'if (!caps.startTls) THROW_AT(CStartTlsNotOffered, 0);', '',
      'STARTTLS sent though not offered'),
-    ('stls3', S, '        caps = smtp::ParseCapabilities(reply);\n    }', '    }',
+    ('stls3', E, '        caps = ParseCapabilities(reply);\n    }', '    }',
      'the capabilities before TLS are kept'),
-    ('auth1', S, 'if (ReplyCode(reply) != 235) THROW_AT(CAuthRefused, ReplyCode(reply));',
+    ('auth1', E, 'if (ReplyCode(reply) != 235) THROW_AT(CAuthRefused, ReplyCode(reply));',
      'if (Refused(reply)) THROW_AT(CAuthRefused, ReplyCode(reply));', 'AUTH ending in 334 or 250 taken as signed in'),
-    ('auth2', S, 'if (!caps.authAny()) THROW_AT(CAuthNotOffered, 0);', '', 'AUTH tried though not offered'),
-    ('auth3', S, '    if (caps.authPlain) {', '    if (caps.authLogin) {', 'PLAIN chosen by the LOGIN keyword'),
-    ('auth4', S, "smtp::Base64(std::string(1, '\\0') + m.m_strUser + '\\0' + m.m_strPassword)",
-     "smtp::Base64(m.m_strUser + '\\0' + m.m_strPassword)", 'PLAIN without the empty authorisation identity'),
-    ('auth5', S, '            reply = Exchange(conn, smtp::Base64(m.m_strPassword) + "\\r\\n", std::string(kMask) + "\\r\\n", timeoutMs);',
-     '            reply = Exchange(conn, smtp::Base64(m.m_strPassword) + "\\r\\n", smtp::Base64(m.m_strPassword) + "\\r\\n", timeoutMs);',
+    ('auth2', E, 'if (!caps.authAny()) THROW_AT(CAuthNotOffered, 0);', '', 'AUTH tried though not offered'),
+    ('auth3', E, '    if (caps.authPlain) {', '    if (caps.authLogin) {', 'PLAIN chosen by the LOGIN keyword'),
+    ('auth4', E, "Base64(std::string(1, '\\0') + AuthText(user) + '\\0' + password)",
+     "Base64(AuthText(user) + '\\0' + password)", 'PLAIN without the empty authorisation identity'),
+    ('auth5', E, '            reply = Exchange(conn, Base64(password) + "\\r\\n", std::string(kMask) + "\\r\\n", timeoutMs);',
+     '            reply = Exchange(conn, Base64(password) + "\\r\\n", Base64(password) + "\\r\\n", timeoutMs);',
      'the LOGIN password logged'),
-    ('auth6', S, '        if (ReplyCode(reply) == 334)\n            reply = Exchange(conn, smtp::Base64(m.m_strPassword)',
-     '        if (ReplyCode(reply) != 535)\n            reply = Exchange(conn, smtp::Base64(m.m_strPassword)',
+    ('auth6', E, '        if (ReplyCode(reply) == 334)\n            reply = Exchange(conn, Base64(password)',
+     '        if (ReplyCode(reply) != 535)\n            reply = Exchange(conn, Base64(password)',
      'the password sent after a refused user'),
-    ('auth7', S, '    if (m.m_strUser.empty()) return true;', '    if (m.m_strPassword.empty()) return true;',
+    ('auth7', E, '    if (m.m_strUser.empty()) return true;', '    if (m.m_strPassword.empty()) return true;',
      'no login decided by the password'),
-    ('prog1', S, '''        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
+    ('prog1', E, '''        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
         tls = conn.StartTls(serverName, pin, timeoutMs);
     }
     const std::string greeting''', '''        tls = conn.StartTls(serverName, pin, timeoutMs);
     }
     const std::string greeting''', 'no "encrypting" for TLS from the first byte'),
-    ('prog2', S, '    if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kSigningIn, 0);\n', '',
+    ('prog2', E, '    if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kSigningIn, 0);\n', '',
      'no "signing in"'),
-    ('name1', S, 'm.m_strServerName.empty() ? DottedAddress(m.m_ulSmtpAddr) : m.m_strServerName',
+    ('name1', E, 'm.m_strServerName.empty() ? DottedAddress(m.m_ulSmtpAddr) : m.m_strServerName',
      'm.m_strServerName', 'an empty server name checks no name'),
-    ('name2', S, 'std::to_string((host >> 8) & 255) + "."', 'std::to_string((host >> 16) & 255) + "."',
+    ('name2', E, 'std::to_string((host >> 8) & 255) + "."', 'std::to_string((host >> 16) & 255) + "."',
      'the address text wrong'),
     ('pin1', S, "if (c == ':' || c == ' ') continue;", "if (c == ':') continue;", 'a pin with spaces'),
     ('pin2', S, "if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');", '', 'an uppercase pin'),
@@ -58,27 +60,27 @@ M = [
      'an unreadable password used'),
     ('ext1', S, "return m_nSsl != kSslNone || !m_strUser.empty() || !m_strCertPin.empty();",
      "return m_nSsl != kSslNone || !m_strUser.empty();", 'a pin alone keeps the plain dialogue'),
-    ('test1', S, '        if (!OpenExtended(*this, conn, info)) THROW_AT(CSmtpSetupError, 0);',
-     '        OpenExtended(*this, conn, info);', 'the connection test ignores a refused EHLO'),
-    ('test2', S, '        if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));\n', '',
+    ('test1', S, '        if (!smtp::OpenExtended(*this, conn, info)) THROW_AT(CSmtpSetupError, 0);',
+     '        smtp::OpenExtended(*this, conn, info);', 'the connection test ignores a refused EHLO'),
+    ('test2', S, '        if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));\n        info.serverName', '        info.serverName',
      'the connection test ignores a refused HELO'),
     ('test3', S, '    Exchange(conn, "QUIT\\r\\n", "QUIT\\r\\n", m_commandTimeoutMs);\n    conn.Close();\n    return info;',
      '    conn.Close();\n    return info;', 'the connection test without QUIT'),
-    ('send1', S, '''        if (!OpenExtended(*this, conn, info)) {
+    ('send1', S, '''        if (!smtp::OpenExtended(*this, conn, info)) {
             conn.Close();
             return false;
-        }''', '''        OpenExtended(*this, conn, info);''', 'the send goes on after a refused EHLO'),
+        }''', '''        smtp::OpenExtended(*this, conn, info);''', 'the send goes on after a refused EHLO'),
     ('send2', S, 'for (size_t i = extended ? 1 : 0;', 'for (size_t i = 0;', 'HELO after EHLO'),
-    ('to1', S, '                remaining = timeoutMs - elapsed;', '                remaining = timeoutMs;',
+    ('to1', N, '            remaining = timeoutMs - elapsed;', '            remaining = timeoutMs;',
      'the whole-reply time-out turned per piece'),
     ('to2', S, '{message, "S:<SendMail>\\r\\n", m_dataEndTimeoutMs},', '{message, "S:<SendMail>\\r\\n", m_commandTimeoutMs},',
      'the end of data waits only the command time'),
-    ('tls1', S, '''    case plat::TlsStatus::kClosed:
+    ('tls1', N, '''    case plat::TlsStatus::kClosed:
         if (!handshake) THROW_AT(CSockClose, 0);''', '''    case plat::TlsStatus::kClosed:
         if (!handshake) THROW_AT(CSockIOerror, 0);''', 'a closed session taken as an I/O error'),
-    ('tls2', S, 'case plat::TlsStatus::kNameMismatch: THROW_AT(CCertNameMismatch, detail);',
+    ('tls2', N, 'case plat::TlsStatus::kNameMismatch: THROW_AT(CCertNameMismatch, detail);',
      'case plat::TlsStatus::kNameMismatch: THROW_AT(CCertUntrusted, detail);', 'name mismatch reported untrusted'),
-    ('tls3', S, 'if (!info.certSha256.empty()) Log("I:TLS certificate SHA-256 " + info.certSha256 + "\\r\\n");', '',
+    ('tls3', N, 'if (!info.certSha256.empty()) LogText("I:TLS certificate SHA-256 " + info.certSha256 + "\\r\\n");', '',
      'the refused certificate not logged'),
     ('quit1', S, '    if (result) Quit(conn, m_commandTimeoutMs);', '    Quit(conn, m_commandTimeoutMs);',
      'QUIT after a refusal'),
@@ -91,9 +93,9 @@ M = [
             Report(SendStep::kDone, 0);''', '''            Report(SendStep::kDone, 0);''', 'delivery not marked'),
     ('big1', S, 'if (message.size() > static_cast<size_t>(INT32_MAX)) THROW_AT(CIllegalParam, 0);', '',
      'no size limit'),
-    ('ref1', S, "return !reply.empty() && (reply[0] == '4' || reply[0] == '5');", "return !reply.empty() && reply[0] == '5';",
+    ('ref1', N, "return !reply.empty() && (reply[0] == '4' || reply[0] == '5');", "return !reply.empty() && reply[0] == '5';",
      'a 4xx reply accepted'),
-    ('code1', S, "if (reply[i] < '0' || reply[i] > '9') return 0;", '', 'a reply code of any characters'),
+    ('code1', N, "if (reply[i] < '0' || reply[i] > '9') return 0;", '', 'a reply code of any characters'),
     # ---- what the user is told ----
     ('fail1', F, 'if (Is<CCertPinMismatch>(e))', 'if (Is<CSockError>(e))', 'every socket error shown as a pin mismatch'),
     ('fail2', F, 'if (Is<CAuthRefused>(e))', 'if (Is<CAuthNotOffered>(e))', 'a refused password shown as "not offered"'),
@@ -105,8 +107,8 @@ M = [
     ('rep1', R, "text[begin + 3] == '-';", "text[begin + 3] != ' ';", 'a line without text continues the reply'),
     ('rep2', R, 'if (keep > maxSize || reply.size() > maxSize - keep) return false;',
      'if (reply.size() > maxSize) return false;', 'the reply limit checked late'),
-    ('rep3', R, '            words >> caps.serverName;  // the greeting line names the server, no keyword\n            continue;',
-     '            words >> caps.serverName;  // the greeting line names the server, no keyword',
+    ('rep3', R, '            if (!words.empty()) caps.serverName = words[0];\n            continue;',
+     '            if (!words.empty()) caps.serverName = words[0];',
      'the first EHLO line read as a keyword'),
     ('rep4', R, 'word.compare(0, 5, "AUTH=") == 0', 'word == "AUTH="', 'AUTH=LOGIN not understood'),
     ('rep5', R, "out += n > 1 ? kDigits[(v >> 6) & 63] : '=';", "out += kDigits[(v >> 6) & 63];", 'Base64 padding'),
@@ -120,7 +122,7 @@ M = [
     ('ntls1', T, '        SSL_set_tlsext_host_name(tls->ssl, serverName.c_str());\n', '', 'SNI not sent'),
     ('ntls2', T, 'if (result == X509_V_ERR_HOSTNAME_MISMATCH || result == X509_V_ERR_IP_ADDRESS_MISMATCH) {',
      'if (result == X509_V_ERR_HOSTNAME_MISMATCH) {', 'an address mismatch reported as untrusted'),
-    ('ntls3', T, 'static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN)', 'static_cast<short>(POLLIN)',
+    ('ntls3', T, 'WaitSocket(s, sslError == SSL_ERROR_WANT_WRITE, left, wake)', 'WaitSocket(s, false, left, wake)',
      'a write that must wait polled for reading'),
     ('ntls4', T, 'if (sha256->empty() || *sha256 != pin) status = TlsStatus::kPinMismatch;',
      'if (*sha256 != pin) status = TlsStatus::kUntrusted;', 'a pin mismatch reported untrusted'),

@@ -1,4 +1,5 @@
 #include "afx/win32/Dialog.h"
+#include "afx/win32/Text.h"
 
 #include <cctype>
 #include <cerrno>
@@ -15,14 +16,6 @@ constexpr unsigned kPromptFlags = MB_OK | MB_ICONEXCLAMATION;
 constexpr const char* kPromptInteger = "整数を入力してください。";
 constexpr const char* kPromptRange = "%d から %d までの整数を入力してください。";
 constexpr const char* kPromptMaxChars = "%d 文字以内で入力してください。";
-
-std::string WindowText(HWND control) {
-    const int length = ::GetWindowTextLengthA(control);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    const int got = ::GetWindowTextA(control, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -74,20 +67,20 @@ void DDX_Text(CDataExchange* dx, int id, CString& value) {
     if (dx->Failed()) return;
     HWND control = dx->PrepareCtrl(id);
     if (dx->m_bSaveAndValidate)
-        value = WindowText(control);
+        value = AfxGetWindowText(control);
     else
-        ::SetWindowTextA(control, value);
+        AfxSetWindowText(control, value);
 }
 
 void DDX_Text(CDataExchange* dx, int id, int& value) {
     if (dx->Failed()) return;
     HWND control = dx->PrepareCtrl(id);
     if (!dx->m_bSaveAndValidate) {
-        ::SetWindowTextA(control, std::to_string(value).c_str());
+        AfxSetWindowText(control, std::to_string(value).c_str());
         return;
     }
     int parsed = 0;
-    if (!ParseInt(WindowText(control), parsed)) {
+    if (!ParseInt(AfxGetWindowText(control), parsed)) {
         Prompt(kPromptInteger);
         dx->Fail();
         return;
@@ -139,12 +132,13 @@ void DDX_ListRows(CDataExchange* dx, int id, const std::vector<std::vector<std::
     ::SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     for (size_t row = 0; row < rows.size(); ++row) {
         for (size_t column = 0; column < rows[row].size(); ++column) {
-            LVITEMA item{};
+            std::wstring text = AfxWide(rows[row][column].c_str());
+            LVITEMW item{};
             item.mask = LVIF_TEXT;
             item.iItem = static_cast<int>(row);
             item.iSubItem = static_cast<int>(column);
-            item.pszText = const_cast<char*>(rows[row][column].c_str());
-            ::SendMessageA(list, column == 0 ? LVM_INSERTITEMA : LVM_SETITEMTEXTA, row,
+            item.pszText = &text[0];
+            ::SendMessageW(list, column == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, row,
                            reinterpret_cast<LPARAM>(&item));
         }
     }
@@ -190,7 +184,9 @@ INT_PTR CDialog::DoModal() {
                                            app->m_pMainWnd != nullptr) {
         owner = app->m_pMainWnd->m_hWnd;
     }
-    const INT_PTR result = ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate),
+    // A Unicode dialog: its controls take the template's texts (UTF-16) as
+    // they are, where an ANSI one would pass them through the process code page.
+    const INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nIDTemplate),
                                              owner, &CDialog::DialogProc,
                                              reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;

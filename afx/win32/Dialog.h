@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "afx/afx.h"
+#include "afx/win32/Text.h"
 
 // A window owned by the framework. m_hWnd is the window while it exists,
 // null otherwise; the wrapper never destroys the window itself.

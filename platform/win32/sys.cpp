@@ -23,10 +23,14 @@ std::string ErrnoText(int errorNo) { return std::strerror(errorNo); }
 
 int ShowMessageBox(const char* text, unsigned type) {
     // Titled with the executable's base name, as the framework's box is.
-    char path[MAX_PATH] = "";
-    char title[_MAX_FNAME] = "";
-    if (::GetModuleFileNameA(nullptr, path, sizeof path) != 0)
-        _splitpath(path, nullptr, nullptr, title, nullptr);
+    wchar_t path[MAX_PATH] = L"";
+    wchar_t title[_MAX_FNAME] = L"";
+    if (::GetModuleFileNameW(nullptr, path, MAX_PATH) != 0) _wsplitpath(path, nullptr, nullptr, title, nullptr);
+    // The text is code page 932 whatever the process code page is (Windows 10
+    // ignores the manifest's activeCodePage): shown through UTF-16.
+    const int size = ::MultiByteToWideChar(932, 0, text, -1, nullptr, 0);
+    std::wstring wide(size > 0 ? static_cast<size_t>(size) : 1, L'\0');
+    if (size > 0) ::MultiByteToWideChar(932, 0, text, -1, &wide[0], size);
     // Owned by the thread's active window (the settings dialog when a check
     // fails), so that window is disabled while the box is up and gets the
     // activation back when it closes. Without a window (reserve mode) the box
@@ -34,7 +38,7 @@ int ShowMessageBox(const char* text, unsigned type) {
     // would otherwise leave an ownerless box behind the window that holds it
     // (a program PreExec started, say), only flashing on the taskbar.
     HWND owner = ::GetActiveWindow();
-    return ::MessageBoxA(owner, text, title, owner != nullptr ? type : type | MB_TASKMODAL | MB_SETFOREGROUND);
+    return ::MessageBoxW(owner, wide.c_str(), title, owner != nullptr ? type : type | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
 bool Cp932ToUtf8(const std::string& text, std::string* utf8) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "afx/afx.h"
+#include "afx/win32/Text.h"
 #include "res/resource.h"
 #include "tests/support/MessageBoxRecorder.h"
 
@@ -21,4 +22,19 @@ TEST(AfxMessageBoxById, MissingStringShowsAnEmptyText) {
     ASSERT_EQ(recorder.Calls().size(), 1u);
     EXPECT_EQ(recorder.Calls()[0].text, "");
     EXPECT_EQ(recorder.Calls()[0].type, static_cast<unsigned>(MB_ICONEXCLAMATION));
+}
+
+// The window system's texts: code page 932 to UTF-16 and back, whatever the
+// process code page.
+TEST(AfxText, ConvertsCodePage932BothWays) {
+    const struct {
+        const char* cp932;
+        const wchar_t* utf16;
+    } cases[] = {{"", L""}, {"Quorpa", L"Quorpa"}, {"予約 ｱﾌﾟﾘ", L"予約 ｱﾌﾟﾘ"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(AfxWide(c.cp932), c.utf16);
+        EXPECT_EQ(AfxNarrow(c.utf16), c.cp932);
+    }
+    // Not in code page 932: its best fit, as an ANSI window of code page 932 gave.
+    EXPECT_EQ(AfxNarrow(L"\u00e9", 1), "e");
 }

@@ -629,7 +629,7 @@ TRACE_CHANNELS = "+pid,trace+ole,trace+exec,+relay"
 
 def traced_run(q, answers, args):
     rc = q.env.wine(["reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/d",
-                     "user32.MessageBoxA", "/f"], q.dir, "relay-filter")
+                     "user32.MessageBoxA;user32.MessageBoxW", "/f"], q.dir, "relay-filter")
     if rc != 0:
         raise Failure("could not limit Wine's relay trace (rc %d)" % rc)
     rc, boxes = q.run(answers, args, winedebug=TRACE_CHANNELS)
@@ -672,7 +672,7 @@ def box_foreground(env):
     q = Install(env, "box_foreground")
     q.ini(rcpt=RCPT)
     q.write("prog.epg", epg())
-    calls = re.compile(r"[0-9a-f]+:[0-9a-f]+:Call user32\.MessageBoxA\(([0-9a-f]+),.*,([0-9a-f]+)\) ret=")
+    calls = re.compile(r"[0-9a-f]+:[0-9a-f]+:Call user32\.MessageBox[AW]\(([0-9a-f]+),.*,([0-9a-f]+)\) ret=")
     rc, _, trace = traced_run(q, ["no", "ok"], ["prog.epg"])
     expect_equal("exit code", rc, 0)
     got = [(int(m.group(1), 16), int(m.group(2), 16)) for m in map(calls.match, trace) if m]

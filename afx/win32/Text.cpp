@@ -1,0 +1,48 @@
+#include "afx/win32/Text.h"
+
+#include <cwchar>
+
+namespace {
+constexpr UINT kProgramCodePage = 932;
+// A string resource holds at most this many characters.
+constexpr int kMaxResourceString = 4096;
+}  // namespace
+
+std::wstring AfxWide(const char* text) {
+    const int size = ::MultiByteToWideChar(kProgramCodePage, 0, text, -1, nullptr, 0);
+    if (size <= 1) return std::wstring();
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(kProgramCodePage, 0, text, -1, &wide[0], size);
+    wide.resize(static_cast<size_t>(size) - 1);
+    return wide;
+}
+
+std::string AfxNarrow(const wchar_t* text, int length) {
+    if (length < 0) length = static_cast<int>(std::wcslen(text));
+    if (length == 0) return std::string();
+    const int size = ::WideCharToMultiByte(kProgramCodePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string narrow(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(kProgramCodePage, 0, text, length, &narrow[0], size, nullptr, nullptr);
+    return narrow;
+}
+
+void AfxSetWindowText(HWND window, const char* text) { ::SetWindowTextW(window, AfxWide(text).c_str()); }
+
+std::string AfxGetWindowText(HWND window) {
+    const int length = ::GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int got = ::GetWindowTextW(window, &text[0], length + 1);
+    return AfxNarrow(text.c_str(), got > 0 ? got : 0);
+}
+
+void AfxSetDlgItemText(HWND dialog, int id, const char* text) { AfxSetWindowText(::GetDlgItem(dialog, id), text); }
+
+std::string AfxGetDlgItemText(HWND dialog, int id) { return AfxGetWindowText(::GetDlgItem(dialog, id)); }
+
+std::wstring AfxLoadString(unsigned id) {
+    wchar_t text[kMaxResourceString + 1] = L"";
+    // LoadStringW leaves the buffer terminated (empty when the id is absent).
+    ::LoadStringW(::GetModuleHandleW(nullptr), id, text, kMaxResourceString + 1);
+    return text;
+}

@@ -1,0 +1,20 @@
+// The program's texts are code page 932; the window system's own are UTF-16.
+// They meet here, converted explicitly, and never through the process code
+// page: Windows 10 ignores the manifest's activeCodePage unless it names
+// UTF-8, so on a PC whose system locale is not Japanese the A functions would
+// show (and hand back) the texts in another code page.
+#pragma once
+
+#include <string>
+
+#include <windows.h>
+
+std::wstring AfxWide(const char* text);          // from code page 932
+std::string AfxNarrow(const wchar_t* text, int length = -1);  // to code page 932
+
+void AfxSetWindowText(HWND window, const char* text);
+std::string AfxGetWindowText(HWND window);
+void AfxSetDlgItemText(HWND dialog, int id, const char* text);
+std::string AfxGetDlgItemText(HWND dialog, int id);
+// String resource id of the executable, or an empty text when it is absent.
+std::wstring AfxLoadString(unsigned id);
