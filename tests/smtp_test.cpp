@@ -1138,6 +1138,19 @@ TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
     EXPECT_EQ(SubmissionServer::WaitForDump(token, 1000), "");
 }
 
+TEST_F(SubmitDelivery, AStoredPasswordWithoutAUserSignsInToNobody) {
+    // The user name cleared, the password still stored: the server that
+    // offers no AUTH takes the mail as from anyone on the machine.
+    UsePort("STARTTLS_NOAUTH", CSmtpMailer::kSslStartTls);
+    m_mailer.m_strUser.clear();
+    ASSERT_FALSE(m_mailer.m_strPassword.empty());
+    const std::string token = Tokened();
+    LogCapture log;
+    ASSERT_TRUE(Send()) << log.Text();
+    EXPECT_EQ(log.Text().find("AUTH"), std::string::npos) << log.Text();
+    EXPECT_NE(SubmissionServer::WaitForDump(token), "");
+}
+
 TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
     const struct {
         const char* port;
