@@ -42,7 +42,7 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
     mailer.m_strUser = account.user.str();
     mailer.m_strCertPin = account.certPin.str();
     if (!account.newPassword.IsEmpty())
-        mailer.m_strPassword = AuthText(account.newPassword.str());
+        mailer.m_strPassword = account.newPassword.str();
     else if (!account.clearPassword && !account.storedPassword.empty() &&
              !UnprotectPassword(account.storedPassword, &mailer.m_strPassword))
         mailer.m_bPasswordUnreadable = true;

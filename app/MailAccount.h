@@ -16,7 +16,7 @@ struct MailAccount {
     CString certPin;        // "smtpcert"
     CString from;           // "mailfrom": the sender address; empty: the recipient's
     std::string storedPassword;  // "smtppass" as read: the protected form, never shown
-    CString newPassword;    // typed in the dialog (clear text, memory only); empty: keep the stored one
+    CString newPassword;    // typed in the dialog (clear text in UTF-8, memory only); empty: keep the stored one
     bool clearPassword = false;  // forget the stored password at OK
 
     // Whether a password would be used: a new one, or a stored one not cleared.

@@ -42,7 +42,8 @@ void CMailDlg::DoDataExchange(CDataExchange* dx) {
     DDX_Radio(dx, IDC_SSL_NONE, m_nSsl);
     DDX_Text(dx, IDC_SMTPUSER, m_strUser);
     DDV_MaxChars(dx, m_strUser, LimitsOf("smtpuser").max);
-    DDX_Text(dx, IDC_SMTPPASS, m_strPassword);
+    // UTF-8, as AUTH carries it: any character the user types survives.
+    DDX_TextUtf8(dx, IDC_SMTPPASS, m_strPassword);
     DDV_MaxChars(dx, m_strPassword, LimitsOf("smtppass").max);
     DDX_Check(dx, IDC_CLEARPASS, m_nClearPassword);
     DDX_Text(dx, IDC_SMTPCERT, m_strCertPin);

@@ -186,7 +186,7 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     s.certPin = mail.certPin;
     s.mailFrom = mail.from;
     s.password.clear();
-    if (!mail.clearPassword && !mail.newPassword.IsEmpty() && !ProtectPassword(AuthText(mail.newPassword.str()), &s.password)) {
+    if (!mail.clearPassword && !mail.newPassword.IsEmpty() && !ProtectPassword(mail.newPassword.str(), &s.password)) {
         ShowWarning("パスワードを暗号化できません\n送信設定は保存されていません");
         return false;
     }

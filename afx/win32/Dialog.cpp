@@ -72,6 +72,15 @@ void DDX_Text(CDataExchange* dx, int id, CString& value) {
         AfxSetWindowText(control, value);
 }
 
+void DDX_TextUtf8(CDataExchange* dx, int id, CString& value) {
+    if (dx->Failed()) return;
+    HWND control = dx->PrepareCtrl(id);
+    if (dx->m_bSaveAndValidate)
+        value = AfxGetWindowTextUtf8(control).c_str();
+    else
+        AfxSetWindowTextUtf8(control, value);
+}
+
 void DDX_Text(CDataExchange* dx, int id, int& value) {
     if (dx->Failed()) return;
     HWND control = dx->PrepareCtrl(id);

@@ -63,6 +63,9 @@ private:
 // (optional sign, surrounding blanks allowed) and fails with a prompt for
 // anything else, including an empty field and values beyond 32 bits.
 void DDX_Text(CDataExchange* dx, int id, CString& value);
+// The control's text as UTF-8, not code page 932: every character typed
+// survives (a password).
+void DDX_TextUtf8(CDataExchange* dx, int id, CString& value);
 void DDX_Text(CDataExchange* dx, int id, int& value);
 // A group of radio buttons <-> the index of the checked one: firstId is the
 // group's first button; the group runs on through the following radio

@@ -8,32 +8,53 @@ constexpr UINT kProgramCodePage = 932;
 constexpr int kMaxResourceString = 4096;
 }  // namespace
 
-std::wstring AfxWide(const char* text) {
-    const int size = ::MultiByteToWideChar(kProgramCodePage, 0, text, -1, nullptr, 0);
+namespace {
+
+std::wstring ToWide(UINT codePage, const char* text) {
+    const int size = ::MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
     if (size <= 1) return std::wstring();
     std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(kProgramCodePage, 0, text, -1, &wide[0], size);
+    ::MultiByteToWideChar(codePage, 0, text, -1, &wide[0], size);
     wide.resize(static_cast<size_t>(size) - 1);
     return wide;
 }
 
-std::string AfxNarrow(const wchar_t* text, int length) {
+std::string FromWide(UINT codePage, const wchar_t* text, int length) {
     if (length < 0) length = static_cast<int>(std::wcslen(text));
     if (length == 0) return std::string();
-    const int size = ::WideCharToMultiByte(kProgramCodePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+    const int size = ::WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
     if (size <= 0) return std::string();
     std::string narrow(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(kProgramCodePage, 0, text, length, &narrow[0], size, nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, 0, text, length, &narrow[0], size, nullptr, nullptr);
     return narrow;
 }
+
+std::wstring WindowTextW(HWND window) {
+    const int length = ::GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int got = ::GetWindowTextW(window, &text[0], length + 1);
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+}
+
+}  // namespace
+
+std::wstring AfxWide(const char* text) { return ToWide(kProgramCodePage, text); }
+
+std::string AfxNarrow(const wchar_t* text, int length) { return FromWide(kProgramCodePage, text, length); }
+
+std::string AfxGetWindowTextUtf8(HWND window) {
+    const std::wstring text = WindowTextW(window);
+    return FromWide(CP_UTF8, text.c_str(), static_cast<int>(text.size()));
+}
+
+void AfxSetWindowTextUtf8(HWND window, const char* text) { ::SetWindowTextW(window, ToWide(CP_UTF8, text).c_str()); }
 
 void AfxSetWindowText(HWND window, const char* text) { ::SetWindowTextW(window, AfxWide(text).c_str()); }
 
 std::string AfxGetWindowText(HWND window) {
-    const int length = ::GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = ::GetWindowTextW(window, &text[0], length + 1);
-    return AfxNarrow(text.c_str(), got > 0 ? got : 0);
+    const std::wstring text = WindowTextW(window);
+    return AfxNarrow(text.c_str(), static_cast<int>(text.size()));
 }
 
 void AfxSetDlgItemText(HWND dialog, int id, const char* text) { AfxSetWindowText(::GetDlgItem(dialog, id), text); }

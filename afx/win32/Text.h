@@ -16,5 +16,9 @@ void AfxSetWindowText(HWND window, const char* text);
 std::string AfxGetWindowText(HWND window);
 void AfxSetDlgItemText(HWND dialog, int id, const char* text);
 std::string AfxGetDlgItemText(HWND dialog, int id);
+// The same in UTF-8, for a text that may hold any character (a password,
+// which AUTH carries as UTF-8).
+std::string AfxGetWindowTextUtf8(HWND window);
+void AfxSetWindowTextUtf8(HWND window, const char* text);
 // String resource id of the executable, or an empty text when it is absent.
 std::wstring AfxLoadString(unsigned id);

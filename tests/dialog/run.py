@@ -687,6 +687,16 @@ def case_mail_ok_cancel(r):
     expect_equal(r.unprotect(stored), 'pa55=word', 'the stored password, decrypted')
 
 
+def case_mail_password_any_character(r):
+    # The password goes to AUTH as UTF-8 and is stored so: a character that
+    # code page 932 lacks survives from the field to the stored password.
+    password = 'pä€ß𠮷'
+    r.write_ini(PRESET_INI)
+    r.robot_run(mail_dialog('check 1022', typed(1024, 'u'), typed(1025, password), 'click 1', 'gone',
+                            f'dialog {TITLE}', 'click 1', 'gone'))
+    expect_equal(r.unprotect(r.settings()['smtppass']), password, 'the stored password, decrypted')
+
+
 def case_mail_password_kept(r):
     # Left empty, the password field keeps the stored password; the box
     # clears it. A login without encryption to a server elsewhere is
