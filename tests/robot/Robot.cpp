@@ -159,9 +159,25 @@ HANDLE StartProgram(const std::vector<std::wstring>& program, bool open, std::st
     PROCESS_INFORMATION info{};
     // The program is named on its own as well, so no search and no path
     // length limit of the command-line parsing applies to it.
-    if (!::CreateProcessW(program[0].c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
-        error = "cannot start " + ToUtf8(commandLine) + ": error " + std::to_string(::GetLastError());
+    //
+    // Under heavy load Wine now and then loses a new process while it is
+    // still being set up, before any of its code runs: CreateProcess then
+    // fails with ERROR_INTERNAL_ERROR (the child ended before it reported
+    // its start). Nothing of the program was tried, so that one error alone
+    // starts it again, a bounded number of times; any other failure, and
+    // anything after the start, counts as it is.
+    constexpr int kStartAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        if (::CreateProcessW(program[0].c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &info))
+            break;
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_INTERNAL_ERROR && attempt < kStartAttempts) {
+            std::fprintf(stderr, "robot: the system lost the new process while starting it (error %lu); again\n",
+                         code);
+            continue;
+        }
+        error = "cannot start " + ToUtf8(commandLine) + ": error " + std::to_string(code);
         return nullptr;
     }
     ::CloseHandle(info.hThread);
