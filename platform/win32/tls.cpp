@@ -21,13 +21,13 @@
 #include <schannel.h>
 #include <security.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "platform/seams.h"
 
 namespace plat {
 
@@ -43,17 +43,6 @@ constexpr int kReadSize = 16 * 1024 + 1024;
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                 ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
-// Test seam: what Wine cannot show. The words in this environment variable
-// make SChannel seem to refuse SCH_CREDENTIALS ("no-sch-credentials", as
-// Windows before 10 1809 does) or to ask once for an optional client
-// certificate ("incomplete-credentials", which Wine never does).
-constexpr const char* kSeamVariable = "QUORPA_TEST_SCHANNEL";
-
-bool Seam(const char* word) {
-    const char* words = std::getenv(kSeamVariable);
-    return words != nullptr && std::strstr(words, word) != nullptr;
-}
-
 // The longest a chain may wait for the network when the handshake has no
 // time-out of its own.
 constexpr uint32_t kMaxRetrievalMs = 15000;
@@ -362,7 +351,7 @@ SECURITY_STATUS AcquireCredentials(TlsSession& session) {
     credentials.dwFlags = kFlags;
     credentials.cTlsParameters = 1;
     credentials.pTlsParameters = &parameters;
-    SECURITY_STATUS status = Seam("no-sch-credentials") ? SEC_E_UNKNOWN_CREDENTIALS : Acquire(session, &credentials);
+    SECURITY_STATUS status = seam::SchannelRefusesSchCredentials() ? SEC_E_UNKNOWN_CREDENTIALS : Acquire(session, &credentials);
     if (status == SEC_E_OK) return status;
 
     SCHANNEL_CRED cred{};
@@ -388,7 +377,7 @@ SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bo
     unsigned long attributes = 0;
     TimeStamp expiry;
     SECURITY_STATUS status;
-    if (!first && !session.seamAskedCertificate && Seam("incomplete-credentials")) {
+    if (!first && !session.seamAskedCertificate && seam::SchannelAsksClientCertificate()) {
         session.seamAskedCertificate = true;
         status = SEC_I_INCOMPLETE_CREDENTIALS;  // as SChannel says it: no token, no input used
     } else {
