@@ -1,25 +1,16 @@
+// posix side of the file functions; ReadWholeFile is common.cpp's.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 
 namespace plat {
 
-bool ReadWholeFile(const std::string& path, std::string* data) {
-    data->clear();
-    FILE* fp = std::fopen(path.c_str(), "rb");
-    if (fp == nullptr) return false;
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, fp)) > 0) data->append(buffer, got);
-    const bool ok = std::ferror(fp) == 0;
-    std::fclose(fp);
-    if (!ok) data->clear();
-    return ok;
-}
+FILE* OpenForReading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
 
 bool ReplaceWholeFile(const std::string& path, const std::string& data,
                       bool (*beforeReplace)(const std::string& fresh)) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "platform/common.h"
 #include "platform/tls.h"
 
 namespace plat {
@@ -13,23 +14,6 @@ namespace plat {
 namespace {
 
 const char kMarker[] = "QP1";
-
-std::string ToHex(const std::string& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
-    }
-    return out;
-}
-
-int Nibble(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::string UserTag() { return kMarker + std::to_string(::getuid()) + ":"; }
 
@@ -46,19 +30,14 @@ constexpr size_t kChecksumSize = 4;
 
 bool ProtectSecret(const std::string& clear, std::string* hex) {
     const std::string bytes = UserTag() + clear;
-    *hex = ToHex(bytes + Checksum(bytes));
+    const std::string sealed = bytes + Checksum(bytes);
+    *hex = HexDigits(sealed.data(), sealed.size(), HexCase::kUpper);
     return true;
 }
 
 bool UnprotectSecret(const std::string& hex, std::string* clear) {
-    if (hex.size() % 2 != 0) return false;
     std::string bytes;
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = Nibble(hex[i]);
-        const int low = Nibble(hex[i + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes += static_cast<char>(high << 4 | low);
-    }
+    if (!HexBytes(hex, &bytes)) return false;
     const std::string tag = UserTag();
     if (bytes.size() < tag.size() + kChecksumSize || bytes.compare(0, tag.size(), tag) != 0) return false;
     const std::string body = bytes.substr(0, bytes.size() - kChecksumSize);

@@ -1,6 +1,9 @@
+// win32 side of the file functions: paths go to the system as UTF-16;
+// ReadWholeFile is common.cpp's.
 #include <cstdio>
 #include <string>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -18,17 +21,8 @@ std::wstring FromUtf8(const std::string& text) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string* data) {
-    data->clear();
-    FILE* fp = ::_wfopen(FromUtf8(path).c_str(), L"rb");
-    if (fp == nullptr) return false;
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, fp)) > 0) data->append(buffer, got);
-    const bool ok = std::ferror(fp) == 0;
-    std::fclose(fp);
-    if (!ok) data->clear();
-    return ok;
+FILE* OpenForReading(const std::string& path) {
+    return ::_wfopen(FromUtf8(path).c_str(), L"rb");
 }
 
 bool ReplaceWholeFile(const std::string& path, const std::string& data,

@@ -1,0 +1,28 @@
+// Every test seam of the program: behaviours the tests switch on through an
+// environment variable, to show on Wine what only a real Windows (or a rare
+// server) does. Each seam is one function here; seams.cpp is the only file
+// of the program that reads the environment, and it names each variable
+// once, so that a release build can be checked for them (scripts/release:
+// the executable holds no other QUORPA_ name). Nothing here throws or owns
+// anything; each call reads the environment afresh.
+#pragma once
+
+namespace plat {
+namespace seam {
+
+// QUORPA_TEST_SCHANNEL holds "no-sch-credentials": SChannel seems to refuse
+// SCH_CREDENTIALS, as Windows before 10 1809 does, so that the
+// SCHANNEL_CRED fall-back runs (platform/win32/tls.cpp).
+bool SchannelRefusesSchCredentials();
+// QUORPA_TEST_SCHANNEL holds "incomplete-credentials": SChannel seems to ask
+// once, during the handshake, for an optional client certificate
+// (SEC_I_INCOMPLETE_CREDENTIALS), which Wine never does
+// (platform/win32/tls.cpp).
+bool SchannelAsksClientCertificate();
+// QUORPA_TEST_REFUSE_CLASSES_ROOT is set (to anything): the first key the
+// registration creates under HKEY_CLASSES_ROOT is refused for lack of
+// rights, as a standard user's is on Windows; Wine never refuses it.
+bool ClassesRootRefused();
+
+}  // namespace seam
+}  // namespace plat
