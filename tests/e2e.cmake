@@ -13,7 +13,9 @@ target_link_libraries(robot PRIVATE ole32 uuid shell32 user32 gdi32 crypt32 quor
 set_target_properties(robot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # The framework's Windows part that the end-to-end cases cannot reach (the
-# Winsock start-up message), with the program's own resources.
+# Winsock start-up message) or that is shared by several windows (the text
+# converters, the executable's path, the message pump), with the program's
+# own resources.
 quorpa_add_gtest(afx_win32_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e/afx_win32_test.cpp $<TARGET_OBJECTS:quorpa_res>
   LIBS quorpa_afx_win32 quorpa_test_support)
