@@ -24,7 +24,8 @@ quorpa_add_gtest(afx_win32_test
 # robot tells icons apart by their pixels), so they run one at a time.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(e2e_driver ${CMAKE_CURRENT_LIST_DIR}/e2e/run.py)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_driver})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_driver}
+             ${CMAKE_CURRENT_LIST_DIR}/support/harness.py)
 execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_driver} --list
                 OUTPUT_VARIABLE e2e_cases OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
