@@ -1,6 +1,7 @@
 #include "app/SettingDlg.h"
 
 #include "app/AboutDlg.h"
+#include "app/Association.h"
 #include "app/MailDlg.h"
 #include "app/Settings.h"
 #include "res/resource.h"
@@ -10,6 +11,30 @@ namespace {
 constexpr int kMaxAddressChars = 256;
 // The system owns the low four bits of a system-menu command.
 constexpr UINT kSysCommandMask = 0xFFF0;
+
+constexpr unsigned kWarning = MB_OK | MB_ICONEXCLAMATION;
+constexpr unsigned kInformation = MB_OK | MB_ICONINFORMATION;
+constexpr unsigned kQuestion = MB_YESNO | MB_ICONQUESTION;
+
+// An empty extension would make HKEY_CLASSES_ROOT itself the extension key
+// and overwrite its default value, so it is refused before anything is
+// written.
+constexpr const char* kMsgEmptyExt =
+    "拡張子が入力されていません。拡張子を入力してから関連付け登録してください。";
+constexpr const char* kMsgNoPath = "実行ファイルのパスを取得できません";
+constexpr const char* kMsgUserOnly =
+    "管理者の権限がないため、iEPGファイルの関連付けはこのユーザーだけに登録しました。\n"
+    "他のユーザーは、それぞれのユーザーで関連付け登録してください。";
+constexpr const char* kMsgEmptyExtUnregister =
+    "拡張子が入力されていません。拡張子を入力してから関連付け解除してください。";
+constexpr const char* kMsgConfirmUnregister =
+    "拡張子%sのiEPGファイルの関連付けを解除します。よろしいですか？";
+constexpr const char* kMsgRemoved = "関連付けを解除しました。削除したレジストリキー:";
+constexpr const char* kMsgNothingRemoved = "削除する関連付けはありませんでした。";
+constexpr const char* kMsgKept = "他のプログラムのものなので残したレジストリキー:";
+constexpr const char* kMsgNotDeleted = "削除出来なかったレジストリキー:";
+
+void Warn(const char* text) { AfxMessageBox(text, kWarning); }
 }  // namespace
 
 CSettingDlg::CSettingDlg(const char* rcpt, const char* smtpSvr, int startAdjust, int endAdjust,
@@ -102,6 +127,63 @@ bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
         break;
     }
     return CDialog::OnMessage(message, wParam, lParam, result);
+}
+
+void CSettingDlg::OnRegisterAssociation() {
+    // A failed check shows its prompt. The extension is exchanged last: after
+    // another field's failure it still holds the previous extension, and the
+    // registration goes on with that; when the extension itself fails its
+    // check it holds the refused text, and nothing is registered.
+    if (!UpdateData(TRUE) && m_strExt.GetLength() > kMaxExtChars) return;
+    const CString ext = m_strExt;
+    if (ext.IsEmpty()) {
+        Warn(kMsgEmptyExt);
+        return;
+    }
+    const std::wstring command = AssociationCommand();
+    if (command.empty()) {
+        Warn(kMsgNoPath);
+        return;
+    }
+    const AssociationRegistration done = RegisterAssociation(ext, command);
+    if (done.outcome == AssociationRegistration::kFailed)
+        Warn(done.failure);
+    else if (done.outcome == AssociationRegistration::kUserOnly)
+        AfxMessageBox(kMsgUserOnly, kInformation);
+}
+
+void CSettingDlg::OnUnregisterAssociation() {
+    // After a failed check (its prompt has been shown) nothing is removed:
+    // the extension field may not hold what the user meant.
+    if (!UpdateData(TRUE)) return;
+    const CString ext = m_strExt;
+    if (ext.IsEmpty()) {
+        Warn(kMsgEmptyExtUnregister);
+        return;
+    }
+    const std::wstring command = AssociationCommand();
+    if (command.empty()) {
+        Warn(kMsgNoPath);
+        return;
+    }
+    CString question;
+    question.Format(kMsgConfirmUnregister, ext.GetString());
+    if (AfxMessageBox(question, kQuestion) != IDYES) return;
+
+    const AssociationRemoval removal = RemoveAssociation(ext, command);
+    CString report = removal.removed.IsEmpty() ? kMsgNothingRemoved : kMsgRemoved;
+    report += removal.removed;
+    if (!removal.kept.IsEmpty()) {
+        report += "\n\n";
+        report += kMsgKept;
+        report += removal.kept;
+    }
+    if (!removal.failed.IsEmpty()) {
+        report += "\n\n";
+        report += kMsgNotDeleted;
+        report += removal.failed;
+    }
+    AfxMessageBox(report, removal.failed.IsEmpty() ? kInformation : kWarning);
 }
 
 void CSettingDlg::OnMailSettings() {

@@ -44,8 +44,9 @@ public:
     HistoryActions m_history;
 
     // Registers this executable as the handler of iEPG files under the
-    // extension m_strExt (after refreshing the fields from the controls).
-    // Failures are shown in a message box; nothing throws.
+    // extension m_strExt (after refreshing the fields from the controls),
+    // through app/Association.h. Failures are shown in a message box;
+    // nothing throws.
     void OnRegisterAssociation();
     // After a confirmation, removes that registration (from
     // HKEY_CURRENT_USER\Software\Classes and HKEY_CLASSES_ROOT) where it

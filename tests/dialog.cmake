@@ -1,6 +1,7 @@
 # Settings dialog, about box and file-type registration: the real Quorpa.exe
 # in setting mode under Wine, driven by the UI robot (tests/robot/, its
-# dialog commands in dialog_commands.cpp) from tests/dialog/run.py. Windows
+# dialog commands in dialog_commands.cpp) from tests/dialog/run.py, on the
+# helpers it shares with the end-to-end cases (tests/support/harness.py). Windows
 # build only; every case is one CTest test in a folder of its own.
 if(NOT CMAKE_CROSSCOMPILING OR NOT WIN32)
   return()
@@ -11,7 +12,8 @@ set(dialog_driver ${CMAKE_CURRENT_LIST_DIR}/dialog/run.py)
 execute_process(COMMAND ${Python3_EXECUTABLE} ${dialog_driver} --build . --source . --list
                 OUTPUT_VARIABLE dialog_cases OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dialog_driver})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${dialog_driver}
+             ${CMAKE_CURRENT_LIST_DIR}/support/harness.py)
 
 foreach(case ${dialog_cases})
   add_test(NAME dialog.${case}

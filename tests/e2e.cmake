@@ -13,7 +13,9 @@ target_link_libraries(robot PRIVATE ole32 uuid shell32 user32 gdi32 crypt32 quor
 set_target_properties(robot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # The framework's Windows part that the end-to-end cases cannot reach (the
-# Winsock start-up message), with the program's own resources.
+# Winsock start-up message) or that is shared by several windows (the text
+# converters, the executable's path, the message pump), with the program's
+# own resources.
 quorpa_add_gtest(afx_win32_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e/afx_win32_test.cpp $<TARGET_OBJECTS:quorpa_res>
   LIBS quorpa_afx_win32 quorpa_test_support)
@@ -22,7 +24,8 @@ quorpa_add_gtest(afx_win32_test
 # robot tells icons apart by their pixels), so they run one at a time.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(e2e_driver ${CMAKE_CURRENT_LIST_DIR}/e2e/run.py)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_driver})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_driver}
+             ${CMAKE_CURRENT_LIST_DIR}/support/harness.py)
 execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_driver} --list
                 OUTPUT_VARIABLE e2e_cases OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)

@@ -1,6 +1,7 @@
 # Plausible single-text faults in the portable core, for the mutation runner
-# (/work/shared/tools/mutate tests/mutants.py): each is a fault that a test of
-# the native suite must notice. Tuples: (id, file, old text, new text, what).
+# (from the repository's top: ../shared/tools/mutate tests/mutants.py): each
+# is a fault that a test of the native suite must notice. File paths are
+# relative to the repository's top. Tuples: (id, file, old text, new text, what).
 S = 'mail/SmtpMailer.cpp'
 E = 'mail/EsmtpSession.cpp'
 N = 'mail/SmtpConnection.cpp'

@@ -8,26 +8,26 @@ constexpr UINT kProgramCodePage = 932;
 constexpr int kMaxResourceString = 4096;
 }  // namespace
 
-namespace {
-
-std::wstring ToWide(UINT codePage, const char* text) {
-    const int size = ::MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+std::wstring AfxToWide(UINT codePage, const char* text, DWORD flags) {
+    const int size = ::MultiByteToWideChar(codePage, flags, text, -1, nullptr, 0);
     if (size <= 1) return std::wstring();
     std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(codePage, 0, text, -1, &wide[0], size);
+    ::MultiByteToWideChar(codePage, flags, text, -1, &wide[0], size);
     wide.resize(static_cast<size_t>(size) - 1);
     return wide;
 }
 
-std::string FromWide(UINT codePage, const wchar_t* text, int length) {
+std::string AfxFromWide(UINT codePage, const wchar_t* text, int length, DWORD flags) {
     if (length < 0) length = static_cast<int>(std::wcslen(text));
     if (length == 0) return std::string();
-    const int size = ::WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+    const int size = ::WideCharToMultiByte(codePage, flags, text, length, nullptr, 0, nullptr, nullptr);
     if (size <= 0) return std::string();
     std::string narrow(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(codePage, 0, text, length, &narrow[0], size, nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, flags, text, length, &narrow[0], size, nullptr, nullptr);
     return narrow;
 }
+
+namespace {
 
 std::wstring WindowTextW(HWND window) {
     const int length = ::GetWindowTextLengthW(window);
@@ -39,16 +39,16 @@ std::wstring WindowTextW(HWND window) {
 
 }  // namespace
 
-std::wstring AfxWide(const char* text) { return ToWide(kProgramCodePage, text); }
+std::wstring AfxWide(const char* text) { return AfxToWide(kProgramCodePage, text); }
 
-std::string AfxNarrow(const wchar_t* text, int length) { return FromWide(kProgramCodePage, text, length); }
+std::string AfxNarrow(const wchar_t* text, int length) { return AfxFromWide(kProgramCodePage, text, length); }
 
 std::string AfxGetWindowTextUtf8(HWND window) {
     const std::wstring text = WindowTextW(window);
-    return FromWide(CP_UTF8, text.c_str(), static_cast<int>(text.size()));
+    return AfxFromWide(CP_UTF8, text.c_str(), static_cast<int>(text.size()));
 }
 
-void AfxSetWindowTextUtf8(HWND window, const char* text) { ::SetWindowTextW(window, ToWide(CP_UTF8, text).c_str()); }
+void AfxSetWindowTextUtf8(HWND window, const char* text) { ::SetWindowTextW(window, AfxToWide(CP_UTF8, text).c_str()); }
 
 void AfxSetWindowText(HWND window, const char* text) { ::SetWindowTextW(window, AfxWide(text).c_str()); }
 

@@ -12,6 +12,14 @@
 std::wstring AfxWide(const char* text);          // from code page 932
 std::string AfxNarrow(const wchar_t* text, int length = -1);  // to code page 932
 
+// The same between UTF-16 and any code page (CP_UTF8 for a path the portable
+// core takes, CP_ACP where a caller means the process code page). flags go to
+// MultiByteToWideChar / WideCharToMultiByte unchanged. text ends at its zero;
+// a length of -1 for the wide text means the same. What does not convert
+// gives an empty text; nothing throws.
+std::wstring AfxToWide(UINT codePage, const char* text, DWORD flags = 0);
+std::string AfxFromWide(UINT codePage, const wchar_t* text, int length = -1, DWORD flags = 0);
+
 void AfxSetWindowText(HWND window, const char* text);
 std::string AfxGetWindowText(HWND window);
 void AfxSetDlgItemText(HWND dialog, int id, const char* text);

@@ -8,7 +8,9 @@ starts as the case says), runs the robot's script against it, and checks the
 transcript (prompts, focus, control texts), the INI file and, for the
 registration cases, the registry of the build's Wine prefix. The prefix
 persists between runs, so every registry case deletes the keys it looks at
-first. Needs an X display (scripts/with-xvfb gives one).
+first. Needs an X display (scripts/with-xvfb gives one). The checks, the
+outcome and the start of a Windows program are shared with the end-to-end
+cases (tests/support/harness.py).
 """
 import argparse
 import json
@@ -21,7 +23,10 @@ import subprocess
 import sys
 import time
 
-TITLE = 'Quorpa'
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
+from harness import (CONFIRM, INFORMATION, STOP_LIMIT_MS, TITLE, WARNING, Failure, check,  # noqa: E402
+                     expect_equal, free_port, run_case, submit_env, wine, win_path)
+
 ABOUT_TITLE = 'Quorpaのﾊﾞｰｼﾞｮﾝ情報'
 PROMPT_RANGE = '-60 から 60 までの整数を入力してください。'
 PROMPT_INTEGER = '整数を入力してください。'
@@ -33,7 +38,6 @@ PROMPT_PIN = '証明書の指紋は SHA-256 の16進数64桁で入力してく�
 NOTE_STORED = '※空欄のままなら登録済みのパスワードを使います'
 NOTE_NONE = '※パスワードは登録されていません'
 MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力してから関連付け登録してください。'
-WARNING = 48  # MB_OK | MB_ICONEXCLAMATION
 
 MIME = 'MIME\\Database\\Content Type\\application/x-tv-program-info'
 REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.epgx', '．ｅｐｇ', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
@@ -45,7 +49,6 @@ MSG_USER_ONLY = ('管理者の権限がないため、iEPGファイルの関連�
 MSG_CONFIRM_UNREG = '拡張子.epgのiEPGファイルの関連付けを解除します。よろしいですか？'
 MSG_REMOVED = '関連付けを解除しました。削除したレジストリキー:'
 MSG_KEPT = '他のプログラムのものなので残したレジストリキー:'
-INFORMATION, QUESTION = 64, 36
 
 
 def user(keys):
@@ -65,31 +68,10 @@ SETTING_CONTROLS = [
 ]
 
 
-class Failure(Exception):
-    pass
-
-
-class Skip(Exception):
-    pass
-
-
-SKIP = 77  # the exit code CTest counts as skipped
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
-def win_path(path):
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
-
-
 class Runner:
     def __init__(self, build, source, folder):
         self.build = build
         self.source = source
-        self.wine_run = os.path.join(source, 'scripts', 'wine-run')
         self.prefix = os.path.join(build, 'wineprefix')
         self.robot = os.path.join(build, 'robot.exe')
         self.folder = folder
@@ -101,9 +83,7 @@ class Runner:
 
     def wine(self, *args, env=None):
         with open(os.path.join(self.folder, 'wine.log'), 'ab') as log:
-            return subprocess.run([self.wine_run, self.prefix, self.robot, *args],
-                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                  env=env, timeout=120).returncode
+            return wine(self.source, self.prefix, [self.robot, *args], log, 120, env)
 
     def robot_run(self, script, refuse_root=False):
         """Runs the script against Quorpa.exe; returns (records, exit code).
@@ -203,10 +183,6 @@ def settext(control, text):
     return f'settext {control} "{text}"'
 
 
-def expect_equal(got, want, what):
-    check(got == want, f'{what}: got {got!r}, want {want!r}')
-
-
 REG_SZ, REG_BINARY = 1, 3
 
 
@@ -239,13 +215,13 @@ def case_ok_saves(r):
     controls = next(x['controls'] for x in rec if 'controls' in x)
     got = [(c['id'], c['class'], c['text'] if want is not None else None)
            for c, (_, _, want) in zip(controls, SETTING_CONTROLS)]
-    expect_equal(got, SETTING_CONTROLS, 'controls in tab order')
-    expect_equal(focuses(rec), [1], 'first focus')
-    expect_equal(texts(rec), ['a@example.jp', '127.0.0.1', '-5', '10', '.epg'], 'loaded fields')
-    expect_equal(boxes(rec), [], 'message boxes')
-    expect_equal(r.settings(), {'rcpt': 'user@example.jp', 'smtpsvr': 'mail.example.jp',
-                                'startad': '-60', 'endad': '60', 'smtpport': '2525',
-                                'logoutput': '0'}, 'saved settings')
+    expect_equal('controls in tab order', got, SETTING_CONTROLS)
+    expect_equal('first focus', focuses(rec), [1])
+    expect_equal('loaded fields', texts(rec), ['a@example.jp', '127.0.0.1', '-5', '10', '.epg'])
+    expect_equal('message boxes', boxes(rec), [])
+    expect_equal('saved settings', r.settings(),
+                 {'rcpt': 'user@example.jp', 'smtpsvr': 'mail.example.jp', 'startad': '-60', 'endad': '60',
+                  'smtpport': '2525', 'logoutput': '0'})
 
 
 def case_save_fails(r):
@@ -255,8 +231,8 @@ def case_save_fails(r):
     rec = r.robot_run([f'dialog {TITLE}', typed(1000, 'user@example.jp'), 'click 1', 'ok',
                        'read 1000', 'click 2', 'gone'])
     message = f'設定ファイル({win_path(r.ini_path())})に書き込めません\n設定は保存されていません'
-    expect_equal(boxes(rec), [(message, WARNING)], 'message boxes')
-    expect_equal(texts(rec), ['user@example.jp'], 'the recipient after the failed save')
+    expect_equal('message boxes', boxes(rec), [(message, WARNING)])
+    expect_equal('the recipient after the failed save', texts(rec), ['user@example.jp'])
 
 
 def case_cancel_keeps(r):
@@ -264,8 +240,8 @@ def case_cancel_keeps(r):
     before = r.ini()
     rec = r.robot_run([f'dialog {TITLE}', typed(1000, 'other@example.jp'), typed(1002, '7'),
                        typed(1004, '.abc'), 'click 2', 'gone'])
-    expect_equal(boxes(rec), [], 'message boxes')
-    expect_equal(r.ini(), before, 'INI after Cancel')
+    expect_equal('message boxes', boxes(rec), [])
+    expect_equal('INI after Cancel', r.ini(), before)
 
 
 def range_script(control, bad_inputs, good):
@@ -282,12 +258,12 @@ START_BAD = [('61', PROMPT_RANGE), ('-61', PROMPT_RANGE), ('', PROMPT_INTEGER),
 
 def case_start_range(r):
     rec = r.robot_run(range_script(1002, [t for t, _ in START_BAD], '60'))
-    expect_equal(boxes(rec), [(p, WARNING) for _, p in START_BAD], 'prompts')
-    expect_equal(focuses(rec), [1002] * len(START_BAD), 'focus after each prompt')
+    expect_equal('prompts', boxes(rec), [(p, WARNING) for _, p in START_BAD])
+    expect_equal('focus after each prompt', focuses(rec), [1002] * len(START_BAD))
     # The whole text is selected, so the user can retype it at once.
-    expect_equal([r['selection'] for r in rec if 'focus' in r],
-                 [[0, len(t)] for t, _ in START_BAD], 'selection after each prompt')
-    expect_equal(r.settings()['startad'], '60', 'saved start adjustment')
+    expect_equal('selection after each prompt', [r['selection'] for r in rec if 'focus' in r],
+                 [[0, len(t)] for t, _ in START_BAD])
+    expect_equal('saved start adjustment', r.settings()['startad'], '60')
 
 
 def case_end_range(r):
@@ -298,20 +274,20 @@ def case_end_range(r):
     for text, _ in bad:
         script += [typed(1003, text), 'click 1', 'ok', 'focus 1003']
     rec = r.robot_run(script + [typed(1003, ' -60 '), 'click 1', 'gone'])
-    expect_equal(boxes(rec), [(PROMPT_RANGE, WARNING)] + [(p, WARNING) for _, p in bad], 'prompts')
-    expect_equal(focuses(rec), [1002] + [1003] * len(bad), 'focus after each prompt')
-    expect_equal((r.settings()['startad'], r.settings()['endad']), ('0', '-60'), 'saved adjustments')
+    expect_equal('prompts', boxes(rec), [(PROMPT_RANGE, WARNING)] + [(p, WARNING) for _, p in bad])
+    expect_equal('focus after each prompt', focuses(rec), [1002] + [1003] * len(bad))
+    expect_equal('saved adjustments', (r.settings()['startad'], r.settings()['endad']), ('0', '-60'))
 
 
 def case_lengths_typed(r):
     rec = r.robot_run([
         f'dialog {TITLE}', typed(1000, 'a' * 256), typed(1001, 'b' * 257), typed(1004, '.epgx'),
         'read 1000', 'read 1001', 'read 1004', 'click 1', 'gone'])
-    expect_equal([len(t) for t in texts(rec)], [256, 256, 4], 'lengths the controls took')
-    expect_equal(texts(rec)[2], '.epg', 'extension after typing a fifth character')
-    expect_equal(boxes(rec), [], 'message boxes')
+    expect_equal('lengths the controls took', [len(t) for t in texts(rec)], [256, 256, 4])
+    expect_equal('extension after typing a fifth character', texts(rec)[2], '.epg')
+    expect_equal('message boxes', boxes(rec), [])
     s = r.settings()
-    expect_equal((s['rcpt'], s['smtpsvr']), ('a' * 256, 'b' * 256), 'saved texts')
+    expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('a' * 256, 'b' * 256))
 
 
 def case_lengths_read_back(r):
@@ -320,8 +296,8 @@ def case_lengths_read_back(r):
     rcpt = 'あ' * 128
     r.write_ini(f'[setting]\r\nrcpt={rcpt}\r\n')
     rec = r.robot_run([f'dialog {TITLE}', 'read 1000', 'click 1', 'gone'])
-    expect_equal(texts(rec), [rcpt], 'the recipient read from the INI file')
-    expect_equal(r.settings()['rcpt'], rcpt, 'the saved recipient')
+    expect_equal('the recipient read from the INI file', texts(rec), [rcpt])
+    expect_equal('the saved recipient', r.settings()['rcpt'], rcpt)
 
 
 def case_lengths_checked(r):
@@ -335,18 +311,18 @@ def case_lengths_checked(r):
         settext(1000, 'r@example.jp'), settext(1001, 'c' * 300), 'click 1', 'ok', 'focus 1001',
         settext(1001, 'localhost'), settext(1004, '.epgx'), 'click 1', 'ok', 'focus 1004',
         settext(1004, '.ep'), 'click 1', 'gone'])
-    expect_equal(boxes(rec), [(PROMPT_LONG, WARNING)] * 3 + [(PROMPT_EXT_LONG, WARNING)], 'prompts')
-    expect_equal(focuses(rec), [1000, 1000, 1001, 1004], 'focus after each prompt')
+    expect_equal('prompts', boxes(rec), [(PROMPT_LONG, WARNING)] * 3 + [(PROMPT_EXT_LONG, WARNING)])
+    expect_equal('focus after each prompt', focuses(rec), [1000, 1000, 1001, 1004])
     s = r.settings()
-    expect_equal((s['rcpt'], s['smtpsvr']), ('r@example.jp', 'localhost'), 'saved texts')
+    expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('r@example.jp', 'localhost'))
 
 
 def case_ext_not_saved(r):
     r.robot_run([f'dialog {TITLE}', typed(1004, '.abc'), 'click 1', 'gone'])
-    expect_equal(sorted(r.settings()), sorted(['rcpt', 'smtpsvr', 'startad', 'endad', 'smtpport',
-                                               'logoutput']), 'saved keys')
+    expect_equal('saved keys', sorted(r.settings()),
+                 sorted(['rcpt', 'smtpsvr', 'startad', 'endad', 'smtpport', 'logoutput']))
     rec = r.robot_run([f'dialog {TITLE}', 'read 1004', 'click 2', 'gone'])
-    expect_equal(texts(rec), ['.epg'], 'extension at the next start')
+    expect_equal('extension at the next start', texts(rec), ['.epg'])
 
 
 def case_about(r):
@@ -356,16 +332,16 @@ def case_about(r):
         f'dialog {ABOUT_TITLE}', 'syscommand 0xF060', 'gone', f'dialog {TITLE}', 'click 2',
         'gone'])
     controls = next(x['controls'] for x in rec if 'controls' in x)
-    expect_equal([(c['id'], c['class']) for c in controls],
-                 [(-1, 'Static'), (-1, 'Static'), (-1, 'Static'), (1, 'Button')], 'about controls')
+    expect_equal('about controls', [(c['id'], c['class']) for c in controls],
+                 [(-1, 'Static'), (-1, 'Static'), (-1, 'Static'), (1, 'Button')])
     with open(os.path.join(r.source, 'VERSION'), encoding='ascii') as f:
         version = f.read().strip()
-    expect_equal([c['text'] for c in controls[1:]],
-                 [f'Quorpa Version {version}', 'iEPG 番組を録画メールで送信', 'OK'], 'about texts')
-    expect_equal(focuses(rec), [1], 'about box focus')
-    expect_equal(texts(rec), ['.epg'], 'settings dialog after the about box')
-    expect_equal(boxes(rec), [], 'message boxes')
-    expect_equal(r.ini(), None, 'INI after Cancel')
+    expect_equal('about texts', [c['text'] for c in controls[1:]],
+                 [f'Quorpa Version {version}', 'iEPG 番組を録画メールで送信', 'OK'])
+    expect_equal('about box focus', focuses(rec), [1])
+    expect_equal('settings dialog after the about box', texts(rec), ['.epg'])
+    expect_equal('message boxes', boxes(rec), [])
+    expect_equal('INI after Cancel', r.ini(), None)
 
 
 def case_manifest(r):
@@ -458,13 +434,13 @@ def case_icons(r):
 def registry_case(r, script, ext, want_boxes=(), keys=None):
     r.reg_delete()
     rec = r.robot_run([f'dialog {TITLE}'] + script + ['click 2', 'gone'])
-    expect_equal(boxes(rec), list(want_boxes), 'message boxes')
-    expect_equal(r.ini(), None, 'INI after Cancel')
+    expect_equal('message boxes', boxes(rec), list(want_boxes))
+    expect_equal('INI after Cancel', r.ini(), None)
     want = registration(ext, command_line(r)) if ext else {}
     keys = keys or sorted(set(REG_KEYS) | set(want))
     got = r.reg_dump(keys)
     for key in keys:
-        expect_equal(got[key], want.get(key), f'registry key {key!r}')
+        expect_equal(f'registry key {key!r}', got[key], want.get(key))
     return got
 
 
@@ -508,7 +484,7 @@ def case_reg_empty(r):
     root_before = r.reg_dump([''])['']
     registry_case(r, [typed(1004, ''), 'click 1005', 'ok'], None, [(MSG_EMPTY_EXT, WARNING)])
     root = r.reg_dump([''])['']
-    expect_equal(root, root_before, 'values of HKEY_CLASSES_ROOT itself')
+    expect_equal('values of HKEY_CLASSES_ROOT itself', root, root_before)
     check('Content Type' not in root and root.get('', (0, 0, ''))[2] != 'epgfile',
           f'HKEY_CLASSES_ROOT holds a registration: {root!r}')
 
@@ -522,14 +498,14 @@ def failing_registration(r, prepare, ext, message, want_present):
     try:
         rec = r.robot_run([f'dialog {TITLE}', typed(1004, ext), 'click 1005', 'ok', 'click 2',
                            'gone'])
-        expect_equal(boxes(rec), [(message, WARNING)], 'message boxes')
+        expect_equal('message boxes', boxes(rec), [(message, WARNING)])
         full = registration(ext, command_line(r))
         got = r.reg_dump(sorted(set(REG_KEYS) | set(full)))
         for key in got:
             want = full[key] if key in want_present else None
             if key in want_present and want_present[key] is not None:
                 want = want_present[key]
-            expect_equal(got[key], want, f'registry key {key!r}')
+            expect_equal(f'registry key {key!r}', got[key], want)
     finally:
         r.reg_delete()  # volatile keys would break later cases
 
@@ -555,13 +531,13 @@ def case_reg_per_user(r):
     # to the per-user place, and the user is told it is for this user only.
     r.reg_delete()
     rec = r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'], refuse_root=True)
-    expect_equal(boxes(rec), [(MSG_USER_ONLY, INFORMATION)], 'message boxes')
+    expect_equal('message boxes', boxes(rec), [(MSG_USER_ONLY, INFORMATION)])
     want = registration('.epg', command_line(r))
     got = r.reg_dump(REG_KEYS + user(want))
     for key in REG_KEYS:
-        expect_equal(got[key], None, f'registry key {key!r}')
+        expect_equal(f'registry key {key!r}', got[key], None)
     for key, values in want.items():
-        expect_equal(got['HKCU:' + key], values, f'per-user registry key {key!r}')
+        expect_equal(f'per-user registry key {key!r}', got['HKCU:' + key], values)
 
 
 APP = 'Applications\\Quorpa.exe'
@@ -587,11 +563,11 @@ def case_reg_open_with(r):
     # removes them with the rest.
     r.reg_delete()
     r.robot_run([f'dialog {TITLE}', 'click 1005', 'click 2', 'gone'])
-    expect_equal(r.reg_dump(OPEN_WITH_KEYS), open_with(r), 'open-with keys')
+    expect_equal('open-with keys', r.reg_dump(OPEN_WITH_KEYS), open_with(r))
     rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
     report = '\n'.join([MSG_REMOVED] + [f'{MACHINE}\\{key}' for key in ['.epg', 'epgfile', MIME, APP]])
-    expect_equal(boxes(rec)[1:], [(report, INFORMATION)], 'report')
-    expect_equal(r.reg_dump(OPEN_WITH_KEYS), {key: None for key in OPEN_WITH_KEYS}, 'open-with keys after')
+    expect_equal('report', boxes(rec)[1:], [(report, INFORMATION)])
+    expect_equal('open-with keys after', r.reg_dump(OPEN_WITH_KEYS), {key: None for key in OPEN_WITH_KEYS})
 
 def case_unreg_taken_over(r):
     # Registered in both places; since then another program has taken .epg
@@ -606,19 +582,19 @@ def case_unreg_taken_over(r):
     before = r.reg_dump(keys + user(keys))
     try:
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'no', 'click 2', 'gone'])
-        expect_equal(boxes(rec), [(MSG_CONFIRM_UNREG, QUESTION)], 'boxes when declined')
-        expect_equal(r.reg_dump(keys + user(keys)), before, 'registry when declined')
+        expect_equal('boxes when declined', boxes(rec), [(MSG_CONFIRM_UNREG, CONFIRM)])
+        expect_equal('registry when declined', r.reg_dump(keys + user(keys)), before)
 
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
         report = '\n'.join([MSG_REMOVED, f'{USER_CLASSES}\\.epg', f'{USER_CLASSES}\\epgfile',
                             f'{USER_CLASSES}\\{APP}', f'{MACHINE}\\epgfile', f'{MACHINE}\\{APP}', '',
                             MSG_KEPT, f'{USER_CLASSES}\\{MIME}',
                             f'{MACHINE}\\.epg', f'{MACHINE}\\{MIME}'])
-        expect_equal(boxes(rec), [(MSG_CONFIRM_UNREG, QUESTION), (report, INFORMATION)], 'boxes')
+        expect_equal('boxes', boxes(rec), [(MSG_CONFIRM_UNREG, CONFIRM), (report, INFORMATION)])
         after = r.reg_dump(keys + user(keys))
         kept = ['.epg', MIME, 'HKCU:' + MIME]
         for key in keys + user(keys):
-            expect_equal(after[key], before[key] if key in kept else None, f'registry key {key!r}')
+            expect_equal(f'registry key {key!r}', after[key], before[key] if key in kept else None)
     finally:
         r.reg_delete()
 
@@ -648,18 +624,18 @@ def case_mail_checks(r):
                typed(1020, '65535'), 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone']
     rec = r.robot_run(script)
     controls = next(x['controls'] for x in rec if 'controls' in x)
-    expect_equal([(c['id'], c['class'], c['text']) for c in controls if c['id'] != -1], [
+    expect_equal('mail dialog controls in tab order',
+                 [(c['id'], c['class'], c['text']) for c in controls if c['id'] != -1], [
         (1020, 'Edit', '2525'), (1021, 'Button', 'なし'), (1022, 'Button', 'STARTTLS'),
         (1023, 'Button', 'SSL/TLS'), (1024, 'Edit', ''), (1025, 'Edit', ''),
         (1027, 'Static', NOTE_NONE), (1026, 'Button', '登録済みのパスワードを消去'), (1028, 'Edit', ''),
-        (1030, 'Edit', ''), (1029, 'Button', '接続テスト'), (1, 'Button', 'OK'), (2, 'Button', 'ｷｬﾝｾﾙ')],
-        'mail dialog controls in tab order')
-    expect_equal(boxes(rec), [(p, WARNING) for _, p in bad] + [(PROMPT_PIN, WARNING)], 'prompts')
-    expect_equal(focuses(rec), [1020] * (len(bad) + 1) + [1028], 'focus')
-    expect_equal(texts(rec), ['2525', '', NOTE_NONE, '587', '465', '25', '2465'], 'fields')
+        (1030, 'Edit', ''), (1029, 'Button', '接続テスト'), (1, 'Button', 'OK'), (2, 'Button', 'ｷｬﾝｾﾙ')])
+    expect_equal('prompts', boxes(rec), [(p, WARNING) for _, p in bad] + [(PROMPT_PIN, WARNING)])
+    expect_equal('focus', focuses(rec), [1020] * (len(bad) + 1) + [1028])
+    expect_equal('fields', texts(rec), ['2525', '', NOTE_NONE, '587', '465', '25', '2465'])
     s = r.settings()
-    expect_equal((s['smtpport'], s['smtpssl'], s['smtpuser'], s['smtpcert']), ('65535', '2', '', PIN),
-                 'saved mail settings')
+    expect_equal('saved mail settings', (s['smtpport'], s['smtpssl'], s['smtpuser'], s['smtpcert']),
+                 ('65535', '2', '', PIN))
     check('smtppass' not in s, f'a password was written: {s!r}')
 
 
@@ -671,20 +647,21 @@ def case_mail_ok_cancel(r):
     fill = [typed(1020, '587'), 'check 1022', typed(1024, 'taro@example.jp'), typed(1025, 'pa55=word'),
             typed(1028, PIN.lower())]
     rec = r.robot_run(mail_dialog(*fill, 'click 1', 'gone', f'dialog {TITLE}', 'click 2', 'gone'))
-    expect_equal(r.ini(), before, 'INI after the settings dialog\'s Cancel')
+    expect_equal('INI after the settings dialog\'s Cancel', r.ini(), before)
     r.robot_run(mail_dialog(*fill, 'click 2', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
-    expect_equal(sorted(r.settings()), sorted(['rcpt', 'smtpsvr', 'startad', 'endad', 'smtpport',
-                                               'logoutput']), 'keys after the mail dialog\'s Cancel')
+    expect_equal('keys after the mail dialog\'s Cancel', sorted(r.settings()),
+                 sorted(['rcpt', 'smtpsvr', 'startad', 'endad', 'smtpport', 'logoutput']))
     rec = r.robot_run(mail_dialog(*fill, 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
-    expect_equal(boxes(rec), [], 'message boxes')
+    expect_equal('message boxes', boxes(rec), [])
     s = r.settings()
     stored = s.pop('smtppass')
-    expect_equal(s, {'rcpt': 'a@example.jp', 'smtpsvr': '127.0.0.1', 'startad': '-5', 'endad': '10',
-                     'smtpport': '587', 'logoutput': '0', 'smtpssl': '1', 'smtpuser': 'taro@example.jp',
-                     'smtpcert': PIN.lower()}, 'saved settings')
+    expect_equal('saved settings', s,
+                 {'rcpt': 'a@example.jp', 'smtpsvr': '127.0.0.1', 'startad': '-5', 'endad': '10',
+                  'smtpport': '587', 'logoutput': '0', 'smtpssl': '1', 'smtpuser': 'taro@example.jp',
+                  'smtpcert': PIN.lower()})
     check(b'pa55' not in r.ini() and all(c in '0123456789ABCDEF' for c in stored) and stored,
           f'stored password {stored!r}')
-    expect_equal(r.unprotect(stored), 'pa55=word', 'the stored password, decrypted')
+    expect_equal('the stored password, decrypted', r.unprotect(stored), 'pa55=word')
 
 
 def case_mail_password_any_character(r):
@@ -694,7 +671,7 @@ def case_mail_password_any_character(r):
     r.write_ini(PRESET_INI)
     r.robot_run(mail_dialog('check 1022', typed(1024, 'u'), typed(1025, password), 'click 1', 'gone',
                             f'dialog {TITLE}', 'click 1', 'gone'))
-    expect_equal(r.unprotect(r.settings()['smtppass']), password, 'the stored password, decrypted')
+    expect_equal('the stored password, decrypted', r.unprotect(r.settings()['smtppass']), password)
 
 
 def case_mail_password_kept(r):
@@ -705,22 +682,17 @@ def case_mail_password_kept(r):
     r.write_ini(PRESET_INI + f'smtpssl=1\r\nsmtpuser=u1\r\nsmtppass={stored}\r\n')
     rec = r.robot_run(mail_dialog('read 1025', 'read 1027', typed(1024, 'u2'), 'click 1', 'gone',
                                   f'dialog {TITLE}', 'click 1', 'gone'))
-    expect_equal(texts(rec), ['', NOTE_STORED], 'password field and note')
+    expect_equal('password field and note', texts(rec), ['', NOTE_STORED])
     s = r.settings()
-    expect_equal((s['smtpuser'], s['smtppass']), ('u2', stored), 'user and password after OK')
+    expect_equal('user and password after OK', (s['smtpuser'], s['smtppass']), ('u2', stored))
     rec = r.robot_run([f'dialog {TITLE}', typed(1001, '192.0.2.1'), 'click 1011', f'dialog {MAIL_TITLE}',
                        'check 1021', 'check 1026', 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'ok',
                        'gone'])
-    expect_equal(boxes(rec), [(MSG_CLEAR_TEXT % '192.0.2.1', WARNING)], 'message boxes')
+    expect_equal('message boxes', boxes(rec), [(MSG_CLEAR_TEXT % '192.0.2.1', WARNING)])
     s = r.settings()
-    expect_equal((s['smtpsvr'], s['smtpport'], s['smtpssl'], s['smtpuser'], s['smtppass']),
-                 ('192.0.2.1', '2525', '0', 'u2', ''), 'settings after clearing the password')
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
+    expect_equal('settings after clearing the password',
+                 (s['smtpsvr'], s['smtpport'], s['smtpssl'], s['smtpuser'], s['smtppass']),
+                 ('192.0.2.1', '2525', '0', 'u2', ''))
 
 
 def start_sink(folder):
@@ -763,21 +735,10 @@ def case_mail_test_plain(r):
     finally:
         sink.kill()
         sink.wait()
-    expect_equal(boxes(rec), [('接続テストに成功しました\nサーバ: sink.test\n暗号化: なし', INFORMATION),
-                              (MSG_SOCKET, WARNING), (MSG_CLEAR_TEXT_REFUSED, WARNING)], 'message boxes')
-    expect_equal(r.ini(), before, 'INI after Cancel')
-
-
-def submit_env():
-    """The submission server fixture's env file (tests/support/SubmissionServer.sh)
-    as a dict; Skip without the fixture."""
-    folder = os.environ.get('QUORPA_SUBMISSION_DIR', '')
-    if folder.startswith('Z:'):
-        folder = folder[2:]
-    if not folder or not os.path.exists(os.path.join(folder, 'env')):
-        raise Skip('runs with the submission server fixture only')
-    with open(os.path.join(folder, 'env'), encoding='utf-8') as f:
-        return dict(line.rstrip('\n').split('=', 1) for line in f if '=' in line)
+    expect_equal('message boxes', boxes(rec),
+                 [('接続テストに成功しました\nサーバ: sink.test\n暗号化: なし', INFORMATION),
+                  (MSG_SOCKET, WARNING), (MSG_CLEAR_TEXT_REFUSED, WARNING)])
+    expect_equal('INI after Cancel', r.ini(), before)
 
 
 MSG_AUTH_REFUSED = 'メール送信に失敗しました(認証に失敗しました)\nSMTP認証のユーザ名とパスワードを確認してください'
@@ -797,18 +758,17 @@ def case_mail_test_submission(r):
     rec = r.robot_run(mail_dialog('click 1029', 'ok', typed(1025, sub['SUBMIT_PASS'] + 'x'), 'click 1029', 'ok',
                                   'click 2', 'gone', f'dialog {TITLE}', 'click 2', 'gone'))
     got = boxes(rec)
-    expect_equal(len(got), 2, 'message boxes')
+    expect_equal('message boxes', len(got), 2)
     success = re.fullmatch('接続テストに成功しました\nサーバ: (\\S+)\n暗号化: TLSv1\\.[23]', got[0][0])
     check(success is not None and got[0][1] == INFORMATION, f'success box: {got[0]!r}')
-    expect_equal(success.group(1), sub['SUBMIT_SERVER_NAME'], 'server name')
-    expect_equal(got[1], (MSG_AUTH_REFUSED, WARNING), 'wrong password box')
-    expect_equal(r.ini(), before, 'INI after Cancel')
+    expect_equal('server name', success.group(1), sub['SUBMIT_SERVER_NAME'])
+    expect_equal('wrong password box', got[1], (MSG_AUTH_REFUSED, WARNING))
+    expect_equal('INI after Cancel', r.ini(), before)
 
 
 MSG_TEST_STOPPED = '接続テストを中止しました'
 MSG_TEST_LATE = ('接続テストを中止しました(サーバが30秒以内に応答しませんでした)\n'
                  'SMTPサーバ名、ポート番号と暗号化の方式を確認してください')
-STOP_LIMIT_MS = 1000
 
 
 def silent_test(r, between, want_box):
@@ -824,10 +784,10 @@ def silent_test(r, between, want_box):
                                       'read 1029', 'enabled', 'click 2', 'gone', f'dialog {TITLE}', 'click 2',
                                       'gone'))
     enabled = [x['enabled'] for x in rec if 'enabled' in x]
-    expect_equal(enabled[1], [1029], 'controls enabled during the test')
-    expect_equal(enabled[2], enabled[0], 'controls enabled after the test')
-    expect_equal(texts(rec), ['接続テスト'], 'button after the test')
-    expect_equal(boxes(rec), [(want_box, WARNING)], 'message boxes')
+    expect_equal('controls enabled during the test', enabled[1], [1029])
+    expect_equal('controls enabled after the test', enabled[2], enabled[0])
+    expect_equal('button after the test', texts(rec), ['接続テスト'])
+    expect_equal('message boxes', boxes(rec), [(want_box, WARNING)])
     return rec
 
 
@@ -875,10 +835,10 @@ def case_mail_pin_needs_tls(r):
     r.write_ini(PRESET_INI)
     rec = r.robot_run(mail_dialog(typed(1028, PIN), 'click 1029', 'ok', 'click 1', 'ok', 'focus 1028',
                                   'check 1022', 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
-    expect_equal(boxes(rec), [(MSG_PIN_WITHOUT_TLS, WARNING), (PROMPT_PIN_NEEDS_TLS, WARNING)], 'message boxes')
-    expect_equal(focuses(rec), [1028], 'focus after the refusal')
+    expect_equal('message boxes', boxes(rec), [(MSG_PIN_WITHOUT_TLS, WARNING), (PROMPT_PIN_NEEDS_TLS, WARNING)])
+    expect_equal('focus after the refusal', focuses(rec), [1028])
     s = r.settings()
-    expect_equal((s['smtpssl'], s['smtpcert']), ('1', PIN), 'saved settings')
+    expect_equal('saved settings', (s['smtpssl'], s['smtpcert']), ('1', PIN))
 
 
 MSG_CLEAR_TEXT = ('SMTPサーバ(%s)はループバックアドレスではないため、暗号化なしではパスワードを送信しません'
@@ -900,17 +860,10 @@ def main():
         return 0
     folder = os.path.join(os.path.abspath(args.build), 'dialog-tests', args.case)
     runner = Runner(os.path.abspath(args.build), os.path.abspath(args.source), folder)
-    try:
-        CASES[args.case](runner)
-    except Failure as failure:
-        print(f'{args.case}: FAILED: {failure}')
+    code = run_case(args.case, CASES[args.case], runner)
+    if code == 1:
         print(f'(files in {folder})')
-        return 1
-    except Skip as skip:
-        print(f'{args.case}: skipped: {skip}')
-        return SKIP
-    print(f'{args.case}: passed')
-    return 0
+    return code
 
 
 if __name__ == '__main__':

@@ -15,9 +15,9 @@ import re
 import sys
 import time
 
-import run
-from run import (CONFIRM, INFORMATION, RCPT, WARNING, Failure, Install, Sink, confirm_text, cp932, crlf, epg,
-                 expect_boxes, expect_equal)
+import run  # puts tests/support (harness) on the path
+from harness import CONFIRM, INFORMATION, WARNING, Failure, cp932, crlf, expect_equal, submit_env
+from run import RCPT, Install, Sink, confirm_text, epg, expect_boxes
 
 OWN = []
 
@@ -49,7 +49,7 @@ def sender_address(env):
     (postfix's sender/login match): with 差出人アドレス set the mail goes
     out from that address; without it the recorder's address is refused and
     the box points at 差出人アドレス. The connection test says the same."""
-    sub = run.submit_env()
+    sub = submit_env()
     q = Install(env, "sender_address")
     q.write("prog.epg", epg())
     expect_equal("the protect tool's exit code",

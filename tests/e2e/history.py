@@ -10,9 +10,9 @@ import re
 import socket
 import sys
 
-import run
-from run import (CONFIRM, RCPT, WARNING, Failure, Install, Sink, confirm_text, cp932, crlf, epg, expect_boxes,
-                 expect_equal)
+import run  # puts tests/support (harness) on the path
+from harness import CONFIRM, WARNING, Failure, cp932, crlf, expect_equal
+from run import RCPT, Install, Sink, epg, expect_boxes
 
 OWN = []
 

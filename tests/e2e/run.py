@@ -18,6 +18,8 @@ confirmation box and from Yes to the end of the process (min/median/max, in
 milliseconds, as the robot's transcript records them).
 
 Exit code 0 passed, 1 failed, 77 skipped (no display, or no smtp-sink).
+The checks, the outcome and the start of a Windows program are shared with
+the dialog cases (tests/support/harness.py).
 """
 import argparse
 import hashlib
@@ -34,7 +36,10 @@ import threading
 import time
 import zipfile
 
-SKIP = 77
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import (CONFIRM, INFORMATION, SKIP, STOP_LIMIT_MS, TITLE, WARNING, Failure, Skip,  # noqa: E402,F401
+                     cp932, crlf, expect_equal, free_port, run_case, submit_env, wine, win_path)
+
 # Robot and program time-outs: generous, since two Wine programs share two
 # cores with the rest of a parallel build.
 ROBOT_TIMEOUT_MS = 20000
@@ -44,36 +49,7 @@ RUN_TIMEOUT_S = 90
 MARK_WAIT_S = 15
 NO_MARK_WAIT_S = 3
 
-TITLE = "Quorpa"
-WARNING = 48       # MB_OK | MB_ICONEXCLAMATION
-CONFIRM = 36       # MB_YESNO | MB_ICONQUESTION
-INFORMATION = 64   # MB_OK | MB_ICONINFORMATION
 RCPT = "rec@example.com"
-
-
-class Failure(Exception):
-    pass
-
-
-class Skip(Exception):
-    pass
-
-
-def cp932(text):
-    return text.encode("cp932")
-
-
-def crlf(text):
-    return text.replace("\r\n", "\n").replace("\n", "\r\n")
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def expect_equal(what, actual, expected):
-    if actual != expected:
-        raise Failure("%s differs:\n  expected: %r\n  actual:   %r" % (what, expected, actual))
 
 
 # ---- the iEPG files ----------------------------------------------------------
@@ -101,9 +77,7 @@ class Sink:
         if not os.path.exists(exe):
             raise Skip("smtp-sink is not installed (scripts/setup installs postfix)")
         for _ in range(10):
-            with socket.socket() as s:
-                s.bind(("127.0.0.1", 0))
-                self.port = s.getsockname()[1]
+            self.port = free_port()
             args = [exe]
             if os.geteuid() == 0:
                 args += ["-u", "nobody"]
@@ -215,8 +189,8 @@ class Install:
 
     def shortcut(self, name, mark):
         """A real .lnk beside Quorpa.exe that runs the robot's mark tool."""
-        rc = self.env.wine([self.env.robot, "--tool", "mklink", winpath(self.path(name + ".lnk")),
-                            winpath(self.env.robot), "--tool", "mark", winpath(self.path(mark))],
+        rc = self.env.wine([self.env.robot, "--tool", "mklink", win_path(self.path(name + ".lnk")),
+                            win_path(self.env.robot), "--tool", "mark", win_path(self.path(mark))],
                            self.dir, "mklink-" + name)
         if rc != 0 or not os.path.exists(self.path(name + ".lnk")):
             raise Failure("could not make %s.lnk (rc %d)" % (name, rc))
@@ -230,8 +204,8 @@ class Install:
         n = self.runs
         script, transcript = "script%d.txt" % n, "transcript%d.txt" % n
         self.write(script, ("\n".join(answers) + "\n").encode())
-        start = ["--open", script, transcript, winpath(open_file)] if open_file else \
-            [script, transcript, winpath(exe or self.path("Quorpa.exe"))] + args
+        start = ["--open", script, transcript, win_path(open_file)] if open_file else \
+            [script, transcript, win_path(exe or self.path("Quorpa.exe"))] + args
         rc = self.env.wine([self.env.robot, "--timeout-ms", str(ROBOT_TIMEOUT_MS)] + start, self.dir,
                            "robot%d" % n, winedebug)
         if not os.path.exists(self.path(transcript)):
@@ -413,7 +387,7 @@ def two_files(env):
         q.ini(rcpt=RCPT, smtpsvr="127.0.0.1", smtpport=sink.port + 65536, logoutput=1)
         q.write("a.epg", epg())
         q.write("b.epg", epg(station="NHK総合", month="2", date="29", start="23:30", end="0:15"))
-        rc, boxes = q.run(["yes", "yes"], ["a.epg", winpath(q.path("b.epg"))])
+        rc, boxes = q.run(["yes", "yes"], ["a.epg", win_path(q.path("b.epg"))])
         expect_equal("exit code", rc, 0)
         expect_boxes(boxes, [
             (confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes"),
@@ -424,7 +398,7 @@ def two_files(env):
         helo_b, sent_b = check_mail(q, mails[1], (2004, 2, 29, 23, 30), (2004, 3, 1, 0, 15), 1, "1e171d168")
         expect_log(q, LOG_START
                    + log_input("a.epg") + log_reserve_block() + log_smtp(helo_a, sent_a)
-                   + log_input(winpath(q.path("b.epg"))) + log_reserve_block(
+                   + log_input(win_path(q.path("b.epg"))) + log_reserve_block(
                        station="NHK総合", date="2004/2/29", start="23:30", end="0:15", ch=1,
                        adj_start="Sun Feb 29 23:30:00 2004", adj_end="Mon Mar 01 00:15:00 2004")
                    + log_smtp(helo_b, sent_b) + LOG_END)
@@ -556,7 +530,7 @@ def epg_file_missing(env):
     q.ini(rcpt=RCPT, logoutput=1)
     q.write("b.epg", epg())
     hooks_and_marks(q)
-    missing = winpath(q.path("dl\\ソ表 missing.epg"))
+    missing = win_path(q.path("dl\\ソ表 missing.epg"))
     rc, boxes = q.run(["ok"], [missing, "b.epg"])
     expect_equal("exit code", rc, 0)
     expect_boxes(boxes, [("iEPGファイル(%s)を読み込めません" % missing, WARNING, "ok")])
@@ -582,9 +556,9 @@ def reservation_fails(env):
     malformed = epg().replace(b"station:", b"Station:")  # a key missing: the driver says nothing
     table = [
         # (file name, content, argument, name in the message, the driver's box)
-        ("ソ.epg", unknown, winpath(q.path("dl/ソ.epg")), "ソ.epg",
+        ("ソ.epg", unknown, win_path(q.path("dl/ソ.epg")), "ソ.epg",
          "<ソ表テレビ>をチャンネル番号に変換できません\nStation.txtに設定してください"),
-        ("表ソ予約.epg", malformed, winpath(q.path("dl/表ソ予約.epg")), "表ソ予約.epg", None),
+        ("表ソ予約.epg", malformed, win_path(q.path("dl/表ソ予約.epg")), "表ソ予約.epg", None),
         ("x.epg", malformed, "Z:" + q.path("dl/x.epg"), "x.epg", None),
         ("ソ表", malformed, "dl\\ソ表", "ソ表", None),
         ("ソ", malformed, "dl/ソ", "ソ", None),
@@ -706,7 +680,7 @@ def log_not_creatable(env):
     q.ini(rcpt=RCPT, logoutput=1)
     os.makedirs(q.path("Quorpa.log"))  # a folder where the log file should go
     q.write("prog.epg", epg())
-    notice = ("ログファイル(%s)を作成できません\n今回はログを出力しません" % winpath(q.path("Quorpa.log")),
+    notice = ("ログファイル(%s)を作成できません\n今回はログを出力しません" % win_path(q.path("Quorpa.log")),
               WARNING, "ok")
     rc, boxes = q.run(["ok", "no", "ok"], ["prog.epg"])
     expect_equal("exit code", rc, 0)
@@ -720,8 +694,6 @@ def log_not_creatable(env):
 
 # A greeting this late makes the progress window appear (after about 0.3 s).
 GREETING_DELAY_S = 1.5
-# 中止 must end the send within this time.
-STOP_LIMIT_MS = 1000
 # The program shows the window once a send has taken this long; a send to
 # smtp-sink takes some 30 ms, so it is tried this often before a window
 # counts against it.
@@ -818,18 +790,6 @@ def stop_button(env):
 
 
 # ---- sending through a provider ----------------------------------------------------
-
-def submit_env():
-    """The private submission server's env file (tests/support/SubmissionServer.sh)
-    as a dict; Skip without the fixture."""
-    folder = os.environ.get("QUORPA_SUBMISSION_DIR", "")
-    if folder.startswith("Z:"):
-        folder = folder[2:]
-    if not folder or not os.path.exists(os.path.join(folder, "env")):
-        raise Skip("runs with the submission server fixture only")
-    with open(os.path.join(folder, "env")) as f:
-        return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-
 
 def mails_with(folder, token):
     found = []
@@ -1024,12 +984,12 @@ def long_paths(env):
         # 255: MailFormat.txt's path has 259 characters: fits exactly
         (255, declined, LOG_START + log_input("prog.epg") + log_reserve_block() + LOG_END),
     ]
-    fixed = len(winpath(q.path("x"))) - 1 + len("/Quorpa.exe")
+    fixed = len(win_path(q.path("x"))) - 1 + len("/Quorpa.exe")
     for length, boxes_expected, log in table:
         deep = q.path("d" * (length - fixed))
         os.makedirs(deep)
         exe = os.path.join(deep, "Quorpa.exe")
-        expect_equal("the executable's path length", len(winpath(exe)), length)
+        expect_equal("the executable's path length", len(win_path(exe)), length)
         shutil.copy(env.quorpa, exe)
         for name in ("Station.txt", "MailFormat.txt"):
             shutil.copy(q.path(name), os.path.join(deep, name))
@@ -1226,13 +1186,11 @@ class Env:
         self.robot = os.path.join(self.build, "robot.exe")
 
     def wine(self, args, cwd, name, winedebug=None):
-        """Runs a Windows program in the build's prefix; output goes to files,
-        never to a pipe (Wine's services would hold it open)."""
+        """Runs a Windows program in this Env's prefix, in folder cwd; its
+        output goes to cwd/name.out."""
         environ = dict(os.environ, WINEDEBUG=winedebug) if winedebug else None
         with open(os.path.join(cwd, name + ".out"), "wb") as out:
-            return subprocess.call([os.path.join(self.source, "scripts", "wine-run"), self.prefix] + args,
-                                   cwd=cwd, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                   timeout=RUN_TIMEOUT_S, env=environ)
+            return wine(self.source, self.prefix, args, out, RUN_TIMEOUT_S, environ, cwd)
 
 
 def main():
@@ -1250,19 +1208,9 @@ def main():
         print("SKIP: no display (run under scripts/with-xvfb)")
         return SKIP
     env = Env(a.source, a.build)
-    try:
-        if a.measure:
-            measure(env, a.measure)
-            return 0
-        CASES[a.case](env)
-    except Skip as e:
-        print("SKIP:", e)
-        return SKIP
-    except Failure as e:
-        print("FAIL:", e)
-        return 1
-    print("PASS")
-    return 0
+    if a.measure:
+        return run_case("measure", measure, env, a.measure)
+    return run_case(a.case, CASES[a.case], env)
 
 
 if __name__ == "__main__":
