@@ -17,13 +17,13 @@
 // points at this program, so what another program has taken over stays.
 #include "app/Association.h"
 
-#include <cstdlib>
 #include <string>
 
 #include <shlobj.h>
 
 #include "afx/win32/Program.h"
 #include "afx/win32/RegKey.h"
+#include "platform/seams.h"
 
 namespace {
 
@@ -40,10 +40,6 @@ constexpr const char* kAppName = "Quorpa";
 constexpr const char* kMachineRootName = "HKEY_CLASSES_ROOT";
 constexpr const char* kUserClasses = "Software\\Classes";
 constexpr const char* kUserRootName = "HKEY_CURRENT_USER\\Software\\Classes";
-// Test seam: Wine never refuses a write to HKEY_CLASSES_ROOT, so the tests
-// set this environment variable to have the first key there refused as a
-// standard user's is on Windows.
-constexpr const char* kRefuseRootVariable = "QUORPA_TEST_REFUSE_CLASSES_ROOT";
 // The shell's "safe to open" flag (FTA_OpenIsSafe, 0x00010000), stored as the
 // little-endian 32-bit value the shell reads.
 constexpr BYTE kEditFlags[4] = {0x00, 0x00, 0x01, 0x00};
@@ -96,7 +92,7 @@ enum class Outcome { kDone, kRefused, kFailed };
 Outcome CreateBelowRoot(CRegKey& key, const ClassesRoot& root, const char* subKey, bool first) {
     const bool machine = root.key == HKEY_CLASSES_ROOT;
     LSTATUS status = ERROR_ACCESS_DENIED;
-    if (!(machine && first && std::getenv(kRefuseRootVariable) != nullptr))
+    if (!(machine && first && plat::seam::ClassesRootRefused()))
         status = key.Create(root.key, subKey);
     if (status == ERROR_SUCCESS) return Outcome::kDone;
     return machine && status == ERROR_ACCESS_DENIED ? Outcome::kRefused : Outcome::kFailed;
