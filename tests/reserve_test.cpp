@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/ReserveApp.h"
 #include "mail/SmtpMailer.h"
 #include "platform/platform.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
+#include "reserve/Reserver.h"
 #include "reserve/Scan.h"
 #include "reserve/StationTable.h"
 #include "tests/support/LogCapture.h"
@@ -106,6 +106,25 @@ std::string AdjustedLines(const tm& start, const tm& end) {
            std::string(std::asctime(&end)) + "\r\n";
 }
 
+// The tests' shell: every box goes through AfxMessageBox (a
+// MessageBoxRecorder answers it) and the mail goes on the calling thread,
+// without a window.
+class DirectShell : public reserve::Shell {
+public:
+    explicit DirectShell(CSmtpMailer& mailer) : m_mailer(mailer) {}
+    int Box(const char* text, unsigned type) override { return AfxMessageBox(text, type); }
+    bool Send(const reserve::Reservation& r) override {
+        m_mailer.m_strTitle = r.title;
+        m_mailer.m_strStation = r.station;
+        return m_mailer.SendMail(r.start, r.end, r.channel);
+    }
+    bool Stopped() const override { return m_mailer.Cancelled(); }
+    bool SenderRefused() const override { return m_mailer.SenderRefused(); }
+
+private:
+    CSmtpMailer& m_mailer;
+};
+
 class ReserveTest : public ::testing::Test {
 protected:
     void SetUp() override { UseJapanTime(); }
@@ -114,14 +133,20 @@ protected:
     // snapshots, each box records the log as it stood.
     bool Run(const std::string& file, std::vector<int> answers = {}, bool snapshots = false) {
         MessageBoxRecorder boxes(std::move(answers), snapshots ? &log : nullptr);
-        const bool result = app.Reserve(table, mailer, CString(file.data(), static_cast<int>(file.size())));
+        const bool result = Reserve(table, CString(file.data(), static_cast<int>(file.size())));
         calls = boxes.Calls();
         return result;
     }
 
-    CReserveApp app;
+    // The driver over text with table, as the program runs it for one file.
+    bool Reserve(const CStationTable& stations, const CString& text) {
+        return reserve::Reserver(shell, options).ReserveFile(text, stations, "");
+    }
+
+    reserve::ReserveOptions options;
     CStationTable table{kStationTxt};
     CSmtpMailer mailer;
+    DirectShell shell{mailer};
     LogCapture log;
     std::vector<MessageBoxCall> calls;
 };
@@ -320,7 +345,7 @@ TEST_F(ReserveTest, Version2FileReservesThroughItsStationKey) {
     CStationTable byName("1 ＮＨＫ総合\n");
     MessageBoxRecorder boxes;
     const std::string file = Version2("\n");
-    EXPECT_FALSE(app.Reserve(byName, mailer, CString(file.c_str())));
+    EXPECT_FALSE(Reserve(byName, CString(file.c_str())));
     ASSERT_EQ(boxes.Calls().size(), 1u);
     EXPECT_EQ(boxes.Calls()[0].text, "<DFS00400>をチャンネル番号に変換できません\nStation.txtに設定してください");
 }
@@ -336,8 +361,8 @@ protected:
         mailer.m_strFrom = mailer.m_strRcpt = "recorder@example.jp";
         // A broken dialogue must fail the test, not hang it.
         mailer.m_commandTimeoutMs = mailer.m_dataEndTimeoutMs = 10000;
-        app.m_nStartAdjust = -5;
-        app.m_nEndAdjust = 10;
+        options.adjust.start = -5;
+        options.adjust.end = 10;
     }
     void Use(const SmtpPeer& peer) {
         mailer.m_ulSmtpAddr = peer.Address();
@@ -435,7 +460,7 @@ TEST_F(ReserveSendTest, ForeignExceptionInTheGuardedRegionIsUnknown) {
         return texts.size() == 1 ? IDYES : IDOK;
     });
     const std::string file = Version1(Header());
-    EXPECT_FALSE(app.Reserve(table, mailer, CString(file.c_str())));
+    EXPECT_FALSE(Reserve(table, CString(file.c_str())));
     AfxSetMessageBoxHandler(previous);
     peer.Join();
     ASSERT_EQ(texts.size(), 3u);
@@ -582,8 +607,8 @@ TEST_F(ReserveTest, UnreadableNumbersFailAfterTheChannelLine) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        app.m_nStartAdjust = c.startAdjust;
-        app.m_nEndAdjust = c.endAdjust;
+        options.adjust.start = c.startAdjust;
+        options.adjust.end = c.endAdjust;
         LogCapture runLog;
         EXPECT_FALSE(Run(Version1(c.h), {IDYES}));
         EXPECT_TRUE(calls.empty());
@@ -626,8 +651,8 @@ TEST_F(ReserveTest, TimesAndAdjustments) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        app.m_nStartAdjust = c.startAdjust;
-        app.m_nEndAdjust = c.endAdjust;
+        options.adjust.start = c.startAdjust;
+        options.adjust.end = c.endAdjust;
         LogCapture runLog;
         EXPECT_TRUE(Run(Version1(c.h), {IDNO}));
         ASSERT_EQ(calls.size(), 2u);
