@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <ctime>
 #include <regex>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 
 #include "mail/SmtpMailer.h"
 #include "platform/platform.h"
+#include "reserve/History.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
 #include "reserve/Reserver.h"
@@ -140,7 +142,7 @@ protected:
 
     // The driver over text with table, as the program runs it for one file.
     bool Reserve(const CStationTable& stations, const CString& text) {
-        return reserve::Reserver(shell, options).ReserveFile(text, stations, "");
+        return reserve::Reserver(shell, options).ReserveFile(text, stations, "prog.epg");
     }
 
     reserve::ReserveOptions options;
@@ -446,6 +448,40 @@ TEST_F(ReserveSendTest, StoppedSendShowsItsOwnBoxThenLogsIt) {
     EXPECT_EQ(calls[1].type, kWarning);
     EXPECT_EQ(calls[1].logSoFar, LogBeforeSend());
     EXPECT_EQ(log.Text(), LogBeforeSend() + "E:Stopped by user!\r\n");
+}
+
+// The history keeps each send's outcome with the file's name; sending the
+// entry again writes over it, with the times as recorded (not adjusted twice).
+TEST_F(ReserveSendTest, HistoryKeepsTheOutcomeAndAResendWritesOverIt) {
+    options.historyPath =
+        ::testing::TempDir() + "reserve_test." + std::to_string(plat::CurrentProcessId()) + ".history";
+    std::remove(options.historyPath.c_str());
+    SmtpPeer refusing(SmtpPeer::RefusingAt(SmtpPeer::kRcpt, "550 no such user\r\n"));
+    Use(refusing);
+    EXPECT_FALSE(Run(Version1(Header()), {IDYES}));
+    refusing.Join();
+    std::vector<history::Entry> entries = history::Load(options.historyPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].outcome, history::Outcome::kFailed);
+    EXPECT_EQ(entries[0].reason, "SMTP error");
+    EXPECT_EQ(entries[0].channel, 1u);
+    EXPECT_EQ(entries[0].title, "ニュース７");
+    EXPECT_EQ(entries[0].file, "prog.epg");
+
+    SmtpPeer accepting(SmtpPeer::Accepting());
+    Use(accepting);
+    {
+        MessageBoxRecorder boxes;
+        EXPECT_TRUE(reserve::Reserver(shell, options).Resend(entries[0]));
+        EXPECT_TRUE(boxes.Calls().empty());
+    }
+    accepting.Join();
+    EXPECT_NE(accepting.Received().find("Subject: ch1 04/01/05 20:55-22:04\r\n"), std::string::npos);
+    entries = history::Load(options.historyPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].outcome, history::Outcome::kSent);
+    EXPECT_EQ(entries[0].reason, "");
+    std::remove(options.historyPath.c_str());
 }
 
 TEST_F(ReserveSendTest, ForeignExceptionInTheGuardedRegionIsUnknown) {
