@@ -1,17 +1,24 @@
-// CReserveApp: the application object. InitInstance does the whole run of
-// one launch (settings, then setting mode or reserve mode); Reserve turns the
-// text of one iEPG file into a confirmed, mailed reservation.
+// CReserveApp: the application object. One launch, one run:
+//   InitInstance (ReserveApp.cpp)  start-up: the files beside the executable
+//                                  (ProgramFiles.h), the INI file, the server's
+//                                  address, the log files; then one mode:
+//   SettingMode (SettingMode.cpp)  no file argument: the settings dialog, its
+//                                  saving, the history's resend
+//   ReserveMode (ReserveMode.cpp)  file arguments: Station.txt, MailFormat.txt,
+//                                  the hook shortcuts, and every file reserved
+//                                  in turn by the driver (reserve/Reserver.h)
+//                                  through the desktop shell (DesktopShell.h)
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
+#include <vector>
 
 #include "afx/afx.h"
+#include "app/ProgramFiles.h"
 #include "reserve/History.h"
 
-class CStationTable;
-class CSmtpMailer;
+struct Settings;
 
 class CReserveApp : public CWinApp {
 public:
@@ -22,38 +29,12 @@ public:
     // message loop.
     BOOL InitInstance() override;
 
-    // Reserves the programme described by text (one iEPG file's bytes):
-    // finds the station's channel in table, adjusts the times, asks the user
-    // to confirm and sends the reservation with mailer. Returns true when the
-    // file is done (mail accepted, or the user declined), false on a failure
-    // (already shown and logged where there is something to say). Throws
-    // CFileIOerror only when a log write outside the send fails.
-    bool Reserve(const CStationTable& table, CSmtpMailer& mailer, const CString& text);
-
-    // Sends one confirmed reservation: mailer.SendMail(start, end, channel),
-    // its result and its exceptions. The Windows shell sends on a thread of
-    // its own while this thread shows the progress window, whose 中止 calls
-    // mailer.Cancel(); the window is gone when this returns. The tests' shell
-    // sends directly. With m_bNotify the window shows at once and, after a
-    // successful send, the notice.
-    bool SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel);
-
-    // Sends the reservation entry (channel, start, end, station, title,
-    // file) with mailer through SendReservation, recorded in the history
-    // (m_strHistoryPath; none when empty) first as "sending", over was when
-    // given (the entry sent again), then with its outcome. A failure is
-    // shown and logged as a reservation's failure is. Returns whether the
-    // server took the mail.
-    bool SendRecorded(CSmtpMailer& mailer, history::Entry entry, const history::Entry* was);
-
     // Sends the history's entry again, in setting mode: with the mail
     // settings of the INI file ini and the template format as they are now.
     // Returns whether the mail went out.
     bool Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format);
 
     uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
-    int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
-    int32_t m_nEndAdjust = 0;             // minutes added to the end ("endad")
     CString m_strSmtpSvr;                 // the server as the settings name it, for the progress window
     // "smtppass" as stored (protected), decrypted into the mailer by the
     // first send: DPAPI loads the crypto libraries, and the confirmation box
@@ -64,13 +45,16 @@ public:
     bool m_bNotify = false;
     // The history of reservation mails (UTF-8 path); empty: none is kept.
     std::string m_strHistoryPath;
-    // The iEPG file being reserved, without its folder (code page 932), for
-    // the history.
-    std::string m_strFileName;
 
 private:
-    // Writes entry into the history, over was or (null) at its end; a
-    // history that cannot be written is only logged (E:HistoryNotWritten).
-    // Throws nothing.
-    void KeepInHistory(const history::Entry* was, const history::Entry& entry);
+    // Shows the settings dialog over settings (as read from ini) and saves
+    // what the user confirms into ini; format is MailFormat.txt, for a resend.
+    void SettingMode(const Settings& settings, const wchar_t* ini, const wchar_t* format);
+    // Reserves every file of args (args[0] is the program) with the files of
+    // folder; stops at the first that fails, after saying so.
+    void ReserveMode(const Settings& settings, const Folder& folder, const std::vector<std::wstring>& args,
+                     const wchar_t* format);
 };
+
+// The program's warning box: exclamation icon, OK button.
+void ShowWarning(const char* text);

@@ -65,6 +65,8 @@ void CLogFile::Write(const char* text) {
     }
 }
 
+void WriteLog(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
+
 CLogFile::~CLogFile() {
     if (m_fp != nullptr) std::fclose(m_fp);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 class CLogFile {
 public:
@@ -43,3 +44,8 @@ private:
     FILE* m_fp;
     std::mutex m_writeLock;
 };
+
+// Writes text to the run's log: CLogFile::GetInstance(nullptr)->Write(text),
+// the one call every part of the program logs through. Throws what Write
+// throws.
+void WriteLog(const std::string& text);

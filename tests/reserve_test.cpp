@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <ctime>
 #include <regex>
 #include <stdexcept>
@@ -9,11 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/ReserveApp.h"
 #include "mail/SmtpMailer.h"
 #include "platform/platform.h"
+#include "reserve/History.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
+#include "reserve/Reserver.h"
 #include "reserve/Scan.h"
 #include "reserve/StationTable.h"
 #include "tests/support/LogCapture.h"
@@ -106,6 +108,25 @@ std::string AdjustedLines(const tm& start, const tm& end) {
            std::string(std::asctime(&end)) + "\r\n";
 }
 
+// The tests' shell: every box goes through AfxMessageBox (a
+// MessageBoxRecorder answers it) and the mail goes on the calling thread,
+// without a window.
+class DirectShell : public reserve::Shell {
+public:
+    explicit DirectShell(CSmtpMailer& mailer) : m_mailer(mailer) {}
+    int Box(const char* text, unsigned type) override { return AfxMessageBox(text, type); }
+    bool Send(const reserve::Reservation& r) override {
+        m_mailer.m_strTitle = r.title;
+        m_mailer.m_strStation = r.station;
+        return m_mailer.SendMail(r.start, r.end, r.channel);
+    }
+    bool Stopped() const override { return m_mailer.Cancelled(); }
+    bool SenderRefused() const override { return m_mailer.SenderRefused(); }
+
+private:
+    CSmtpMailer& m_mailer;
+};
+
 class ReserveTest : public ::testing::Test {
 protected:
     void SetUp() override { UseJapanTime(); }
@@ -114,14 +135,20 @@ protected:
     // snapshots, each box records the log as it stood.
     bool Run(const std::string& file, std::vector<int> answers = {}, bool snapshots = false) {
         MessageBoxRecorder boxes(std::move(answers), snapshots ? &log : nullptr);
-        const bool result = app.Reserve(table, mailer, CString(file.data(), static_cast<int>(file.size())));
+        const bool result = Reserve(table, CString(file.data(), static_cast<int>(file.size())));
         calls = boxes.Calls();
         return result;
     }
 
-    CReserveApp app;
+    // The driver over text with table, as the program runs it for one file.
+    bool Reserve(const CStationTable& stations, const CString& text) {
+        return reserve::Reserver(shell, options).ReserveFile(text, stations, "prog.epg");
+    }
+
+    reserve::ReserveOptions options;
     CStationTable table{kStationTxt};
     CSmtpMailer mailer;
+    DirectShell shell{mailer};
     LogCapture log;
     std::vector<MessageBoxCall> calls;
 };
@@ -320,7 +347,7 @@ TEST_F(ReserveTest, Version2FileReservesThroughItsStationKey) {
     CStationTable byName("1 ＮＨＫ総合\n");
     MessageBoxRecorder boxes;
     const std::string file = Version2("\n");
-    EXPECT_FALSE(app.Reserve(byName, mailer, CString(file.c_str())));
+    EXPECT_FALSE(Reserve(byName, CString(file.c_str())));
     ASSERT_EQ(boxes.Calls().size(), 1u);
     EXPECT_EQ(boxes.Calls()[0].text, "<DFS00400>をチャンネル番号に変換できません\nStation.txtに設定してください");
 }
@@ -336,8 +363,8 @@ protected:
         mailer.m_strFrom = mailer.m_strRcpt = "recorder@example.jp";
         // A broken dialogue must fail the test, not hang it.
         mailer.m_commandTimeoutMs = mailer.m_dataEndTimeoutMs = 10000;
-        app.m_nStartAdjust = -5;
-        app.m_nEndAdjust = 10;
+        options.adjust.start = -5;
+        options.adjust.end = 10;
     }
     void Use(const SmtpPeer& peer) {
         mailer.m_ulSmtpAddr = peer.Address();
@@ -423,6 +450,40 @@ TEST_F(ReserveSendTest, StoppedSendShowsItsOwnBoxThenLogsIt) {
     EXPECT_EQ(log.Text(), LogBeforeSend() + "E:Stopped by user!\r\n");
 }
 
+// The history keeps each send's outcome with the file's name; sending the
+// entry again writes over it, with the times as recorded (not adjusted twice).
+TEST_F(ReserveSendTest, HistoryKeepsTheOutcomeAndAResendWritesOverIt) {
+    options.historyPath =
+        ::testing::TempDir() + "reserve_test." + std::to_string(plat::CurrentProcessId()) + ".history";
+    std::remove(options.historyPath.c_str());
+    SmtpPeer refusing(SmtpPeer::RefusingAt(SmtpPeer::kRcpt, "550 no such user\r\n"));
+    Use(refusing);
+    EXPECT_FALSE(Run(Version1(Header()), {IDYES}));
+    refusing.Join();
+    std::vector<history::Entry> entries = history::Load(options.historyPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].outcome, history::Outcome::kFailed);
+    EXPECT_EQ(entries[0].reason, "SMTP error");
+    EXPECT_EQ(entries[0].channel, 1u);
+    EXPECT_EQ(entries[0].title, "ニュース７");
+    EXPECT_EQ(entries[0].file, "prog.epg");
+
+    SmtpPeer accepting(SmtpPeer::Accepting());
+    Use(accepting);
+    {
+        MessageBoxRecorder boxes;
+        EXPECT_TRUE(reserve::Reserver(shell, options).Resend(entries[0]));
+        EXPECT_TRUE(boxes.Calls().empty());
+    }
+    accepting.Join();
+    EXPECT_NE(accepting.Received().find("Subject: ch1 04/01/05 20:55-22:04\r\n"), std::string::npos);
+    entries = history::Load(options.historyPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].outcome, history::Outcome::kSent);
+    EXPECT_EQ(entries[0].reason, "");
+    std::remove(options.historyPath.c_str());
+}
+
 TEST_F(ReserveSendTest, ForeignExceptionInTheGuardedRegionIsUnknown) {
     // A failure that is not one of the program's own exception classes, here
     // raised while the refusal is being reported, ends in the last branch.
@@ -435,7 +496,7 @@ TEST_F(ReserveSendTest, ForeignExceptionInTheGuardedRegionIsUnknown) {
         return texts.size() == 1 ? IDYES : IDOK;
     });
     const std::string file = Version1(Header());
-    EXPECT_FALSE(app.Reserve(table, mailer, CString(file.c_str())));
+    EXPECT_FALSE(Reserve(table, CString(file.c_str())));
     AfxSetMessageBoxHandler(previous);
     peer.Join();
     ASSERT_EQ(texts.size(), 3u);
@@ -582,8 +643,8 @@ TEST_F(ReserveTest, UnreadableNumbersFailAfterTheChannelLine) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        app.m_nStartAdjust = c.startAdjust;
-        app.m_nEndAdjust = c.endAdjust;
+        options.adjust.start = c.startAdjust;
+        options.adjust.end = c.endAdjust;
         LogCapture runLog;
         EXPECT_FALSE(Run(Version1(c.h), {IDYES}));
         EXPECT_TRUE(calls.empty());
@@ -626,8 +687,8 @@ TEST_F(ReserveTest, TimesAndAdjustments) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        app.m_nStartAdjust = c.startAdjust;
-        app.m_nEndAdjust = c.endAdjust;
+        options.adjust.start = c.startAdjust;
+        options.adjust.end = c.endAdjust;
         LogCapture runLog;
         EXPECT_TRUE(Run(Version1(c.h), {IDNO}));
         ASSERT_EQ(calls.size(), 2u);

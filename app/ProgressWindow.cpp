@@ -1,9 +1,5 @@
-// While the reservation mail goes out: the send runs on a thread of its own
-// and this (the UI) thread only pumps the progress window, a small window of
-// class "QuorpaProgress" that shows what the send is doing, how long it has
-// taken, and offers 中止. It is no dialog box (#32770): the message boxes stay
-// the only dialogs of reserve mode. A send that ends within kShowDelayMs
-// shows no window at all.
+#include "app/ProgressWindow.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +10,8 @@
 #include <utility>
 
 #include "afx/win32/Text.h"
-#include "app/ReserveApp.h"
 #include "mail/SendProgress.h"
 #include "mail/SmtpMailer.h"
-#include "mail/Password.h"
 #include "res/resource.h"
 #include "reserve/ReserveTimes.h"
 
@@ -329,12 +323,8 @@ struct HandleCloser {
 
 }  // namespace
 
-bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel) {
-    // A password that does not decrypt here ends the send with a request to
-    // enter it again; it is never used in its stored form.
-    if (!m_strStoredPassword.empty() && mailer.m_strPassword.empty() && !mailer.m_bPasswordUnreadable &&
-        !UnprotectPassword(m_strStoredPassword, &mailer.m_strPassword))
-        mailer.m_bPasswordUnreadable = true;
+bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel,
+                         const char* server, bool notify) {
     std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!done) return mailer.SendMail(start, end, channel);  // no event: no window, the send as it was
 
@@ -361,11 +351,11 @@ bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm
         // The window only shows the send: whatever goes wrong with it, the
         // send's own outcome counts, waited for without a window.
         try {
-            ProgressWindow window(mailer, watch, m_strSmtpSvr, mailer.m_usSmtpPort);
+            ProgressWindow window(mailer, watch, server, mailer.m_usSmtpPort);
             // A notice to come is shown in this window: it is there at once.
-            if (m_bNotify) window.Show();
+            if (notify) window.Show();
             PumpUntil(done.get(), window);
-            if (m_bNotify && result && !failure) {
+            if (notify && result && !failure) {
                 const std::string confirmation = reserve::ConfirmationText(start, end, channel);
                 window.ShowNotice(mailer.m_strStation + "  " + std::to_string(channel) + "チャンネル",
                                   confirmation.substr(0, confirmation.find('\n')));

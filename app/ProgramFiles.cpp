@@ -1,0 +1,58 @@
+#include "app/ProgramFiles.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+#include <windows.h>
+
+namespace {
+
+// ReadTextFile's pieces: a 256-byte buffer, fgets limited to 255, so at most
+// 254 bytes per piece.
+constexpr size_t kPieceBufferSize = 256;
+constexpr int kPieceLimit = 255;
+
+}  // namespace
+
+void MakePath(wchar_t (&path)[kPathSize], const Folder& folder, const wchar_t* name, const wchar_t* ext) {
+    size_t dirLength = std::wcslen(folder.dir);
+    bool addSeparator = dirLength > 0 && folder.dir[dirLength - 1] != L'\\' &&
+                        folder.dir[dirLength - 1] != L'/';
+    bool addDot = ext[0] != L'\0' && ext[0] != L'.';
+    size_t need = std::wcslen(folder.drive) + dirLength + addSeparator + std::wcslen(name) + addDot +
+                  std::wcslen(ext) + 1;  // the terminator
+    if (need > kPathSize) {
+        path[0] = L'\0';
+        return;
+    }
+    _wmakepath(path, folder.drive, folder.dir, name, ext);
+}
+
+const wchar_t* BaseName(const wchar_t* path) {
+    const wchar_t* base = path;
+    for (const wchar_t* p = path; *p != L'\0'; ++p) {
+        if (*p == L'\\' || *p == L'/') base = p + 1;
+    }
+    return base;
+}
+
+std::string Utf8(const wchar_t* path) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string text(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, path, -1, &text[0], size, nullptr, nullptr);
+    text.resize(static_cast<size_t>(size) - 1);
+    return text;
+}
+
+bool ReadTextFile(const wchar_t* path, CString& text) {
+    text.Empty();
+    text.FreeExtra();
+    FILE* fp = ::_wfopen(path, L"rb");
+    if (fp == nullptr) return false;
+    char piece[kPieceBufferSize];
+    while (std::fgets(piece, kPieceLimit, fp) != nullptr) text += piece;
+    std::fclose(fp);
+    return true;
+}

@@ -1,0 +1,23 @@
+// The progress window of a reservation mail. While the mail goes out, the
+// send runs on a thread of its own and this (the UI) thread only pumps the
+// progress window, a small window of class "QuorpaProgress" that shows what
+// the send is doing, how long it has taken, and offers 中止. It is no dialog
+// box (#32770): the message boxes stay the only dialogs of reserve mode. A
+// send that ends within kShowDelayMs (ProgressWindow.cpp) shows no window at
+// all. The program's reservation shell (DesktopShell.h) sends through it.
+#pragma once
+
+#include <ctime>
+
+class CSmtpMailer;
+
+// Sends with mailer.SendMail(start, end, channel) on a thread of its own
+// while the progress window shows the send; its 中止 and close box call
+// mailer.Cancel(). The window names server (as the settings write it) and
+// the mailer's port, and is gone when this returns. With notify the window
+// shows at once and, after a successful send, becomes the notice of the
+// sent reservation (the mailer's station, the channel, the times) for a
+// moment. Returns SendMail's result and throws what it throws; a window
+// that cannot be made or pumped changes nothing but what is seen.
+bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, const char* server,
+                         bool notify);
