@@ -54,7 +54,9 @@ def clear_overrides(q, exe):
 
 
 def expect_failure_log(q, library):
-    """The run's log up to the send, some dialogue, then the failure's line."""
+    """The run's log up to the send, some dialogue, then the failure's line.
+    The file is named from the source's top, or with "../" before it in a
+    build whose compiler is given relative paths (ccache's base_dir)."""
     log = q.read("Quorpa.log").decode("cp932")
     pattern = (re.escape(LOG_START + log_input("prog.epg") + log_reserve_block()) + r"(?:[RSI]:[^\0]*?)?"
                + re.escape("E:<SystemLibraryMissing(%s)> at " % library)
