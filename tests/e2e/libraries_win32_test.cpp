@@ -7,11 +7,9 @@
 #include <delayimp.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "base/Exceptions.h"
-#include "platform/libraries.h"
 
 extern "C" __declspec(dllimport) int WINAPI QuorpaAbsent(int);
 extern "C" __declspec(dllimport) int WINAPI QuorpaNoSuchFunction(int);
@@ -26,12 +24,6 @@ DelayLoadInfo Info(const char* library, const char* function, DWORD error = 0) {
     info.dlp.szProcName = function;
     info.dwLastError = error;
     return info;
-}
-
-std::string ModulePath(HMODULE module) {
-    char path[MAX_PATH] = "";
-    ::GetModuleFileNameA(module, path, MAX_PATH);
-    return path;
 }
 
 // What a stand-in does when called: the exception's text and error number,
@@ -53,20 +45,6 @@ Outcome Call(FARPROC standIn) {
 }
 
 }  // namespace
-
-TEST(DelayLoadHooks, LoadOnlyFromTheSystemFolder) {
-    plat::ConfineLibrarySearch();
-    char system[MAX_PATH];
-    ASSERT_NE(::GetSystemDirectoryA(system, MAX_PATH), 0u);
-    DelayLoadInfo info = Info("secur32.dll", nullptr);
-    auto module = reinterpret_cast<HMODULE>(__pfnDliNotifyHook2(dliNotePreLoadLibrary, &info));
-    ASSERT_NE(module, nullptr);
-    EXPECT_EQ(_stricmp(ModulePath(module).c_str(), (std::string(system) + "\\secur32.dll").c_str()), 0)
-        << ModulePath(module);
-    // A library that loaded: the helper asks it for the function itself.
-    info.hmodCur = module;
-    EXPECT_EQ(__pfnDliNotifyHook2(dliNotePreGetProcAddress, &info), nullptr);
-}
 
 TEST(DelayLoadHooks, AMissingLibraryGivesStandInsThatFailAsTheCallWould) {
     // Never null for the helper (it would then search by bare name): the
@@ -97,17 +75,6 @@ TEST(DelayLoadHooks, AMissingLibraryGivesStandInsThatFailAsTheCallWould) {
         EXPECT_EQ(got.error, row.expected.error) << row.function;
         EXPECT_EQ(got.returned, row.expected.returned) << row.function;
     }
-}
-
-TEST(DelayLoadHooks, AMissingFunctionIsNamedWithItsLibraryTheFirstFailureKept) {
-    DelayLoadInfo first = Info("crypt32.dll", "CryptHashCertificate2", ERROR_PROC_NOT_FOUND);
-    const Outcome got = Call(__pfnDliFailureHook2(dliFailGetProc, &first));
-    EXPECT_EQ(got.thrown, "SystemLibraryMissing(crypt32.dll!CryptHashCertificate2)");
-    EXPECT_EQ(got.error, ERROR_PROC_NOT_FOUND);
-    DelayLoadInfo second = Info("crypt32.dll", nullptr, ERROR_DLL_INIT_FAILED);
-    EXPECT_EQ(reinterpret_cast<HMODULE>(__pfnDliFailureHook2(dliFailLoadLib, &second)), ::GetModuleHandleW(nullptr));
-    EXPECT_EQ(Call(__pfnDliFailureHook2(dliFailGetProc, &first)).thrown,
-              "SystemLibraryMissing(crypt32.dll!CryptHashCertificate2)");
 }
 
 namespace {
