@@ -41,12 +41,13 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
     mailer.m_strServerName = server;
     mailer.m_strUser = account.user.str();
     mailer.m_strCertPin = account.certPin.str();
-    if (!account.newPassword.IsEmpty())
-        mailer.m_strPassword = account.newPassword.str();
-    else if (!account.clearPassword && !account.storedPassword.empty() &&
-             !UnprotectPassword(account.storedPassword, &mailer.m_strPassword))
-        mailer.m_bPasswordUnreadable = true;
     try {
+        // In the try: a system library that cannot be loaded fails the test.
+        if (!account.newPassword.IsEmpty())
+            mailer.m_strPassword = account.newPassword.str();
+        else if (!account.clearPassword && !account.storedPassword.empty() &&
+                 !UnprotectPassword(account.storedPassword, &mailer.m_strPassword))
+            mailer.m_bPasswordUnreadable = true;
         Log("I:ConnectionTest\r\n");
         // Without a sender address of its own the test says no MAIL FROM.
         const CSmtpMailer::ConnectionInfo info = mailer.TestConnection(account.from.str());

@@ -57,6 +57,10 @@ QUORPA_EXCEPTION_CLASS(CFatal, CExceptionBase, "FatalError");
 QUORPA_EXCEPTION_CLASS(CIllegalParam, CFatal, "IllegalParam");
 QUORPA_EXCEPTION_CLASS(CNotEnoughResource, CFatal, "NotEnoughResource");
 QUORPA_EXCEPTION_CLASS(CIllegalPath, CFatal, "IllegalPath");
+// A library of Windows (or one of its functions) that the program loads on
+// first use cannot be had: a damaged installation (platform/libraries.h).
+// The text names it: "SystemLibraryMissing(secur32.dll)".
+QUORPA_EXCEPTION_CLASS(CSystemLibraryMissing, CFatal, "SystemLibraryMissing");
 QUORPA_EXCEPTION_CLASS(CNotError, CExceptionBase, "NotError");
 QUORPA_EXCEPTION_CLASS(CTimeOut, CNotError, "TimeOut");
 QUORPA_EXCEPTION_CLASS(CSockClose, CNotError, "SocketClose");

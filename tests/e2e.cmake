@@ -39,7 +39,7 @@ endforeach()
 
 # The cases of everyday use (tests/e2e/everyday.py) and of the history of
 # reservation mails (tests/e2e/history.py), on run.py's helpers.
-foreach(driver everyday history)
+foreach(driver everyday history realpc)
   set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/e2e/${driver}.py)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
   execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_script} --list

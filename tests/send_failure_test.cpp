@@ -26,6 +26,7 @@ TEST(SendFailure, EachKindHasItsOwnText) {
         {CAuthNotOffered(), "(認証に対応していません)"},
         {CClearTextPassword(), "(パスワードが暗号化されません)"},
         {CPasswordUnreadable(), "(パスワードを復号できません)"},
+        {CSystemLibraryMissing(), "(Windowsのシステムファイルを読み込めません)"},
         // Every other failure is the socket's.
         {CTlsError(), "(ソケットエラー)"},
         {CSockIOerror(), "(ソケットエラー)"},
@@ -49,6 +50,6 @@ TEST(SendFailure, EachKindHasItsOwnText) {
         const auto known = kindOfText.emplace(row.reason, text);
         EXPECT_EQ(known.first->second, text);
     }
-    EXPECT_EQ(kindOfText.size(), 10u);
+    EXPECT_EQ(kindOfText.size(), 11u);
     EXPECT_EQ(std::string(SendRefusedText()).find("(サーバエラー)"), std::string(SendUnknownFailureText()).size());
 }

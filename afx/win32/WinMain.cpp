@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "afx/afx.h"
+#include "platform/libraries.h"
 
 namespace {
 // Exit codes of the process.
@@ -14,6 +15,8 @@ constexpr int kExitAborted = 3;        // an exception left InitInstance
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything can load a library: none from the executable's folder.
+    plat::ConfineLibrarySearch();
     CWinApp* app = AfxGetApp();
     if (app == nullptr) return kExitNoApplication;
     // An exception that leaves the start-up (a log file that cannot be

@@ -36,9 +36,13 @@ int ShowMessageBox(const char* text, unsigned type) {
     // activation back when it closes. Without a window (reserve mode) the box
     // is task-modal and asks for the foreground: Windows' foreground rules
     // would otherwise leave an ownerless box behind the window that holds it
-    // (a program PreExec started, say), only flashing on the taskbar.
+    // (a program PreExec started, say), only flashing on the taskbar. The
+    // foreground is not always granted (a browser in front that started the
+    // program through a download, the user typing elsewhere): the box is also
+    // topmost, so it is seen above the browser even then, if not yet active.
     HWND owner = ::GetActiveWindow();
-    return ::MessageBoxW(owner, wide.c_str(), title, owner != nullptr ? type : type | MB_TASKMODAL | MB_SETFOREGROUND);
+    return ::MessageBoxW(owner, wide.c_str(), title,
+                         owner != nullptr ? type : type | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
 bool Cp932ToUtf8(const std::string& text, std::string* utf8) {

@@ -641,8 +641,9 @@ def hooks_launch(env):
 @case
 def box_foreground(env):
     """A box without an owner (reserve mode) asks for the foreground
-    (MB_SETFOREGROUND, 0x10000, with MB_TASKMODAL); a box owned by the
-    settings dialog does not."""
+    (MB_SETFOREGROUND, 0x10000, with MB_TASKMODAL) and stays above other
+    windows when it does not get it (MB_TOPMOST, 0x40000); a box owned by
+    the settings dialog does neither."""
     q = Install(env, "box_foreground")
     q.ini(rcpt=RCPT)
     q.write("prog.epg", epg())
@@ -650,7 +651,7 @@ def box_foreground(env):
     rc, _, trace = traced_run(q, ["no", "ok"], ["prog.epg"])
     expect_equal("exit code", rc, 0)
     got = [(int(m.group(1), 16), int(m.group(2), 16)) for m in map(calls.match, trace) if m]
-    expect_equal("reserve mode's boxes (owner, flags)", got, [(0, 0x12024), (0, 0x12040)])
+    expect_equal("reserve mode's boxes (owner, flags)", got, [(0, 0x52024), (0, 0x52040)])
     rc, _, trace = traced_run(q, ["dialog Quorpa", "type 1002 99", "click 1", "ok", "click 2", "gone"], [])
     expect_equal("exit code", rc, 0)
     got = [(int(m.group(1), 16) != 0, int(m.group(2), 16)) for m in map(calls.match, trace) if m]
