@@ -8,6 +8,16 @@
 //       COUNT times: holding the lock, appends the line "<TAG" to FILE,
 //       pauses, then appends ">TAG", each write opening and closing the file.
 //       Exit code 0 when done.
+//   lock_peer filelock PATH
+//       Takes the file lock on PATH without waiting and releases it.
+//       Exit code 0: taken; 3: another holder has it.
+//   lock_peer die-holding PATH
+//       Takes the file lock on PATH and ends at once without releasing it
+//       or closing anything, as a run that is killed. Exit code 5.
+//   lock_peer hold PATH MARKER MS
+//       Opens PATH for reading as the C runtime does (on Windows without
+//       delete sharing, as many scanners do), creates MARKER, waits MS
+//       milliseconds, closes PATH. Exit code 0.
 // Any other failure: exit code 4 (exception) or 2 (bad arguments).
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +34,7 @@ const int kClaimed = 0;
 const int kBadArguments = 2;
 const int kTaken = 3;
 const int kFailed = 4;
+const int kDied = 5;
 
 // Opens, appends and closes at once, so that another process's line could
 // come in between two lines if the lock let it in.
@@ -57,6 +68,28 @@ int Append(const char* name, const char* path, const char* tag, int count) {
     return kClaimed;
 }
 
+int TryFileLock(const char* path) {
+    bool timedOut = false;
+    plat::FileLock* lock = plat::TakeFileLock(path, 0, &timedOut);
+    if (lock == nullptr) return timedOut ? kTaken : kFailed;
+    plat::ReleaseFileLock(lock);
+    return kClaimed;
+}
+
+int DieHolding(const char* path) {
+    bool timedOut = false;
+    if (plat::TakeFileLock(path, 0, &timedOut) == nullptr) return kFailed;
+    std::_Exit(kDied);  // no destructor, no release: the system's turn
+}
+
+int Hold(const char* path, const char* marker, int ms) {
+    FILE* held = std::fopen(path, "rb");
+    if (held == nullptr || !AppendLine(marker, "open")) return kFailed;
+    plat::SleepMs(static_cast<uint32_t>(ms));
+    std::fclose(held);
+    return kClaimed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,11 +97,15 @@ int main(int argc, char** argv) {
         if (argc == 3 && std::strcmp(argv[1], "try") == 0) return Try(argv[2]);
         if (argc == 6 && std::strcmp(argv[1], "append") == 0)
             return Append(argv[2], argv[3], argv[4], std::atoi(argv[5]));
+        if (argc == 3 && std::strcmp(argv[1], "filelock") == 0) return TryFileLock(argv[2]);
+        if (argc == 3 && std::strcmp(argv[1], "die-holding") == 0) return DieHolding(argv[2]);
+        if (argc == 5 && std::strcmp(argv[1], "hold") == 0) return Hold(argv[2], argv[3], std::atoi(argv[4]));
     } catch (const CExceptionBase& e) {
         std::fprintf(stderr, "lock_peer: %s at %s (%d)\n", e.what(), e.GetLocation(),
                      static_cast<int>(e.GetErrorNo()));
         return kFailed;
     }
-    std::fprintf(stderr, "usage: lock_peer try NAME | append NAME FILE TAG COUNT\n");
+    std::fprintf(stderr, "usage: lock_peer try NAME | append NAME FILE TAG COUNT | filelock PATH |"
+                         " die-holding PATH | hold PATH MARKER MS\n");
     return kBadArguments;
 }
