@@ -14,6 +14,10 @@
 //   lock_peer die-holding PATH
 //       Takes the file lock on PATH and ends at once without releasing it
 //       or closing anything, as a run that is killed. Exit code 5.
+//   lock_peer die-in-turn HISTORY
+//       Adds a line (channel 1, station "peer") to the history file HISTORY
+//       and ends in the middle of its turn, once the new file is written,
+//       as a run that is killed then. Exit code 5.
 //   lock_peer hold PATH MARKER MS
 //       Opens PATH for reading as the C runtime does (on Windows without
 //       delete sharing, as many scanners do), creates MARKER, waits MS
@@ -27,6 +31,7 @@
 #include "base/CLock.h"
 #include "base/Exceptions.h"
 #include "platform/platform.h"
+#include "reserve/History.h"
 
 namespace {
 
@@ -82,6 +87,21 @@ int DieHolding(const char* path) {
     std::_Exit(kDied);  // no destructor, no release: the system's turn
 }
 
+bool DieNow(const std::string&) { std::_Exit(kDied); }
+
+int DieInTurn(const char* path) {
+    history::Entry entry;
+    entry.sent.tm_year = 126;
+    entry.sent.tm_mday = 1;
+    entry.channel = 1;
+    entry.start = entry.end = entry.sent;
+    entry.station = "peer";
+    entry.id = history::NewId();
+    history::SetReplaceSeam(DieNow);
+    history::Append(path, entry);
+    return kFailed;  // the seam never came
+}
+
 int Hold(const char* path, const char* marker, int ms) {
     FILE* held = std::fopen(path, "rb");
     if (held == nullptr || !AppendLine(marker, "open")) return kFailed;
@@ -99,6 +119,7 @@ int main(int argc, char** argv) {
             return Append(argv[2], argv[3], argv[4], std::atoi(argv[5]));
         if (argc == 3 && std::strcmp(argv[1], "filelock") == 0) return TryFileLock(argv[2]);
         if (argc == 3 && std::strcmp(argv[1], "die-holding") == 0) return DieHolding(argv[2]);
+        if (argc == 3 && std::strcmp(argv[1], "die-in-turn") == 0) return DieInTurn(argv[2]);
         if (argc == 5 && std::strcmp(argv[1], "hold") == 0) return Hold(argv[2], argv[3], std::atoi(argv[4]));
     } catch (const CExceptionBase& e) {
         std::fprintf(stderr, "lock_peer: %s at %s (%d)\n", e.what(), e.GetLocation(),
@@ -106,6 +127,6 @@ int main(int argc, char** argv) {
         return kFailed;
     }
     std::fprintf(stderr, "usage: lock_peer try NAME | append NAME FILE TAG COUNT | filelock PATH |"
-                         " die-holding PATH | hold PATH MARKER MS\n");
+                         " die-holding PATH | die-in-turn HISTORY | hold PATH MARKER MS\n");
     return kBadArguments;
 }
