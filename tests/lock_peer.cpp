@@ -14,10 +14,10 @@
 //   lock_peer die-holding PATH
 //       Takes the file lock on PATH and ends at once without releasing it
 //       or closing anything, as a run that is killed. Exit code 5.
-//   lock_peer die-in-turn HISTORY
+//   lock_peer die-in-turn HISTORY MS
 //       Adds a line (channel 1, station "peer") to the history file HISTORY
-//       and ends in the middle of its turn, once the new file is written,
-//       as a run that is killed then. Exit code 5.
+//       and, once the new file is written, waits MS milliseconds and ends in
+//       the middle of its turn, as a run that is killed then. Exit code 5.
 //   lock_peer hold PATH MARKER MS
 //       Opens PATH for reading as the C runtime does (on Windows without
 //       delete sharing, as many scanners do), creates MARKER, waits MS
@@ -87,9 +87,15 @@ int DieHolding(const char* path) {
     std::_Exit(kDied);  // no destructor, no release: the system's turn
 }
 
-bool DieNow(const std::string&) { std::_Exit(kDied); }
+uint32_t g_dieAfterMs = 0;
 
-int DieInTurn(const char* path) {
+bool DieNow(const std::string&) {
+    plat::SleepMs(g_dieAfterMs);
+    std::_Exit(kDied);
+}
+
+int DieInTurn(const char* path, int ms) {
+    g_dieAfterMs = static_cast<uint32_t>(ms);
     history::Entry entry;
     entry.sent.tm_year = 126;
     entry.sent.tm_mday = 1;
@@ -119,7 +125,7 @@ int main(int argc, char** argv) {
             return Append(argv[2], argv[3], argv[4], std::atoi(argv[5]));
         if (argc == 3 && std::strcmp(argv[1], "filelock") == 0) return TryFileLock(argv[2]);
         if (argc == 3 && std::strcmp(argv[1], "die-holding") == 0) return DieHolding(argv[2]);
-        if (argc == 3 && std::strcmp(argv[1], "die-in-turn") == 0) return DieInTurn(argv[2]);
+        if (argc == 4 && std::strcmp(argv[1], "die-in-turn") == 0) return DieInTurn(argv[2], std::atoi(argv[3]));
         if (argc == 5 && std::strcmp(argv[1], "hold") == 0) return Hold(argv[2], argv[3], std::atoi(argv[4]));
     } catch (const CExceptionBase& e) {
         std::fprintf(stderr, "lock_peer: %s at %s (%d)\n", e.what(), e.GetLocation(),
@@ -127,6 +133,6 @@ int main(int argc, char** argv) {
         return kFailed;
     }
     std::fprintf(stderr, "usage: lock_peer try NAME | append NAME FILE TAG COUNT | filelock PATH |"
-                         " die-holding PATH | die-in-turn HISTORY | hold PATH MARKER MS\n");
+                         " die-holding PATH | die-in-turn HISTORY MS | hold PATH MARKER MS\n");
     return kBadArguments;
 }

@@ -345,13 +345,15 @@ TEST_F(LockFiles, AHolderThatDiesCostsTheNextRunNothing) {
     plat::ReleaseFileLock(taken);
 
     // A run killed in its turn with the history, once its new file was
-    // written: the next run neither waits nor loses a line, its own or the
-    // dead run's.
+    // written, while this one waits for its turn: this one gets it as the
+    // other dies and loses no line, its own or the dead run's.
     const std::string path = Path("died.history");
-    ASSERT_EQ(RunProgram({HelperProgramPath("lock_peer"), "die-in-turn", path}), kPeerDied);
+    ChildProcess dying({HelperProgramPath("lock_peer"), "die-in-turn", path, "300"});
+    ASSERT_TRUE(dying.Started() && AppearsSoon(path + ".new"));
     const uint32_t before = plat::TickCount();
     EXPECT_TRUE(history::Append(path, Reservation(8)));
-    EXPECT_LT(plat::TickCount() - before, 1000u);
+    EXPECT_LT(plat::TickCount() - before, history::kTurnWaitMs / 2);
+    EXPECT_EQ(dying.Wait(), kPeerDied);
     const std::vector<history::Entry> entries = history::Load(path);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].station, "peer");
