@@ -8,12 +8,6 @@
 //       COUNT times: holding the lock, appends the line "<TAG" to FILE,
 //       pauses, then appends ">TAG", each write opening and closing the file.
 //       Exit code 0 when done.
-//   lock_peer filelock PATH
-//       Takes the file lock on PATH without waiting and releases it.
-//       Exit code 0: taken; 3: another holder has it.
-//   lock_peer die-holding PATH
-//       Takes the file lock on PATH and ends at once without releasing it
-//       or closing anything, as a run that is killed. Exit code 5.
 //   lock_peer die-in-turn HISTORY MS
 //       Adds a line (channel 1, station "peer") to the history file HISTORY
 //       and, once the new file is written, waits MS milliseconds and ends in
@@ -73,25 +67,11 @@ int Append(const char* name, const char* path, const char* tag, int count) {
     return kClaimed;
 }
 
-int TryFileLock(const char* path) {
-    bool timedOut = false;
-    plat::FileLock* lock = plat::TakeFileLock(path, 0, &timedOut);
-    if (lock == nullptr) return timedOut ? kTaken : kFailed;
-    plat::ReleaseFileLock(lock);
-    return kClaimed;
-}
-
-int DieHolding(const char* path) {
-    bool timedOut = false;
-    if (plat::TakeFileLock(path, 0, &timedOut) == nullptr) return kFailed;
-    std::_Exit(kDied);  // no destructor, no release: the system's turn
-}
-
 uint32_t g_dieAfterMs = 0;
 
 bool DieNow(const std::string&) {
     plat::SleepMs(g_dieAfterMs);
-    std::_Exit(kDied);
+    std::_Exit(kDied);  // no destructor, no release: the system's turn
 }
 
 int DieInTurn(const char* path, int ms) {
@@ -123,8 +103,6 @@ int main(int argc, char** argv) {
         if (argc == 3 && std::strcmp(argv[1], "try") == 0) return Try(argv[2]);
         if (argc == 6 && std::strcmp(argv[1], "append") == 0)
             return Append(argv[2], argv[3], argv[4], std::atoi(argv[5]));
-        if (argc == 3 && std::strcmp(argv[1], "filelock") == 0) return TryFileLock(argv[2]);
-        if (argc == 3 && std::strcmp(argv[1], "die-holding") == 0) return DieHolding(argv[2]);
         if (argc == 4 && std::strcmp(argv[1], "die-in-turn") == 0) return DieInTurn(argv[2], std::atoi(argv[3]));
         if (argc == 5 && std::strcmp(argv[1], "hold") == 0) return Hold(argv[2], argv[3], std::atoi(argv[4]));
     } catch (const CExceptionBase& e) {
@@ -132,7 +110,7 @@ int main(int argc, char** argv) {
                      static_cast<int>(e.GetErrorNo()));
         return kFailed;
     }
-    std::fprintf(stderr, "usage: lock_peer try NAME | append NAME FILE TAG COUNT | filelock PATH |"
-                         " die-holding PATH | die-in-turn HISTORY MS | hold PATH MARKER MS\n");
+    std::fprintf(stderr, "usage: lock_peer try NAME | append NAME FILE TAG COUNT |"
+                         " die-in-turn HISTORY MS | hold PATH MARKER MS\n");
     return kBadArguments;
 }

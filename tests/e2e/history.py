@@ -6,12 +6,9 @@ setting mode, stopped there, removed, and a damaged history file read.
     history.py --list
     history.py --source SRC --build BUILD --case NAME
 """
-import os
 import re
 import socket
-import subprocess
 import sys
-import time
 
 import run
 from run import (CONFIRM, RCPT, WARNING, Failure, Install, Sink, confirm_text, cp932, crlf, epg, expect_boxes,
@@ -140,87 +137,6 @@ def history_delete(env):
     expect_equal("the list after 削除", lists[1]["rows"], [["2026/12/02 10:00", "日本テレビ", "4", "2026/12/25 19:00",
                                                           "20:00", "ソ表", "不明"]])
     expect_equal("the file after 削除", history_lines(q), [good[1]])
-
-
-# ---- a history that another program holds, or a run that died holding it ----
-
-def lock_peer(env):
-    return os.path.join(env.build, "tests", "lock_peer.exe")
-
-
-def peer(env, q, args, name):
-    """lock_peer.exe with args in q's folder, in the background."""
-    return subprocess.Popen([os.path.join(env.source, "scripts", "wine-run"), env.prefix, lock_peer(env)] + args,
-                            cwd=q.dir, stdin=subprocess.DEVNULL, stdout=open(q.path(name + ".out"), "wb"),
-                            stderr=subprocess.STDOUT)
-
-
-@case
-def history_killed_holder(env):
-    """A run killed in its turn with the history (once its new file was
-    written) while this run waits for its turn: this run gets it as the other
-    dies, without the 5 s wait, and both lines are kept."""
-    q = Install(env, "history_killed_holder")
-    q.write("prog.epg", epg())
-    dying = peer(env, q, ["die-in-turn", "Quorpa.history", "1500"], "peer")
-    try:
-        if not run.wait_for(q.path("Quorpa.history.new"), 30):
-            raise Failure("the peer did not take its turn")
-        sink = Sink(q.dir)
-        try:
-            q.ini(rcpt=RCPT, smtpport=sink.port)
-            started = time.time()
-            rc, boxes = q.run(["yes"], ["prog.epg"])
-            expect_equal("exit code", rc, 0)
-            if time.time() - started > 4.5:
-                raise Failure("the run waited for the dead holder: %.1f s" % (time.time() - started))
-        finally:
-            sink.stop()
-    finally:
-        expect_equal("the peer's exit code", dying.wait(timeout=60), 5)
-    lines = history_lines(q)
-    expect_equal("the history's stations", [line.split("\t")[4] for line in lines], ["peer", "フジテレビ"])
-    expect_equal("the run's outcome", lines[1].split("\t")[6], "sent")
-
-
-@case
-def history_held_open(env):
-    """Another program holds Quorpa.history open without delete sharing for
-    the whole run: the reservation is sent, its line is kept beside the file
-    and 予約履歴 lists it; once the holder is gone, the next change puts it in
-    place."""
-    q = Install(env, "history_held_open")
-    q.write("prog.epg", epg())
-    q.write("Quorpa.history", b"")
-    holder = peer(env, q, ["hold", "Quorpa.history", "held", "12000"], "holder")
-    try:
-        if not run.wait_for(q.path("held"), 30):
-            raise Failure("the holder did not open the file")
-        sink = Sink(q.dir)
-        try:
-            q.ini(rcpt=RCPT, smtpport=sink.port)
-            rc, boxes = q.run(["yes"], ["prog.epg"])
-            expect_equal("exit code", rc, 0)
-            expect_equal("mails", len(sink.mails()), 1)
-        finally:
-            sink.stop()
-        expect_equal("the file while held", history_lines(q), [])
-    finally:
-        expect_equal("the holder's exit code", holder.wait(timeout=60), 0)
-    boxes, lists = history_run(q, ["listrows %d" % LIST])
-    expect_row(lists[0]["rows"][0], "送信済み")
-    q.write("later.epg", epg(start="22:00", end="22:54"))
-    sink = Sink(q.dir)
-    try:
-        q.ini(rcpt=RCPT, smtpport=sink.port)
-        rc, boxes = q.run(["yes"], ["later.epg"])
-        expect_equal("exit code", rc, 0)
-    finally:
-        sink.stop()
-    expect_equal("the file afterwards", [line.split("\t")[2] for line in history_lines(q)],
-                 ["2004/01/05 21:00", "2004/01/05 22:00"])
-    if os.path.exists(q.path("Quorpa.history.new")):
-        raise Failure("the new file is still beside the history")
 
 
 if __name__ == "__main__":
