@@ -7,6 +7,7 @@
 // each side provides with the same name.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -76,6 +77,36 @@ void CloseNamedLock(NamedLock* lock);
 // long as the lock's last user (Windows) there is nothing to remove.
 void ForgetNamedLock(const char* name);
 
+
+// ---- file lock: exclusion between processes through a file ------------------
+// A lock file beside the data it guards (the history's "Quorpa.history.lock").
+// The lock is the system's own lock on the open file, so it goes with the
+// process that holds it: a holder that dies (crash, end task) frees it at
+// once, users sharing one folder are served in turn, and nothing another
+// program can create in advance stands for it. The file itself stays and
+// holds nothing; it is never removed, so that every opener locks the same one.
+
+struct FileLock;
+// Opens the file at path (UTF-8), creating it if it is missing, and waits up
+// to timeoutMs for its exclusive lock, which excludes every other holder, in
+// this process or another. Returns the held lock, or null: *timedOut then
+// says whether the wait ran out (true) or the file could not be opened or
+// locked (false).
+FileLock* TakeFileLock(const std::string& path, uint32_t timeoutMs, bool* timedOut);
+// Releases the lock and closes the file; null does nothing.
+void ReleaseFileLock(FileLock* lock);
+
+// How ReadSharedFile ended.
+enum class SharedRead { kRead, kMissing, kTooLarge, kFailed };
+// Reads the whole file at path (UTF-8) into data (replaced; empty unless
+// kRead), opened so that others may read, write, rename and replace it
+// meanwhile (on Windows all three FILE_SHARE flags): a reader never makes
+// another program's, or another run's, replacement of the file fail. A file
+// larger than maxBytes is not read (kTooLarge).
+SharedRead ReadSharedFile(const std::string& path, size_t maxBytes, std::string* data);
+// Renames from to to, never over an existing file. Returns false when to
+// exists or the rename fails; from is then unchanged.
+bool MoveFileAside(const std::string& from, const std::string& to);
 }  // namespace plat
 
 namespace plat {
@@ -88,12 +119,20 @@ namespace plat {
 bool ReadWholeFile(const std::string& path, std::string* data);
 // Writes data as the whole file without ever leaving it half written: into
 // path + ".new" first, flushed to the disk, then moved over path in one
-// step. Returns false, with path untouched and no ".new" left, on failure.
+// step. Returns false, with path untouched and no ".new" left, on failure,
+// with one exception: where another program (an indexer, a virus scanner)
+// holds path open so that it cannot be replaced, the move is tried again
+// for up to kReplaceRetryMs, and when it still fails the new file is kept as
+// path + ".new", whole and flushed, for the caller's next read to take up.
 // beforeReplace, when given, is called with the new file's path once it is
 // written and closed, just before the move; false fails the call there (a
 // seam for tests of what a failure at that point leaves).
 bool ReplaceWholeFile(const std::string& path, const std::string& data,
                       bool (*beforeReplace)(const std::string& fresh) = nullptr);
+// How long ReplaceWholeFile goes on trying while path is held open: scanners
+// hold a freshly written file for tens of milliseconds, rarely a second, and
+// a caller holding a FileLock must finish well inside the others' wait.
+constexpr uint32_t kReplaceRetryMs = 1500;
 
 // ---- user interface ------------------------------------------------------
 

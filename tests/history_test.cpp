@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -233,4 +236,218 @@ TEST_F(HistoryFile, AnEntryIsUpdatedInPlaceAndRemovedAlone) {
     // An entry no longer there (removed meanwhile) comes back at the end.
     ASSERT_TRUE(history::Replace(path, second, done));
     EXPECT_EQ(history::Load(path).size(), 2u);
+}
+
+// ---- identity, the programme, hostile lines and files ----------------------
+
+namespace {
+
+const std::string kLine = "2026/12/07 19:05:09\t8\t2026/12/09 21:00\t2026/12/09 21:54\tＮＨＫ総合\tドラマ\t";
+
+// An entry of this version: an identity and the programme as its file gave
+// it (21:00-21:54, reserved with -1/+2 minutes).
+history::Entry Identified(const std::string& id, const std::string& programId = "") {
+    history::Entry e = MakeEntry(8, 9, true);
+    e.start = MakeTm(2026, 12, 9, 20, 59);
+    e.end = MakeTm(2026, 12, 9, 21, 56);
+    e.id = id;
+    EXPECT_TRUE(history::SetProgramme(e, MakeTm(2026, 12, 9, 21, 0), MakeTm(2026, 12, 9, 21, 54), programId));
+    return e;
+}
+
+}  // namespace
+
+TEST(History, HostileAndExtendedLinesRead) {
+    const struct {
+        std::string text;
+        size_t entries;
+        const char* id;
+        bool programme;
+        const char* programId;
+        const char* file;
+    } cases[] = {
+        {"\xEF\xBB\xBF" + kLine + "sent\r\n", 1, "", false, "", ""},  // an editor's byte order mark
+        {kLine + "sent\t\t*id=7b-1*from=2026/12/09 21:00*to=2026/12/09 21:54*pid=1234\r\n", 1, "7b-1", true, "1234", ""},
+        {kLine + "failed\tSMTP error\tp.epg*id=a_b.C*from=2026/12/09 21:00*to=2026/12/09 21:54", 1, "a_b.C", true, "",
+         "p.epg"},
+        {kLine + "failed\t\tp.epg*zz=1*id=q", 1, "q", false, "", "p.epg"},                      // unknown key
+        {kLine + "failed\t\tp.epg*id=a b*from=2026/12/09 21:00", 1, "", false, "", "p.epg"},  // half a programme
+        {kLine + "sent\t\t*from=2026/12/09 21:00*to=2026/12/09 21:54*pid=\x83\x5C", 1, "", true, "", ""},
+        {"99999/12/07 19:05:09\t8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 0, "", false, "", ""},
+        {"2026/12/07 19:05:09\t-1\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 0, "", false, "", ""},
+        {"2026/12/07 19:05:09\t4294967296\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 0, "", false, "", ""},
+        {"2026/12/07 19:05:09\t4294967295\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 1, "", false, "", ""},
+        {"\xEF\xBB" + kLine + "sent", 0, "", false, "", ""},  // half a mark is damage
+    };
+    for (const auto& c : cases) {
+        const std::vector<history::Entry> entries = history::Parse(c.text);
+        ASSERT_EQ(entries.size(), c.entries) << c.text;
+        if (c.entries == 0) continue;
+        EXPECT_EQ(entries[0].id, c.id) << c.text;
+        EXPECT_EQ(entries[0].programme.known, c.programme) << c.text;
+        EXPECT_EQ(entries[0].programme.programId, c.programId) << c.text;
+        EXPECT_EQ(entries[0].file, c.file) << c.text;
+    }
+    // What this version writes: the extras after the file's name ('*' in a
+    // name becomes a blank), none of a sent line's reason and file.
+    history::Entry failed = Identified("7b-1", "1234");
+    failed.outcome = history::Outcome::kFailed;
+    failed.reason = "SMTP error";
+    failed.file = "a*b.epg";
+    EXPECT_EQ(history::Format({Identified("7b-1"), failed}),
+              "2026/12/07 19:05:09\t8\t2026/12/09 20:59\t2026/12/09 21:56\tＮＨＫ総合\tドラマ\tsent\t\t"
+              "*id=7b-1*from=2026/12/09 21:00*to=2026/12/09 21:54\r\n"
+              "2026/12/07 19:05:09\t8\t2026/12/09 20:59\t2026/12/09 21:56\tＮＨＫ総合\tドラマ\tfailed\tSMTP error\t"
+              "a b.epg*id=7b-1*from=2026/12/09 21:00*to=2026/12/09 21:54*pid=1234\r\n");
+}
+
+TEST(History, OnlyTimesTheFileCanHoldAreWritten) {
+    const struct {
+        long long year;
+        int month, day, hour;
+        bool held;
+    } cases[] = {
+        {1899, 12, 31, 23, false}, {1900, 1, 1, 0, true},   {2026, 12, 9, 21, true}, {9999, 12, 31, 23, true},
+        {10000, 1, 1, 0, false},   {99999, 1, 1, 0, false}, {2147483647, 1, 1, 0, false},
+        {2026, 13, 9, 21, false},  {2026, 12, 0, 21, false}, {2026, 12, 9, 24, false},
+    };
+    for (const auto& c : cases) {
+        tm t = MakeTm(2026, c.month, c.day, c.hour, 0);
+        t.tm_year = static_cast<int>(c.year - 1900);
+        EXPECT_EQ(history::CanHold(t), c.held) << c.year << "/" << c.month << "/" << c.day << " " << c.hour;
+    }
+    // The largest year a tm holds is formatted without overflow.
+    history::Entry e = MakeEntry(8, 9, true);
+    e.start.tm_year = INT_MAX;
+    EXPECT_EQ(history::Format({e}).substr(0, 45), "2026/12/07 19:05:09\t8\t2147485547/12/09 21:00\t");
+}
+
+TEST(History, TheProgrammeDecidesTheDuplicateQuestion) {
+    const history::Entry recorded = Identified("r", "");
+    history::Entry old = MakeEntry(8, 9, true);  // a line of an earlier version
+    old.start = recorded.start;
+    old.end = recorded.end;
+    const auto wanted = [](const std::function<void(history::Entry&)>& change) {
+        history::Entry w = Identified("w");
+        change(w);
+        return w;
+    };
+    const struct {
+        const char* what;
+        history::Entry recorded;
+        history::Entry wanted;
+        bool same;
+    } cases[] = {
+        {"same file, other adjustments", recorded,
+         wanted([](history::Entry& w) { w.start = MakeTm(2026, 12, 9, 21, 0), w.end = MakeTm(2026, 12, 9, 21, 54); }),
+         true},
+        {"other channel mapping", recorded, wanted([](history::Entry& w) { w.channel = 4; }), true},
+        {"other station", recorded, wanted([](history::Entry& w) { w.station = "ＮＨＫＥテレ"; }), false},
+        {"later start", recorded,
+         wanted([](history::Entry& w) { w.programme.start = MakeTm(2026, 12, 9, 21, 1); }), false},
+        {"same program-id, moved", Identified("r", "55"),
+         wanted([](history::Entry& w) { w.programme.start.tm_hour = 22, w.programme.programId = "55"; }), true},
+        {"other program-id, same times", Identified("r", "55"),
+         wanted([](history::Entry& w) { w.programme.programId = "56"; }), false},
+        {"earlier version's line", old, wanted([](history::Entry&) {}), true},
+        {"earlier version's line, other adjustments", old,
+         wanted([](history::Entry& w) { w.start = MakeTm(2026, 12, 9, 21, 0); }), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(history::SameProgramme(c.recorded, c.wanted), c.same) << c.what;
+    const std::vector<history::Entry> entries = {recorded, MakeEntry(1, 9, true)};
+    EXPECT_EQ(history::FindSent(entries, cases[0].wanted), &entries[0]);
+}
+
+TEST_F(HistoryFile, RunsInTheSameSecondKeepTheirOwnLines) {
+    history::Entry first = Identified(history::NewId());
+    history::Entry second = Identified(history::NewId());
+    ASSERT_NE(first.id, second.id);
+    first.outcome = second.outcome = history::Outcome::kSending;
+    ASSERT_TRUE(history::Append(path, first));
+    ASSERT_TRUE(history::Append(path, second));
+    history::Entry sent = first, failed = second;
+    sent.outcome = history::Outcome::kSent;
+    failed.outcome = history::Outcome::kFailed;
+    ASSERT_TRUE(history::Replace(path, second, failed));
+    ASSERT_TRUE(history::Replace(path, first, sent));
+    const std::vector<history::Entry> entries = history::Load(path);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].outcome, history::Outcome::kSent);
+    EXPECT_EQ(entries[1].outcome, history::Outcome::kFailed);
+}
+
+TEST_F(HistoryFile, TheCheckAndTheRecordAreOneTurn) {
+    history::Entry sent = Identified("x");
+    history::Entry sending = Identified("y");
+    sending.outcome = history::Outcome::kSending;
+    tm at = sending.sent;
+    at.tm_isdst = -1;
+    const time_t sendingAt = std::mktime(&at);
+    history::Entry unholdable = Identified("z");
+    unholdable.start.tm_year = 99999 - 1900;
+    const struct {
+        const char* what;
+        std::vector<history::Entry> file;
+        history::Entry entry;
+        time_t since;
+        const history::Entry* asked;
+        history::Recorded recorded;
+        const char* found;
+        size_t lines;  // after the call
+    } cases[] = {
+        {"sent before", {sent}, Identified("n"), sendingAt, nullptr, history::Recorded::kAlreadySent, "x", 1},
+        {"sent before, asked", {sent}, Identified("n"), sendingAt, &sent, history::Recorded::kWritten, "", 2},
+        {"sent before and being sent", {sent, sending}, Identified("n"), sendingAt, &sent,
+         history::Recorded::kAlreadySent, "y", 2},
+        {"being sent since", {sending}, Identified("n"), sendingAt, nullptr, history::Recorded::kAlreadySent, "y", 1},
+        {"left sending by a run that died", {sending}, Identified("n"), sendingAt + 1, nullptr,
+         history::Recorded::kWritten, "", 2},
+        {"a time the file cannot hold", {}, unholdable, sendingAt, nullptr, history::Recorded::kNotWritten, "", 0},
+    };
+    for (const auto& c : cases) {
+        std::remove(path.c_str());
+        for (const history::Entry& e : c.file) ASSERT_TRUE(history::Append(path, e));
+        history::Entry found;
+        EXPECT_EQ(history::AppendUnlessSent(path, c.entry, c.since, c.asked, &found), c.recorded) << c.what;
+        EXPECT_EQ(found.id, c.found) << c.what;
+        EXPECT_EQ(history::Load(path).size(), c.lines) << c.what;
+    }
+}
+
+TEST_F(HistoryFile, ATooLargeFileIsMovedAsideWhole) {
+    const std::string damaged = kLine + "sent\r\n" + std::string(history::kMaxFileBytes, 'x');
+    const struct {
+        const char* aside;
+    } rounds[] = {{".too-large"}, {".too-large.2"}};
+    for (const auto& r : rounds) {
+        ASSERT_TRUE(plat::ReplaceWholeFile(path, damaged));
+        EXPECT_TRUE(history::Load(path).empty());  // not read, not moved, outside a turn
+        ASSERT_TRUE(history::Append(path, MakeEntry(4, 9, true)));
+        EXPECT_EQ(history::Load(path).size(), 1u);
+        std::string kept;
+        EXPECT_EQ(plat::ReadSharedFile(path + r.aside, 2 * history::kMaxFileBytes, &kept), plat::SharedRead::kRead);
+        EXPECT_EQ(kept, damaged) << r.aside;
+    }
+    for (const char* aside : {".too-large", ".too-large.2"}) std::remove((path + aside).c_str());
+    // A history that cannot be read is never written over.
+    std::remove(path.c_str());
+    ASSERT_TRUE(std::filesystem::create_directory(path));
+    EXPECT_FALSE(history::Append(path, MakeEntry(4, 9, true)));
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    std::filesystem::remove(path);
+}
+
+TEST_F(HistoryFile, ANewFileLeftBesideItCostsNoLine) {
+    history::Entry sending = Identified("a");
+    sending.outcome = history::Outcome::kSending;
+    const history::Entry sent = Identified("a");
+    // What a replacement that another program kept from its place leaves.
+    ASSERT_TRUE(plat::ReplaceWholeFile(path, history::Format({sending})));
+    ASSERT_TRUE(plat::ReplaceWholeFile(path + ".new", history::Format({sent, Identified("b")})));
+    ASSERT_EQ(history::Load(path).size(), 2u);
+    ASSERT_TRUE(history::Append(path, Identified("c")));
+    std::string text;
+    ASSERT_EQ(plat::ReadSharedFile(path, history::kMaxFileBytes, &text), plat::SharedRead::kRead);
+    EXPECT_EQ(text, history::Format({sent, Identified("b"), Identified("c")}));
+    EXPECT_FALSE(std::filesystem::exists(path + ".new"));
 }

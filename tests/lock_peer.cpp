@@ -8,6 +8,14 @@
 //       COUNT times: holding the lock, appends the line "<TAG" to FILE,
 //       pauses, then appends ">TAG", each write opening and closing the file.
 //       Exit code 0 when done.
+//   lock_peer die-in-turn HISTORY MS
+//       Adds a line (channel 1, station "peer") to the history file HISTORY
+//       and, once the new file is written, waits MS milliseconds and ends in
+//       the middle of its turn, as a run that is killed then. Exit code 5.
+//   lock_peer hold PATH MARKER MS
+//       Opens PATH for reading as the C runtime does (on Windows without
+//       delete sharing, as many scanners do), creates MARKER, waits MS
+//       milliseconds, closes PATH. Exit code 0.
 // Any other failure: exit code 4 (exception) or 2 (bad arguments).
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +25,7 @@
 #include "base/CLock.h"
 #include "base/Exceptions.h"
 #include "platform/platform.h"
+#include "reserve/History.h"
 
 namespace {
 
@@ -24,6 +33,7 @@ const int kClaimed = 0;
 const int kBadArguments = 2;
 const int kTaken = 3;
 const int kFailed = 4;
+const int kDied = 5;
 
 // Opens, appends and closes at once, so that another process's line could
 // come in between two lines if the lock let it in.
@@ -57,6 +67,35 @@ int Append(const char* name, const char* path, const char* tag, int count) {
     return kClaimed;
 }
 
+uint32_t g_dieAfterMs = 0;
+
+bool DieNow(const std::string&) {
+    plat::SleepMs(g_dieAfterMs);
+    std::_Exit(kDied);  // no destructor, no release: the system's turn
+}
+
+int DieInTurn(const char* path, int ms) {
+    g_dieAfterMs = static_cast<uint32_t>(ms);
+    history::Entry entry;
+    entry.sent.tm_year = 126;
+    entry.sent.tm_mday = 1;
+    entry.channel = 1;
+    entry.start = entry.end = entry.sent;
+    entry.station = "peer";
+    entry.id = history::NewId();
+    history::SetReplaceSeam(DieNow);
+    history::Append(path, entry);
+    return kFailed;  // the seam never came
+}
+
+int Hold(const char* path, const char* marker, int ms) {
+    FILE* held = std::fopen(path, "rb");
+    if (held == nullptr || !AppendLine(marker, "open")) return kFailed;
+    plat::SleepMs(static_cast<uint32_t>(ms));
+    std::fclose(held);
+    return kClaimed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,11 +103,14 @@ int main(int argc, char** argv) {
         if (argc == 3 && std::strcmp(argv[1], "try") == 0) return Try(argv[2]);
         if (argc == 6 && std::strcmp(argv[1], "append") == 0)
             return Append(argv[2], argv[3], argv[4], std::atoi(argv[5]));
+        if (argc == 4 && std::strcmp(argv[1], "die-in-turn") == 0) return DieInTurn(argv[2], std::atoi(argv[3]));
+        if (argc == 5 && std::strcmp(argv[1], "hold") == 0) return Hold(argv[2], argv[3], std::atoi(argv[4]));
     } catch (const CExceptionBase& e) {
         std::fprintf(stderr, "lock_peer: %s at %s (%d)\n", e.what(), e.GetLocation(),
                      static_cast<int>(e.GetErrorNo()));
         return kFailed;
     }
-    std::fprintf(stderr, "usage: lock_peer try NAME | append NAME FILE TAG COUNT\n");
+    std::fprintf(stderr, "usage: lock_peer try NAME | append NAME FILE TAG COUNT |"
+                         " die-in-turn HISTORY MS | hold PATH MARKER MS\n");
     return kBadArguments;
 }

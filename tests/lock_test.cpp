@@ -11,6 +11,7 @@
 
 #include "base/Exceptions.h"
 #include "platform/platform.h"
+#include "reserve/History.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Process.h"
 
@@ -258,4 +259,124 @@ TEST(LockProcesses, HoldersNeverInterleave) {
     EXPECT_TRUE(expectedPair.empty());
     EXPECT_EQ(pairs[0], kRounds);
     EXPECT_EQ(pairs[1], kRounds);
+}
+
+// ---- the file lock, and the history's turn that uses it -------------------
+
+namespace {
+
+// Files of this process only under the test's temporary folder, removed at
+// the end.
+class LockFiles : public ::testing::Test {
+protected:
+    std::string Path(const std::string& what) {
+        const std::string path =
+            ::testing::TempDir() + "lock_test." + std::to_string(plat::CurrentProcessId()) + "." + what;
+        for (const char* suffix : {"", ".lock", ".new", ".marker"}) m_made.push_back(path + suffix);
+        return path;
+    }
+    void TearDown() override {
+        for (const std::string& path : m_made) std::remove(path.c_str());
+    }
+
+private:
+    std::vector<std::string> m_made;
+};
+
+const int kPeerDied = 5;
+
+history::Entry Reservation(unsigned channel) {
+    history::Entry e;
+    e.sent = tm{};
+    e.sent.tm_year = 126;
+    e.sent.tm_mon = 11;
+    e.sent.tm_mday = 7;
+    e.channel = channel;
+    e.start = e.sent;
+    e.end = e.sent;
+    e.station = "ST";
+    e.title = "T";
+    e.outcome = history::Outcome::kSent;
+    return e;
+}
+
+// Waits up to 10 s for the file a peer creates once it is ready.
+bool AppearsSoon(const std::string& path) {
+    for (int i = 0; i < 1000; ++i) {
+        std::string text;
+        if (plat::ReadSharedFile(path, 100, &text) == plat::SharedRead::kRead) return true;
+        plat::SleepMs(10);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(LockFiles, OneHolderAtATimeAndAWaitThatRunsOut) {
+    const std::string path = Path("one");
+    bool timedOut = true;
+    plat::FileLock* first = plat::TakeFileLock(path, 0, &timedOut);
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(timedOut);
+    for (uint32_t waitMs : {0u, 60u}) {
+        const uint32_t before = plat::TickCount();
+        EXPECT_EQ(plat::TakeFileLock(path, waitMs, &timedOut), nullptr) << waitMs;
+        EXPECT_TRUE(timedOut);
+        EXPECT_GE(plat::TickCount() - before, waitMs);
+    }
+    plat::ReleaseFileLock(first);
+    plat::FileLock* second = plat::TakeFileLock(path, 0, &timedOut);
+    EXPECT_NE(second, nullptr);
+    plat::ReleaseFileLock(second);
+    // A folder that does not exist: no lock, and no wait.
+    EXPECT_EQ(plat::TakeFileLock(path + ".missing/x.lock", 1000, &timedOut), nullptr);
+    EXPECT_FALSE(timedOut);
+}
+
+TEST_F(LockFiles, AHolderThatDiesCostsTheNextRunNothing) {
+    // A run killed in its turn with the history, once its new file was
+    // written, while this one waits for its turn: this one gets it as the
+    // other dies and loses no line, its own or the dead run's.
+    const std::string path = Path("died.history");
+    ChildProcess dying({HelperProgramPath("lock_peer"), "die-in-turn", path, "300"});
+    ASSERT_TRUE(dying.Started() && AppearsSoon(path + ".new"));
+    const uint32_t before = plat::TickCount();
+    EXPECT_TRUE(history::Append(path, Reservation(8)));
+    EXPECT_LT(plat::TickCount() - before, history::kTurnWaitMs / 2);
+    EXPECT_EQ(dying.Wait(), kPeerDied);
+    const std::vector<history::Entry> entries = history::Load(path);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].station, "peer");
+    EXPECT_EQ(entries[1].channel, 8u);
+}
+
+TEST_F(LockFiles, AHistoryHeldOpenByAnotherProgramLosesNoLine) {
+    const struct {
+        const char* what;
+        int holdMs;
+        bool writtenAtOnce;  // within the replacement's retries
+    } cases[] = {{"short", 300, true}, {"long", 4000, false}};
+    for (const auto& c : cases) {
+        const std::string path = Path(std::string(c.what) + ".history");
+        ASSERT_TRUE(history::Append(path, Reservation(1)));
+        ChildProcess holder({HelperProgramPath("lock_peer"), "hold", path, path + ".marker",
+                             std::to_string(c.holdMs)});
+        ASSERT_TRUE(holder.Started() && AppearsSoon(path + ".marker")) << c.what;
+        const bool written = history::Append(path, Reservation(2));
+        // Where the system lets a held file be replaced (POSIX), every
+        // write goes through; where it does not (Windows), a long hold keeps
+        // the new file beside it, and the line stays in sight.
+        if (c.writtenAtOnce) {
+            EXPECT_TRUE(written) << c.what;
+        }
+        EXPECT_EQ(history::Load(path).size(), 2u) << c.what;
+        std::string kept;
+        EXPECT_EQ(plat::ReadSharedFile(path + ".new", 1000, &kept) == plat::SharedRead::kRead, !written) << c.what;
+        EXPECT_EQ(holder.Wait(), 0);
+        ASSERT_TRUE(history::Append(path, Reservation(3))) << c.what;
+        const std::vector<history::Entry> entries = history::Load(path);
+        ASSERT_EQ(entries.size(), 3u) << c.what;
+        EXPECT_EQ(entries[1].channel, 2u) << c.what;
+        EXPECT_EQ(plat::ReadSharedFile(path + ".new", 1000, &kept), plat::SharedRead::kMissing) << c.what;
+    }
 }

@@ -1,4 +1,4 @@
-// posix side of the critical section and the named lock.
+// posix side of the critical section, the named lock and the file lock.
 //
 // The critical section is a recursive pthread mutex. The named lock is a
 // POSIX semaphore of value 0 (taken) or 1 (free): a named one is shared by
@@ -12,6 +12,11 @@
 #include <new>
 #include <pthread.h>
 #include <semaphore.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
 
 namespace plat {
 
@@ -159,6 +164,96 @@ void CloseNamedLock(NamedLock* lock) {
 
 void ForgetNamedLock(const char* name) {
     if (name != nullptr) sem_unlink(SemaphoreName(name).c_str());
+}
+
+}  // namespace plat
+
+// ---- file lock and shared files ------------------------------------------
+
+namespace plat {
+
+namespace {
+
+// How often a wait for another holder looks again.
+constexpr uint32_t kPollMs = 10;
+
+}  // namespace
+
+struct FileLock {
+    int fd;
+};
+
+FileLock* TakeFileLock(const std::string& path, uint32_t timeoutMs, bool* timedOut) {
+    *timedOut = false;
+    if (path.empty()) return nullptr;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    // flock, not fcntl: its lock belongs to this open file, so two opens in
+    // one process exclude each other as two processes do; the system
+    // releases it when the file is closed or the process ends.
+    const uint32_t startedAt = TickCount();
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            ::close(fd);
+            return nullptr;
+        }
+        if (timeoutMs != kInfinite && TickCount() - startedAt >= timeoutMs) {
+            ::close(fd);
+            *timedOut = true;
+            return nullptr;
+        }
+        SleepMs(kPollMs);
+    }
+    FileLock* lock = new (std::nothrow) FileLock{fd};
+    if (lock == nullptr) ::close(fd);  // closing releases the lock
+    return lock;
+}
+
+void ReleaseFileLock(FileLock* lock) {
+    if (lock == nullptr) return;
+    ::flock(lock->fd, LOCK_UN);
+    ::close(lock->fd);
+    delete lock;
+}
+
+SharedRead ReadSharedFile(const std::string& path, size_t maxBytes, std::string* data) {
+    data->clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? SharedRead::kMissing : SharedRead::kFailed;
+    struct stat info {};
+    SharedRead result = SharedRead::kFailed;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        if (static_cast<unsigned long long>(info.st_size) > maxBytes) {
+            result = SharedRead::kTooLarge;
+        } else {
+            result = SharedRead::kRead;
+            char buffer[4096];
+            // Read to the end, not to the size seen: a writer may have grown it.
+            while (result == SharedRead::kRead) {
+                const ssize_t got = ::read(fd, buffer, sizeof buffer);
+                if (got < 0 && errno == EINTR) continue;
+                if (got < 0)
+                    result = SharedRead::kFailed;
+                else if (got == 0)
+                    break;
+                else if (data->size() + static_cast<size_t>(got) > maxBytes)
+                    result = SharedRead::kTooLarge;
+                else
+                    data->append(buffer, static_cast<size_t>(got));
+            }
+        }
+    }
+    ::close(fd);
+    if (result != SharedRead::kRead) data->clear();
+    return result;
+}
+
+bool MoveFileAside(const std::string& from, const std::string& to) {
+    // A hard link fails when to exists, where rename would replace it.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    if (::unlink(from.c_str()) == 0) return true;
+    ::unlink(to.c_str());
+    return false;
 }
 
 }  // namespace plat

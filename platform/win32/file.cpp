@@ -25,6 +25,37 @@ FILE* OpenForReading(const std::string& path) {
     return ::_wfopen(FromUtf8(path).c_str(), L"rb");
 }
 
+namespace {
+
+// Errors of a replacement that another program's open of the file causes
+// and that end when it closes the file.
+bool HeldOpen(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+// Puts fresh in target's place. ReplaceFileW first: it replaces a file that
+// others hold open with delete sharing, which MoveFileExW refuses, and keeps
+// the file's attributes and identity. MoveFileExW where there is no file to
+// replace (yet, or any more: ReplaceFileW can fail after removing it).
+// Returns 0 or the error.
+DWORD MoveIntoPlace(const std::wstring& fresh, const std::wstring& target) {
+    if (::ReplaceFileW(target.c_str(), fresh.c_str(), nullptr,
+                       REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr))
+        return 0;
+    const DWORD replaceError = ::GetLastError();
+    if (::MoveFileExW(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    const DWORD moveError = ::GetLastError();
+    return HeldOpen(replaceError) ? replaceError : moveError;
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
 bool ReplaceWholeFile(const std::string& path, const std::string& data,
                       bool (*beforeReplace)(const std::string& fresh)) {
     const std::wstring target = FromUtf8(path);
@@ -39,8 +70,23 @@ bool ReplaceWholeFile(const std::string& path, const std::string& data,
     ok = ::FlushFileBuffers(file) && ok;
     ::CloseHandle(file);
     ok = ok && (beforeReplace == nullptr || beforeReplace(path + ".new"));
-    if (ok && ::MoveFileExW(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
+    if (ok && !IsFolder(target)) {
+        // Indexers and virus scanners open a freshly written file for a
+        // moment, often without delete sharing: wait them out, briefly.
+        const DWORD startedAt = ::GetTickCount();
+        DWORD pause = 10;
+        for (;;) {
+            const DWORD error = MoveIntoPlace(fresh, target);
+            if (error == 0) return true;
+            if (!HeldOpen(error)) break;
+            if (::GetTickCount() - startedAt >= kReplaceRetryMs) {
+                // Still held: the new file stays, whole, for the next write.
+                return false;
+            }
+            ::Sleep(pause);
+            pause = pause < 160 ? pause * 2 : pause;
+        }
+    }
     ::DeleteFileW(fresh.c_str());
     return false;
 }
