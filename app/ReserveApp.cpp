@@ -10,6 +10,7 @@
 #include <vector>
 #include <cwchar>
 #include <string>
+#include <utility>
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -19,6 +20,7 @@
 #include "base/CommandLine.h"
 #include "base/system.h"
 #include "mail/Password.h"
+#include "mail/SendFailure.h"
 #include "mail/SmtpMailer.h"
 #include "platform/tls.h"
 #include "res/resource.h"
@@ -180,8 +182,8 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
         return false;
     }
     if (!dlg.m_bMailChanged) return true;
-    const MailAccount& mail = dlg.m_mail;
-    s.ssl = mail.ssl;
+    const MailAccountForm& mail = dlg.m_mail;
+    s.encryption = mail.encryption;
     s.user = mail.user;
     s.certPin = mail.certPin;
     s.mailFrom = mail.from;
@@ -196,20 +198,11 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     return false;
 }
 
-// The mailer as settings, the resolved server address and the mail
-// template say.
-void ConfigureMailer(CSmtpMailer& mailer, const Settings& settings, uint32_t address, const CString& format) {
-    mailer.m_strFormat = format.str();
-    mailer.m_ulSmtpAddr = address;
-    mailer.m_usSmtpPort = static_cast<uint16_t>(settings.port);
-    mailer.m_strRcpt = settings.rcpt.str();
-    // A provider may take only the account's own address as the sender.
-    mailer.m_strFrom = settings.mailFrom.IsEmpty() ? settings.rcpt.str() : settings.mailFrom.str();
-    mailer.m_nSsl = settings.ssl;
-    mailer.m_strServerName = settings.smtpSvr.str();
-    mailer.m_strUser = settings.user.str();
-    mailer.m_strCertPin = settings.certPin.str();
-    // The password stays protected until the send (CReserveApp::m_strStoredPassword).
+// Finds the address of account's server; says so when there is none.
+bool Resolve(MailAccount& account) {
+    if (ResolveServer(account)) return true;
+    ShowWarning(UnresolvableServerText(account.server).c_str());
+    return false;
 }
 
 }  // namespace
@@ -259,21 +252,14 @@ BOOL CReserveApp::InitInstance() {
         ReadSettings(settings, iniPath);
     }
 
-    m_ulSmtpAddr = ResolveHostAddress(settings.smtpSvr);
-    m_strSmtpSvr = settings.smtpSvr;
+    MailAccount account = settings.Account();
+    const bool resolved = Resolve(account);
     m_nStartAdjust = settings.startAdjust;
     m_nEndAdjust = settings.endAdjust;
     m_bNotify = settings.notify == 1;
-    const uint16_t port = static_cast<uint16_t>(settings.port);
-
-    if (m_ulSmtpAddr == INADDR_NONE) {
-        CString text;
-        text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", settings.smtpSvr.GetString());
-        ShowWarning(text);
-        // The settings dialog is where a mistyped name is put right (and a
-        // name may only resolve on another network): setting mode goes on.
-        if (argc >= 2) return FALSE;
-    }
+    // The settings dialog is where a mistyped name is put right (and a name
+    // may only resolve on another network): setting mode goes on.
+    if (!resolved && argc >= 2) return FALSE;
 
     if (settings.logOutput == 1) {
         wchar_t logPath[kPathSize];
@@ -305,8 +291,8 @@ BOOL CReserveApp::InitInstance() {
         {
             CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
                             settings.endAdjust, nullptr);
-            dlg.m_mail.port = port;
-            dlg.m_mail.ssl = settings.ssl;
+            dlg.m_mail.port = account.port;
+            dlg.m_mail.encryption = settings.encryption;
             dlg.m_mail.user = settings.user;
             dlg.m_mail.certPin = settings.certPin;
             dlg.m_mail.from = settings.mailFrom;
@@ -359,8 +345,8 @@ BOOL CReserveApp::InitInstance() {
 
     const CStationTable table(stationText);
     CSmtpMailer mailer;
-    ConfigureMailer(mailer, settings, m_ulSmtpAddr, formatText);
-    m_strStoredPassword = settings.password;
+    mailer.m_account = std::move(account);
+    mailer.m_strFormat = formatText.str();
 
     for (int i = 1; i < argc; ++i) {
         const wchar_t* argument = args[i].c_str();
@@ -394,25 +380,18 @@ bool CReserveApp::Resend(const history::Entry& entry, const wchar_t* ini, const 
     // The settings as saved now, not as the dialog shows them unconfirmed.
     Settings settings;
     ReadSettings(settings, ini);
-    const uint32_t address = ResolveHostAddress(settings.smtpSvr);
-    if (address == INADDR_NONE) {
-        CString text;
-        text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", settings.smtpSvr.GetString());
-        ShowWarning(text);
-        return false;
-    }
+    MailAccount account = settings.Account();
+    if (!Resolve(account)) return false;
     CString formatText;
     if (!ReadTextFile(format, formatText)) {
         ShowWarning("メールフォーマットファイルを読み込めません");
         return false;
     }
     CSmtpMailer mailer;
-    ConfigureMailer(mailer, settings, address, formatText);
-    m_strStoredPassword = settings.password;
+    mailer.m_account = std::move(account);
+    mailer.m_strFormat = formatText.str();
     mailer.m_strTitle = entry.title;
     mailer.m_strStation = entry.station;
-    m_ulSmtpAddr = address;
-    m_strSmtpSvr = settings.smtpSvr;
     m_bNotify = settings.notify == 1;
     return SendRecorded(mailer, entry, &entry);
 }

@@ -51,14 +51,8 @@ public:
     // Returns whether the mail went out.
     bool Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format);
 
-    uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
     int32_t m_nStartAdjust = 0;           // minutes added to the start ("startad")
     int32_t m_nEndAdjust = 0;             // minutes added to the end ("endad")
-    CString m_strSmtpSvr;                 // the server as the settings name it, for the progress window
-    // "smtppass" as stored (protected), decrypted into the mailer by the
-    // first send: DPAPI loads the crypto libraries, and the confirmation box
-    // before it does not need them.
-    std::string m_strStoredPassword;
     // After a successful send the progress window says so for a moment
     // ("notify"); off, a send ends silently.
     bool m_bNotify = false;

@@ -17,7 +17,6 @@
 #include "app/ReserveApp.h"
 #include "mail/SendProgress.h"
 #include "mail/SmtpMailer.h"
-#include "mail/Password.h"
 #include "res/resource.h"
 #include "reserve/ReserveTimes.h"
 
@@ -330,11 +329,6 @@ struct HandleCloser {
 }  // namespace
 
 bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel) {
-    // A password that does not decrypt here ends the send with a request to
-    // enter it again; it is never used in its stored form.
-    if (!m_strStoredPassword.empty() && mailer.m_strPassword.empty() && !mailer.m_bPasswordUnreadable &&
-        !UnprotectPassword(m_strStoredPassword, &mailer.m_strPassword))
-        mailer.m_bPasswordUnreadable = true;
     std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!done) return mailer.SendMail(start, end, channel);  // no event: no window, the send as it was
 
@@ -361,7 +355,7 @@ bool CReserveApp::SendReservation(CSmtpMailer& mailer, const tm& start, const tm
         // The window only shows the send: whatever goes wrong with it, the
         // send's own outcome counts, waited for without a window.
         try {
-            ProgressWindow window(mailer, watch, m_strSmtpSvr, mailer.m_usSmtpPort);
+            ProgressWindow window(mailer, watch, mailer.m_account.server.c_str(), mailer.m_account.port);
             // A notice to come is shown in this window: it is there at once.
             if (m_bNotify) window.Show();
             PumpUntil(done.get(), window);
