@@ -52,3 +52,8 @@ TEST(SendFailure, EachKindHasItsOwnText) {
     EXPECT_EQ(kindOfText.size(), 10u);
     EXPECT_EQ(std::string(SendRefusedText()).find("(サーバエラー)"), std::string(SendUnknownFailureText()).size());
 }
+
+TEST(SendFailure, AServerWithoutAnAddressIsNamed) {
+    EXPECT_EQ(UnresolvableServerText("smtp.example.jp"), "SMTPサーバ名(smtp.example.jp)をIPアドレスに変換できません");
+    EXPECT_EQ(UnresolvableServerText(""), "SMTPサーバ名()をIPアドレスに変換できません");
+}
