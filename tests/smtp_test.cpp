@@ -835,6 +835,18 @@ TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
     }
 }
 
+TEST_F(SmtpDialogue, AUserWithoutAPasswordStillSignsIn) {
+    // Whether to sign in is the user name's decision: with no password set,
+    // AUTH goes with an empty one and the server answers for it.
+    SmtpPeer peer(Answering({{"EHLO", "250-peer\r\n250 AUTH PLAIN\r\n"}, {"AUTH PLAIN", "535 bad\r\n"}}));
+    Use(peer);
+    m_mailer.m_account.user = kUser;
+    LogCapture log;
+    EXPECT_EQ(Outcome([&] { return Send(); }), "AuthRefused");
+    peer.Join();
+    EXPECT_EQ(peer.Received(), "EHLO " + EhloName() + "\r\nAUTH PLAIN AHVzZXIA\r\n");
+}
+
 TEST_F(SmtpDialogue, TlsFromTheFirstByteIsReportedAsEncryptingBeforeAnyReply) {
     StepRecorder recorder;
     m_mailer.m_progress = &recorder;
