@@ -1,17 +1,14 @@
 #include "app/MailAccount.h"
 
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/Exceptions.h"
 #include "base/system.h"
-#include "mail/Password.h"
 #include "mail/SendFailure.h"
 #include "mail/SmtpMailer.h"
 #include "platform/platform.h"
-#include "platform/tls.h"
 
 namespace {
 
@@ -26,31 +23,18 @@ constexpr const char* kTestDeadline =
     "接続テストを中止しました(サーバが%u秒以内に応答しませんでした)\n"
     "SMTPサーバ名、ポート番号と暗号化の方式を確認してください";
 
-// mailer: made by the caller, so that it can be cancelled from its thread.
-ConnectionTestOutcome TestConnection(const std::string& server, const MailAccount& account, CSmtpMailer& mailer) {
+// mailer: made by the caller with the account, so that it can be cancelled
+// from its thread.
+ConnectionTestOutcome TestConnection(CSmtpMailer& mailer) {
     ConnectionTestOutcome outcome;
-    const uint32_t address = ResolveHostAddress(server.c_str());
-    if (address == INADDR_NONE) {
-        // As the start-up says it for an unresolvable server.
-        outcome.text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", server.c_str());
+    if (!ResolveServer(mailer.m_account)) {
+        outcome.text = UnresolvableServerText(mailer.m_account.server).c_str();
         return outcome;
     }
-    mailer.m_ulSmtpAddr = address;
-    mailer.m_usSmtpPort = static_cast<uint16_t>(account.port);
-    mailer.m_nSsl = account.ssl;
-    mailer.m_strServerName = server;
-    mailer.m_strUser = account.user.str();
-    mailer.m_strCertPin = account.certPin.str();
     try {
-        // In the try: a system library that cannot be loaded fails the test.
-        if (!account.newPassword.IsEmpty())
-            mailer.m_strPassword = account.newPassword.str();
-        else if (!account.clearPassword && !account.storedPassword.empty() &&
-                 !UnprotectPassword(account.storedPassword, &mailer.m_strPassword))
-            mailer.m_bPasswordUnreadable = true;
         Log("I:ConnectionTest\r\n");
         // Without a sender address of its own the test says no MAIL FROM.
-        const CSmtpMailer::ConnectionInfo info = mailer.TestConnection(account.from.str());
+        const CSmtpMailer::ConnectionInfo info = mailer.TestConnection(mailer.m_account.sender);
         outcome.succeeded = true;
         outcome.text.Format("接続テストに成功しました\nサーバ: %s\n暗号化: %s", info.serverName.c_str(),
                             info.tlsProtocol.empty() ? "なし" : info.tlsProtocol.c_str());
@@ -70,27 +54,32 @@ ConnectionTestOutcome TestConnection(const std::string& server, const MailAccoun
 
 }  // namespace
 
-uint32_t ResolveHostAddress(const char* name) {
-    uint32_t address = ::inet_addr(name);
-    if (address != INADDR_NONE) return address;
-    const hostent* host = ::gethostbyname(name);
-    if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
-        return INADDR_NONE;
-    std::memcpy(&address, host->h_addr_list[0], sizeof address);
-    return address;
+MailAccount MailAccountForm::Account(const char* server) const {
+    MailAccount account;
+    account.server = server;
+    account.port = static_cast<uint16_t>(port);
+    account.encryption = encryption;
+    account.user = user.str();
+    account.certPin = certPin.str();
+    account.sender = from.str();
+    if (!newPassword.IsEmpty())
+        account.password = SmtpPassword::Typed(newPassword.str());
+    else if (!clearPassword)
+        account.password = SmtpPassword::Stored(storedPassword);
+    return account;
 }
 
 bool IsCertPinText(const char* text) {
     // The mail client turns anything but 64 digits into a marker of another
     // length, and no pin into an empty text.
-    const std::string digits = CSmtpMailer::NormalizePin(text);
+    const std::string digits = NormalizePin(text);
     return digits.empty() || digits.size() == kPinDigits;
 }
 
-bool PasswordStaysUnsent(const char* server, const MailAccount& account) {
-    if (account.user.IsEmpty() || account.ssl != CSmtpMailer::kSslNone) return false;
-    const uint32_t address = ResolveHostAddress(server);
-    return address == INADDR_NONE || !CSmtpMailer::IsLoopback(address);
+bool PasswordStaysUnsent(const char* server, const MailAccountForm& form) {
+    if (form.user.IsEmpty() || form.encryption != Encryption::kNone) return false;
+    MailAccount account = form.Account(server);
+    return !ResolveServer(account) || !IsLoopback(account.address);
 }
 
 namespace {
@@ -118,20 +107,19 @@ private:
 
 }  // namespace
 
-ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool& stop, const char* server,
-                                        const MailAccount& account) {
+ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool& stop, const MailAccount& account) {
     ConnectionTestOutcome outcome;
     HANDLE done = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (done == nullptr) {
         outcome.text = SendUnknownFailureText();
         return outcome;
     }
-    const std::string name = server;
     CSmtpMailer mailer;
+    mailer.m_account = account;
     std::thread worker;
     try {
         worker = std::thread([&] {
-            outcome = TestConnection(name, account, mailer);
+            outcome = TestConnection(mailer);
             ::SetEvent(done);
         });
     } catch (...) {  // no thread could be started

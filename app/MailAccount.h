@@ -1,5 +1,5 @@
-// The mail account settings as setting mode edits them (port, encryption,
-// login, certificate pin) and the connection test run with them. The
+// The mail account as setting mode edits it (port, encryption, login,
+// certificate pin, sender), and the connection test run with it. The
 // settings dialog and the mail account dialog only hold these values; the
 // start-up reads and writes the INI file.
 #pragma once
@@ -8,10 +8,13 @@
 #include <string>
 
 #include "afx/afx.h"  // CString; HWND through the platform's types
+#include "mail/MailAccount.h"
 
-struct MailAccount {
+// The mail account dialog's values as the settings give them and the user
+// changes them: the keys as written, and what was done to the password.
+struct MailAccountForm {
     int port = 25;          // "smtpport"; as read (low 16 bits) until the dialog checks it
-    int ssl = 0;            // "smtpssl": CSmtpMailer::kSslNone, kSslStartTls, kSslImplicit
+    Encryption encryption = Encryption::kNone;  // "smtpssl"
     CString user;           // "smtpuser"
     CString certPin;        // "smtpcert"
     CString from;           // "mailfrom": the sender address; empty: the recipient's
@@ -21,13 +24,15 @@ struct MailAccount {
 
     // Whether a password would be used: a new one, or a stored one not cleared.
     bool HasPassword() const { return !newPassword.IsEmpty() || (!clearPassword && !storedPassword.empty()); }
+
+    // The account these values make with server (the SMTP server the
+    // settings dialog shows now), for the connection test: unresolved, the
+    // sender "mailfrom" as written (empty: none), no recipient, and the
+    // password typed, else the stored one unless cleared.
+    MailAccount Account(const char* server) const;
 };
 
-// The IPv4 address (network byte order) of name: a dotted address, else the
-// first address the host-name lookup gives; INADDR_NONE when neither works.
-uint32_t ResolveHostAddress(const char* name);
-
-// The usual port of each encryption choice (index: MailAccount::ssl): SMTP,
+// The usual port of each encryption choice (index: its number): SMTP,
 // submission with STARTTLS (RFC 6409), submission over TLS (RFC 8314).
 constexpr int kUsualSmtpPorts[] = {25, 587, 465};
 
@@ -37,8 +42,9 @@ bool IsCertPinText(const char* text);
 
 // Whether a login with these settings would fail because the password is not
 // sent in clear text: a user is set, no encryption, and server (a name or
-// address) is not on a loopback address. Resolves server (DNS) only then.
-bool PasswordStaysUnsent(const char* server, const MailAccount& account);
+// address) is not on a loopback address. Resolves server (ResolveServer)
+// only then.
+bool PasswordStaysUnsent(const char* server, const MailAccountForm& form);
 
 // The outcome of a connection test, as the box shows it.
 struct ConnectionTestOutcome {
@@ -51,9 +57,11 @@ struct ConnectionTestOutcome {
 // the dialog for minutes.
 constexpr uint32_t kConnectionTestDeadlineMs = 30 * 1000;
 
-// Connects to server with account's settings and goes through greeting,
-// EHLO, STARTTLS or TLS and AUTH, then QUIT, sending no mail (the mail
-// client's TestConnection, with its time-outs). The test runs on a worker
+// Resolves account's server, connects with account's settings and goes
+// through greeting, EHLO, STARTTLS or TLS and AUTH, then, for a sender of its
+// own, MAIL FROM, RCPT TO and RSET, and QUIT, sending no mail (the mail
+// client's TestConnection, with its time-outs). A server that does not
+// resolve is said as the start-up says it. The test runs on a worker
 // thread; meanwhile every control of window but stopButton is disabled and
 // the thread keeps handling messages, so the dialog repaints and its stop
 // button works. Once stop reads true (the window's handler of stopButton
@@ -61,5 +69,4 @@ constexpr uint32_t kConnectionTestDeadlineMs = 30 * 1000;
 // at once and the text says the test was stopped, or that the server did
 // not answer in time. On failure the text is the one a failed reservation
 // shows. Nothing throws.
-ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool& stop, const char* server,
-                                        const MailAccount& account);
+ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool& stop, const MailAccount& account);

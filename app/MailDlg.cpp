@@ -6,7 +6,7 @@
 #include "res/resource.h"
 
 namespace {
-constexpr int kSslChoices = 3;
+constexpr int kEncryptionChoices = 3;
 
 constexpr const char* kPromptPin = "証明書の指紋は SHA-256 の16進数64桁で入力してください。";
 constexpr const char* kPromptPinNeedsTls =
@@ -22,24 +22,24 @@ void DDV_CertPin(CDataExchange* dx, const CString& value) {
 }
 }  // namespace
 
-CMailDlg::CMailDlg(const MailAccount& account, const char* server, CWnd* parent)
+CMailDlg::CMailDlg(const MailAccountForm& account, const char* server, CWnd* parent)
     : CDialog(IDD_MAILSETTING, parent),
       m_account(account),
       m_strServer(server),
       m_nPort(account.port),
-      m_nSsl(account.ssl),
+      m_nEncryption(static_cast<int>(account.encryption)),
       m_strUser(account.user),
       m_nClearPassword(account.clearPassword ? 1 : 0),
       m_strCertPin(account.certPin),
       m_strFrom(account.from),
       // An encryption value no button stands for compares like none.
-      m_nShownSsl(account.ssl >= 0 && account.ssl < kSslChoices ? account.ssl : 0) {}
+      m_nShownEncryption(m_nEncryption >= 0 && m_nEncryption < kEncryptionChoices ? m_nEncryption : 0) {}
 
 void CMailDlg::DoDataExchange(CDataExchange* dx) {
     CDialog::DoDataExchange(dx);
     DDX_Text(dx, IDC_SMTPPORT, m_nPort);
     DDV_MinMaxInt(dx, m_nPort, LimitsOf("smtpport").min, LimitsOf("smtpport").max);
-    DDX_Radio(dx, IDC_SSL_NONE, m_nSsl);
+    DDX_Radio(dx, IDC_SSL_NONE, m_nEncryption);
     DDX_Text(dx, IDC_SMTPUSER, m_strUser);
     DDV_MaxChars(dx, m_strUser, LimitsOf("smtpuser").max);
     // UTF-8, as AUTH carries it: any character the user types survives.
@@ -60,10 +60,11 @@ BOOL CMailDlg::OnInitDialog() {
     return TRUE;  // focus on the first tab stop, the port
 }
 
-MailAccount CMailDlg::Values() const {
-    MailAccount values = m_account;
+MailAccountForm CMailDlg::Values() const {
+    MailAccountForm values = m_account;
     values.port = m_nPort;
-    values.ssl = m_nSsl >= 0 ? m_nSsl : 0;  // none checked (never from the user): no encryption
+    // None checked (never from the user): no encryption.
+    values.encryption = m_nEncryption >= 0 ? static_cast<Encryption>(m_nEncryption) : Encryption::kNone;
     values.user = m_strUser;
     values.certPin = m_strCertPin;
     values.from = m_strFrom;
@@ -78,7 +79,7 @@ MailAccount CMailDlg::Values() const {
 void CMailDlg::OnOK() {
     if (!UpdateData(TRUE)) return;
     // A fingerprint without encryption would check nothing; the send refuses it.
-    if (m_nSsl <= 0 && !m_strCertPin.IsEmpty()) {
+    if (m_nEncryption <= 0 && !m_strCertPin.IsEmpty()) {
         AfxMessageBox(kPromptPinNeedsTls, MB_OK | MB_ICONEXCLAMATION);
         ::SetFocus(::GetDlgItem(m_hWnd, IDC_SMTPCERT));
         ::SendDlgItemMessageA(m_hWnd, IDC_SMTPCERT, EM_SETSEL, 0, -1);
@@ -88,11 +89,11 @@ void CMailDlg::OnOK() {
     EndDialog(IDOK);
 }
 
-void CMailDlg::OnEncryptionChosen(int ssl) {
-    if (ssl == m_nShownSsl) return;
-    if (AfxGetDlgItemText(m_hWnd, IDC_SMTPPORT) == std::to_string(kUsualSmtpPorts[m_nShownSsl]))
-        AfxSetDlgItemText(m_hWnd, IDC_SMTPPORT, std::to_string(kUsualSmtpPorts[ssl]).c_str());
-    m_nShownSsl = ssl;
+void CMailDlg::OnEncryptionChosen(int choice) {
+    if (choice == m_nShownEncryption) return;
+    if (AfxGetDlgItemText(m_hWnd, IDC_SMTPPORT) == std::to_string(kUsualSmtpPorts[m_nShownEncryption]))
+        AfxSetDlgItemText(m_hWnd, IDC_SMTPPORT, std::to_string(kUsualSmtpPorts[choice]).c_str());
+    m_nShownEncryption = choice;
 }
 
 void CMailDlg::OnClearPassword() {
@@ -112,7 +113,7 @@ void CMailDlg::OnTestConnection() {
     m_bTesting = true;
     m_bStopTest = false;
     const ConnectionTestOutcome outcome =
-        RunConnectionTest(m_hWnd, ::GetDlgItem(m_hWnd, IDC_TESTCONN), m_bStopTest, m_strServer, Values());
+        RunConnectionTest(m_hWnd, ::GetDlgItem(m_hWnd, IDC_TESTCONN), m_bStopTest, Values().Account(m_strServer));
     m_bTesting = false;
     AfxSetDlgItemText(m_hWnd, IDC_TESTCONN, label.c_str());
     AfxMessageBox(outcome.text, outcome.succeeded ? MB_OK | MB_ICONINFORMATION : MB_OK | MB_ICONEXCLAMATION);
@@ -122,7 +123,7 @@ void CMailDlg::OnTestConnection() {
 bool CMailDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
         const int id = LOWORD(wParam);
-        if (id >= IDC_SSL_NONE && id < IDC_SSL_NONE + kSslChoices) {
+        if (id >= IDC_SSL_NONE && id < IDC_SSL_NONE + kEncryptionChoices) {
             OnEncryptionChosen(id - IDC_SSL_NONE);
         } else if (id == IDC_CLEARPASS) {
             OnClearPassword();

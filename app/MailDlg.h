@@ -12,10 +12,10 @@ class CMailDlg : public CDialog {
 public:
     // account: the values to edit; server: the SMTP server the settings
     // dialog shows now (for the connection test).
-    CMailDlg(const MailAccount& account, const char* server, CWnd* parent);
+    CMailDlg(const MailAccountForm& account, const char* server, CWnd* parent);
 
     // After DoModal returned IDOK: the values as confirmed.
-    MailAccount m_account;
+    MailAccountForm m_account;
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -25,23 +25,24 @@ protected:
 
 private:
     // m_account with the fields applied (after a successful exchange).
-    MailAccount Values() const;
-    // A click on one of the encryption buttons: a port still at the usual
-    // port of the previous choice becomes the usual port of the new one.
-    void OnEncryptionChosen(int ssl);
+    MailAccountForm Values() const;
+    // A click on one of the encryption buttons (its number): a port still at
+    // the usual port of the previous choice becomes the usual port of the
+    // new one.
+    void OnEncryptionChosen(int choice);
     // The clear box empties and locks the password field while it is set.
     void OnClearPassword();
     void OnTestConnection();
 
     CString m_strServer;
     int m_nPort;
-    int m_nSsl;
+    int m_nEncryption;  // the checked button: Encryption's number
     CString m_strUser;
     CString m_strPassword;  // always starts empty: the stored one is never shown
     int m_nClearPassword;
     CString m_strCertPin;
     CString m_strFrom;
-    int m_nShownSsl;  // the choice whose usual port the port field is compared with
+    int m_nShownEncryption;  // the choice whose usual port the port field is compared with
     bool m_bTesting = false;   // a connection test runs (its button reads 中止)
     bool m_bStopTest = false;  // its 中止 was pressed
 };

@@ -323,8 +323,7 @@ struct HandleCloser {
 
 }  // namespace
 
-bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel,
-                         const char* server, bool notify) {
+bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify) {
     std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!done) return mailer.SendMail(start, end, channel);  // no event: no window, the send as it was
 
@@ -351,7 +350,7 @@ bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, un
         // The window only shows the send: whatever goes wrong with it, the
         // send's own outcome counts, waited for without a window.
         try {
-            ProgressWindow window(mailer, watch, server, mailer.m_usSmtpPort);
+            ProgressWindow window(mailer, watch, mailer.m_account.server.c_str(), mailer.m_account.port);
             // A notice to come is shown in this window: it is there at once.
             if (notify) window.Show();
             PumpUntil(done.get(), window);

@@ -13,11 +13,10 @@ class CSmtpMailer;
 
 // Sends with mailer.SendMail(start, end, channel) on a thread of its own
 // while the progress window shows the send; its 中止 and close box call
-// mailer.Cancel(). The window names server (as the settings write it) and
-// the mailer's port, and is gone when this returns. With notify the window
+// mailer.Cancel(). The window names the account's server (as the settings
+// write it) and port, and is gone when this returns. With notify the window
 // shows at once and, after a successful send, becomes the notice of the
 // sent reservation (the mailer's station, the channel, the times) for a
 // moment. Returns SendMail's result and throws what it throws; a window
 // that cannot be made or pumped changes nothing but what is seen.
-bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, const char* server,
-                         bool notify);
+bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify);

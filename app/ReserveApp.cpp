@@ -6,12 +6,15 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/MailAccount.h"
 #include "app/Settings.h"
 #include "base/CommandLine.h"
 #include "base/system.h"
+#include "mail/MailAccount.h"
+#include "mail/SendFailure.h"
 #include "res/resource.h"
 
 // The one application object.
@@ -91,14 +94,12 @@ BOOL CReserveApp::InitInstance() {
         ReadSettings(settings, iniPath);
     }
 
-    m_ulSmtpAddr = ResolveHostAddress(settings.smtpSvr);
-    m_strSmtpSvr = settings.smtpSvr;
+    MailAccount account = settings.Account();
+    const bool resolved = ResolveServer(account);
     m_bNotify = settings.notify == 1;
 
-    if (m_ulSmtpAddr == INADDR_NONE) {
-        CString text;
-        text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", settings.smtpSvr.GetString());
-        ShowWarning(text);
+    if (!resolved) {
+        ShowWarning(UnresolvableServerText(account.server).c_str());
         // The settings dialog is where a mistyped name is put right (and a
         // name may only resolve on another network): setting mode goes on.
         if (argc >= 2) return FALSE;
@@ -118,6 +119,6 @@ BOOL CReserveApp::InitInstance() {
     if (argc < 2)
         SettingMode(settings, iniPath, formatPath);
     else
-        ReserveMode(settings, folder, args, formatPath);
+        ReserveMode(settings, std::move(account), folder, args, formatPath);
     return FALSE;
 }

@@ -16,6 +16,7 @@
 
 #include "afx/afx.h"
 #include "app/ProgramFiles.h"
+#include "mail/MailAccount.h"
 #include "reserve/History.h"
 
 struct Settings;
@@ -34,12 +35,6 @@ public:
     // Returns whether the mail went out.
     bool Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format);
 
-    uint32_t m_ulSmtpAddr = 0xFFFFFFFFu;  // SMTP server, network byte order; all bits: unresolved
-    CString m_strSmtpSvr;                 // the server as the settings name it, for the progress window
-    // "smtppass" as stored (protected), decrypted into the mailer by the
-    // first send: DPAPI loads the crypto libraries, and the confirmation box
-    // before it does not need them.
-    std::string m_strStoredPassword;
     // After a successful send the progress window says so for a moment
     // ("notify"); off, a send ends silently.
     bool m_bNotify = false;
@@ -52,8 +47,9 @@ private:
     void SettingMode(const Settings& settings, const wchar_t* ini, const wchar_t* format);
     // Reserves every file of args (args[0] is the program) with the files of
     // folder; stops at the first that fails, after saying so.
-    void ReserveMode(const Settings& settings, const Folder& folder, const std::vector<std::wstring>& args,
-                     const wchar_t* format);
+    // account is the settings' mail account with its server resolved.
+    void ReserveMode(const Settings& settings, MailAccount account, const Folder& folder,
+                     const std::vector<std::wstring>& args, const wchar_t* format);
 };
 
 // The program's warning box: exclamation icon, OK button.

@@ -59,8 +59,8 @@ void OpenShortcut(const Folder& folder, const wchar_t* name) {
 
 }  // namespace
 
-void CReserveApp::ReserveMode(const Settings& settings, const Folder& folder, const std::vector<std::wstring>& args,
-                              const wchar_t* formatPath) {
+void CReserveApp::ReserveMode(const Settings& settings, MailAccount account, const Folder& folder,
+                              const std::vector<std::wstring>& args, const wchar_t* formatPath) {
     WriteLog("I:ReserveMode\r\n");
     OpenShortcut(folder, L"PreExec");
 
@@ -79,9 +79,9 @@ void CReserveApp::ReserveMode(const Settings& settings, const Folder& folder, co
 
     const CStationTable table(stationText);
     CSmtpMailer mailer;
-    ConfigureMailer(mailer, settings, m_ulSmtpAddr, formatText);
-    m_strStoredPassword = settings.password;
-    DesktopShell shell(mailer, m_strStoredPassword, m_strSmtpSvr, m_bNotify);
+    mailer.m_account = std::move(account);
+    mailer.m_strFormat = formatText.str();
+    DesktopShell shell(mailer, m_bNotify);
     reserve::ReserveOptions options;
     options.adjust.start = settings.startAdjust;
     options.adjust.end = settings.endAdjust;

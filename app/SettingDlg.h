@@ -34,7 +34,7 @@ public:
     HICON m_hAppIcon;     // icon resource 129
     // The mail account values: set by the start-up before DoModal, replaced
     // when the mail account dialog closes with OK (m_bMailChanged then).
-    MailAccount m_mail;
+    MailAccountForm m_mail;
     bool m_bMailChanged = false;
     // Called by OK once the checks have passed, with the dialog still open.
     // When it returns false (having told the user why) the dialog stays

@@ -3,6 +3,7 @@
 // entries sent again through the reservation driver.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/DesktopShell.h"
@@ -11,6 +12,7 @@
 #include "app/Settings.h"
 #include "base/system.h"
 #include "mail/Password.h"
+#include "mail/SendFailure.h"
 #include "mail/SmtpMailer.h"
 #include "reserve/History.h"
 #include "reserve/Reserver.h"
@@ -45,8 +47,8 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
         return false;
     }
     if (!dlg.m_bMailChanged) return true;
-    const MailAccount& mail = dlg.m_mail;
-    s.ssl = mail.ssl;
+    const MailAccountForm& mail = dlg.m_mail;
+    s.encryption = mail.encryption;
     s.user = mail.user;
     s.certPin = mail.certPin;
     s.mailFrom = mail.from;
@@ -65,12 +67,11 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
 
 void CReserveApp::SettingMode(const Settings& settings, const wchar_t* iniPath, const wchar_t* formatPath) {
     WriteLog("I:SettingMode\r\n");
-    const uint16_t port = static_cast<uint16_t>(settings.port);
     {
         CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
                         settings.endAdjust, nullptr);
-        dlg.m_mail.port = port;
-        dlg.m_mail.ssl = settings.ssl;
+        dlg.m_mail.port = static_cast<uint16_t>(settings.port);
+        dlg.m_mail.encryption = settings.encryption;
         dlg.m_mail.user = settings.user;
         dlg.m_mail.certPin = settings.certPin;
         dlg.m_mail.from = settings.mailFrom;
@@ -108,11 +109,9 @@ bool CReserveApp::Resend(const history::Entry& entry, const wchar_t* ini, const 
     // The settings as saved now, not as the dialog shows them unconfirmed.
     Settings settings;
     ReadSettings(settings, ini);
-    const uint32_t address = ResolveHostAddress(settings.smtpSvr);
-    if (address == INADDR_NONE) {
-        CString text;
-        text.Format("SMTPサーバ名(%s)をIPアドレスに変換できません", settings.smtpSvr.GetString());
-        ShowWarning(text);
+    MailAccount account = settings.Account();
+    if (!ResolveServer(account)) {
+        ShowWarning(UnresolvableServerText(account.server).c_str());
         return false;
     }
     CString formatText;
@@ -121,12 +120,10 @@ bool CReserveApp::Resend(const history::Entry& entry, const wchar_t* ini, const 
         return false;
     }
     CSmtpMailer mailer;
-    ConfigureMailer(mailer, settings, address, formatText);
-    m_strStoredPassword = settings.password;
-    m_ulSmtpAddr = address;
-    m_strSmtpSvr = settings.smtpSvr;
+    mailer.m_account = std::move(account);
+    mailer.m_strFormat = formatText.str();
     m_bNotify = settings.notify == 1;
-    DesktopShell shell(mailer, m_strStoredPassword, m_strSmtpSvr, m_bNotify);
+    DesktopShell shell(mailer, m_bNotify);
     reserve::ReserveOptions options;
     options.historyPath = m_strHistoryPath;
     return reserve::Reserver(shell, options).Resend(entry);

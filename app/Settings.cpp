@@ -14,12 +14,14 @@ constexpr size_t kTextBufferSize = 256 + 1;
 // characters for any password a person types.
 constexpr size_t kSecretBufferSize = 4096;
 
-// How a key is held and written: a number as "%d", a text as it is, the
-// protected password as its hexadecimal digits.
+// How a key is held and written: a number (the encryption by its number)
+// as "%d", a text as it is, the protected password as its hexadecimal
+// digits.
 struct Key {
     const char* name;
     SettingGroup group;
     int Settings::*number;
+    Encryption Settings::*encryption;
     CString Settings::*text;
     std::string Settings::*secret;
     size_t bufferSize;  // for texts: the read buffer, in UTF-16 units
@@ -31,14 +33,27 @@ struct Key {
 };
 
 constexpr Key Number(const char* name, SettingGroup group, int Settings::*member, int min, int max) {
-    return {name, group, member, nullptr, nullptr, 0, {min, max}, false};
+    return {name, group, member, nullptr, nullptr, nullptr, 0, {min, max}, false};
+}
+// The dialogs offer kNone to kImplicit; a number read from the file is kept
+// as it is.
+constexpr Key Choice(const char* name, SettingGroup group, Encryption Settings::*member) {
+    return {name,
+            group,
+            nullptr,
+            member,
+            nullptr,
+            nullptr,
+            0,
+            {static_cast<int>(Encryption::kNone), static_cast<int>(Encryption::kImplicit)},
+            false};
 }
 constexpr Key Text(const char* name, SettingGroup group, CString Settings::*member, int maxBytes) {
-    return {name, group, nullptr, member, nullptr, kTextBufferSize, {0, maxBytes}, false};
+    return {name, group, nullptr, nullptr, member, nullptr, kTextBufferSize, {0, maxBytes}, false};
 }
 // maxBytes: the password as typed; it is stored protected.
 constexpr Key Secret(const char* name, SettingGroup group, std::string Settings::*member, int maxBytes) {
-    return {name, group, nullptr, nullptr, member, kSecretBufferSize, {0, maxBytes}, false};
+    return {name, group, nullptr, nullptr, nullptr, member, kSecretBufferSize, {0, maxBytes}, false};
 }
 
 // Adjustments beyond an hour either way are refused: a larger shift is
@@ -67,7 +82,7 @@ const Key kKeys[] = {
     Number("smtpport", SettingGroup::kMain, &Settings::port, 1, kMaxPort),
     Number("logoutput", SettingGroup::kMain, &Settings::logOutput, 0, 1),
     Optional(Number("notify", SettingGroup::kMain, &Settings::notify, 0, 1)),
-    Number("smtpssl", SettingGroup::kMail, &Settings::ssl, 0, 2),
+    Choice("smtpssl", SettingGroup::kMail, &Settings::encryption),
     Text("smtpuser", SettingGroup::kMail, &Settings::user, kMaxUserBytes),
     Secret("smtppass", SettingGroup::kMail, &Settings::password, kMaxTextBytes),
     Text("smtpcert", SettingGroup::kMail, &Settings::certPin, kMaxPinBytes),
@@ -95,6 +110,7 @@ bool InFile(const Key& key, const wchar_t* ini) {
 bool IsDefault(const Key& key, const Settings& s) {
     static const Settings defaults;
     if (key.number != nullptr) return s.*key.number == defaults.*key.number;
+    if (key.encryption != nullptr) return s.*key.encryption == defaults.*key.encryption;
     if (key.text != nullptr) return (s.*key.text).str() == (defaults.*key.text).str();
     return s.*key.secret == defaults.*key.secret;
 }
@@ -130,6 +146,9 @@ void ReadSettings(Settings& s, const wchar_t* ini) {
     for (const Key& key : kKeys) {
         if (key.number != nullptr)
             s.*key.number = static_cast<int>(::GetPrivateProfileIntW(kSection, Wide(key.name).c_str(), s.*key.number, ini));
+        else if (key.encryption != nullptr)
+            s.*key.encryption = static_cast<Encryption>(static_cast<int>(::GetPrivateProfileIntW(
+                kSection, Wide(key.name).c_str(), static_cast<int>(s.*key.encryption), ini)));
         else if (key.text != nullptr)
             s.*key.text = ReadString(key, (s.*key.text).str(), ini).c_str();
         else
@@ -144,6 +163,8 @@ bool WriteSettings(const Settings& s, SettingGroup group, bool keepPassword, con
         CString value;
         if (key.number != nullptr)
             value.Format("%d", s.*key.number);
+        else if (key.encryption != nullptr)
+            value.Format("%d", static_cast<int>(s.*key.encryption));
         else if (key.text != nullptr)
             value = s.*key.text;
         else
@@ -151,4 +172,18 @@ bool WriteSettings(const Settings& s, SettingGroup group, bool keepPassword, con
         if (!::WritePrivateProfileStringW(kSection, Wide(key.name).c_str(), Wide(value).c_str(), ini)) return false;
     }
     return true;
+}
+
+MailAccount Settings::Account() const {
+    MailAccount account;
+    account.server = smtpSvr.str();
+    account.port = static_cast<uint16_t>(port);
+    account.encryption = encryption;
+    account.user = user.str();
+    account.password = SmtpPassword::Stored(password);
+    account.certPin = certPin.str();
+    // A provider may take only the account's own address as the sender.
+    account.sender = mailFrom.IsEmpty() ? rcpt.str() : mailFrom.str();
+    account.recipient = rcpt.str();
+    return account;
 }

@@ -2,12 +2,13 @@
 // executable. One table (Settings.cpp) names every key with its limits, the
 // buffer it is read through and how it is written (the defaults are the
 // members' initial values), so that a new setting is one member here and
-// one row there.
+// one row there. The mail keys make the mail account (Account).
 #pragma once
 
 #include <string>
 
 #include "afx/afx.h"
+#include "mail/MailAccount.h"
 
 struct Settings {
     CString rcpt = "recorder@example.com";  // "rcpt"; the default is of the reserved example domain (RFC 2606)
@@ -18,11 +19,16 @@ struct Settings {
     int logOutput = 0;                      // "logoutput": 1 turns the log on
     int notify = 0;                         // "notify": 1 says when a reservation has been sent
     // Sending through a provider; all absent: the plain dialogue.
-    int ssl = 0;           // "smtpssl": 0 none, 1 STARTTLS, 2 TLS from the first byte
+    Encryption encryption = Encryption::kNone;  // "smtpssl": 0 none, 1 STARTTLS, 2 TLS from the first byte
     CString user;          // "smtpuser"
     std::string password;  // "smtppass": the protected form, hexadecimal digits
     CString certPin;       // "smtpcert": SHA-256 fingerprint
     CString mailFrom;      // "mailfrom": the sender address; empty: the recipient's
+
+    // The mail account these settings make: the server unresolved
+    // (ResolveServer), the password in its stored form, the sender "mailfrom"
+    // or else the recipient.
+    MailAccount Account() const;
 };
 
 // Which OK writes a key: the settings dialog's for its own fields, the mail

@@ -40,11 +40,11 @@ const char kTemplate[] =
 CSmtpMailer MakeMailer(uint16_t port) {
     CSmtpMailer mailer;
     mailer.m_strFormat = kTemplate;
-    mailer.m_strFrom = "quorpa@example.jp";
-    mailer.m_strRcpt = "recorder@example.jp";
-    mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
-    mailer.m_usSmtpPort = port;
-    mailer.m_strServerName = "127.0.0.1";
+    mailer.m_account.sender = "quorpa@example.jp";
+    mailer.m_account.recipient = "recorder@example.jp";
+    mailer.m_account.address = htonl(INADDR_LOOPBACK);
+    mailer.m_account.port = port;
+    mailer.m_account.server = "127.0.0.1";
     return mailer;
 }
 
@@ -73,10 +73,11 @@ int main(int argc, char** argv) {
     if (mode == "message") {
         CSmtpMailer mailer = MakeMailer(25);
         const tm start = Reservation(30);
-        std::string body = mailer.ComposeBody(start, Reservation(59), 12, std::time(nullptr));
+        std::string body = ComposeBody(mailer.m_strFormat, mailer.m_account, {start, Reservation(59), 12, "", ""},
+                                       std::time(nullptr));
         const MessageIdSource ids{plat::TickCount(), plat::CurrentThreadId(), plat::CurrentProcessId(),
-                                  mailer.m_ulSmtpAddr, mailer.m_ulSmtpAddr};
-        ReplaceAll(body, "%msid%", MessageId(start, ids, mailer.m_strFrom).c_str());
+                                  mailer.m_account.address, mailer.m_account.address};
+        ReplaceAll(body, "%msid%", MessageId(start, ids, mailer.m_account.sender).c_str());
         FILE* out = std::fopen(argv[2], "wb");
         if (!out) return 1;
         const bool written = std::fwrite(body.data(), 1, body.size(), out) == body.size();
@@ -89,15 +90,15 @@ int main(int argc, char** argv) {
         const std::string option = argv[i];
         const char* value = argv[i + 1];
         if (option == "--ssl") {
-            mailer.m_nSsl = std::atoi(value);
+            mailer.m_account.encryption = static_cast<Encryption>(std::atoi(value));
         } else if (option == "--user") {
-            mailer.m_strUser = value;
+            mailer.m_account.user = value;
         } else if (option == "--password") {
-            mailer.m_strPassword = value;
+            mailer.m_account.password = SmtpPassword::Typed(value);
         } else if (option == "--server-name") {
-            mailer.m_strServerName = value;
+            mailer.m_account.server = value;
         } else if (option == "--cert-pin") {
-            mailer.m_strCertPin = value;
+            mailer.m_account.certPin = value;
         } else {
             return Usage();
         }

@@ -55,15 +55,15 @@ void SignIn(Connection& conn, const Capabilities& caps, const std::string& user,
 
 }  // namespace
 
-bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::ConnectionInfo& info) {
-    const uint32_t timeoutMs = m.m_commandTimeoutMs;
-    const std::string pin = CSmtpMailer::NormalizePin(m.m_strCertPin);
+bool OpenExtended(const MailAccount& account, const std::string& password, uint32_t timeoutMs,
+                  SendProgress* progress, Connection& conn, ConnectionInfo& info) {
+    const std::string pin = NormalizePin(account.certPin);
     // Without a name the certificate must carry the address: an empty name
     // would check nothing.
-    const std::string serverName = m.m_strServerName.empty() ? DottedAddress(m.m_ulSmtpAddr) : m.m_strServerName;
+    const std::string serverName = account.server.empty() ? DottedAddress(account.address) : account.server;
     plat::TlsInfo tls;
-    if (m.m_nSsl == CSmtpMailer::kSslImplicit) {
-        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
+    if (account.encryption == Encryption::kImplicit) {
+        if (progress != nullptr) progress->OnStep(SendStep::kEncrypting, 0);
         tls = conn.StartTls(serverName, pin, timeoutMs);
     }
     const std::string greeting = conn.ReceiveReply(timeoutMs);
@@ -73,12 +73,12 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     if (Refused(reply)) return false;
     smtp::Capabilities caps = ParseCapabilities(reply);
 
-    if (m.m_nSsl == CSmtpMailer::kSslStartTls) {
+    if (account.encryption == Encryption::kStartTls) {
         // Never fall back to clear text: no STARTTLS, no dialogue.
         if (!caps.startTls) THROW_AT(CStartTlsNotOffered, 0);
         reply = Exchange(conn, "STARTTLS\r\n", "STARTTLS\r\n", timeoutMs);
         if (ReplyCode(reply) != 220) return false;
-        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
+        if (progress != nullptr) progress->OnStep(SendStep::kEncrypting, 0);
         tls = conn.StartTls(serverName, pin, timeoutMs);
         // What the server said before the handshake is forgotten (RFC 3207
         // section 4.2).
@@ -90,10 +90,10 @@ bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::Connectio
     info.tlsProtocol = tls.protocol;
     info.tlsCipher = tls.cipher;
     info.certSha256 = tls.certSha256;
-    if (m.m_strUser.empty()) return true;
+    if (account.user.empty()) return true;
 
-    if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kSigningIn, 0);
-    SignIn(conn, caps, m.m_strUser, m.m_strPassword, timeoutMs);
+    if (progress != nullptr) progress->OnStep(SendStep::kSigningIn, 0);
+    SignIn(conn, caps, account.user, password, timeoutMs);
     return true;
 }
 

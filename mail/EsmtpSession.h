@@ -5,17 +5,31 @@
 // RFC 4616). The plain dialogue (HELO) never comes here.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "mail/MailAccount.h"
+#include "mail/SendProgress.h"
 #include "mail/SmtpConnection.h"
-#include "mail/SmtpMailer.h"
 
 namespace smtp {
 
-// Opens the extended dialogue on conn with m's settings (encryption, server
-// name, pin, user, password, time-out, progress) and fills info. Returns
-// false when the server refused EHLO or STARTTLS (nothing more may be
-// sent); throws CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, what
-// Connection throws, and CFileIOerror (log). The AUTH texts are logged
-// masked.
-bool OpenExtended(const CSmtpMailer& m, Connection& conn, CSmtpMailer::ConnectionInfo& info);
+// What the opening (or the plain dialogue's HELO) found out about the server.
+struct ConnectionInfo {
+    std::string serverName;   // the first word of the EHLO (or HELO) reply, else of the greeting
+    std::string tlsProtocol;  // "TLSv1.2", ...; empty without TLS
+    std::string tlsCipher;
+    std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
+};
+
+// Opens the extended dialogue on conn with account's settings (encryption,
+// server name or else address, pin, user) and password (UTF-8, clear text),
+// each reply within timeoutMs, and fills info; progress (null: nobody) is
+// told of the handshake and the sign-in. Returns false when the server
+// refused EHLO or STARTTLS (nothing more may be sent); throws
+// CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, what Connection
+// throws, and CFileIOerror (log). The AUTH texts are logged masked.
+bool OpenExtended(const MailAccount& account, const std::string& password, uint32_t timeoutMs,
+                  SendProgress* progress, Connection& conn, ConnectionInfo& info);
 
 }  // namespace smtp

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "base/Cp932.h"
+#include "mail/MailAccount.h"
 #include "mail/SmtpReply.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -48,6 +50,24 @@ size_t HeaderEnd(const std::string& text) {
     const size_t crlf = text.find("\n\r\n");
     const size_t end = lf < crlf ? lf : crlf;
     return end == std::string::npos ? text.size() : end + 1;
+}
+
+// Ends the message data (RFC 5321 section 4.1.1.4).
+const char kEndOfData[] = "\r\n.\r\n";
+
+// "%02u" of a broken-down time's field.
+std::string TwoDigits(long long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(value));
+    return text;
+}
+
+// The last two digits of the year, 0 to 99, for any tm_year: mktime may have
+// carried a file's year near INT_MAX past the range of int + 1900, and a year
+// before 0 still ends in two digits.
+long long YearOfCentury(int tmYear) {
+    const long long mod = (static_cast<long long>(tmYear) + 1900) % 100;
+    return mod < 0 ? mod + 100 : mod;
 }
 
 }  // namespace
@@ -156,4 +176,39 @@ std::string DotStuff(const std::string& body) {
         lineStart = (c == '\n');
     }
     return out;
+}
+
+std::string ComposeBody(const std::string& format, const MailAccount& account, const MailProgramme& programme,
+                        time_t now) {
+    std::string text = format;
+    // The runtime's conversion buffer is shared: copy it before the next call.
+    const tm* converted = std::localtime(&now);
+    const tm local = converted ? *converted : tm{};
+    ReplaceAll(text, "%date%", DateText(local).c_str());
+    ReplaceAll(text, "%zone%", ZoneText(UtcOffsetAt(now)).c_str());
+    ReplaceAll(text, "%from%", account.sender.c_str());
+    ReplaceAll(text, "%rcpt%", account.recipient.c_str());
+    const tm& start = programme.start;
+    const tm& end = programme.end;
+    const struct {
+        const char* key;
+        long long value;
+    } times[] = {
+        {"%syea%", YearOfCentury(start.tm_year)}, {"%smon%", start.tm_mon + 1LL}, {"%sday%", start.tm_mday},
+        {"%shou%", start.tm_hour}, {"%smin%", start.tm_min},
+        {"%eyea%", YearOfCentury(end.tm_year)}, {"%emon%", end.tm_mon + 1LL}, {"%eday%", end.tm_mday},
+        {"%ehou%", end.tm_hour}, {"%emin%", end.tm_min},
+    };
+    for (const auto& t : times) ReplaceAll(text, t.key, TwoDigits(t.value).c_str());
+    ReplaceAll(text, "%chno%", std::to_string(programme.channel).c_str());
+    ReplaceField(text, "%titl%", programme.title);
+    ReplaceField(text, "%stat%", programme.station);
+    return text;
+}
+
+std::string FinishMessage(std::string body, const MailAccount& account, const tm& start, uint32_t localAddr) {
+    const MessageIdSource ids{plat::TickCount(), plat::CurrentThreadId(), plat::CurrentProcessId(), account.address,
+                              localAddr};
+    ReplaceAll(body, "%msid%", MessageId(start, ids, account.sender).c_str());
+    return DotStuff(body) + kEndOfData;
 }

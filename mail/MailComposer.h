@@ -1,13 +1,42 @@
-// The pieces of the mail composer: placeholder replacement, the Date and Zone
-// texts, the message identifier and the dot-stuffing of the message body.
-// CSmtpMailer puts them together; each is a plain function so that it can be
-// checked on its own. None of them owns anything beyond its result; they
-// throw nothing but std::bad_alloc.
+// The mail composer: the template filled for one reservation (ComposeBody)
+// and made ready for the wire (FinishMessage), and the pieces they are made
+// of: placeholder replacement, the Date and Zone texts, the message
+// identifier and the dot-stuffing of the message body. CSmtpMailer calls the
+// first two; each is a plain function so that it can be checked on its own.
+// None of them owns anything beyond its result; they throw nothing but
+// std::bad_alloc.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <string>
+
+struct MailAccount;
+
+// What one reservation mail carries besides the account.
+struct MailProgramme {
+    tm start;          // adjusted local times
+    tm end;
+    unsigned channel;
+    // For "%titl%" and "%stat%": the iEPG file's "program-title:" and
+    // "station:" values as written; empty when absent.
+    std::string title;
+    std::string station;
+};
+
+// The template format (MailFormat.txt's bytes as stored) with every
+// placeholder but "%msid%" replaced: the Date and Zone texts taken at the
+// calendar time now, account's sender and recipient, the programme's times
+// and channel, and its title and station last (ReplaceField), so that no
+// other placeholder is looked for inside them.
+std::string ComposeBody(const std::string& format, const MailAccount& account, const MailProgramme& programme,
+                        time_t now);
+
+// The message as it goes after DATA: "%msid%" replaced by the identifier
+// built for start, this process and thread, account's sender and address and
+// the connection's local address (network byte order), every line's leading
+// period doubled, and the end-of-data mark appended.
+std::string FinishMessage(std::string body, const MailAccount& account, const tm& start, uint32_t localAddr);
 
 // Replaces every occurrence of key in text by value, left to right. The
 // search goes on right after each inserted value, so a value that contains

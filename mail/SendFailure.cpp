@@ -13,6 +13,10 @@ bool Is(const CExceptionBase& e) {
 
 }  // namespace
 
+std::string UnresolvableServerText(const std::string& server) {
+    return "SMTPサーバ名(" + server + ")をIPアドレスに変換できません";
+}
+
 const char* SendRefusedText() { return "メール送信に失敗しました(サーバエラー)"; }
 
 const char* SenderRefusedText() {

@@ -1,9 +1,14 @@
 // The one place that says, in the user's words, why a send failed: the
-// reservation run and the settings dialog's connection test show the same
-// texts (code page 932).
+// reservation run, the resend from the history and the settings dialog's
+// connection test show the same texts (code page 932).
 #pragma once
 
+#include <string>
+
 class CExceptionBase;
+
+// The text for a server name that gives no address (ResolveServer).
+std::string UnresolvableServerText(const std::string& server);
 
 // The text for a send the server refused with a 4xx or 5xx reply.
 const char* SendRefusedText();

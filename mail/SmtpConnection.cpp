@@ -4,7 +4,6 @@
 
 #include "base/Exceptions.h"
 #include "base/system.h"
-#include "mail/SmtpMailer.h"
 #include "mail/SmtpReply.h"
 #include "net/CSock.h"
 #include "platform/platform.h"
@@ -93,7 +92,7 @@ std::string Connection::ReceiveReply(uint32_t timeoutMs) {
             const plat::TlsStatus status = plat::TlsReceive(m_tls, piece, sizeof piece, remaining, &n);
             if (status != plat::TlsStatus::kOk) RaiseTls(status, 0, false);
         }
-        if (!smtp::AppendPiece(reply, piece, n, CSmtpMailer::kMaxReplySize)) THROW_AT(CSockIOerror, 0);
+        if (!smtp::AppendPiece(reply, piece, n, kMaxReplySize)) THROW_AT(CSockIOerror, 0);
     } while (!smtp::ReplyComplete(reply));
     return reply;
 }

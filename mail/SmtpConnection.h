@@ -40,7 +40,7 @@ public:
     // Receives one whole reply, all its lines, within timeoutMs in total.
     // Throws what CSock::Receive throws; CTimeOut when the time runs out
     // between two pieces; CSockIOerror when the reply exceeds
-    // CSmtpMailer::kMaxReplySize.
+    // kMaxReplySize (SmtpReply.h).
     std::string ReceiveReply(uint32_t timeoutMs);
 
     // Ends the session with close_notify and closes the socket.

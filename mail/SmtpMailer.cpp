@@ -20,26 +20,8 @@ using smtp::ReplyCode;
 
 namespace {
 
-// Ends the message data (RFC 5321 section 4.1.1.4).
-const char kEndOfData[] = "\r\n.\r\n";
 // HELO names this host when the system cannot tell its name.
 const char kLoopbackHostName[] = "localhost";
-
-// "%02u" of a broken-down time's field.
-std::string TwoDigits(long long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(value));
-    return text;
-}
-
-// The last two digits of the year, 0 to 99, for any tm_year: mktime may have
-// carried a file's year near INT_MAX past the range of int + 1900, and a year
-// before 0 still ends in two digits.
-long long YearOfCentury(int tmYear) {
-    const long long mod = (static_cast<long long>(tmYear) + 1900) % 100;
-    return mod < 0 ? mod + 100 : mod;
-}
-
 
 void Log(const std::string& text) { smtp::LogText(text); }
 
@@ -73,38 +55,6 @@ void Quit(Connection& conn, uint32_t timeoutMs) {
 }
 
 }  // namespace
-
-std::string CSmtpMailer::ComposeBody(const tm& start, const tm& end, unsigned channel, time_t now) const {
-    std::string text = m_strFormat;
-    // The runtime's conversion buffer is shared: copy it before the next call.
-    const tm* converted = std::localtime(&now);
-    const tm local = converted ? *converted : tm{};
-    ReplaceAll(text, "%date%", DateText(local).c_str());
-    ReplaceAll(text, "%zone%", ZoneText(UtcOffsetAt(now)).c_str());
-    ReplaceAll(text, "%from%", m_strFrom.c_str());
-    ReplaceAll(text, "%rcpt%", m_strRcpt.c_str());
-    const struct {
-        const char* key;
-        long long value;
-    } times[] = {
-        {"%syea%", YearOfCentury(start.tm_year)}, {"%smon%", start.tm_mon + 1LL}, {"%sday%", start.tm_mday},
-        {"%shou%", start.tm_hour}, {"%smin%", start.tm_min},
-        {"%eyea%", YearOfCentury(end.tm_year)}, {"%emon%", end.tm_mon + 1LL}, {"%eday%", end.tm_mday},
-        {"%ehou%", end.tm_hour}, {"%emin%", end.tm_min},
-    };
-    for (const auto& t : times) ReplaceAll(text, t.key, TwoDigits(t.value).c_str());
-    ReplaceAll(text, "%chno%", std::to_string(channel).c_str());
-    ReplaceField(text, "%titl%", m_strTitle);
-    ReplaceField(text, "%stat%", m_strStation);
-    return text;
-}
-
-std::string CSmtpMailer::FinishMessage(std::string body, const tm& start, uint32_t localAddr) const {
-    const MessageIdSource ids{plat::TickCount(), plat::CurrentThreadId(), plat::CurrentProcessId(), m_ulSmtpAddr,
-                              localAddr};
-    ReplaceAll(body, "%msid%", MessageId(start, ids, m_strFrom).c_str());
-    return DotStuff(body) + kEndOfData;
-}
 
 // Makes the socket of one SendMail reachable for Cancel while it lives.
 class CSmtpMailer::ActiveSend {
@@ -151,57 +101,40 @@ void CSmtpMailer::Report(SendStep step, int attempt) const noexcept {
     if (m_progress != nullptr) m_progress->OnStep(step, attempt);
 }
 
-bool CSmtpMailer::Extended() const { return m_nSsl != kSslNone || !m_strUser.empty() || !m_strCertPin.empty(); }
-
-bool CSmtpMailer::IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
-
-std::string CSmtpMailer::NormalizePin(const std::string& pin) {
-    std::string digits;
-    for (char c : pin) {
-        if (c == ':' || c == ' ') continue;
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-        digits += c;
-    }
-    // Anything but 64 hexadecimal digits can never equal a fingerprint; the
-    // marker keeps it from being mistaken for "no pin".
-    const bool hex = digits.find_first_not_of("0123456789abcdef") == std::string::npos;
-    if (!digits.empty() && (digits.size() != 64 || !hex)) return "malformed";
-    return digits;
-}
-
-namespace {
-
 // Before connecting, so that nothing at all is sent: a login needs a
 // password that could be decrypted, and one that would travel in clear text
 // (no TLS, whatever the setting says) may only go to a loopback address;
 // settings that would weaken the connection without a word are refused (an
 // unknown encryption value would mean none, a fingerprint without TLS checks
 // nothing).
-void CheckSettings(const CSmtpMailer& m) {
-    if (m.Extended() && !m.m_strUser.empty()) {
-        if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);
-        const bool encrypted = m.m_nSsl == CSmtpMailer::kSslStartTls || m.m_nSsl == CSmtpMailer::kSslImplicit;
-        if (!encrypted && !CSmtpMailer::IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);
+void CSmtpMailer::CheckSettings(std::string* password) {
+    const MailAccount& a = m_account;
+    if (!a.user.empty()) {
+        if (!m_account.password.Reveal(password)) THROW_AT(CPasswordUnreadable, 0);
+        const bool encrypted = a.encryption == Encryption::kStartTls || a.encryption == Encryption::kImplicit;
+        if (!encrypted && !IsLoopback(a.address)) THROW_AT(CClearTextPassword, 0);
     }
-    if (m.m_nSsl < CSmtpMailer::kSslNone || m.m_nSsl > CSmtpMailer::kSslImplicit) THROW_AT(CUnknownEncryption, m.m_nSsl);
-    if (m.m_nSsl == CSmtpMailer::kSslNone && !m.m_strCertPin.empty()) THROW_AT(CPinWithoutTls, 0);
+    const int encryption = static_cast<int>(a.encryption);
+    if (encryption < static_cast<int>(Encryption::kNone) || encryption > static_cast<int>(Encryption::kImplicit))
+        THROW_AT(CUnknownEncryption, encryption);
+    if (a.encryption == Encryption::kNone && !a.certPin.empty()) THROW_AT(CPinWithoutTls, 0);
 }
 
-}  // namespace
-
 CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sender) {
-    CheckSettings(*this);
+    std::string password;
+    CheckSettings(&password);
     CSock sock;
     ActiveSend active(*m_cancel, sock);  // the dialog's 中止 and deadline
     sockaddr_in server{};
     server.sin_family = AF_INET;
-    server.sin_port = htons(m_usSmtpPort);
-    server.sin_addr.s_addr = m_ulSmtpAddr;
+    server.sin_port = htons(m_account.port);
+    server.sin_addr.s_addr = m_account.address;
     const int32_t slot = sock.Create(&server, plat::kSockStream, false);
     Connection conn(sock, slot);
     ConnectionInfo info;
-    if (Extended()) {
-        if (!smtp::OpenExtended(*this, conn, info)) THROW_AT(CSmtpSetupError, 0);
+    if (m_account.Extended()) {
+        if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info))
+            THROW_AT(CSmtpSetupError, 0);
     } else {
         const std::string greeting = conn.ReceiveReply(m_commandTimeoutMs);
         Log("R:" + greeting);
@@ -226,26 +159,28 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sende
 
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     m_senderRefused = false;
-    const bool extended = Extended();
-    CheckSettings(*this);
+    const bool extended = m_account.Extended();
+    std::string password;
+    CheckSettings(&password);
     CSock sock;
     ActiveSend active(*m_cancel, sock);
     sock.m_onConnectAttempt = [this](int attempt) { Report(SendStep::kConnecting, attempt); };
-    const std::string body = ComposeBody(start, end, channel, std::time(nullptr));
+    const std::string body =
+        ComposeBody(m_strFormat, m_account, {start, end, channel, m_strTitle, m_strStation}, std::time(nullptr));
 
     sockaddr_in server{};
     server.sin_family = AF_INET;
-    server.sin_port = htons(m_usSmtpPort);
-    server.sin_addr.s_addr = m_ulSmtpAddr;
+    server.sin_port = htons(m_account.port);
+    server.sin_addr.s_addr = m_account.address;
     const int32_t slot = sock.Create(&server, plat::kSockStream, false);
 
-    const std::string message = FinishMessage(body, start, sock.GetLocalAddress(slot));
+    const std::string message = FinishMessage(body, m_account, start, sock.GetLocalAddress(slot));
     if (message.size() > static_cast<size_t>(INT32_MAX)) THROW_AT(CIllegalParam, 0);
 
     Connection conn(sock, slot);
     if (extended) {
         ConnectionInfo info;
-        if (!smtp::OpenExtended(*this, conn, info)) {
+        if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info)) {
             conn.Close();
             return false;
         }
@@ -254,8 +189,8 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     }
 
     const std::string helo = "HELO " + HostName() + "\r\n";
-    const std::string mailFrom = "MAIL FROM: <" + m_strFrom + ">\r\n";
-    const std::string rcptTo = "RCPT TO: <" + m_strRcpt + ">\r\n";
+    const std::string mailFrom = "MAIL FROM: <" + m_account.sender + ">\r\n";
+    const std::string rcptTo = "RCPT TO: <" + m_account.recipient + ">\r\n";
     const std::string data = "DATA\r\n";
     const struct {
         const std::string& text;
@@ -278,7 +213,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         const std::string reply = conn.ReceiveReply(step.timeoutMs);
         Log("R:" + reply);
         if (Refused(reply)) {
-            m_senderRefused = smtp::RefusesSender(reply, &step.text == &mailFrom, m_strFrom, m_strRcpt);
+            m_senderRefused = smtp::RefusesSender(reply, &step.text == &mailFrom, m_account.sender, m_account.recipient);
             result = false;
             break;
         }

@@ -9,6 +9,12 @@
 
 namespace smtp {
 
+// A reply longer than this is not an SMTP reply (a reply line is at most 512
+// octets, RFC 5321 section 4.5.3.1.5, and an EHLO reply has a few dozen
+// lines): the dialogue ends with CSockIOerror instead of growing the text
+// without bound.
+constexpr size_t kMaxReplySize = 64 * 1024;
+
 // Whether text holds the final line of a reply, line feed included: a line
 // that is not "ddd-..." (RFC 5321 section 4.2.1).
 bool ReplyComplete(const std::string& text);

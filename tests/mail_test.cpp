@@ -10,8 +10,8 @@
 #include <ctime>
 #include <string>
 
+#include "mail/MailAccount.h"
 #include "mail/MailComposer.h"
-#include "mail/SmtpMailer.h"
 #include "platform/platform.h"
 
 namespace {
@@ -144,33 +144,43 @@ TEST(DotStuff, DoublesALeadingPeriodOnEveryLine) {
 class Composer : public ::testing::Test {
 protected:
     Composer() {
-        m_mailer.m_strFrom = "rec@example.jp";
-        m_mailer.m_strRcpt = "to@example.jp";
-        m_mailer.m_ulSmtpAddr = 0x0100007f;
+        m_account.sender = "rec@example.jp";
+        m_account.recipient = "to@example.jp";
+        m_account.address = 0x0100007f;
     }
-    CSmtpMailer m_mailer;
+    // The template, the title and the station as set, with these times.
+    std::string Compose(const tm& start, const tm& end, unsigned channel, time_t now) const {
+        return ComposeBody(m_format, m_account, {start, end, channel, m_title, m_station}, now);
+    }
+    std::string Finish(const std::string& body, uint32_t localAddr) const {
+        return FinishMessage(body, m_account, m_start, localAddr);
+    }
+    MailAccount m_account;
+    std::string m_format;
+    std::string m_title;
+    std::string m_station;
     tm m_start = MakeTm(2004, 1, 5, 21, 30);
     tm m_end = MakeTm(2004, 1, 5, 23, 4);
 };
 
 TEST_F(Composer, EveryPlaceholderButTheIdentifier) {
-    m_mailer.m_strFormat =
+    m_format =
         "Date: %date% %zone%\r\nFrom: %from%\r\nTo: %rcpt%\r\nMessage-Id: <%msid%>\r\n\r\n"
         "%syea%/%smon%/%sday% %shou%:%smin%-%eyea%/%emon%/%eday% %ehou%:%emin% ch%chno%\r\n";
     const tm* local = std::localtime(&kSummerNoon);
     ASSERT_NE(local, nullptr);
     const std::string date = DateText(*local);
     const std::string zone = ZoneText(UtcOffsetAt(kSummerNoon));
-    EXPECT_EQ(m_mailer.ComposeBody(m_start, m_end, 12, kSummerNoon),
+    EXPECT_EQ(Compose(m_start, m_end, 12, kSummerNoon),
               "Date: " + date + " " + zone +
                   "\r\nFrom: rec@example.jp\r\nTo: to@example.jp\r\nMessage-Id: <%msid%>\r\n\r\n"
                   "04/01/05 21:30-04/01/05 23:04 ch12\r\n");
 }
 
 TEST_F(Composer, ValuesAtTheirLimits) {
-    m_mailer.m_strFormat = "%syea% %eyea% %smon% %chno% [%from%] [%rcpt%] %SYEA% %chno%";
-    m_mailer.m_strFrom = "";
-    m_mailer.m_strRcpt = "";
+    m_format = "%syea% %eyea% %smon% %chno% [%from%] [%rcpt%] %SYEA% %chno%";
+    m_account.sender = "";
+    m_account.recipient = "";
     const struct {
         int tmYear;  // years since 1900
         unsigned channel;
@@ -188,17 +198,17 @@ TEST_F(Composer, ValuesAtTheirLimits) {
     for (const auto& row : table) {
         tm t = MakeTm(2000, 1, 1, 0, 0);
         t.tm_year = row.tmYear;
-        EXPECT_EQ(m_mailer.ComposeBody(t, t, row.channel, 0), row.expected) << row.tmYear;
+        EXPECT_EQ(Compose(t, t, row.channel, 0), row.expected) << row.tmYear;
     }
 }
 
 TEST_F(Composer, LaterPassesScanInsertedValues) {
-    m_mailer.m_strFormat = "%from%|%rcpt%";
-    m_mailer.m_strFrom = "ch%chno%@%rcpt%";
-    m_mailer.m_strRcpt = "%from%";
+    m_format = "%from%|%rcpt%";
+    m_account.sender = "ch%chno%@%rcpt%";
+    m_account.recipient = "%from%";
     // "%rcpt%" inside the sender is filled by the next pass; the recipient's
     // own "%from%" stays because its pass has run already.
-    EXPECT_EQ(m_mailer.ComposeBody(m_start, m_end, 9, 0), "ch9@%from%|%from%");
+    EXPECT_EQ(Compose(m_start, m_end, 9, 0), "ch9@%from%|%from%");
 }
 
 TEST_F(Composer, FinishedMessageKeepsLineEndsAndEndsWithTheMark) {
@@ -212,12 +222,12 @@ TEST_F(Composer, FinishedMessageKeepsLineEndsAndEndsWithTheMark) {
         {"", "\r\n.\r\n"},
         {".\r\nrest", "..\r\nrest\r\n.\r\n"},
     };
-    for (const auto& row : table) EXPECT_EQ(m_mailer.FinishMessage(row.body, m_start, 0), row.expected);
+    for (const auto& row : table) EXPECT_EQ(Finish(row.body, 0), row.expected);
 }
 
 TEST_F(Composer, IdentifierFilledAfterEveryOtherPlaceholder) {
-    m_mailer.m_strFrom = "%msid%";
-    const std::string message = m_mailer.FinishMessage("<%msid%>", m_start, 0x0200a8c0);
+    m_account.sender = "%msid%";
+    const std::string message = Finish("<%msid%>", 0x0200a8c0);
     const std::string expectedTail = "$100007f$200a8c0$%msid%>\r\n.\r\n";
     ASSERT_GT(message.size(), expectedTail.size());
     EXPECT_EQ(message.substr(0, 10), "<1e155068$");
@@ -247,7 +257,7 @@ std::string FromBase64(const std::string& text) {
 TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
     // "月曜ドラマ" and "NHK総合" in code page 932.
     const char* const kTitle = "\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D";
-    m_mailer.m_strStation = "NHK\x91\x8D\x8D\x87";
+    m_station = "NHK\x91\x8D\x8D\x87";
     const struct {
         const char* format;
         const char* title;  // null: the one above
@@ -263,9 +273,9 @@ TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
         {"Subject: %titl%", "a\rb", "Subject: =?Shift_JIS?B?YQ1i?="},  // no body; a bare CR never goes in clear
     };
     for (const auto& row : table) {
-        m_mailer.m_strTitle = row.title != nullptr ? row.title : kTitle;
-        m_mailer.m_strFormat = row.format;
-        EXPECT_EQ(m_mailer.ComposeBody(m_start, m_end, 8, 0), row.expected) << row.format;
+        m_title = row.title != nullptr ? row.title : kTitle;
+        m_format = row.format;
+        EXPECT_EQ(Compose(m_start, m_end, 8, 0), row.expected) << row.format;
     }
 }
 

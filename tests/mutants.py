@@ -8,6 +8,8 @@ N = 'mail/SmtpConnection.cpp'
 F = 'mail/SendFailure.cpp'
 R = 'mail/SmtpReply.cpp'
 C = 'mail/MailComposer.cpp'
+A = 'mail/MailAccount.cpp'
+H = 'mail/MailAccount.h'
 T = 'platform/posix/tls.cpp'
 K = 'net/CSock.cpp'
 M = [
@@ -34,43 +36,47 @@ M = [
     ('auth6', E, '        if (ReplyCode(reply) == 334)\n            reply = Exchange(conn, Base64(password)',
      '        if (ReplyCode(reply) != 535)\n            reply = Exchange(conn, Base64(password)',
      'the password sent after a refused user'),
-    ('auth7', E, '    if (m.m_strUser.empty()) return true;', '    if (m.m_strPassword.empty()) return true;',
+    ('auth7', E, '    if (account.user.empty()) return true;', '    if (password.empty()) return true;',
      'no login decided by the password'),
-    ('prog1', E, '''        if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kEncrypting, 0);
+    ('prog1', E, '''        if (progress != nullptr) progress->OnStep(SendStep::kEncrypting, 0);
         tls = conn.StartTls(serverName, pin, timeoutMs);
     }
     const std::string greeting''', '''        tls = conn.StartTls(serverName, pin, timeoutMs);
     }
     const std::string greeting''', 'no "encrypting" for TLS from the first byte'),
-    ('prog2', E, '    if (m.m_progress != nullptr) m.m_progress->OnStep(SendStep::kSigningIn, 0);\n', '',
+    ('prog2', E, '    if (progress != nullptr) progress->OnStep(SendStep::kSigningIn, 0);\n', '',
      'no "signing in"'),
-    ('name1', E, 'm.m_strServerName.empty() ? DottedAddress(m.m_ulSmtpAddr) : m.m_strServerName',
-     'm.m_strServerName', 'an empty server name checks no name'),
+    ('name1', E, 'account.server.empty() ? DottedAddress(account.address) : account.server',
+     'account.server', 'an empty server name checks no name'),
     ('name2', E, 'std::to_string((host >> 8) & 255) + "."', 'std::to_string((host >> 16) & 255) + "."',
      'the address text wrong'),
-    ('pin1', S, "if (c == ':' || c == ' ') continue;", "if (c == ':') continue;", 'a pin with spaces'),
-    ('pin2', S, "if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');", '', 'an uppercase pin'),
-    ('pin3', S, 'if (!digits.empty() && (digits.size() != 64 || !hex)) return "malformed";',
+    ('pin1', A, "if (c == ':' || c == ' ') continue;", "if (c == ':') continue;", 'a pin with spaces'),
+    ('pin2', A, "if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');", '', 'an uppercase pin'),
+    ('pin3', A, 'if (!digits.empty() && (digits.size() != 64 || !hex)) return "malformed";',
      'if (!digits.empty() && !hex) return "malformed";', 'a short pin accepted as given'),
-    ('loop1', S, 'return (ntohl(address) >> 24) == 127;', 'return ntohl(address) == 0x7f000001;',
+    ('loop1', A, 'return (ntohl(address) >> 24) == 127;', 'return ntohl(address) == 0x7f000001;',
      'loopback meaning only 127.0.0.1'),
-    ('pass1', S, 'if (!encrypted && !CSmtpMailer::IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);',
-     'if (m.m_nSsl == CSmtpMailer::kSslNone && !CSmtpMailer::IsLoopback(m.m_ulSmtpAddr)) THROW_AT(CClearTextPassword, 0);',
+    ('pass1', S, 'if (!encrypted && !IsLoopback(a.address)) THROW_AT(CClearTextPassword, 0);',
+     'if (a.encryption == Encryption::kNone && !IsLoopback(a.address)) THROW_AT(CClearTextPassword, 0);',
      'a setting out of range taken as encrypted'),
-    ('pass2', S, '    if (m.m_bPasswordUnreadable) THROW_AT(CPasswordUnreadable, 0);\n', '',
-     'an unreadable password used'),
-    ('ext1', S, "return m_nSsl != kSslNone || !m_strUser.empty() || !m_strCertPin.empty();",
-     "return m_nSsl != kSslNone || !m_strUser.empty();", 'a pin alone keeps the plain dialogue'),
-    ('test1', S, '        if (!smtp::OpenExtended(*this, conn, info)) THROW_AT(CSmtpSetupError, 0);',
-     '        smtp::OpenExtended(*this, conn, info);', 'the connection test ignores a refused EHLO'),
+    ('pass2', S, 'if (!m_account.password.Reveal(password)) THROW_AT(CPasswordUnreadable, 0);',
+     'm_account.password.Reveal(password);', 'an unreadable password used'),
+    ('pass3', A, '    if (m_unreadable) return false;\n', '', 'an unreadable password sent empty'),
+    ('ext1', H, "return encryption != Encryption::kNone || !user.empty() || !certPin.empty();",
+     "return encryption != Encryption::kNone || !user.empty();", 'a pin alone keeps the plain dialogue'),
+    ('test1', S, '''        if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info))
+            THROW_AT(CSmtpSetupError, 0);''',
+     '        smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info);',
+     'the connection test ignores a refused EHLO'),
     ('test2', S, '        if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));\n        info.serverName', '        info.serverName',
      'the connection test ignores a refused HELO'),
     ('test3', S, '    Exchange(conn, "QUIT\\r\\n", "QUIT\\r\\n", m_commandTimeoutMs);\n    conn.Close();\n    return info;',
      '    conn.Close();\n    return info;', 'the connection test without QUIT'),
-    ('send1', S, '''        if (!smtp::OpenExtended(*this, conn, info)) {
+    ('send1', S, '''        if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info)) {
             conn.Close();
             return false;
-        }''', '''        smtp::OpenExtended(*this, conn, info);''', 'the send goes on after a refused EHLO'),
+        }''', '''        smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info);''',
+     'the send goes on after a refused EHLO'),
     ('send2', S, 'for (size_t i = extended ? 1 : 0;', 'for (size_t i = 0;', 'HELO after EHLO'),
     ('to1', N, '            remaining = timeoutMs - elapsed;', '            remaining = timeoutMs;',
      'the whole-reply time-out turned per piece'),

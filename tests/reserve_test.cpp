@@ -360,15 +360,15 @@ protected:
         ReserveTest::SetUp();
         // The reservation's adjusted times and channel must reach the mail.
         mailer.m_strFormat = "Subject: ch%chno% %syea%/%smon%/%sday% %shou%:%smin%-%ehou%:%emin%\r\n";
-        mailer.m_strFrom = mailer.m_strRcpt = "recorder@example.jp";
+        mailer.m_account.sender = mailer.m_account.recipient = "recorder@example.jp";
         // A broken dialogue must fail the test, not hang it.
         mailer.m_commandTimeoutMs = mailer.m_dataEndTimeoutMs = 10000;
         options.adjust.start = -5;
         options.adjust.end = 10;
     }
     void Use(const SmtpPeer& peer) {
-        mailer.m_ulSmtpAddr = peer.Address();
-        mailer.m_usSmtpPort = peer.Port();
+        mailer.m_account.address = peer.Address();
+        mailer.m_account.port = peer.Port();
     }
     // The log up to the confirmation: what every send outcome starts with.
     static std::string LogBeforeSend() {

@@ -53,3 +53,8 @@ TEST(SendFailure, EachKindHasItsOwnText) {
     EXPECT_EQ(kindOfText.size(), 11u);
     EXPECT_EQ(std::string(SendRefusedText()).find("(サーバエラー)"), std::string(SendUnknownFailureText()).size());
 }
+
+TEST(SendFailure, AServerWithoutAnAddressIsNamed) {
+    EXPECT_EQ(UnresolvableServerText("smtp.example.jp"), "SMTPサーバ名(smtp.example.jp)をIPアドレスに変換できません");
+    EXPECT_EQ(UnresolvableServerText(""), "SMTPサーバ名()をIPアドレスに変換できません");
+}

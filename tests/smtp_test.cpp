@@ -108,15 +108,15 @@ class SmtpDialogue : public ::testing::Test {
 protected:
     SmtpDialogue() {
         m_mailer.m_strFormat = kTemplate;
-        m_mailer.m_strFrom = kFrom;
-        m_mailer.m_strRcpt = kRcpt;
+        m_mailer.m_account.sender = kFrom;
+        m_mailer.m_account.recipient = kRcpt;
         // A broken dialogue must fail the test, not hang it.
         m_mailer.m_commandTimeoutMs = 10000;
         m_mailer.m_dataEndTimeoutMs = 10000;
     }
     void Use(const SmtpPeer& peer) {
-        m_mailer.m_ulSmtpAddr = peer.Address();
-        m_mailer.m_usSmtpPort = peer.Port();
+        m_mailer.m_account.address = peer.Address();
+        m_mailer.m_account.port = peer.Port();
     }
     bool Send() { return m_mailer.SendMail(m_start, m_end, 12); }
 
@@ -305,8 +305,8 @@ TEST_F(SmtpDialogue, NothingListeningRaisesIoErrorAfterFiveAttempts) {
         SmtpPeer closed(SmtpPeer::Script{}, 0);
         port = closed.Port();
     }
-    m_mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
-    m_mailer.m_usSmtpPort = port;
+    m_mailer.m_account.address = htonl(INADDR_LOOPBACK);
+    m_mailer.m_account.port = port;
     LogCapture log;
     const uint32_t started = plat::TickCount();
     EXPECT_THROW(Send(), CSockIOerror);
@@ -354,12 +354,12 @@ TEST_F(SmtpDialogue, CancelFromAnotherThreadStopsASilentServerAtOnce) {
         SCOPED_TRACE(step);
         CSmtpMailer mailer;
         mailer.m_strFormat = kTemplate;
-        mailer.m_strFrom = kFrom;
-        mailer.m_strRcpt = kRcpt;
+        mailer.m_account.sender = kFrom;
+        mailer.m_account.recipient = kRcpt;
         mailer.m_commandTimeoutMs = mailer.m_dataEndTimeoutMs = 10000;
         SmtpPeer peer(SmtpPeer::SilentAt(step));
-        mailer.m_ulSmtpAddr = peer.Address();
-        mailer.m_usSmtpPort = peer.Port();
+        mailer.m_account.address = peer.Address();
+        mailer.m_account.port = peer.Port();
         uint32_t cancelled = 0;
         std::thread user([&] {
             // The peer has read the step's command: the client waits for the reply.
@@ -391,8 +391,8 @@ TEST_F(SmtpDialogue, CancelBeforeTheSendStopsItAndAfterTheMailWasTakenDoesNothin
     peer.Join();
 
     CSmtpMailer early;
-    early.m_ulSmtpAddr = peer.Address();
-    early.m_usSmtpPort = peer.Port();
+    early.m_account.address = peer.Address();
+    early.m_account.port = peer.Port();
     early.Cancel();
     EXPECT_THROW(early.SendMail(m_start, m_end, 12), CSockIOerror);
     EXPECT_TRUE(early.Cancelled());
@@ -429,8 +429,8 @@ TEST_F(SmtpDialogue, EveryMailHasItsOwnConnection) {
 }
 
 TEST_F(SmtpDialogue, EmptyAddressesGiveEmptyBrackets) {
-    m_mailer.m_strFrom = "";
-    m_mailer.m_strRcpt = "";
+    m_mailer.m_account.sender = "";
+    m_mailer.m_account.recipient = "";
     SmtpPeer peer(SmtpPeer::Accepting());
     Use(peer);
     EXPECT_TRUE(Send());
@@ -440,7 +440,7 @@ TEST_F(SmtpDialogue, EmptyAddressesGiveEmptyBrackets) {
 
 TEST_F(SmtpDialogue, EndlessReplyIsAnIoError) {
     std::string endless;
-    while (endless.size() <= CSmtpMailer::kMaxReplySize) endless += "220-still greeting\r\n";
+    while (endless.size() <= smtp::kMaxReplySize) endless += "220-still greeting\r\n";
     SmtpPeer peer({SmtpPeer::Send(endless), SmtpPeer::WaitForClose()});
     Use(peer);
     EXPECT_THROW(Send(), CSockIOerror);
@@ -468,9 +468,9 @@ protected:
         if (SmtpSink::Directory().empty()) GTEST_SKIP() << "runs with the smtp-sink fixture only";
     }
     void UseSink(const char* name) {
-        m_mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
-        m_mailer.m_usSmtpPort = SmtpSink::Port(name);
-        ASSERT_NE(m_mailer.m_usSmtpPort, 0) << name;
+        m_mailer.m_account.address = htonl(INADDR_LOOPBACK);
+        m_mailer.m_account.port = SmtpSink::Port(name);
+        ASSERT_NE(m_mailer.m_account.port, 0) << name;
     }
 };
 
@@ -634,8 +634,8 @@ TEST_F(SmtpDialogue, AuthOnLoopbackGoesPlainOrLoginAndIsLoggedMasked) {
         SCOPED_TRACE(row.ehloReply);
         SmtpPeer peer(Extended(row.ehloReply, row.authReplies));
         Use(peer);
-        m_mailer.m_strUser = kUser;
-        m_mailer.m_strPassword = kPassword;
+        m_mailer.m_account.user = kUser;
+        m_mailer.m_account.password = SmtpPassword::Typed(kPassword);
         LogCapture log;
         EXPECT_TRUE(Send());
         peer.Join();
@@ -680,14 +680,14 @@ TEST_F(SmtpDialogue, ExtendedDialogueStopsWhereTheServerCannotServe) {
         {"STARTTLS, then clear text and a hang-up", notTls, 1, "", "TlsHandshakeFailed", ehlo + "STARTTLS\r\n"},
     };
     m_mailer.m_commandTimeoutMs = 500;
-    m_mailer.m_strServerName = "localhost";
-    m_mailer.m_strPassword = kPassword;
+    m_mailer.m_account.server = "localhost";
+    m_mailer.m_account.password = SmtpPassword::Typed(kPassword);
     for (const auto& row : table) {
         SCOPED_TRACE(row.what);
         SmtpPeer peer(row.script);
         Use(peer);
-        m_mailer.m_nSsl = row.ssl;
-        m_mailer.m_strUser = row.user;
+        m_mailer.m_account.encryption = static_cast<Encryption>(row.ssl);
+        m_mailer.m_account.user = row.user;
         LogCapture log;
         try {
             Send();
@@ -796,11 +796,11 @@ TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
         return all;
     };
     m_mailer.m_commandTimeoutMs = m_mailer.m_dataEndTimeoutMs = 300;
-    m_mailer.m_strPassword = kPassword;
+    m_mailer.m_account.password = SmtpPassword::Typed(kPassword);
     for (const auto& row : table) {
         SCOPED_TRACE(row.what);
-        m_mailer.m_strUser = row.setup == kLogin ? kUser : "";
-        m_mailer.m_nSsl = row.setup == kStartTls ? CSmtpMailer::kSslStartTls : CSmtpMailer::kSslNone;
+        m_mailer.m_account.user = row.setup == kLogin ? kUser : "";
+        m_mailer.m_account.encryption = row.setup == kStartTls ? Encryption::kStartTls : Encryption::kNone;
         {
             SmtpPeer peer(Answering(row.turns));
             Use(peer);
@@ -835,11 +835,23 @@ TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
     }
 }
 
+TEST_F(SmtpDialogue, AUserWithoutAPasswordStillSignsIn) {
+    // Whether to sign in is the user name's decision: with no password set,
+    // AUTH goes with an empty one and the server answers for it.
+    SmtpPeer peer(Answering({{"EHLO", "250-peer\r\n250 AUTH PLAIN\r\n"}, {"AUTH PLAIN", "535 bad\r\n"}}));
+    Use(peer);
+    m_mailer.m_account.user = kUser;
+    LogCapture log;
+    EXPECT_EQ(Outcome([&] { return Send(); }), "AuthRefused");
+    peer.Join();
+    EXPECT_EQ(peer.Received(), "EHLO " + EhloName() + "\r\nAUTH PLAIN AHVzZXIA\r\n");
+}
+
 TEST_F(SmtpDialogue, TlsFromTheFirstByteIsReportedAsEncryptingBeforeAnyReply) {
     StepRecorder recorder;
     m_mailer.m_progress = &recorder;
-    m_mailer.m_nSsl = CSmtpMailer::kSslImplicit;
-    m_mailer.m_strServerName = "localhost";
+    m_mailer.m_account.encryption = Encryption::kImplicit;
+    m_mailer.m_account.server = "localhost";
     SmtpPeer peer({SmtpPeer::Close()});
     Use(peer);
     EXPECT_THROW(Send(), CTlsHandshakeError);
@@ -857,8 +869,8 @@ TEST_F(SmtpDialogue, HandshakeTrickledByteByByteEndsAtTheWholeTimeOut) {
     script.push_back(SmtpPeer::Close());
     SmtpPeer peer(script);
     Use(peer);
-    m_mailer.m_nSsl = CSmtpMailer::kSslImplicit;
-    m_mailer.m_strServerName = "localhost";
+    m_mailer.m_account.encryption = Encryption::kImplicit;
+    m_mailer.m_account.server = "localhost";
     m_mailer.m_commandTimeoutMs = 250;
     EXPECT_THROW(Send(), CTimeOut);
 }
@@ -871,33 +883,33 @@ TEST(SmtpSettings, PinsAreReadInAnyWritingAndLoopbackIsTheWholeNetwork) {
         spaced += (i ? " " : "") + pin.substr(i, 2);
     }
     for (char& c : upperWithColons) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (const std::string& written : {pin, upperWithColons, spaced}) EXPECT_EQ(CSmtpMailer::NormalizePin(written), pin);
-    EXPECT_EQ(CSmtpMailer::NormalizePin(""), "");
+    for (const std::string& written : {pin, upperWithColons, spaced}) EXPECT_EQ(NormalizePin(written), pin);
+    EXPECT_EQ(NormalizePin(""), "");
     // Too short, or not hexadecimal: a pin that no certificate matches.
-    for (const std::string& bad : {pin.substr(2), pin.substr(2) + "0g"}) EXPECT_EQ(CSmtpMailer::NormalizePin(bad), "malformed");
+    for (const std::string& bad : {pin.substr(2), pin.substr(2) + "0g"}) EXPECT_EQ(NormalizePin(bad), "malformed");
 
     const struct {
         uint32_t address;  // host byte order
         bool loopback;
     } table[] = {{0x7f000001, true}, {0x7f0a0b0c, true}, {0x7fffffff, true},
                  {0x80000001, false}, {0x0100007f, false}, {0, false}};
-    for (const auto& row : table) EXPECT_EQ(CSmtpMailer::IsLoopback(htonl(row.address)), row.loopback) << row.address;
+    for (const auto& row : table) EXPECT_EQ(IsLoopback(htonl(row.address)), row.loopback) << row.address;
 }
 
 TEST_F(SmtpDialogue, PasswordNeverLeavesInClearAndAnUnreadableOneIsNotUsed) {
     SmtpPeer peer(SmtpPeer::Script{}, 0);
-    m_mailer.m_usSmtpPort = peer.Port();
-    m_mailer.m_strUser = kUser;
-    m_mailer.m_strPassword = kPassword;
+    m_mailer.m_account.port = peer.Port();
+    m_mailer.m_account.user = kUser;
+    m_mailer.m_account.password = SmtpPassword::Typed(kPassword);
     // 0.0.0.0 is not a loopback address, yet it would only ever reach this
     // machine.
-    m_mailer.m_ulSmtpAddr = htonl(INADDR_ANY);
+    m_mailer.m_account.address = htonl(INADDR_ANY);
     EXPECT_THROW(Send(), CClearTextPassword);
     EXPECT_THROW(m_mailer.TestConnection(), CClearTextPassword);
-    m_mailer.m_nSsl = 7;  // a setting out of range encrypts nothing either
+    m_mailer.m_account.encryption = static_cast<Encryption>(7);  // a setting out of range encrypts nothing either
     EXPECT_THROW(Send(), CClearTextPassword);
-    m_mailer.m_nSsl = CSmtpMailer::kSslStartTls;
-    m_mailer.m_bPasswordUnreadable = true;
+    m_mailer.m_account.encryption = Encryption::kStartTls;
+    m_mailer.m_account.password = SmtpPassword::Stored("00112233");  // not what this user stored
     EXPECT_THROW(Send(), CPasswordUnreadable);
     EXPECT_EQ(peer.Connections(), 0);
 }
@@ -910,14 +922,14 @@ TEST_F(SmtpDialogue, SettingsThatWouldWeakenTheConnectionSendNothing) {
     } table[] = {
         {3, "", "UnknownEncryptionSetting"},
         {-1, "", "UnknownEncryptionSetting"},
-        {CSmtpMailer::kSslNone, "AB:CD", "CertificatePinWithoutEncryption"},
+        {0, "AB:CD", "CertificatePinWithoutEncryption"},
     };
     SmtpPeer peer(SmtpPeer::Script{}, 0);
-    m_mailer.m_usSmtpPort = peer.Port();
+    m_mailer.m_account.port = peer.Port();
     for (const auto& row : table) {
         SCOPED_TRACE(row.thrown);
-        m_mailer.m_nSsl = row.ssl;
-        m_mailer.m_strCertPin = row.pin;
+        m_mailer.m_account.encryption = static_cast<Encryption>(row.ssl);
+        m_mailer.m_account.certPin = row.pin;
         for (bool test : {false, true}) {
             try {
                 test ? (void)m_mailer.TestConnection() : (void)Send();
@@ -938,16 +950,21 @@ class SubmitDelivery : public SmtpDialogue {
 protected:
     void SetUp() override {
         if (SubmissionServer::Directory().empty()) GTEST_SKIP() << "runs with the submission server fixture only";
-        m_mailer.m_ulSmtpAddr = htonl(INADDR_LOOPBACK);
-        m_mailer.m_strServerName = SubmissionServer::Value("SUBMIT_SERVER_NAME");
-        m_mailer.m_strUser = SubmissionServer::Value("SUBMIT_USER");
-        m_mailer.m_strPassword = SubmissionServer::Value("SUBMIT_PASS");
+        m_mailer.m_account.address = htonl(INADDR_LOOPBACK);
+        m_mailer.m_account.server = SubmissionServer::Value("SUBMIT_SERVER_NAME");
+        m_mailer.m_account.user = SubmissionServer::Value("SUBMIT_USER");
+        SetPassword(SubmissionServer::Value("SUBMIT_PASS"));
         m_mailer.m_commandTimeoutMs = 10000;
     }
-    void UsePort(const char* name, int ssl) {
-        m_mailer.m_usSmtpPort = SubmissionServer::Port(name);
-        m_mailer.m_nSsl = ssl;
-        ASSERT_NE(m_mailer.m_usSmtpPort, 0) << name;
+    // The password as if typed: the account's, and m_password to look for.
+    void SetPassword(const std::string& password) {
+        m_password = password;
+        m_mailer.m_account.password = SmtpPassword::Typed(password);
+    }
+    void UsePort(const char* name, Encryption encryption) {
+        m_mailer.m_account.port = SubmissionServer::Port(name);
+        m_mailer.m_account.encryption = encryption;
+        ASSERT_NE(m_mailer.m_account.port, 0) << name;
     }
     // A template whose subject carries a token of its own.
     std::string Tokened() {
@@ -956,6 +973,7 @@ protected:
                                " ch%chno%\r\n\r\n.leading period\r\nlast\r\n";
         return token;
     }
+    std::string m_password;
 };
 
 }  // namespace
@@ -963,44 +981,44 @@ protected:
 TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
     const struct {
         const char* port;
-        int ssl;
+        Encryption ssl;
         const char* name;  // the server name's key
         const char* pin;
         const char* auth;  // the AUTH line logged
     } table[] = {
-        {"STARTTLS", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH PLAIN ********\r\n"},
-        {"STARTTLS_LOGIN", CSmtpMailer::kSslStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH LOGIN\r\n"},
+        {"STARTTLS", Encryption::kStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH PLAIN ********\r\n"},
+        {"STARTTLS_LOGIN", Encryption::kStartTls, "SUBMIT_SERVER_NAME", "", "S:AUTH LOGIN\r\n"},
         // An address as the server name matches the certificate's IP entry.
-        {"TLS", CSmtpMailer::kSslImplicit, "SUBMIT_HOST", "", "S:AUTH PLAIN ********\r\n"},
+        {"TLS", Encryption::kImplicit, "SUBMIT_HOST", "", "S:AUTH PLAIN ********\r\n"},
         // Without a name, the address it connects to.
-        {"TLS", CSmtpMailer::kSslImplicit, "", "", "S:AUTH PLAIN ********\r\n"},
+        {"TLS", Encryption::kImplicit, "", "", "S:AUTH PLAIN ********\r\n"},
         // The pin alone accepts a certificate of a CA nobody trusts.
-        {"UNTRUSTED", CSmtpMailer::kSslImplicit, "SUBMIT_SERVER_NAME", "SUBMIT_UNTRUSTED_CERT_SHA256",
+        {"UNTRUSTED", Encryption::kImplicit, "SUBMIT_SERVER_NAME", "SUBMIT_UNTRUSTED_CERT_SHA256",
          "S:AUTH PLAIN ********\r\n"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.port);
         UsePort(row.port, row.ssl);
-        m_mailer.m_strServerName = SubmissionServer::Value(row.name);
+        m_mailer.m_account.server = SubmissionServer::Value(row.name);
         std::string pin = SubmissionServer::Value(row.pin);
         // Colons and either case are welcome.
         for (size_t i = 2; i < pin.size(); i += 3) pin.insert(i, ":");
-        m_mailer.m_strCertPin = pin;
+        m_mailer.m_account.certPin = pin;
         const std::string token = Tokened();
         LogCapture log;
         ASSERT_TRUE(Send());
         const std::string text = log.Text();
         EXPECT_NE(text.find("I:TLS TLSv1."), std::string::npos) << text;
         EXPECT_NE(text.find(row.auth), std::string::npos) << text;
-        EXPECT_EQ(text.find(m_mailer.m_strPassword), std::string::npos) << text;
-        EXPECT_EQ(text.find(smtp::Base64(m_mailer.m_strPassword)), std::string::npos) << text;
+        EXPECT_EQ(text.find(m_password), std::string::npos) << text;
+        EXPECT_EQ(text.find(smtp::Base64(m_password)), std::string::npos) << text;
         const std::string mail = SubmissionServer::WaitForDump(token);
         EXPECT_NE(mail.find("Subject: " + token + " ch12\n\n.leading period\nlast\n"), std::string::npos) << mail;
     }
 }
 
 TEST_F(SubmitDelivery, AServerThatChecksHeloStrictlyTakesTheEhloName) {
-    UsePort("STRICT_HELO", CSmtpMailer::kSslStartTls);
+    UsePort("STRICT_HELO", Encryption::kStartTls);
     const std::string token = Tokened();
     LogCapture log;
     ASSERT_TRUE(Send()) << log.Text();
@@ -1015,27 +1033,29 @@ TEST_F(SubmitDelivery, AnUnknownRevocationStatusGoesOnWithALine) {
     for (const char* port : {"REVOCATION_UNKNOWN", "TLS", "REVOKED"}) {
         SCOPED_TRACE(port);
         SetUp();
-        UsePort(port, CSmtpMailer::kSslImplicit);
+        UsePort(port, Encryption::kImplicit);
         const bool pinned = std::string(port) == "REVOKED";
-        if (pinned) m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_REVOKED_CERT_SHA256");
+        if (pinned) m_mailer.m_account.certPin = SubmissionServer::Value("SUBMIT_REVOKED_CERT_SHA256");
         const std::string token = Tokened();
         LogCapture log;
         ASSERT_TRUE(Send()) << log.Text();
         EXPECT_EQ(log.Text().find(line) != std::string::npos, std::string(port) == "REVOCATION_UNKNOWN") << log.Text();
         EXPECT_NE(SubmissionServer::WaitForDump(token), "");
-        m_mailer.m_strCertPin.clear();
+        m_mailer.m_account.certPin.clear();
     }
 }
 
 TEST_F(SubmitDelivery, AJapaneseNameAndAPasswordStoredInCp932GoAsUtf8) {
-    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
+    UsePort("STARTTLS", Encryption::kStartTls);
     // As the settings hold them: the name in code page 932, the password
     // protected in code page 932 as it was stored before.
-    m_mailer.m_strUser = "\x97\x5c\x96\xf1\x91\xbe\x98\x59";  // 予約太郎
+    m_mailer.m_account.user = "\x97\x5c\x96\xf1\x91\xbe\x98\x59";  // 予約太郎
     std::string stored;
     ASSERT_TRUE(plat::ProtectSecret("\x97\x5c\x96\xf1\x83\x70\x83\x58\x81\x60\x83\x8f\x81\x5b\x83\x68" "1", &stored));
-    ASSERT_TRUE(UnprotectPassword(stored, &m_mailer.m_strPassword));
-    EXPECT_EQ(m_mailer.m_strPassword, SubmissionServer::Value("SUBMIT_PASS_JA"));
+    std::string clear;
+    ASSERT_TRUE(UnprotectPassword(stored, &clear));
+    EXPECT_EQ(clear, SubmissionServer::Value("SUBMIT_PASS_JA"));
+    m_mailer.m_account.password = SmtpPassword::Stored(stored);
     const std::string token = Tokened();
     LogCapture log;
     ASSERT_TRUE(Send()) << log.Text();
@@ -1064,9 +1084,9 @@ TEST_F(SubmitDelivery, CertificateNameSniAndPinOnceEach) {
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.port);
-        UsePort(row.port, CSmtpMailer::kSslImplicit);
-        m_mailer.m_strServerName = row.name;
-        m_mailer.m_strCertPin = row.pin;
+        UsePort(row.port, Encryption::kImplicit);
+        m_mailer.m_account.server = row.name;
+        m_mailer.m_account.certPin = row.pin;
         std::string outcome;
         try {
             m_mailer.TestConnection();
@@ -1078,7 +1098,7 @@ TEST_F(SubmitDelivery, CertificateNameSniAndPinOnceEach) {
 }
 
 TEST_F(SubmitDelivery, EhloRefusedAfterStartTlsEndsTheDialogue) {
-    UsePort("EHLO_REFUSED_AFTER_TLS", CSmtpMailer::kSslStartTls);
+    UsePort("EHLO_REFUSED_AFTER_TLS", Encryption::kStartTls);
     LogCapture log;
     EXPECT_FALSE(Send());
     EXPECT_THROW(m_mailer.TestConnection(), CSmtpSetupError);
@@ -1088,7 +1108,7 @@ TEST_F(SubmitDelivery, EhloRefusedAfterStartTlsEndsTheDialogue) {
 }
 
 TEST_F(SubmitDelivery, HangUpInsideTheSessionIsAHangUp) {
-    UsePort("CLOSED_AFTER_TLS", CSmtpMailer::kSslStartTls);
+    UsePort("CLOSED_AFTER_TLS", Encryption::kStartTls);
     EXPECT_THROW(Send(), CSockClose);
 }
 
@@ -1096,7 +1116,7 @@ TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {
     const std::string line(998, 'x');
     std::string body;
     for (int i = 0; i < 1000; ++i) body += line + "\r\n";
-    UsePort("TLS", CSmtpMailer::kSslImplicit);
+    UsePort("TLS", Encryption::kImplicit);
     const std::string token = Tokened();
     m_mailer.m_strFormat += body;
     ASSERT_TRUE(Send());
@@ -1106,14 +1126,14 @@ TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {
 
     // A server that does not read for a while: the session waits to write,
     // not to read.
-    UsePort("SLOW_READER", CSmtpMailer::kSslStartTls);
+    UsePort("SLOW_READER", Encryption::kStartTls);
     m_mailer.m_dataEndTimeoutMs = 5000;
     for (int i = 0; i < 3; ++i) m_mailer.m_strFormat += body;
     EXPECT_TRUE(Send());
 }
 
 TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
-    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
+    UsePort("STARTTLS", Encryption::kStartTls);
     StepRecorder recorder;
     m_mailer.m_progress = &recorder;
     Tokened();
@@ -1141,9 +1161,9 @@ TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
 TEST_F(SubmitDelivery, AStoredPasswordWithoutAUserSignsInToNobody) {
     // The user name cleared, the password still stored: the server that
     // offers no AUTH takes the mail as from anyone on the machine.
-    UsePort("STARTTLS_NOAUTH", CSmtpMailer::kSslStartTls);
-    m_mailer.m_strUser.clear();
-    ASSERT_FALSE(m_mailer.m_strPassword.empty());
+    UsePort("STARTTLS_NOAUTH", Encryption::kStartTls);
+    m_mailer.m_account.user.clear();
+    ASSERT_FALSE(m_password.empty());
     const std::string token = Tokened();
     LogCapture log;
     ASSERT_TRUE(Send()) << log.Text();
@@ -1171,11 +1191,11 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
     for (const auto& row : table) {
         SCOPED_TRACE(row.port);
         SetUp();
-        UsePort(row.port, row.ssl);
+        UsePort(row.port, static_cast<Encryption>(row.ssl));
         const std::string change = row.change;
-        if (change == "password") m_mailer.m_strPassword += "-wrong";
-        if (change == "pin") m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
-        if (change == "address") m_mailer.m_ulSmtpAddr = htonl(INADDR_ANY);
+        if (change == "password") SetPassword(m_password + "-wrong");
+        if (change == "pin") m_mailer.m_account.certPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
+        if (change == "address") m_mailer.m_account.address = htonl(INADDR_ANY);
         const std::string token = Tokened();
         LogCapture log;
         try {
@@ -1185,13 +1205,13 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
             EXPECT_STREQ(e.what(), row.thrown) << std::hex << e.GetErrorNo();
         }
         EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
-        EXPECT_EQ(log.Text().find(m_mailer.m_strPassword), std::string::npos);
-        m_mailer.m_strCertPin.clear();
+        EXPECT_EQ(log.Text().find(m_password), std::string::npos);
+        m_mailer.m_account.certPin.clear();
     }
 }
 
 TEST_F(SubmitDelivery, ConnectionTestSignsInAndSendsNoMail) {
-    UsePort("STARTTLS", CSmtpMailer::kSslStartTls);
+    UsePort("STARTTLS", Encryption::kStartTls);
     LogCapture log;
     const CSmtpMailer::ConnectionInfo info = m_mailer.TestConnection();
     EXPECT_FALSE(info.serverName.empty());
@@ -1206,12 +1226,12 @@ TEST_F(SubmitDelivery, ConnectionTestSignsInAndSendsNoMail) {
 
     // A refused certificate is named in the log, so that it can be checked
     // and pinned.
-    m_mailer.m_strCertPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
+    m_mailer.m_account.certPin = SubmissionServer::Value("SUBMIT_UNTRUSTED_CERT_SHA256");
     LogCapture refused;
     EXPECT_THROW(m_mailer.TestConnection(), CCertPinMismatch);
     EXPECT_NE(refused.Text().find("I:TLS certificate SHA-256 " + sha256 + "\r\n"), std::string::npos)
         << refused.Text();
-    m_mailer.m_strCertPin.clear();
-    m_mailer.m_strPassword += "-wrong";
+    m_mailer.m_account.certPin.clear();
+    SetPassword(m_password + "-wrong");
     EXPECT_THROW(m_mailer.TestConnection(), CAuthRefused);
 }

@@ -176,7 +176,7 @@ def planted_library(env):
     shutil.copy(planted, q.path("control/secur32.dll"))
     try:
         overrides(q, "rundll32.exe", native)
-        q.env.wine(["rundll32.exe", run.winpath(q.path("control/secur32.dll")) + ",Mark"], q.dir, "control")
+        q.env.wine(["rundll32.exe", run.win_path(q.path("control/secur32.dll")) + ",Mark"], q.dir, "control")
     finally:
         clear_overrides(q, "rundll32.exe")
     if not os.path.exists(q.path("control/secur32.dll.loaded")):

@@ -11,8 +11,8 @@
 //
 // Typical use:
 //     SmtpPeer peer(SmtpPeer::Accepting());            // or RefusingAt(...), ...
-//     mailer.m_ulSmtpAddr = peer.Address();
-//     mailer.m_usSmtpPort = peer.Port();
+//     mailer.m_account.address = peer.Address();
+//     mailer.m_account.port = peer.Port();
 //     bool ok = mailer.SendMail(start, end, 12);
 //     peer.Join();                                      // the script has run
 //     EXPECT_EQ(peer.Received(), "HELO ...");           // what the client sent
