@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "afx/win32/MessagePump.h"
 #include "base/Exceptions.h"
 #include "base/system.h"
 #include "mail/SendFailure.h"
@@ -15,7 +16,6 @@ namespace {
 // A SHA-256 fingerprint in hexadecimal.
 constexpr size_t kPinDigits = 64;
 
-void Log(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
 
 // The texts of a test that did not end by itself.
 constexpr const char* kTestStopped = "接続テストを中止しました";
@@ -32,7 +32,7 @@ ConnectionTestOutcome TestConnection(CSmtpMailer& mailer) {
         return outcome;
     }
     try {
-        Log("I:ConnectionTest\r\n");
+        WriteLog("I:ConnectionTest\r\n");
         // Without a sender address of its own the test says no MAIL FROM.
         const CSmtpMailer::ConnectionInfo info = mailer.TestConnection(mailer.m_account.sender);
         outcome.succeeded = true;
@@ -43,7 +43,7 @@ ConnectionTestOutcome TestConnection(CSmtpMailer& mailer) {
         // The same line as a failed send's; a log that cannot be written
         // does not change what the box says.
         try {
-            Log(std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n");
+            WriteLog(std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n");
         } catch (...) {
         }
     } catch (...) {
@@ -134,8 +134,7 @@ ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool
         // Keep the window painted and its stop button working while the test
         // runs. A WM_QUIT is handed on once the test is over.
         const uint32_t started = plat::TickCount();
-        bool quit = false;
-        WPARAM quitCode = 0;
+        AfxQuit quit;
         for (;;) {
             DWORD waitMs = INFINITE;
             if (!stopped) {
@@ -149,16 +148,7 @@ ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool
                 mailer.Cancel();
                 continue;
             }
-            MSG msg;
-            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == WM_QUIT) {
-                    quit = true;
-                    quitCode = msg.wParam;
-                    continue;
-                }
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
+            AfxPumpWaitingMessages(&quit);
             if (stop && !stopped) {
                 stopped = true;
                 mailer.Cancel();
@@ -166,7 +156,7 @@ ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool
         }
         worker.join();
         ::CloseHandle(done);
-        if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+        if (quit.seen) ::PostQuitMessage(static_cast<int>(quit.code));
     }
     // A test that still succeeded as the stop came says so; any other end
     // after a stop is the stop's doing.

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "afx/win32/Text.h"
+
 namespace {
 
 // ReadTextFile's pieces: a 256-byte buffer, fgets limited to 255, so at most
@@ -37,14 +39,7 @@ const wchar_t* BaseName(const wchar_t* path) {
     return base;
 }
 
-std::string Utf8(const wchar_t* path) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string text(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, path, -1, &text[0], size, nullptr, nullptr);
-    text.resize(static_cast<size_t>(size) - 1);
-    return text;
-}
+std::string Utf8(const wchar_t* path) { return AfxFromWide(CP_UTF8, path); }
 
 bool ReadTextFile(const wchar_t* path, CString& text) {
     text.Empty();

@@ -9,6 +9,8 @@
 #include <thread>
 #include <utility>
 
+#include "afx/win32/MessagePump.h"
+#include "afx/win32/Program.h"
 #include "afx/win32/Text.h"
 #include "mail/SendProgress.h"
 #include "mail/SmtpMailer.h"
@@ -59,14 +61,6 @@ public:
 private:
     std::atomic<int> m_packed{static_cast<int>(SendStep::kConnecting) << 16 | 1};
 };
-
-// The executable's base name: the title of the program's message boxes.
-std::wstring ProgramTitle() {
-    wchar_t path[MAX_PATH] = L"";
-    wchar_t name[_MAX_FNAME] = L"";
-    if (::GetModuleFileNameW(nullptr, path, MAX_PATH) != 0) _wsplitpath(path, nullptr, nullptr, name, nullptr);
-    return name;
-}
 
 std::string StepText(SendStep step, int attempt, bool stopping) {
     if (stopping) return "中止しています";
@@ -170,7 +164,7 @@ void ProgressWindow::Show() {
     const int heightPx = frame.bottom - frame.top;
     RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    m_hwnd = ::CreateWindowExW(exStyle, kClassName, ProgramTitle().c_str(), style,
+    m_hwnd = ::CreateWindowExW(exStyle, kClassName, AfxProgramTitle().c_str(), style,
                                work.left + (work.right - work.left - width) / 2,
                                work.top + (work.bottom - work.top - heightPx) / 2, width, heightPx, nullptr,
                                nullptr, instance, this);
@@ -287,11 +281,7 @@ void PumpUntil(HANDLE done, ProgressWindow& window) {
         const DWORD r = ::MsgWaitForMultipleObjects(1, &done, FALSE, wait, QS_ALLINPUT);
         if (r == WAIT_OBJECT_0) return;
         if (r == WAIT_OBJECT_0 + 1) {
-            MSG msg;
-            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
+            AfxPumpWaitingMessages();
         } else if (r == WAIT_TIMEOUT) {
             window.Show();
         } else {
@@ -309,11 +299,7 @@ void PumpNotice(ProgressWindow& window) {
         const DWORD elapsed = ::GetTickCount() - shown;
         if (elapsed >= kNoticeMs) return;
         if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, kNoticeMs - elapsed, QS_ALLINPUT) != WAIT_OBJECT_0) return;
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
+        AfxPumpWaitingMessages();
     }
 }
 

@@ -1,6 +1,7 @@
 #include "mail/EsmtpSession.h"
 
 #include "base/Exceptions.h"
+#include "base/system.h"
 #include "mail/Password.h"
 #include "mail/SmtpReply.h"
 #include "platform/net.h"
@@ -67,7 +68,7 @@ bool OpenExtended(const MailAccount& account, const std::string& password, uint3
         tls = conn.StartTls(serverName, pin, timeoutMs);
     }
     const std::string greeting = conn.ReceiveReply(timeoutMs);
-    LogText("R:" + greeting);
+    WriteLog("R:" + greeting);
     const std::string ehlo = "EHLO " + EhloName(conn) + "\r\n";
     std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);
     if (Refused(reply)) return false;

@@ -36,7 +36,6 @@ constexpr uint32_t kCloseNotifyMs = 1000;
 
 }  // namespace
 
-void LogText(const std::string& text) { CLogFile::GetInstance(nullptr)->Write(text.c_str()); }
 
 Connection::~Connection() { plat::TlsClose(m_tls, 0); }
 
@@ -53,14 +52,14 @@ plat::TlsInfo Connection::StartTls(const std::string& serverName, const std::str
         // OpenSSL's error) tells a developer the exact cause.
         char code[32];
         std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(detail));
-        LogText(std::string("I:TLS failed, code ") + code + "\r\n");
+        WriteLog(std::string("I:TLS failed, code ") + code + "\r\n");
         // A refused certificate: what the server showed, to check or pin.
-        if (!info.certSha256.empty()) LogText("I:TLS certificate SHA-256 " + info.certSha256 + "\r\n");
+        if (!info.certSha256.empty()) WriteLog("I:TLS certificate SHA-256 " + info.certSha256 + "\r\n");
         RaiseTls(status, detail, true);
     }
-    LogText("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
+    WriteLog("I:TLS " + info.protocol + " " + info.cipher + "\r\n");
     // Said only when the certificate names a CRL or OCSP source.
-    if (info.revocationUnknown) LogText("I:TLS revocation status unknown (no CRL/OCSP answer), going on\r\n");
+    if (info.revocationUnknown) WriteLog("I:TLS revocation status unknown (no CRL/OCSP answer), going on\r\n");
     return info;
 }
 
@@ -117,9 +116,9 @@ bool Refused(const std::string& reply) { return !reply.empty() && (reply[0] == '
 
 std::string Exchange(Connection& conn, const std::string& command, const std::string& logText, uint32_t timeoutMs) {
     conn.Send(command, timeoutMs);
-    LogText("S:" + logText);
+    WriteLog("S:" + logText);
     std::string reply = conn.ReceiveReply(timeoutMs);
-    LogText("R:" + reply);
+    WriteLog("R:" + reply);
     return reply;
 }
 

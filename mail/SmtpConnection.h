@@ -62,7 +62,4 @@ bool Refused(const std::string& reply);
 // and CFileIOerror (log).
 std::string Exchange(Connection& conn, const std::string& command, const std::string& logText, uint32_t timeoutMs);
 
-// Appends text to the log.
-void LogText(const std::string& text);
-
 }  // namespace smtp

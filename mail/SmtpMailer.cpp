@@ -23,7 +23,6 @@ namespace {
 // HELO names this host when the system cannot tell its name.
 const char kLoopbackHostName[] = "localhost";
 
-void Log(const std::string& text) { smtp::LogText(text); }
 
 // This host's name, for HELO and EHLO.
 std::string HostName() {
@@ -43,14 +42,14 @@ void Quit(Connection& conn, uint32_t timeoutMs) {
     const std::string quit = "QUIT\r\n";
     try {
         conn.Send(quit, timeoutMs);
-        Log("S:" + quit);
+        WriteLog("S:" + quit);
         const std::string reply = conn.ReceiveReply(timeoutMs);
-        Log("R:" + reply);
-        if (Refused(reply)) Log("I:QUIT refused after the mail was accepted\r\n");
+        WriteLog("R:" + reply);
+        if (Refused(reply)) WriteLog("I:QUIT refused after the mail was accepted\r\n");
     } catch (const CNotError& e) {  // the server hung up, or stayed silent
-        Log(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\r\n");
+        WriteLog(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\r\n");
     } catch (const CSockError& e) {
-        Log(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\r\n");
+        WriteLog(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\r\n");
     }
 }
 
@@ -137,7 +136,7 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sende
             THROW_AT(CSmtpSetupError, 0);
     } else {
         const std::string greeting = conn.ReceiveReply(m_commandTimeoutMs);
-        Log("R:" + greeting);
+        WriteLog("R:" + greeting);
         const std::string helo = "HELO " + HostName() + "\r\n";
         const std::string reply = Exchange(conn, helo, helo, m_commandTimeoutMs);
         if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
@@ -185,7 +184,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
             return false;
         }
     } else {
-        Log("R:" + conn.ReceiveReply(m_commandTimeoutMs));  // the greeting is not examined
+        WriteLog("R:" + conn.ReceiveReply(m_commandTimeoutMs));  // the greeting is not examined
     }
 
     const std::string helo = "HELO " + HostName() + "\r\n";
@@ -209,9 +208,9 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         const auto& step = steps[i];
         if (&step.text == &mailFrom) Report(SendStep::kSending, 0);
         conn.Send(step.text, step.timeoutMs);
-        Log(step.logPrefix + step.text);
+        WriteLog(step.logPrefix + step.text);
         const std::string reply = conn.ReceiveReply(step.timeoutMs);
-        Log("R:" + reply);
+        WriteLog("R:" + reply);
         if (Refused(reply)) {
             m_senderRefused = smtp::RefusesSender(reply, &step.text == &mailFrom, m_account.sender, m_account.recipient);
             result = false;
