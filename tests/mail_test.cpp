@@ -150,10 +150,12 @@ protected:
     }
     // The template, the title and the station as set, with these times.
     std::string Compose(const tm& start, const tm& end, unsigned channel, time_t now) const {
-        return ComposeBody(m_format, m_account, {start, end, channel, m_title, m_station}, now);
+        return ComposeBody(m_format, m_account, {start, end, channel, m_title, m_station}, now).text;
     }
-    std::string Finish(const std::string& body, uint32_t localAddr) const {
-        return FinishMessage(body, m_account, m_start, localAddr);
+    // The message finished from the template format, its values filled.
+    std::string Finish(const std::string& format, uint32_t localAddr) const {
+        return FinishMessage(ComposeBody(format, m_account, {m_start, m_end, 8, m_title, m_station}, 0), m_account,
+                             m_start, localAddr);
     }
     MailAccount m_account;
     std::string m_format;
@@ -202,21 +204,22 @@ TEST_F(Composer, ValuesAtTheirLimits) {
     }
 }
 
-TEST_F(Composer, LaterPassesScanInsertedValues) {
+TEST_F(Composer, ValuesAreNeverScanned) {
     m_format = "%from%|%rcpt%";
     m_account.sender = "ch%chno%@%rcpt%";
     m_account.recipient = "%from%";
-    // "%rcpt%" inside the sender is filled by the next pass; the recipient's
-    // own "%from%" stays because its pass has run already.
-    EXPECT_EQ(Compose(m_start, m_end, 9, 0), "ch9@%from%|%from%");
+    // One pass over the template: a placeholder inside a value stays as written.
+    EXPECT_EQ(Compose(m_start, m_end, 9, 0), "ch%chno%@%rcpt%|%from%");
 }
 
-TEST_F(Composer, FinishedMessageKeepsLineEndsAndEndsWithTheMark) {
+TEST_F(Composer, FinishedMessageHasCrLfLineEndsAndEndsWithTheMark) {
     const struct {
         const char* body;
         const char* expected;
     } table[] = {
-        {"a\nb\n", "a\nb\n\r\n.\r\n"},
+        {"a\nb\n", "a\r\nb\r\n\r\n.\r\n"},  // a bare LF or CR of the template becomes CR LF
+        {"a\rb\r\r\n", "a\r\nb\r\n\r\n\r\n.\r\n"},
+        {"\n.\r.\r\n.", "\r\n..\r\n..\r\n..\r\n.\r\n"},
         {"a\r\nb\r\n", "a\r\nb\r\n\r\n.\r\n"},
         {"no end", "no end\r\n.\r\n"},
         {"", "\r\n.\r\n"},
@@ -267,8 +270,8 @@ TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
          "Subject: =?Shift_JIS?B?jI6XaoNog4mDfQ==?= =?Shift_JIS?B?TkhLkY2Nhw==?=\r\n\r\n"
          "\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D/NHK\x91\x8D\x8D\x87\r\n"},
         {"Subject: [%titl%]\r\n\r\n[%titl%]\r\n", "News %chno%", "Subject: [News %chno%]\r\n\r\n[News %chno%]\r\n"},
-        {"Subject: %titl% %titl%\n\n", "\x83\x41", "Subject: =?Shift_JIS?B?g0E=?= =?Shift_JIS?B?g0E=?=\n\n"},
-        {"Subject: [%titl%]\n\n[%titl%]\n", "", "Subject: []\n\n[]\n"},
+        {"Subject: %titl% %titl%\n\n", "\x83\x41", "Subject: =?Shift_JIS?B?g0E=?= =?Shift_JIS?B?g0E=?=\r\n\r\n"},
+        {"Subject: [%titl%]\n\n[%titl%]\n", "", "Subject: []\r\n\r\n[]\r\n"},
         {"\r\n%titl%\r\n", nullptr, "\r\n\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D\r\n"},  // no header at all
         {"Subject: %titl%", "a\rb", "Subject: =?Shift_JIS?B?YQ1i?="},  // no body; a bare CR never goes in clear
     };
