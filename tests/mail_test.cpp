@@ -5,6 +5,7 @@
 #include "tests/support/Times.h"
 
 #include <climits>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
@@ -13,12 +14,22 @@
 #include "mail/MailAccount.h"
 #include "mail/MailComposer.h"
 #include "platform/platform.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
 // 2004-01-05 12:00:00 UTC and 2004-07-05 12:00:00 UTC.
 constexpr time_t kWinterNoon = 1073304000;
 constexpr time_t kSummerNoon = 1088942400;
+
+std::string Repeat(const std::string& text, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) out += text;
+    return out;
+}
+
+// "ア" in code page 932: a double-byte character.
+const std::string kA = "\x83\x41";
 
 }  // namespace
 
@@ -163,6 +174,7 @@ protected:
     std::string m_station;
     tm m_start = MakeTm(2004, 1, 5, 21, 30);
     tm m_end = MakeTm(2004, 1, 5, 23, 4);
+    LogCapture m_log;  // a cut value is logged
 };
 
 TEST_F(Composer, EveryPlaceholderButTheIdentifier) {
@@ -301,4 +313,157 @@ TEST(EncodedWords, ShortWordsWholeCharactersSameBytes) {
     }
     EXPECT_EQ(decoded, value);
     EXPECT_EQ(count, 2u);
+}
+
+// A file's values as a hostile page would write them, and the message that
+// goes after DATA.
+TEST_F(Composer, HostileValuesNeverReachTheWireAsTheyAre) {
+    const std::string x1k(1024, 'x');
+    const struct {
+        const char* what;
+        std::string format;
+        std::string title;
+        std::string station;
+        std::string expected;
+    } table[] = {
+        {"bare CRs that would end the data early", "Subject: x\r\n\r\n%titl%\r\n",
+         "News\r.\rMAIL FROM:<x@evil.example>\rRCPT TO:<victim@example.com>\rDATA\r", "",
+         "Subject: x\r\n\r\nNews . MAIL FROM:<x@evil.example> RCPT TO:<victim@example.com> DATA \r\n\r\n.\r\n"},
+        {"CR LF, dot, NUL, tab, escape", "\r\n%titl%|%stat%", "a\r\n.\r\nQUIT\r\n", std::string("b\0c\td\x1b", 6),
+         "\r\na  .  QUIT  |b c d \r\n.\r\n"},
+        {"a CR inside a station name", "\r\n[%stat%]\r\n", "", "ＮＨＫ\r総合", "\r\n[ＮＨＫ 総合]\r\n\r\n.\r\n"},
+        {"placeholders inside values stay", "Subject: %titl%\r\n\r\n%titl% %stat%\r\n", "%stat% %msid% %titl%", "%chno%",
+         "Subject: %stat% %msid% %titl%\r\n\r\n%stat% %msid% %titl% %chno%\r\n\r\n.\r\n"},
+        {"an encoded word look-alike is encoded itself", "Subject: %titl%\r\n\r\n%titl%\r\n", "=?UTF-8?B?44CQ6YeN6KaB?=", "",
+         "Subject: =?Shift_JIS?B?PT9VVEYtOD9CPzQ0Q1E2WWVONkthQj89?=\r\n\r\n=?UTF-8?B?44CQ6YeN6KaB?=\r\n\r\n.\r\n"},
+        {"a long ASCII title folds before a blank", "Subject: %titl%\r\n\r\n", std::string(600, 'a') + " " +
+         std::string(423, 'b'), "", "Subject: " + std::string(600, 'a') + "\r\n " + std::string(423, 'b') +
+         "\r\n\r\n\r\n.\r\n"},
+        {"a 1 MB title is cut to 1 KB", "\r\n[%titl%]", std::string(1 << 20, 'x'), "", "\r\n[" + x1k + "]\r\n.\r\n"},
+        {"the cut keeps double-byte characters whole", "\r\n%titl%", "a" + Repeat(kA, 600), "",
+         "\r\na" + Repeat(kA, 511) + "\r\n.\r\n"},
+        {"the template's own bare CR, LF and leading dots", "Subject: x\n\n.a\r.\r\n%titl%\n", ".\r.", "",
+         "Subject: x\r\n\r\n..a\r\n..\r\n.. .\r\n\r\n.\r\n"},
+    };
+    for (const auto& row : table) {
+        m_title = row.title;
+        m_station = row.station;
+        EXPECT_EQ(Finish(row.format, 0), row.expected) << row.what;
+    }
+}
+
+TEST_F(Composer, EncodedWordsLeaveRoomForTheHeaderNameAndTheTextAfterThem) {
+    const struct {
+        std::string format;
+        std::string title;
+        const char* expected;
+    } table[] = {
+        // 18 characters fit after "Subject: ", the rest goes on the next line.
+        {"Subject: %titl% ch%chno%\r\n", Repeat(kA, 20),
+         "Subject: =?Shift_JIS?B?g0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNB?=\r\n"
+         " =?Shift_JIS?B?g0GDQQ==?= ch8\r\n"},
+        // All 18 would fit, but not with " ch8" after them.
+        {"Subject: %titl% ch%chno%\r\n", Repeat(kA, 18),
+         "Subject: =?Shift_JIS?B?g0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNBg0GDQQ==?=\r\n"
+         " =?Shift_JIS?B?g0E=?= ch8\r\n"},
+        // A header name so long that no word fits after it.
+        {std::string(60, 'X') + ": %titl%", Repeat(kA, 5),
+         "XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX: \r\n =?Shift_JIS?B?g0GDQYNBg0GDQQ==?="},
+    };
+    for (const auto& row : table) {
+        m_format = row.format;
+        m_title = row.title;
+        EXPECT_EQ(Compose(m_start, m_end, 8, 0), row.expected) << row.format;
+    }
+}
+
+// Decodes the encoded words of a header value; fails the test for a line
+// over 76 characters or a word that is not one.
+std::string DecodeWords(const std::string& words) {
+    std::string decoded;
+    for (size_t begin = 0; begin < words.size();) {
+        size_t end = words.find("\r\n", begin);
+        if (end == std::string::npos) end = words.size();
+        const std::string line = words.substr(begin, end - begin);
+        begin = end + 2;
+        EXPECT_LE(line.size(), 76u) << line;
+        const size_t at = line.find("=?Shift_JIS?B?");
+        if (at == std::string::npos || line.size() < at + 16) continue;  // the line before the first word
+        decoded += FromBase64(line.substr(at + 14, line.size() - at - 16));
+    }
+    return decoded;
+}
+
+TEST(EncodedWords, ManyWordsDecodeToTheValueWhereverTheyStart) {
+    const std::string mixed = Repeat("a" + kA + "bc" + kA + kA, 128);  // 1024 bytes, characters of both widths
+    const struct {
+        std::string value;
+        size_t column;
+        size_t rest;
+    } table[] = {
+        {mixed, 9, 0}, {mixed, 1, 4}, {mixed, 56, 30}, {mixed, 70, 0},
+        {std::string(1024, 'x'), 30, 0},
+        {"abc\x83", 9, 0},  // a lead byte without its trail byte
+        {Repeat(kA, 60), 9, 55},
+    };
+    for (const auto& row : table) {
+        const std::string words = EncodedWords(row.value, row.column, row.rest);
+        // The first line's column counts toward its length.
+        EXPECT_EQ(DecodeWords(std::string(row.column, ' ') + words), row.value) << row.column << "/" << row.rest;
+    }
+}
+
+TEST_F(Composer, HeaderLinesStayWithin998Bytes) {
+    std::string title;
+    for (int i = 0; i < 10; ++i) title += std::string(99, 'w') + " ";  // ASCII with blanks
+    m_format = "Subject: %titl% %titl% %stat%\r\n\r\n";
+    m_title = title + std::string(1 << 20, 'z');
+    m_station = std::string(1 << 20, 's');  // no blank at all: encoded
+    const std::string text = Compose(m_start, m_end, 8, 0);
+    size_t lines = 0;
+    for (size_t begin = 0, end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2, ++lines)
+        EXPECT_LE(end - begin, 998u) << lines;
+    EXPECT_GT(lines, 4u);
+    EXPECT_EQ(text.substr(0, 9), "Subject: ");
+    EXPECT_EQ(text.find('s'), std::string::npos);  // the station went in encoded
+}
+
+TEST_F(Composer, PlaceholderBombsEndAtOnceAndTheCutIsLogged) {
+    const struct {
+        const char* what;
+        std::string format;
+        std::string title;
+        std::string station;
+        std::string start;  // of the message
+        std::string end;
+        size_t identifiers;
+        const char* log;
+    } table[] = {
+        // 240,000 bytes of %msid% in the title: its first 1 KB stays as text, one identifier.
+        {"%msid% in the title", "\r\n%titl%<%msid%>", Repeat("%msid%", 40000), "",
+         "\r\n" + Repeat("%msid%", 170) + "%msi<1e155068$", "$0$rec@example.jp>\r\n.\r\n", 1,
+         "I:program-title of 240000 bytes cut to 1024\r\n"},
+        // 198 KB of %stat% with a large station: each value once.
+        {"%stat% in the title", "\r\n%titl%%stat%", Repeat("%stat%", 33000), std::string(50000, 's'),
+         "\r\n" + Repeat("%stat%", 170) + "%sta" + std::string(1024, 's') + "\r\n.\r\n", "", 0,
+         "I:program-title of 198000 bytes cut to 1024\r\nI:station of 50000 bytes cut to 1024\r\n"},
+        // The template's own 40,000 identifiers.
+        {"%msid% in the template", "\r\n" + Repeat("%msid%", 40000), "", "", "\r\n1e155068$",
+         "$0$rec@example.jp\r\n.\r\n", 40000, ""},
+    };
+    for (const auto& row : table) {
+        m_title = row.title;
+        m_station = row.station;
+        LogCapture log;
+        const auto begun = std::chrono::steady_clock::now();
+        const std::string message = Finish(row.format, 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2)) << row.what;
+        EXPECT_EQ(message.substr(0, row.start.size()), row.start) << row.what;
+        ASSERT_GE(message.size(), row.end.size()) << row.what;
+        EXPECT_EQ(message.substr(message.size() - row.end.size()), row.end) << row.what;
+        size_t identifiers = 0;
+        for (size_t at = 0; (at = message.find("$rec@example.jp", at)) != std::string::npos; ++at) ++identifiers;
+        EXPECT_EQ(identifiers, row.identifiers) << row.what;
+        EXPECT_EQ(log.Text(), row.log) << row.what;
+    }
 }
