@@ -27,6 +27,7 @@ TEST(SendFailure, EachKindHasItsOwnText) {
         {CClearTextPassword(), "(パスワードが暗号化されません)"},
         {CPasswordUnreadable(), "(パスワードを復号できません)"},
         {CSystemLibraryMissing(), "(Windowsのシステムファイルを読み込めません)"},
+        {CBadAddress(), "(メールアドレスが正しくありません)"},
         // Every other failure is the socket's.
         {CTlsError(), "(ソケットエラー)"},
         {CSockIOerror(), "(ソケットエラー)"},
