@@ -89,29 +89,33 @@ bool PrintableAscii(const std::string& value) {
     return value.find("=?") == std::string::npos;
 }
 
-// value folded before blanks (RFC 5322 section 2.2.3) so that, starting at
-// *column with rest characters to follow, no line exceeds kMaxHeaderLine.
-// false when a word does not fit on a line of its own.
-bool FoldAtBlanks(const std::string& value, size_t* column, size_t rest, std::string& out) {
-    const size_t limit = rest < kMaxHeaderLine ? kMaxHeaderLine - rest : 0;
-    size_t col = *column;
+// value folded before blanks (RFC 5322 section 2.2.3) so that, starting on
+// line with rest characters to follow, no line exceeds kMaxHeaderLine, nor
+// kMaxEncodedLine while it holds an encoded word. false when a word does not
+// fit on its line.
+bool FoldAtBlanks(const std::string& value, HeaderLine* line, size_t rest, std::string& out) {
+    const auto limit = [rest](bool holdsWord) {
+        const size_t most = holdsWord ? kMaxEncodedLine : kMaxHeaderLine;
+        return rest < most ? most - rest : 0;
+    };
+    HeaderLine at = *line;
     for (size_t begin = 0; begin < value.size();) {
         // One piece: the blanks before a word and the word.
         const size_t word = value.find_first_not_of(' ', begin);
         size_t end = word == std::string::npos ? value.size() : value.find(' ', word);
         if (end == std::string::npos) end = value.size();
         const size_t length = end - begin;
-        if (col + length > limit) {
+        if (at.column + length > limit(at.holdsWord)) {
             // Only before blanks, and never leaving a line of blanks alone.
-            if (word == begin || word == std::string::npos || length > limit) return false;
+            if (word == begin || word == std::string::npos || length > limit(false)) return false;
             out += "\r\n";
-            col = 0;
+            at = HeaderLine{};
         }
         out.append(value, begin, length);
-        col += length;
+        at.column += length;
         begin = end;
     }
-    *column = col;
+    *line = at;
     return true;
 }
 
@@ -181,12 +185,13 @@ std::string EncodedWords(const std::string& value, size_t column, size_t rest) {
     return out;
 }
 
-std::string HeaderValue(const std::string& value, size_t* column, size_t rest) {
+std::string HeaderValue(const std::string& value, HeaderLine* line, size_t rest) {
     std::string out;
-    if (PrintableAscii(value) && FoldAtBlanks(value, column, rest, out)) return out;
-    out = EncodedWords(value, *column, rest);
+    if (PrintableAscii(value) && FoldAtBlanks(value, line, rest, out)) return out;
+    out = EncodedWords(value, line->column, rest);
     const size_t fold = out.rfind("\r\n");
-    *column = fold == std::string::npos ? *column + out.size() : out.size() - fold - 2;
+    line->column = fold == std::string::npos ? line->column + out.size() : out.size() - fold - 2;
+    line->holdsWord = line->holdsWord || !out.empty();
     return out;
 }
 
@@ -300,47 +305,60 @@ ComposedBody ComposeBody(const std::string& format, const MailAccount& account, 
         {"%msid%", Kind::kIdentifier, ""},
     };
 
+    const auto placeholderAt = [&](size_t i) {
+        if (format[i] != '%') return std::end(values);
+        return std::find_if(std::begin(values), std::end(values),
+                            [&](const auto& v) { return format.compare(i, kKeyLength, v.key) == 0; });
+    };
+    // The characters a placeholder adds to a header line before the values
+    // of the file, which fold themselves (the identifier as its key).
+    const auto width = [](const auto& v) { return v.kind == Kind::kText ? v.text.size() : v.kind == Kind::kField ? 0 : kKeyLength; };
+
     ComposedBody body;
     std::string& out = body.text;
     out.reserve(format.size() + format.size() / 8);
-    bool header = true;       // before the template's first empty line
+    bool header = true;  // before the template's first empty line
     bool lineStart = true;
-    size_t column = 0;        // characters of out's current line
-    size_t lineEnd = 0;       // where the template's current line ends, once asked
+    HeaderLine line;     // out's current line
+    size_t rest = 0;     // what the rest of the template's line adds to it
     for (size_t i = 0; i < format.size();) {
         const char c = format[i];
         if (c == '\r' || c == '\n') {
             if (lineStart) header = false;
             out += "\r\n";
-            column = 0;
+            line = HeaderLine{};
             lineStart = true;
             i += c == '\r' && i + 1 < format.size() && format[i + 1] == '\n' ? 2 : 1;
             continue;
         }
-        if (lineStart) lineEnd = std::string::npos;
-        lineStart = false;
-        const auto* value = std::end(values);
-        if (c == '%') {
-            value = std::find_if(std::begin(values), std::end(values),
-                                 [&](const auto& v) { return format.compare(i, kKeyLength, v.key) == 0; });
+        if (lineStart && header) {
+            rest = 0;
+            for (size_t j = i; j < format.size() && format[j] != '\r' && format[j] != '\n';) {
+                const auto v = placeholderAt(j);
+                rest += v == std::end(values) ? 1 : width(*v);
+                j += v == std::end(values) ? 1 : kKeyLength;
+            }
         }
+        lineStart = false;
+        const auto value = placeholderAt(i);
         if (value == std::end(values)) {
             out += c;
-            ++column;
+            ++line.column;
+            if (header) --rest;
             ++i;
             continue;
         }
         i += kKeyLength;
+        if (header) rest -= width(*value);
         if (value->kind == Kind::kIdentifier) {
             body.identifierAt.push_back(out.size());
             out += value->key;
-            column += kKeyLength;
+            line.column += kKeyLength;
         } else if (value->kind == Kind::kField && header) {
-            if (lineEnd == std::string::npos) lineEnd = std::min(format.find_first_of("\r\n", i), format.size());
-            out += HeaderValue(value->text, &column, lineEnd - i);
+            out += HeaderValue(value->text, &line, rest);
         } else {
             out += ControlsToBlanks(value->text);
-            column += value->text.size();
+            line.column += value->text.size();
         }
     }
     return body;

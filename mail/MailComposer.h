@@ -72,13 +72,20 @@ std::string FinishMessage(const ComposedBody& body, const MailAccount& account, 
 // character of code page 932 stays whole).
 std::string CappedValue(const std::string& value, size_t maxBytes);
 
-// A value of the file as it goes into a header line that has column
-// characters before it and rest characters of the template after it. Printable
-// ASCII goes in as it is, folded before blanks so that no line exceeds
-// kMaxHeaderLine; anything else (a byte outside printable ASCII, a text that
-// would read as an encoded word, a word too long for a line) goes in as
-// EncodedWords. *column becomes the length of the last line written.
-std::string HeaderValue(const std::string& value, size_t* column, size_t rest);
+// A header line as far as it is written: its characters, and whether one of
+// them is an encoded word (the line is then held to kMaxEncodedLine).
+struct HeaderLine {
+    size_t column = 0;
+    bool holdsWord = false;
+};
+
+// A value of the file as it goes into a header after line, with rest
+// characters of the template to follow on its line. Printable ASCII goes in
+// as it is, folded before blanks so that no line exceeds its limit; anything
+// else (a byte outside printable ASCII, a text that would read as an encoded
+// word, a word too long for its line) goes in as EncodedWords. *line becomes
+// the last line written.
+std::string HeaderValue(const std::string& value, HeaderLine* line, size_t rest);
 
 // Replaces every occurrence of key in text by value, left to right. The
 // search goes on right after each inserted value, so a value that contains
