@@ -12,6 +12,9 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/MailChecks.h"
+#include "mail/MailAccount.h"
+#include "mail/MailComposer.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
 #include "reserve/Scan.h"
@@ -99,6 +102,28 @@ void CheckStationTable(const std::string& text) {
     }
 }
 
+// The mail for the file's title and station: in a header field of their own
+// each, with text after the title, and in the body.
+void CheckMail(const std::string& text) {
+    std::string title;
+    std::string station;
+    iepg::ExtractValue(text, "program-title:", title);
+    iepg::ExtractValue(text, "station:", station);
+    MailAccount account;
+    account.sender = "rec@example.jp";
+    account.recipient = "to@example.jp";
+    tm start{};
+    start.tm_year = 104;
+    const ComposedBody body =
+        ComposeBody("Subject: %titl% ch%chno%\r\nX-Station: %stat%\r\n\r\n%titl%\r\n%stat%\r\n.\r\n", account,
+                    {start, start, 8, title, station}, 0);
+    const std::string message = FinishMessage(body, account, start, 0x0100007f);
+    mailcheck::CheckData(message);
+    mailcheck::CheckHeaderLines(message);
+    Check(mailcheck::FieldValue(message, "Subject", " ch8") == mailcheck::CutValue(title), "the title's field");
+    Check(mailcheck::FieldValue(message, "X-Station", "") == mailcheck::CutValue(station), "the station's field");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -141,5 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     CheckStationTable(text);
+    CheckMail(text);
     return 0;
 }
