@@ -294,13 +294,13 @@ def case_lengths_typed(r):
 
 def case_lengths_read_back(r):
     # The longest value the dialog saves comes back whole at the next start
-    # (256 bytes, here double-byte characters) and is saved whole again. An
-    # address takes ASCII only (address_checks), so the server name shows it.
-    server = 'あ' * 128
-    r.write_ini(f'[setting]\r\nsmtpsvr={server}\r\n')
-    rec = r.robot_run([f'dialog {TITLE}', 'read 1001', 'click 1', 'gone'])
-    expect_equal('the server read from the INI file', texts(rec), [server])
-    expect_equal('the saved server', r.settings()['smtpsvr'], server)
+    # (here double-byte characters) and is saved whole again. An address
+    # takes ASCII only (address_checks), so the user name shows it: 254 bytes.
+    user = 'あ' * 127
+    r.write_ini(f'[setting]\r\nsmtpsvr=127.0.0.1\r\nsmtpuser={user}\r\n')
+    rec = r.robot_run(mail_dialog('read 1024', 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
+    expect_equal('the user name read from the INI file', texts(rec), [user])
+    expect_equal('the saved user name', r.settings()['smtpuser'], user)
 
 
 def case_address_checks(r):
