@@ -315,43 +315,6 @@ TEST(EncodedWords, ShortWordsWholeCharactersSameBytes) {
     EXPECT_EQ(count, 2u);
 }
 
-// A file's values as a hostile page would write them, and the message that
-// goes after DATA.
-TEST_F(Composer, HostileValuesNeverReachTheWireAsTheyAre) {
-    const std::string x1k(1024, 'x');
-    const struct {
-        const char* what;
-        std::string format;
-        std::string title;
-        std::string station;
-        std::string expected;
-    } table[] = {
-        {"bare CRs that would end the data early", "Subject: x\r\n\r\n%titl%\r\n",
-         "News\r.\rMAIL FROM:<x@evil.example>\rRCPT TO:<victim@example.com>\rDATA\r", "",
-         "Subject: x\r\n\r\nNews . MAIL FROM:<x@evil.example> RCPT TO:<victim@example.com> DATA \r\n\r\n.\r\n"},
-        {"CR LF, dot, NUL, tab, escape", "\r\n%titl%|%stat%", "a\r\n.\r\nQUIT\r\n", std::string("b\0c\td\x1b", 6),
-         "\r\na  .  QUIT  |b c d \r\n.\r\n"},
-        {"a CR inside a station name", "\r\n[%stat%]\r\n", "", "ＮＨＫ\r総合", "\r\n[ＮＨＫ 総合]\r\n\r\n.\r\n"},
-        {"placeholders inside values stay", "Subject: %titl%\r\n\r\n%titl% %stat%\r\n", "%stat% %msid% %titl%", "%chno%",
-         "Subject: %stat% %msid% %titl%\r\n\r\n%stat% %msid% %titl% %chno%\r\n\r\n.\r\n"},
-        {"an encoded word look-alike is encoded itself", "Subject: %titl%\r\n\r\n%titl%\r\n", "=?UTF-8?B?44CQ6YeN6KaB?=", "",
-         "Subject: =?Shift_JIS?B?PT9VVEYtOD9CPzQ0Q1E2WWVONkthQj89?=\r\n\r\n=?UTF-8?B?44CQ6YeN6KaB?=\r\n\r\n.\r\n"},
-        {"a long ASCII title folds before a blank", "Subject: %titl%\r\n\r\n", std::string(600, 'a') + " " +
-         std::string(423, 'b'), "", "Subject: " + std::string(600, 'a') + "\r\n " + std::string(423, 'b') +
-         "\r\n\r\n\r\n.\r\n"},
-        {"a 1 MB title is cut to 1 KB", "\r\n[%titl%]", std::string(1 << 20, 'x'), "", "\r\n[" + x1k + "]\r\n.\r\n"},
-        {"the cut keeps double-byte characters whole", "\r\n%titl%", "a" + Repeat(kA, 600), "",
-         "\r\na" + Repeat(kA, 511) + "\r\n.\r\n"},
-        {"the template's own bare CR, LF and leading dots", "Subject: x\n\n.a\r.\r\n%titl%\n", ".\r.", "",
-         "Subject: x\r\n\r\n..a\r\n..\r\n.. .\r\n\r\n.\r\n"},
-    };
-    for (const auto& row : table) {
-        m_title = row.title;
-        m_station = row.station;
-        EXPECT_EQ(Finish(row.format, 0), row.expected) << row.what;
-    }
-}
-
 TEST_F(Composer, EncodedWordsLeaveRoomForTheHeaderNameAndTheTextAfterThem) {
     const struct {
         std::string format;
@@ -375,57 +338,6 @@ TEST_F(Composer, EncodedWordsLeaveRoomForTheHeaderNameAndTheTextAfterThem) {
         m_title = row.title;
         EXPECT_EQ(Compose(m_start, m_end, 8, 0), row.expected) << row.format;
     }
-}
-
-// Decodes the encoded words of a header value; fails the test for a line
-// over 76 characters or a word that is not one.
-std::string DecodeWords(const std::string& words) {
-    std::string decoded;
-    for (size_t begin = 0; begin < words.size();) {
-        size_t end = words.find("\r\n", begin);
-        if (end == std::string::npos) end = words.size();
-        const std::string line = words.substr(begin, end - begin);
-        begin = end + 2;
-        EXPECT_LE(line.size(), 76u) << line;
-        const size_t at = line.find("=?Shift_JIS?B?");
-        if (at == std::string::npos || line.size() < at + 16) continue;  // the line before the first word
-        decoded += FromBase64(line.substr(at + 14, line.size() - at - 16));
-    }
-    return decoded;
-}
-
-TEST(EncodedWords, ManyWordsDecodeToTheValueWhereverTheyStart) {
-    const std::string mixed = Repeat("a" + kA + "bc" + kA + kA, 128);  // 1024 bytes, characters of both widths
-    const struct {
-        std::string value;
-        size_t column;
-        size_t rest;
-    } table[] = {
-        {mixed, 9, 0}, {mixed, 1, 4}, {mixed, 56, 30}, {mixed, 70, 0},
-        {std::string(1024, 'x'), 30, 0},
-        {"abc\x83", 9, 0},  // a lead byte without its trail byte
-        {Repeat(kA, 60), 9, 55},
-    };
-    for (const auto& row : table) {
-        const std::string words = EncodedWords(row.value, row.column, row.rest);
-        // The first line's column counts toward its length.
-        EXPECT_EQ(DecodeWords(std::string(row.column, ' ') + words), row.value) << row.column << "/" << row.rest;
-    }
-}
-
-TEST_F(Composer, HeaderLinesStayWithin998Bytes) {
-    std::string title;
-    for (int i = 0; i < 10; ++i) title += std::string(99, 'w') + " ";  // ASCII with blanks
-    m_format = "Subject: %titl% %titl% %stat%\r\n\r\n";
-    m_title = title + std::string(1 << 20, 'z');
-    m_station = std::string(1 << 20, 's');  // no blank at all: encoded
-    const std::string text = Compose(m_start, m_end, 8, 0);
-    size_t lines = 0;
-    for (size_t begin = 0, end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2, ++lines)
-        EXPECT_LE(end - begin, 998u) << lines;
-    EXPECT_GT(lines, 4u);
-    EXPECT_EQ(text.substr(0, 9), "Subject: ");
-    EXPECT_EQ(text.find('s'), std::string::npos);  // the station went in encoded
 }
 
 TEST_F(Composer, PlaceholderBombsEndAtOnceAndTheCutIsLogged) {

@@ -949,10 +949,9 @@ TEST_F(SmtpDialogue, SettingsThatWouldWeakenTheConnectionSendNothing) {
     EXPECT_EQ(peer.Connections(), 0);
 }
 
-// A hostile file or setting: what the wire carries after DATA, or that
-// nothing is sent at all; never a hang.
+// A hostile file, template or setting: what the wire carries after DATA, or
+// that nothing is sent at all; never a hang.
 TEST_F(SmtpDialogue, HostileFilesAndSettingsOnTheWire) {
-    m_mailer.m_strFormat = "Subject: %stat% ch%chno%\r\n\r\n%titl%\r\n.\r\n";
     const struct {
         const char* what;
         std::string title;
@@ -961,6 +960,7 @@ TEST_F(SmtpDialogue, HostileFilesAndSettingsOnTheWire) {
         std::string recipient;
         std::string message;  // after DATA
         int fault;            // the refusal's error number; 0: sent
+        std::string format = "Subject: %stat% ch%chno%\r\n\r\n%titl%\r\n.\r\n";
     } table[] = {
         {"ordinary", "ニュース7", "NHK", kFrom, kRcpt,
          "Subject: NHK ch12\r\n\r\nニュース7\r\n..\r\n\r\n.\r\n", 0},
@@ -978,6 +978,15 @@ TEST_F(SmtpDialogue, HostileFilesAndSettingsOnTheWire) {
          "Subject: NHK ch12\r\n\r\n" + Repeat("%stat%", 170) + "%sta\r\n..\r\n\r\n.\r\n", 0},
         {"1 MB title", std::string(1 << 20, 'x'), "NHK", kFrom, kRcpt,
          "Subject: NHK ch12\r\n\r\n" + std::string(1024, 'x') + "\r\n..\r\n\r\n.\r\n", 0},
+        {"the cut keeps a double-byte character whole", "a" + Repeat("ア", 600), "NHK", kFrom, kRcpt,
+         "Subject: NHK ch12\r\n\r\na" + Repeat("ア", 511) + "\r\n..\r\n\r\n.\r\n", 0},
+        {"NUL, tab and escape in the body", "", std::string("b\0c\td\x1b", 6), kFrom, kRcpt,
+         "\r\n[b c d ]\r\n.\r\n", 0, "\r\n[%stat%]"},
+        {"a long ASCII title folds before a blank", std::string(600, 'a') + " " + std::string(423, 'b'), "", kFrom,
+         kRcpt, "Subject: " + std::string(600, 'a') + "\r\n " + std::string(423, 'b') + "\r\n\r\n\r\n.\r\n", 0,
+         "Subject: %titl%\r\n\r\n"},
+        {"the template's own bare CR, LF and leading dots", ".\r.", "", kFrom, kRcpt,
+         "Subject: x\r\n\r\n..a\r\n..\r\n.. .\r\n\r\n.\r\n", 0, "Subject: x\n\n.a\r.\r\n%titl%\n"},
         {"> and parameters in the sender", "", "NHK", "me@example.jp> SIZE=1 BODY=8BITMIME", kRcpt, "", 1},
         {"a second command in the recipient", "", "NHK", kFrom, "rec@example.jp>\r\nRSET", "", 1},
         {"blank in the recipient", "", "NHK", kFrom, "rec @example.jp", "", 1},
@@ -985,6 +994,7 @@ TEST_F(SmtpDialogue, HostileFilesAndSettingsOnTheWire) {
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.what);
+        m_mailer.m_strFormat = row.format;
         m_mailer.m_strTitle = row.title;
         m_mailer.m_strStation = row.station;
         m_mailer.m_account.sender = row.sender;
