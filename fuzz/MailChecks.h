@@ -49,6 +49,7 @@ inline void CheckData(const std::string& message) {
 inline void CheckHeaderLines(const std::string& message) {
     for (const std::string& line : HeaderLines(message)) {
         Require(line.size() <= kMaxHeaderLine, "a header line over 998 characters");
+        Require(line.find_first_not_of(" \t") != std::string::npos, "a header line of blanks only");
         if (line.find(kWordPrefix) != std::string::npos)
             Require(line.size() <= kMaxEncodedLine, "a line with an encoded word over 76 characters");
     }

@@ -68,6 +68,8 @@ TEST(CheckAddress, WhatWouldEndOrExtendACommandAndNonAscii) {
         {"\"odd\"@example.jp", AddressFault::kNone},
         {"me@example.jp> SIZE=1 BODY=8BITMIME", AddressFault::kForbidden},
         {"<rec@example.jp>", AddressFault::kForbidden},
+        {"rec@example.jp>", AddressFault::kForbidden},
+        {"<rec@example.jp", AddressFault::kForbidden},
         {"rec@example.jp ", AddressFault::kForbidden},
         {"rec@example.jp\r\nRSET", AddressFault::kForbidden},
         {"rec@exam\tple.jp", AddressFault::kForbidden},
