@@ -41,7 +41,7 @@ constexpr int kUsualSmtpPorts[] = {25, 587, 465};
 bool IsCertPinText(const char* text);
 
 // The prompt for an address field's text (code page 932) that CheckAddress
-// faults; null when the address can be used.
+// faults; null when the address can be used. Throws nothing.
 const char* MailAddressPrompt(const char* text);
 
 // Whether a login with these settings would fail because the password is not
