@@ -20,6 +20,7 @@
 #include "platform/tls.h"
 #include "platform/platform.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/Process.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/SmtpSink.h"
 #include "tests/support/SubmissionServer.h"
@@ -946,6 +947,10 @@ TEST_F(SmtpDialogue, SettingsThatWouldWeakenTheConnectionSendNothing) {
 
 namespace {
 
+// Whether the platform side is SChannel and Windows' chain engine, which
+// alone fetch a left-out intermediate and have the seams.
+constexpr bool kSchannelSide = QUORPA_TEST_SCHANNEL_SIDE != 0;
+
 class SubmitDelivery : public SmtpDialogue {
 protected:
     void SetUp() override {
@@ -1207,6 +1212,102 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
         EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
         EXPECT_EQ(log.Text().find(m_password), std::string::npos);
         m_mailer.m_account.certPin.clear();
+    }
+}
+
+// What Windows does and OpenSSL here does not: an intermediate the server
+// leaves out is fetched from where its certificate says, within the
+// handshake's time, and a stop ends that wait at once.
+TEST_F(SubmitDelivery, AMissingIntermediateIsFetchedWithinTheTimeAndAStopEndsTheWait) {
+    if (!kSchannelSide) GTEST_SKIP() << "Windows' chain engine only";
+    const struct {
+        const char* port;
+        uint32_t timeoutMs;
+        uint32_t stopAfterMs;  // after the handshake began; 0: no stop
+        const char* thrown;    // empty: delivered
+        uint32_t atMostMs;     // from the start, or from the stop
+    } table[] = {
+        {"AIA", 10000, 0, "", 10000},
+        {"AIA_SILENT", 3000, 0, "TimeOut", 4500},
+        {"AIA_SILENT", 10000, 1500, "TlsHandshakeFailed", 1000},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(std::string(row.port) + " stop " + std::to_string(row.stopAfterMs));
+        SetUp();
+        UsePort(row.port, CSmtpMailer::kSslImplicit);
+        m_mailer.m_commandTimeoutMs = row.timeoutMs;
+        struct StopLater : SendProgress {
+            CSmtpMailer* mailer;
+            uint32_t afterMs;
+            uint32_t stopped = 0;
+            std::thread user;
+            void OnStep(SendStep step, int) noexcept override {
+                if (step != SendStep::kEncrypting || afterMs == 0) return;
+                user = std::thread([this] {
+                    plat::SleepMs(afterMs);
+                    stopped = plat::TickCount();
+                    mailer->Cancel();
+                });
+            }
+        } stopper;
+        stopper.mailer = &m_mailer;
+        stopper.afterMs = row.stopAfterMs;
+        m_mailer.m_progress = &stopper;
+        Tokened();
+        const uint32_t started = plat::TickCount();
+        std::string thrown;
+        try {
+            Send();
+        } catch (const CExceptionBase& e) {
+            thrown = e.what();
+        }
+        const uint32_t ended = plat::TickCount();
+        if (stopper.user.joinable()) stopper.user.join();
+        EXPECT_EQ(thrown, row.thrown);
+        EXPECT_EQ(m_mailer.Cancelled(), row.stopAfterMs != 0);
+        EXPECT_LT(ended - (row.stopAfterMs != 0 ? stopper.stopped : started), row.atMostMs);
+        m_mailer.m_progress = nullptr;
+    }
+}
+
+// What Wine's SChannel cannot show, through the win32 side's test seams.
+TEST_F(SubmitDelivery, SchannelBehavioursOnlyWindowsShows) {
+    if (!kSchannelSide) GTEST_SKIP() << "SChannel's seams only";
+    const struct {
+        const char* schannel;  // QUORPA_TEST_SCHANNEL
+        const char* build;     // QUORPA_TEST_WINDOWS_BUILD
+        const char* thrown;    // empty: delivered
+    } table[] = {
+        // Windows 10: TLS 1.2 alone, whichever credentials it takes; its
+        // experimental TLS 1.3 would fail the handshake.
+        {"", "19045", ""},
+        {"no-sch-credentials", "19045", ""},
+        // Windows Server 2022 and Windows 11 may offer TLS 1.3.
+        {"", "20348", ""},
+        {"no-sch-credentials", "22631", ""},
+        // A TLS 1.3 session ticket that comes in two reads.
+        {"split-ticket", "", ""},
+        // A context without replay detection is no protected stream.
+        {"no-replay-detect", "", "TlsHandshakeFailed"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(std::string(row.schannel) + " " + row.build);
+        SetUp();
+        UsePort("TLS", CSmtpMailer::kSslImplicit);
+        SetEnvVar("QUORPA_TEST_SCHANNEL", row.schannel);
+        SetEnvVar("QUORPA_TEST_WINDOWS_BUILD", row.build);
+        const std::string token = Tokened();
+        LogCapture log;
+        std::string thrown;
+        try {
+            Send();
+        } catch (const CExceptionBase& e) {
+            thrown = e.what();
+        }
+        SetEnvVar("QUORPA_TEST_SCHANNEL", "");
+        SetEnvVar("QUORPA_TEST_WINDOWS_BUILD", "");
+        EXPECT_EQ(thrown, row.thrown) << log.Text();
+        EXPECT_EQ(SubmissionServer::WaitForDump(token, *row.thrown == 0 ? 10000 : 1000) != "", *row.thrown == 0);
     }
 }
 
