@@ -63,6 +63,24 @@ def epg(station="フジテレビ", year="2004", month="01", date="05", start="21
         "program-title: %s\n%s\n番組の説明。\n" % (station, year, month, date, start, end, title, extra)))
 
 
+# What 関連付け登録 says with the dialog's defaults, written to HKEY_CLASSES_ROOT.
+MIME_TYPES = ["application/x-tv-program-info", "application/x-tv-program-digital-info",
+              "application/x-multi-tv-program-info", "application/x-multi-tv-program-digital-info"]
+REGISTERED = "\n".join([
+    "関連付けを登録しました。登録したレジストリキー:",
+    "HKEY_CLASSES_ROOT\\.tvpi", "HKEY_CLASSES_ROOT\\.tvpid", "HKEY_CLASSES_ROOT\\.epg",
+    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-info",
+    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-digital-info",
+    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-info",
+    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info",
+    "HKEY_CLASSES_ROOT\\epgfile", "HKEY_CLASSES_ROOT\\Applications\\Quorpa.exe",
+    "HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities",
+    "HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa", "",
+    "Windowsがファイルを開くプログラムを尋ねたときは、Quorpaを選んでください。",
+    "他のプログラムが開くときは、ファイルを右クリックし、プログラムから開く→別のプログラムを選択で"
+    "Quorpaを選んで、常に使うをオンにしてください。"])
+
+
 # ---- smtp-sink ---------------------------------------------------------------
 
 class Sink:
@@ -1034,7 +1052,7 @@ def wide_paths(env):
 
         # 関連付け登録 from that folder: the shell then starts this very
         # executable for an iEPG file (an ANSI path would name "?𠮷").
-        rc, boxes = q.run(["dialog Quorpa", "click 1005", "click 2", "gone"], [], exe=exe)
+        rc, boxes = q.run(["dialog Quorpa", "click 1005", "ok", "click 2", "gone"], [], exe=exe)
         expect_equal("exit code", rc, 0)
         rc, boxes = q.run(["yes"], [], open_file=q.path("café.epg"))
         expect_equal("exit code", rc, 0)
@@ -1042,8 +1060,11 @@ def wide_paths(env):
         expect_equal("number of mails", len(sink.mails()), 3)
     finally:
         sink.stop()
-        env.wine([env.robot, "--tool", "regdelete", ".epg", "epgfile",
-                  "MIME\\Database\\Content Type\\application/x-tv-program-info"], q.dir, "regdelete")
+        env.wine([env.robot, "--tool", "regdelete", ".epg", ".tvpi", ".tvpid", "epgfile", "Applications\\Quorpa.exe",
+                  "HKLM:Software\\Quorpa"] + ["MIME\\Database\\Content Type\\" + t for t in MIME_TYPES],
+                 q.dir, "regdelete")
+        env.wine([env.robot, "--tool", "regunset", "HKLM:Software\\RegisteredApplications", "Quorpa"], q.dir,
+                 "regunset")
 
 
 def dialog_fields(q):
@@ -1133,40 +1154,50 @@ def user_story(env):
         with open(os.path.join(folder, "Quorpa.ini"), "wb") as f:
             f.write(cp932(crlf("[setting]\nsmtpport=%d\n" % sink.port)))
 
-        # Setting mode: the user's address and server, 関連付け登録, OK.
-        rc, boxes = q.run(["dialog Quorpa", "type 1000 " + RCPT, "type 1001 127.0.0.1", "click 1005",
+        # Setting mode: the user's address and server, 関連付け登録 with the
+        # dialog's defaults, OK.
+        rc, boxes = q.run(["dialog Quorpa", "type 1000 " + RCPT, "type 1001 127.0.0.1", "click 1005", "ok",
                            "click 1", "gone"], [], exe=exe)
         expect_equal("exit code", rc, 0)
-        expect_boxes(boxes, [])
+        expect_boxes(boxes, [(REGISTERED, INFORMATION, "ok")])
 
+        # The downloads as browsers save them today (.tvpid, .tvpi) and the
+        # extension of the dialog (.epg); each opens Quorpa. (The files are
+        # of the first version: the shell's part is what this shows.)
         downloads = q.path("Downloads")
         os.makedirs(downloads)
-        download = os.path.join(downloads, "月曜ドラマ 第1話.epg")
-        with open(download, "wb") as f:
-            f.write(epg())
-        rc, boxes = q.run(["yes"], [], open_file=download)
-        expect_equal("exit code", rc, 0)
-        expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")])
-        mails = sink.mails()
-        expect_equal("number of mails", len(mails), 1)
-        check_mail(q, mails[0], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+        stories = [("月曜ドラマ 第1話.tvpid", "05", "2004/01/05(月)", "0155068"),
+                   ("月曜ドラマ 第2話.tvpi", "12", "2004/01/12(月)", "015c068"),
+                   ("月曜ドラマ 第3話.epg", "19", "2004/01/19(月)", "01513068")]
+        for number, (name, date, shown, msid) in enumerate(stories, 1):
+            download = os.path.join(downloads, name)
+            with open(download, "wb") as f:
+                f.write(epg(date=date))
+            rc, boxes = q.run(["yes"], [], open_file=download)
+            expect_equal("exit code", rc, 0)
+            expect_boxes(boxes, [(confirm_text(shown, "21:00", "21:54", 8), CONFIRM, "yes")])
+            mails = sink.mails()
+            expect_equal("number of mails", len(mails), number)
+            check_mail(q, mails[-1], (2004, 1, int(date), 21, 0), (2004, 1, int(date), 21, 54), 8, msid)
 
         # 関連付け解除, confirmed; then the shell finds no program for the file.
         rc, boxes = q.run(["dialog Quorpa", "click 1010", "yes", "ok", "click 2", "gone"], [], exe=exe)
         expect_equal("exit code", rc, 0)
         expect_equal("boxes of the unregistration", [b["icon"] for b in boxes], ["question", "information"])
-        if "HKEY_CLASSES_ROOT\\.epg" not in boxes[1]["text"]:
-            raise Failure("the report does not name .epg: %r" % boxes[1]["text"])
-        try:
-            q.run([], [], open_file=download)
-            started = True
-        except Failure as e:
-            if "no program started" not in str(e):
-                raise
-            started = False
-        if started:
-            raise Failure("the shell still started a program for the file")
-        expect_equal("number of mails at the end", len(sink.mails()), 1)
+        for ext in (".epg", ".tvpi", ".tvpid"):
+            if "HKEY_CLASSES_ROOT\\%s\n" % ext not in boxes[1]["text"]:
+                raise Failure("the report does not name %s: %r" % (ext, boxes[1]["text"]))
+        for name, _, _, _ in stories:
+            try:
+                q.run([], [], open_file=os.path.join(downloads, name))
+                started = True
+            except Failure as e:
+                if "no program started" not in str(e):
+                    raise
+                started = False
+            if started:
+                raise Failure("the shell still started a program for %s" % name)
+        expect_equal("number of mails at the end", len(sink.mails()), 3)
     finally:
         sink.stop()
         # The prefix takes some 700 MB: stop its server and remove it.

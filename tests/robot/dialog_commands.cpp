@@ -35,7 +35,9 @@
 //
 // And helper tools for the registry of the prefix (keys below
 // HKEY_CLASSES_ROOT, "" is the root itself; a key written "HKCU:KEY" lies
-// below HKEY_CURRENT_USER\Software\Classes instead, the per-user place):
+// below HKEY_CURRENT_USER\Software\Classes instead, the per-user place;
+// "HKLM:KEY" below HKEY_LOCAL_MACHINE and "USER:KEY" below
+// HKEY_CURRENT_USER, for the program's capabilities):
 //
 //   --tool regdump OUT KEY...    write each key's values to OUT, one JSON
 //                                object a line: key, name, type, size, data
@@ -48,6 +50,7 @@
 //                                be created below it)
 //   --tool regset KEY NAME TEXT  set string value NAME ("" the default) of
 //                                KEY, creating the key
+//   --tool regunset KEY NAME     delete value NAME of KEY (gone already: fine)
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -456,7 +459,15 @@ namespace {
 
 // The root a tool's key name lies below, with the name made relative to it.
 HKEY RootOf(std::wstring& name) {
-    const std::wstring user = L"HKCU:";
+    const std::wstring user = L"HKCU:", machine = L"HKLM:", userRoot = L"USER:";
+    if (name.compare(0, machine.size(), machine) == 0) {
+        name = name.substr(machine.size());
+        return HKEY_LOCAL_MACHINE;
+    }
+    if (name.compare(0, userRoot.size(), userRoot) == 0) {
+        name = name.substr(userRoot.size());
+        return HKEY_CURRENT_USER;
+    }
     if (name.compare(0, user.size(), user) != 0) return HKEY_CLASSES_ROOT;
     name = L"Software\\Classes\\" + name.substr(user.size());
     return HKEY_CURRENT_USER;
@@ -571,4 +582,17 @@ ROBOT_TOOL(regset, "KEY NAME TEXT - set a string value of a key below HKEY_CLASS
     return args.size() == 3 ? CreateKey(args[0], REG_OPTION_NON_VOLATILE, args[1].c_str(),
                                         args[2].c_str())
                             : 2;
+}
+
+ROBOT_TOOL(regunset, "KEY NAME - delete a value of a key below HKEY_CLASSES_ROOT") {
+    if (args.size() != 2) return 2;
+    std::wstring key = args[0];
+    HKEY root = RootOf(key);
+    HKEY handle = nullptr;
+    LSTATUS status = ::RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &handle);
+    if (status == ERROR_FILE_NOT_FOUND) return 0;
+    if (status != ERROR_SUCCESS) return 1;
+    status = ::RegDeleteValueW(handle, args[1].c_str());
+    ::RegCloseKey(handle);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? 0 : 1;
 }
