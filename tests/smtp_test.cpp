@@ -1234,7 +1234,7 @@ TEST_F(SubmitDelivery, AMissingIntermediateIsFetchedWithinTheTimeAndAStopEndsThe
     for (const auto& row : table) {
         SCOPED_TRACE(std::string(row.port) + " stop " + std::to_string(row.stopAfterMs));
         SetUp();
-        UsePort(row.port, CSmtpMailer::kSslImplicit);
+        UsePort(row.port, Encryption::kImplicit);
         m_mailer.m_commandTimeoutMs = row.timeoutMs;
         struct StopLater : SendProgress {
             CSmtpMailer* mailer;
@@ -1293,7 +1293,7 @@ TEST_F(SubmitDelivery, SchannelBehavioursOnlyWindowsShows) {
     for (const auto& row : table) {
         SCOPED_TRACE(std::string(row.schannel) + " " + row.build);
         SetUp();
-        UsePort("TLS", CSmtpMailer::kSslImplicit);
+        UsePort("TLS", Encryption::kImplicit);
         SetEnvVar("QUORPA_TEST_SCHANNEL", row.schannel);
         SetEnvVar("QUORPA_TEST_WINDOWS_BUILD", row.build);
         const std::string token = Tokened();
