@@ -93,6 +93,30 @@ def history_resend(env):
 
 
 @case
+def history_file_name(env):
+    """A file name with Japanese characters (ソ's second byte is a
+    backslash) reaches the boxes, the log and the history as it is, whatever
+    the process code page."""
+    q = Install(env, "history_file_name")
+    name = "ソ表の予約.epg"
+    q.write(name, epg())
+    refusing = Sink(q.dir, ["-r", "RCPT"])
+    try:
+        q.ini(rcpt=RCPT, smtpport=refusing.port, logoutput=1)
+        rc, boxes = q.run(["yes", "ok", "ok"], [name])
+    finally:
+        refusing.stop()
+    expect_equal("boxes", [b["text"] for b in boxes][1:],
+                 ["メール送信に失敗しました(サーバエラー)", "iEPGファイル「ソ表の予約.epg」の予約に失敗しました"])
+    log = q.read("Quorpa.log").decode("cp932")
+    if run.log_input(name) not in log:
+        raise Failure("the file's name is not in the log: %r" % log)
+    (line,) = history_lines(q)
+    if not line.endswith("\tfailed\tSMTP error\tソ表の予約.epg"):
+        raise Failure("unexpected history line: %r" % line)
+
+
+@case
 def history_resend_stopped(env):
     """中止 during 再送: nothing is sent, the stop's box, and the entry is
     stopped."""
