@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include "mail/SendFailure.h"
 #include "res/resource.h"
 
 namespace {
@@ -44,8 +45,11 @@ std::string OutcomeText(const history::Entry& entry) {
     switch (entry.outcome) {
     case history::Outcome::kSent:
         return "送信済み";
-    case history::Outcome::kFailed:
-        return entry.reason.empty() ? "失敗" : "失敗 (" + entry.reason + ")";
+    case history::Outcome::kFailed: {
+        // In the words of the box the user saw, not the log's.
+        const std::string cause = SendFailureCause(entry.reason);
+        return cause.empty() ? "失敗" : "失敗 (" + cause + ")";
+    }
     case history::Outcome::kStopped:
         return "中止";
     case history::Outcome::kSending:

@@ -80,7 +80,7 @@ def history_resend(env):
         expect_boxes(boxes, [STARTED])
         expect_equal("the question's default button", boxes[0]["default"], "no")
         (before,), (after,) = lists[0]["rows"], lists[1]["rows"]
-        expect_row(before, "失敗 (SMTP error)")
+        expect_row(before, "失敗 (サーバエラー)")
         expect_row(after, "送信済み")
         (mail,) = sink.mails()
         if b"Subject: ch8 040105 2100-040105 2154\n\n" + cp932("[月曜ドラマ]") not in mail:
@@ -114,6 +114,26 @@ def history_file_name(env):
     (line,) = history_lines(q)
     if not line.endswith("\tfailed\tSMTP error\tソ表の予約.epg"):
         raise Failure("unexpected history line: %r" % line)
+
+
+@case
+def history_reasons(env):
+    """A failure is listed in the words of the box the user saw, also from
+    lines that name it by the log's word (every version's)."""
+    q = Install(env, "history_reasons")
+    reasons = [  # (the line's reason, the list's outcome)
+        ("SocketI/Oerror", "失敗 (ソケットエラー)"),
+        ("SMTP error", "失敗 (サーバエラー)"),
+        ("CertificateNotTrusted", "失敗 (証明書を信頼できません)"),
+        ("SystemLibraryMissing(secur32.dll)", "失敗 (Windowsのシステムファイルを読み込めません)"),
+        ("UnknownException", "失敗"),
+        ("", "失敗"),
+    ]
+    lines = ["2026/12/0%d 10:00:00\t8\t2026/12/25 19:00\t2026/12/25 20:00\tX\tY\tfailed\t%s\ta.epg" % (6 - i, r)
+             for i, (r, _) in enumerate(reasons)]
+    q.write("Quorpa.history", cp932("\r\n".join(lines) + "\r\n"))
+    boxes, lists = history_run(q, ["listrows %d" % LIST])
+    expect_equal("the outcomes, newest first", [row[6] for row in lists[0]["rows"]], [o for _, o in reasons])
 
 
 @case
