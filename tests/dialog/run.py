@@ -290,6 +290,40 @@ def case_lengths_typed(r):
     expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('a' * 256, 'b' * 256))
 
 
+def case_lengths_in_bytes(r):
+    # The typing limit counts bytes as the check does (code page 932; UTF-8
+    # for the password): what does not fit of what is typed or pasted is
+    # left out, so OK never finds the field too long.
+    r.write_ini(PRESET_INI)
+    rec = r.robot_run([
+        f'dialog {TITLE}', typed(1000, 'あ' * 130), typed(1001, 'b' * 255 + 'あc'), 'read 1000', 'read 1001',
+        settext(1000, 'ab'), 'paste 1000 "' + 'ア' * 200 + '"', 'read 1000',
+        'click 1011', f'dialog {MAIL_TITLE}', 'check 1022', typed(1024, 'u'), typed(1025, 'あ' * 90),
+        'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'])
+    expect_equal('the fields', texts(rec), ['あ' * 128, 'b' * 255 + 'c', 'ア' * 127 + 'ab'])
+    expect_equal('message boxes', boxes(rec), [])
+    s = r.settings()
+    expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('ア' * 127 + 'ab', 'b' * 255 + 'c'))
+    expect_equal('the stored password, decrypted', r.unprotect(s['smtppass']), 'あ' * 85)
+
+
+def case_full_width_numbers(r):
+    # Digits, signs and blanks typed with the IME on are the half-width ones
+    # they mean; what is no number still is none.
+    r.write_ini(PRESET_INI)
+    bad = [('６１', PROMPT_RANGE), ('－１２０', PROMPT_RANGE), ('１２ａ', PROMPT_INTEGER),
+           ('１．５', PROMPT_INTEGER), ('１　２', PROMPT_INTEGER)]
+    script = [f'dialog {TITLE}']
+    for text, _ in bad:
+        script += [typed(1002, text), 'click 1', 'ok', 'focus 1002']
+    script += [typed(1002, 'ー４５'), typed(1003, '　＋３０　'), 'click 1011', f'dialog {MAIL_TITLE}',
+               typed(1020, '５８７'), 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone']
+    rec = r.robot_run(script)
+    expect_equal('prompts', boxes(rec), [(p, WARNING) for _, p in bad])
+    s = r.settings()
+    expect_equal('saved numbers', (s['startad'], s['endad'], s['smtpport']), ('-45', '30', '587'))
+
+
 def case_lengths_read_back(r):
     # The longest value the dialog saves comes back whole at the next start
     # (256 bytes, here double-byte characters) and is saved whole again.

@@ -6,6 +6,8 @@
 //   type ID TEXT        empty edit control ID, then type TEXT one character at
 //                       a time (WM_CHAR), so the control's length limit applies
 //   settext ID TEXT     set the control's text directly (no length limit)
+//   paste ID TEXT       replace edit ID's selection with TEXT as a paste
+//                       does (EM_REPLACESEL, undoable)
 //   read ID             record the control's text
 //   waittext ID TEXT    wait until the control reads TEXT, and record when
 //   enabled             record the ids of the enabled controls
@@ -116,6 +118,15 @@ ROBOT_COMMAND(settext, "ID TEXT - set the control's text directly") {
     if (!ControlOf(robot, words, 2, control, id)) return false;
     const std::wstring text = FromUtf8(words.size() > 2 ? words[2] : "");
     ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    return true;
+}
+
+ROBOT_COMMAND(paste, "ID TEXT - replace edit ID's selection with TEXT as a paste does") {
+    HWND control = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, control, id)) return false;
+    const std::wstring text = FromUtf8(words.size() > 2 ? words[2] : "");
+    ::SendMessageW(control, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
     return true;
 }
 
