@@ -25,7 +25,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
 from harness import (CONFIRM, INFORMATION, STOP_LIMIT_MS, TITLE, WARNING, Failure, check,  # noqa: E402
-                     expect_equal, free_port, run_case, submit_env, wine, win_path)
+                     expect_equal, free_port, read_bmp, run_case, submit_env, wine, win_path)
 
 ABOUT_TITLE = 'Quorpaのﾊﾞｰｼﾞｮﾝ情報'
 PROMPT_RANGE = '-60 から 60 までの整数を入力してください。'
@@ -393,20 +393,6 @@ def case_manifest(r):
                   '>ja-JP</activeCodePage>', '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',
                   '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}']:
         check(entry in manifest, f'the manifest lacks {entry}')
-
-
-def read_bmp(path):
-    """Rows (top first) of (r, g, b) pixels of a 24-bit BMP file."""
-    with open(path, 'rb') as f:
-        data = f.read()
-    offset, = struct.unpack_from('<I', data, 10)
-    width, height = struct.unpack_from('<ii', data, 18)
-    stride = (width * 3 + 3) & ~3
-    rows = []
-    for y in range(abs(height)):
-        row = offset + stride * y
-        rows.append([tuple(data[row + 3 * x + i] for i in (2, 1, 0)) for x in range(width)])
-    return rows if height < 0 else rows[::-1]
 
 
 def read_ico(path, size):
