@@ -20,6 +20,8 @@ struct Column {
 constexpr Column kColumns[] = {{"送信日時", 74}, {"局名", 50}, {"ch", 16},      {"開始", 74},
                                {"終了", 50},     {"番組名", 72}, {"結果", 76}};
 
+constexpr int kColumnCount = sizeof kColumns / sizeof kColumns[0];
+
 constexpr COLORREF kFailedColour = RGB(192, 0, 0);
 constexpr COLORREF kUnknownColour = RGB(160, 96, 0);
 
@@ -66,6 +68,21 @@ std::string StartedQuestion(const tm& start) {
     return std::string("この番組は ") + when + " に始まっています。予約メールを送信しますか？";
 }
 
+// The scale window is shown at, in dots per inch: the monitor's where the
+// system knows it per window (Windows 10 1607 and later), else the screen's.
+int WindowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0) return static_cast<int>(dpi);
+    }
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
 bool SentLater(const history::Entry& a, const history::Entry& b) {
     const auto key = [](const tm& t) {
         return std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
@@ -97,7 +114,9 @@ BOOL CHistoryDlg::OnInitDialog() {
     HWND list = ::GetDlgItem(m_hWnd, IDC_HISTORYLIST);
     ::SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
                    LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-    for (size_t i = 0; i < sizeof kColumns / sizeof kColumns[0]; ++i) {
+    m_dpi = WindowDpi(m_hWnd);
+    // Widths in dialog units: they follow the dialog's font, so its scale.
+    for (int i = 0; i < kColumnCount; ++i) {
         RECT width{0, 0, kColumns[i].width, 0};
         ::MapDialogRect(m_hWnd, &width);
         std::wstring heading = AfxWide(kColumns[i].heading);
@@ -105,8 +124,8 @@ BOOL CHistoryDlg::OnInitDialog() {
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         column.pszText = &heading[0];
         column.cx = width.right;
-        column.iSubItem = static_cast<int>(i);
-        ::SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+        column.iSubItem = i;
+        ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
     }
     Reload();  // the exchange that loads the list
     return TRUE;
@@ -171,7 +190,21 @@ COLORREF CHistoryDlg::RowColour(size_t row) const {
     return CLR_DEFAULT;
 }
 
+void CHistoryDlg::OnDpiChanged(int dpi) {
+    // The system scales the dialog and its font, not the list's columns:
+    // they keep their widths (the user's too) in the new scale.
+    if (dpi <= 0 || m_dpi <= 0 || dpi == m_dpi) return;
+    HWND list = ::GetDlgItem(m_hWnd, IDC_HISTORYLIST);
+    for (int i = 0; i < kColumnCount; ++i) {
+        const int width = static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+        ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(i), MAKELPARAM(::MulDiv(width, dpi, m_dpi), 0));
+    }
+    m_dpi = dpi;
+}
+
 bool CHistoryDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // Left to the system as well, which scales the dialog itself.
+    if (message == WM_DPICHANGED) OnDpiChanged(HIWORD(wParam));
     if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED &&
         (LOWORD(wParam) == IDC_RESEND || LOWORD(wParam) == IDC_HISTDELETE)) {
         if (LOWORD(wParam) == IDC_RESEND)

@@ -137,6 +137,18 @@ def history_reasons(env):
 
 
 @case
+def history_scale(env):
+    """The list's columns are as wide as the dialog's font makes them, and
+    grow with it when the scale changes (144 dots per inch: half as wide
+    again), as the system grows the dialog."""
+    q = Install(env, "history_scale")
+    boxes, _ = history_run(q, ["columns %d" % LIST, "dpi 144", "columns %d" % LIST])
+    widths = [r["widths"] for r in q.records if "columns" in r]
+    expect_equal("the columns' widths", widths,
+                 [[130, 88, 28, 130, 88, 126, 133], [195, 132, 42, 195, 132, 189, 200]])
+
+
+@case
 def history_resend_stopped(env):
     """中止 during 再送: nothing is sent, the stop's box, and the entry is
     stopped."""
