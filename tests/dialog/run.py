@@ -449,6 +449,12 @@ def case_icons(r):
           'icon 129 is not in the settings dialog\'s caption')
     large = read_ico(os.path.join(res, 'Quorpa.ico'), 32)
     check(find_picture(read_bmp(about), large) is not None, 'icon 128 is not in the about box')
+    # The large window icon (Alt-Tab) has a picture of its own at 100%,
+    # 150% and 200%, so the system never stretches a smaller one.
+    with open(os.path.join(res, 'Quorpa.ico'), 'rb') as f:
+        data = f.read()
+    sizes = [data[6 + 16 * i] for i in range(struct.unpack_from('<H', data, 4)[0])]
+    expect_equal('the sizes of icon 128', sorted(sizes), [16, 32, 48, 64])
 
 
 def registry_case(r, script, ext, want_boxes=(), keys=None):
