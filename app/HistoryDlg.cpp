@@ -140,7 +140,19 @@ void CHistoryDlg::Reload() {
     for (const history::Entry& entry : m_entries) m_rows.push_back(RowTexts(entry));
     m_selected.clear();
     UpdateData(FALSE);
+    FitOutcomes();
     EnableButtons();
+}
+
+void CHistoryDlg::FitOutcomes() {
+    // A failure's words show whole: the last column grows to its longest
+    // text (the list then scrolls sideways), and never shrinks below its width.
+    HWND list = ::GetDlgItem(m_hWnd, IDC_HISTORYLIST);
+    constexpr WPARAM kOutcome = kColumnCount - 1;
+    const LRESULT width = ::SendMessageW(list, LVM_GETCOLUMNWIDTH, kOutcome, 0);
+    ::SendMessageW(list, LVM_SETCOLUMNWIDTH, kOutcome, LVSCW_AUTOSIZE);
+    if (::SendMessageW(list, LVM_GETCOLUMNWIDTH, kOutcome, 0) < width)
+        ::SendMessageW(list, LVM_SETCOLUMNWIDTH, kOutcome, width);
 }
 
 void CHistoryDlg::EnableButtons() {

@@ -40,6 +40,8 @@ private:
     void Reload();
     void OnResend();
     void OnDelete();
+    // The outcome column as wide as its longest text, at least as before.
+    void FitOutcomes();
     // 再送 for exactly one selected row, 削除 for any.
     void EnableButtons();
     // The colour of row's text in the list (failed and unknown stand out).

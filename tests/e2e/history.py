@@ -132,8 +132,11 @@ def history_reasons(env):
     lines = ["2026/12/0%d 10:00:00\t8\t2026/12/25 19:00\t2026/12/25 20:00\tX\tY\tfailed\t%s\ta.epg" % (6 - i, r)
              for i, (r, _) in enumerate(reasons)]
     q.write("Quorpa.history", cp932("\r\n".join(lines) + "\r\n"))
-    boxes, lists = history_run(q, ["listrows %d" % LIST])
+    boxes, lists = history_run(q, ["listrows %d" % LIST, "columns %d" % LIST])
     expect_equal("the outcomes, newest first", [row[6] for row in lists[0]["rows"]], [o for _, o in reasons])
+    # Shown whole: the last column is as wide as the longest (133 without).
+    (widths,) = [r["widths"] for r in q.records if "columns" in r]
+    expect_equal("the outcome column's width", widths[6], 282)
 
 
 @case
