@@ -230,7 +230,7 @@ void ProgressWindow::PlaceControls() {
                      ::MulDiv(box.cy, m_baseY, 8), FALSE);
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     }
-    ::InvalidateRect(m_hwnd, nullptr, TRUE);
+    ::RedrawWindow(m_hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 // Moved to a monitor of another scale (or the scale changed): the window
