@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "afx/win32/MessagePump.h"
 #include "afx/win32/Program.h"
@@ -90,6 +91,8 @@ public:
         if (m_hwnd != nullptr) ::DestroyWindow(m_hwnd);
         if (m_font != nullptr) ::DeleteObject(m_font);
     }
+    // WM_DPICHANGED's font and layout for dpi, in the rectangle the system suggests.
+    void OnDpiChanged(int dpi, const RECT& suggested);
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
 
@@ -108,6 +111,11 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND AddControl(const wchar_t* className, const char* text, DWORD style, const Box& box, int id);
+    // Makes the font for dpi (the old one is the caller's to delete, once
+    // no control uses it) and takes its dialog base units.
+    HFONT MakeFont(int dpi);
+    // Puts every control in its box in the current base units, with the font.
+    void PlaceControls();
     void Refresh();
     void Stop();
 
@@ -122,6 +130,7 @@ private:
     HWND m_hwnd = nullptr;
     HFONT m_font = nullptr;
     int m_baseX = 0, m_baseY = 0;  // dialog base units of the font
+    std::vector<std::pair<HWND, Box>> m_controls;
     std::string m_shownStep;
     DWORD m_shownSeconds = ~0u;
 };
@@ -141,20 +150,9 @@ void ProgressWindow::Show() {
     ::RegisterClassW(&wc);  // fails harmlessly when a former send registered it
 
     HDC screen = ::GetDC(nullptr);
-    const int height = -::MulDiv(kFontPoints, ::GetDeviceCaps(screen, LOGPIXELSY), 72);
-    m_font = ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, AfxWide(kFontFace).c_str());
-    HGDIOBJ old = ::SelectObject(screen, m_font != nullptr ? m_font : ::GetStockObject(DEFAULT_GUI_FONT));
-    // Dialog base units as Windows derives them from a dialog's font.
-    TEXTMETRICA metrics{};
-    ::GetTextMetricsA(screen, &metrics);
-    SIZE letters{};
-    const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    ::GetTextExtentPoint32A(screen, kAlphabet, 52, &letters);
-    m_baseX = (letters.cx / 26 + 1) / 2;
-    m_baseY = metrics.tmHeight;
-    ::SelectObject(screen, old);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
+    m_font = MakeFont(dpi);
 
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     const DWORD exStyle = WS_EX_NOACTIVATE | WS_EX_TOPMOST | WS_EX_APPWINDOW;
@@ -173,7 +171,9 @@ void ProgressWindow::Show() {
     char server[512];
     std::snprintf(server, sizeof server, "サーバ: %s (ポート %u)", m_server.c_str(), m_port);
     const char* texts[] = {"予約メールを送信しています", server, "", ""};
-    for (int i = 0; i < 4; ++i) AddControl(L"STATIC", texts[i], SS_LEFT | SS_NOPREFIX, kTextBoxes[i], kIdHeading + i);
+    // A text too long for its line (a long server name) ends in an ellipsis.
+    for (int i = 0; i < 4; ++i)
+        AddControl(L"STATIC", texts[i], SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, kTextBoxes[i], kIdHeading + i);
     AddControl(L"BUTTON", "中止", BS_PUSHBUTTON | WS_TABSTOP, kButtonBox, IDCANCEL);
     Refresh();
     ::SetTimer(m_hwnd, kRefreshTimer, kRefreshMs, nullptr);
@@ -201,7 +201,47 @@ HWND ProgressWindow::AddControl(const wchar_t* className, const char* text, DWOR
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
     if (control != nullptr && m_font != nullptr)
         ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    if (control != nullptr) m_controls.emplace_back(control, box);
     return control;
+}
+
+HFONT ProgressWindow::MakeFont(int dpi) {
+    HFONT font = ::CreateFontW(-::MulDiv(kFontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                               SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               DEFAULT_PITCH | FF_DONTCARE, AfxWide(kFontFace).c_str());
+    HDC screen = ::GetDC(nullptr);
+    HGDIOBJ old = ::SelectObject(screen, font != nullptr ? font : ::GetStockObject(DEFAULT_GUI_FONT));
+    // Dialog base units as Windows derives them from a dialog's font.
+    TEXTMETRICA metrics{};
+    ::GetTextMetricsA(screen, &metrics);
+    SIZE letters{};
+    const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    ::GetTextExtentPoint32A(screen, kAlphabet, 52, &letters);
+    m_baseX = (letters.cx / 26 + 1) / 2;
+    m_baseY = metrics.tmHeight;
+    ::SelectObject(screen, old);
+    ::ReleaseDC(nullptr, screen);
+    return font;
+}
+
+void ProgressWindow::PlaceControls() {
+    for (const auto& [control, box] : m_controls) {
+        ::MoveWindow(control, ::MulDiv(box.x, m_baseX, 4), ::MulDiv(box.y, m_baseY, 8), ::MulDiv(box.cx, m_baseX, 4),
+                     ::MulDiv(box.cy, m_baseY, 8), FALSE);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    }
+    ::RedrawWindow(m_hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+// Moved to a monitor of another scale (or the scale changed): the window
+// takes the size the system suggests, its text the size of the new scale.
+void ProgressWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+    HFONT old = m_font;
+    m_font = MakeFont(dpi);
+    ::SetWindowPos(m_hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceControls();
+    if (old != nullptr) ::DeleteObject(old);
 }
 
 // Texts are set only when they change, so the window does not flicker.
@@ -259,6 +299,9 @@ LRESULT CALLBACK ProgressWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPar
                 return 0;
             case WM_MOUSEACTIVATE:  // a click on the window does not take the focus
                 return MA_NOACTIVATE;
+            case WM_DPICHANGED:
+                self->OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+                return 0;
             default:
                 break;
             }

@@ -83,7 +83,11 @@ BOOL CSettingDlg::OnInitDialog() {
         }
     }
     ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
-    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
+    // The large icon (Alt-Tab, the taskbar) in the size the scale asks for,
+    // drawn at that size rather than the small one stretched.
+    HANDLE large = ::LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_SHARED);
+    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large != nullptr ? large : m_hAppIcon));
     return TRUE;  // focus on the first tab stop, the OK button
 }
 

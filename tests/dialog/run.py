@@ -25,7 +25,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
 from harness import (CONFIRM, INFORMATION, STOP_LIMIT_MS, TITLE, WARNING, Failure, check,  # noqa: E402
-                     expect_equal, free_port, run_case, submit_env, wine, win_path)
+                     expect_equal, free_port, read_bmp, run_case, submit_env, wine, win_path)
 
 ABOUT_TITLE = 'Quorpaのﾊﾞｰｼﾞｮﾝ情報'
 PROMPT_RANGE = '-60 から 60 までの整数を入力してください。'
@@ -335,6 +335,40 @@ def case_lengths_typed(r):
     expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('a' * 256, 'b' * 256))
 
 
+def case_lengths_in_bytes(r):
+    # The typing limit counts bytes as the check does (code page 932; UTF-8
+    # for the password): what does not fit of what is typed or pasted is
+    # left out, so OK never finds the field too long.
+    r.write_ini(PRESET_INI)
+    rec = r.robot_run([
+        f'dialog {TITLE}', typed(1000, 'あ' * 130), typed(1001, 'b' * 255 + 'あc'), 'read 1000', 'read 1001',
+        settext(1000, 'ab'), 'paste 1000 "' + 'ア' * 200 + '"', 'read 1000',
+        'click 1011', f'dialog {MAIL_TITLE}', 'check 1022', typed(1024, 'u'), typed(1025, 'あ' * 90),
+        'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'])
+    expect_equal('the fields', texts(rec), ['あ' * 128, 'b' * 255 + 'c', 'ア' * 127 + 'ab'])
+    expect_equal('message boxes', boxes(rec), [])
+    s = r.settings()
+    expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('ア' * 127 + 'ab', 'b' * 255 + 'c'))
+    expect_equal('the stored password, decrypted', r.unprotect(s['smtppass']), 'あ' * 85)
+
+
+def case_full_width_numbers(r):
+    # Digits, signs and blanks typed with the IME on are the half-width ones
+    # they mean; what is no number still is none.
+    r.write_ini(PRESET_INI)
+    bad = [('６１', PROMPT_RANGE), ('－１２０', PROMPT_RANGE), ('１２ａ', PROMPT_INTEGER),
+           ('１．５', PROMPT_INTEGER), ('１　２', PROMPT_INTEGER)]
+    script = [f'dialog {TITLE}']
+    for text, _ in bad:
+        script += [typed(1002, text), 'click 1', 'ok', 'focus 1002']
+    script += [typed(1002, 'ー４５'), typed(1003, '　＋３０　'), 'click 1011', f'dialog {MAIL_TITLE}',
+               typed(1020, '５８７'), 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone']
+    rec = r.robot_run(script)
+    expect_equal('prompts', boxes(rec), [(p, WARNING) for _, p in bad])
+    s = r.settings()
+    expect_equal('saved numbers', (s['startad'], s['endad'], s['smtpport']), ('-45', '30', '587'))
+
+
 def case_lengths_read_back(r):
     # The longest value the dialog saves comes back whole at the next start
     # (256 bytes, here double-byte characters) and is saved whole again.
@@ -406,20 +440,6 @@ def case_manifest(r):
         check(entry in manifest, f'the manifest lacks {entry}')
 
 
-def read_bmp(path):
-    """Rows (top first) of (r, g, b) pixels of a 24-bit BMP file."""
-    with open(path, 'rb') as f:
-        data = f.read()
-    offset, = struct.unpack_from('<I', data, 10)
-    width, height = struct.unpack_from('<ii', data, 18)
-    stride = (width * 3 + 3) & ~3
-    rows = []
-    for y in range(abs(height)):
-        row = offset + stride * y
-        rows.append([tuple(data[row + 3 * x + i] for i in (2, 1, 0)) for x in range(width)])
-    return rows if height < 0 else rows[::-1]
-
-
 def read_ico(path, size):
     """The size x size image of a 4-bit ICO file: rows of (r, g, b), None
     where the mask leaves the background."""
@@ -474,6 +494,12 @@ def case_icons(r):
           'icon 129 is not in the settings dialog\'s caption')
     large = read_ico(os.path.join(res, 'Quorpa.ico'), 32)
     check(find_picture(read_bmp(about), large) is not None, 'icon 128 is not in the about box')
+    # The large window icon (Alt-Tab) has a picture of its own at 100%,
+    # 150% and 200%, so the system never stretches a smaller one.
+    with open(os.path.join(res, 'Quorpa.ico'), 'rb') as f:
+        data = f.read()
+    sizes = [data[6 + 16 * i] for i in range(struct.unpack_from('<H', data, 4)[0])]
+    expect_equal('the sizes of icon 128', sorted(sizes), [16, 32, 48, 64])
 
 
 def registry_case(r, script, ext, want_boxes=(), keys=None):
@@ -526,8 +552,9 @@ def case_reg_after_failed_check(r):
 
 def case_reg_ext_too_long(r):
     # An extension that fails its own check registers nothing: nine
-    # characters of eighteen bytes, and seventeen characters.
-    registry_case(r, [typed(1004, '．ｔｖｐｉｄｘｙｚ'), 'click 1005', 'ok', settext(1004, '.abcdefghijklmnop'),
+    # characters of eighteen bytes, and seventeen characters (set directly:
+    # typing stops at sixteen bytes).
+    registry_case(r, [settext(1004, '．ｔｖｐｉｄｘｙｚ'), 'click 1005', 'ok', settext(1004, '.abcdefghijklmnop'),
                       'click 1005', 'ok'],
                   None, [(PROMPT_EXT_LONG, WARNING)] * 2)
 

@@ -38,7 +38,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import (CONFIRM, INFORMATION, SKIP, STOP_LIMIT_MS, TITLE, WARNING, Failure, Skip,  # noqa: E402,F401
-                     cp932, crlf, expect_equal, free_port, run_case, submit_env, wine, win_path)
+                     check, cp932, crlf, expect_equal, free_port, read_bmp, run_case, submit_env, wine, win_path)
 
 # Robot and program time-outs: generous, since two Wine programs share two
 # cores with the rest of a parallel build.
@@ -806,6 +806,56 @@ def stop_button(env):
     if boxes[1]["ms"] - stopped["ms"] > STOP_LIMIT_MS:
         raise Failure("the stop took %d ms" % (boxes[1]["ms"] - stopped["ms"]))
     expect_log(q, LOG_START + log_input("prog.epg") + log_reserve_block() + "E:Stopped by user!\r\n")
+
+
+# A server name longer than the progress window's line that still names the
+# loopback address: its first number with leading zeros (octal 0177 is 127).
+LONG_SERVER = "0" * 80 + "177.0.0.1"
+
+
+def ink(rows, box):
+    """(x, y) of the text's pixels (dark on the window's face) inside box."""
+    left, top, right, bottom = box
+    return [(x, y) for y in range(top, bottom) for x in range(left, right) if sum(rows[y][x]) < 300]
+
+
+@case
+def progress_scale(env):
+    """The progress window on a long server name and a change of scale: the
+    name ends in an ellipsis inside its line, and at 144 dots per inch the
+    window takes the rectangle the system suggests and lays its texts out
+    in the larger font."""
+    q = Install(env, "progress_scale")
+    q.write("prog.epg", epg())
+    picture = q.path("progress.bmp")
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(1)
+        port = silent.getsockname()[1]
+        q.ini(rcpt=RCPT, smtpsvr=LONG_SERVER, smtpport=port)
+        rc, boxes = q.run(["yes", 'progress "%s"' % win_path(picture), "progressdpi 144", "stopsend", "ok", "ok"],
+                          ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    shown = progress_records(q, "progress")[0]
+    expect_equal("the server line", shown["texts"][1], "サーバ: %s (ポート %d)" % (LONG_SERVER, port))
+    # The line's last pixels are the ellipsis' dots: low in the line, where
+    # a digit reaches up to the top of the text.
+    dx, dy = shown["client"]
+    (left, top, right, bottom), = [c[1:] for c in shown["controls"] if c[0] == 101]
+    text = ink(read_bmp(picture), (left + dx, top + dy, right + dx, bottom + dy))
+    check(text, "the server line shows nothing")
+    end, low = max(x for x, _ in text), max(y for _, y in text)
+    heights = {y for x, y in text if x > end - 8}
+    check(heights and heights <= {low - 1, low}, "the server line does not end in an ellipsis: its last pixels "
+          "are at heights %r, the line's lowest at %d" % (sorted(heights), low))
+    scaled = progress_records(q, "dpi")[0]
+    expect_equal("the window at 144 dots per inch", scaled["rect"], scaled["suggested"])
+    expect_equal("its controls at 96 dots per inch", shown["controls"],
+                 [[100, 12, 11, 338, 26], [101, 12, 33, 338, 48], [102, 12, 54, 338, 69], [103, 12, 75, 222, 90],
+                  [2, 250, 83, 338, 106]])
+    expect_equal("and at 144, in the larger font's units", scaled["controls"],
+                 [[100, 19, 18, 531, 41], [101, 19, 50, 531, 73], [102, 19, 83, 531, 106], [103, 19, 115, 349, 138],
+                  [2, 393, 128, 531, 163]])
 
 
 # ---- sending through a provider ----------------------------------------------------
