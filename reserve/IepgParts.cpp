@@ -64,7 +64,9 @@ bool IsMultiFile(std::string_view text) {
     while (lines.Next(line, start) && !IsBlank(line)) {
         if (!StartsNoCase(line, kContentTypeKey)) continue;
         std::string_view type = Trim(line.substr(kContentTypeKey.size()));
-        type = Trim(type.substr(0, type.find(';')));
+        size_t typeEnd = 0;
+        while (typeEnd < type.size() && type[typeEnd] != ';' && !scan::IsSpace(type[typeEnd])) ++typeEnd;
+        type = type.substr(0, typeEnd);
         for (std::string_view multi : kMultiTypes) {
             if (EqualsNoCase(type, multi)) return true;
         }

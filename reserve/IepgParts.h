@@ -40,7 +40,7 @@ enum class PartsError {
 // Whether text is a file with several programmes: the first line of its
 // header (the lines before the first blank line) that begins with
 // "Content-type:" (in any case) names one of the two multi types (in any
-// case, parameters after ';' ignored).
+// case, ending at ';' or white space).
 bool IsMultiFile(std::string_view text);
 
 // The programmes of text, as views into it, in file order. A file that is
