@@ -175,8 +175,9 @@ TEST(IepgParts, FileShapes) {
         for (std::string_view part : parts) outcomes.push_back(Outcome(part));
         EXPECT_EQ(outcomes, c.outcomes);
         // A file with one programme is read whole, as it always was.
-        if (!iepg::IsMultiFile(c.file))
+        if (!iepg::IsMultiFile(c.file)) {
             EXPECT_TRUE(parts.size() == 1 && parts[0].data() == c.file.data() && parts[0].size() == c.file.size());
+        }
     }
 }
 
