@@ -64,7 +64,7 @@ const char* const kRequiredKeys[kRequiredKeyCount] = {"station:", "year:", "mont
 
 const char* ReadProgramme(std::string_view text, Programme& programme) {
     std::string* const required[kRequiredKeyCount] = {&programme.station, &programme.year,  &programme.month,
-                                      &programme.date,    &programme.start, &programme.end};
+                                                      &programme.date,    &programme.start, &programme.end};
     for (int i = 0; i < kRequiredKeyCount; ++i) {
         if (!ExtractValue(text, kRequiredKeys[i], *required[i])) return kRequiredKeys[i];
     }

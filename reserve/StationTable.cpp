@@ -29,7 +29,9 @@ bool AllFrom(const std::string& text, size_t pos, Test test) {
     return true;
 }
 
-bool StartsWith(const std::string& text, std::string_view prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string& text, std::string_view prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 // A terrestrial code is "DFS" and the service id in five hexadecimal digits.
 constexpr size_t kServiceIdDigits = 5;
