@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -117,11 +118,18 @@ public:
     int Box(const char* text, unsigned type) override { return AfxMessageBox(text, type); }
     bool Send(const reserve::Reservation& r) override {
         m_mailer.m_strTitle = r.title;
-        m_mailer.m_strStation = r.station;
+        m_mailer.m_strStation = r.Named();
         return m_mailer.SendMail(r.start, r.end, r.channel);
     }
     bool Stopped() const override { return m_mailer.Cancelled(); }
     bool SenderRefused() const override { return m_mailer.SenderRefused(); }
+    void SendEach(size_t count, const std::function<void(size_t)>& each) override {
+        ++batches;
+        m_mailer.BeginBatch();
+        for (size_t i = 0; i < count; ++i) each(i);
+        m_mailer.EndBatch();
+    }
+    int batches = 0;  // SendEach calls
 
 private:
     CSmtpMailer& m_mailer;
