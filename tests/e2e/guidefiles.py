@@ -170,31 +170,45 @@ def connections_with_mail(sink_log):
 @case
 def two_programmes_one_connection(env):
     """A file with two programmes: a box for each, marked with its place,
-    title and station; both mails in one connection (RSET between). No on
-    the first sends only the second."""
+    title and station; both mails in one connection (RSET between), which
+    one progress window shows, saying which programme it is at. No on the
+    first sends only the second."""
     q = Install(env, "two_programmes_one_connection")
     q.write("two.tvpid", two_programmes())
     boxes_of = [("(1/2) 番組その一  ＮＨＫ総合１・東京\n" + confirm_text("2004/01/05(月)", "21:00", "21:54", 1), CONFIRM),
                 ("(2/2) 番組その二  フジテレビ\n" + confirm_text("2004/01/05(月)", "22:00", "22:54", 8), CONFIRM)]
-    for answers, sent in ((["yes", "yes"], ["番組その一", "番組その二"]), (["no", "yes"], ["番組その二"])):
+    both = ["helo", "mail", "rcpt", "data", ".", "rset", "mail", "rcpt", "data", ".", "quit"]
+    # answers, the titles sent, a slow server (the window shows)
+    for answers, sent, slow in ((["yes", "yes"], ["番組その一", "番組その二"], False),
+                                (["no", "yes"], ["番組その二"], False),
+                                (["yes", "yes", "progress"], ["番組その一", "番組その二"], True)):
         sink = Sink(q.dir, options=("-v",))
+        relay = run.DelayedGreeting(sink.port, run.GREETING_DELAY_S) if slow else None
         try:
-            q.ini(rcpt=RCPT, smtpsvr="127.0.0.1", smtpport=sink.port, logoutput=1)
+            q.ini(rcpt=RCPT, smtpsvr="127.0.0.1", smtpport=relay.port if slow else sink.port, logoutput=1)
             q.write("MailFormat.txt", cp932(crlf(TEMPLATE)))
             rc, boxes = q.run(answers, ["two.tvpid"])
             expect_equal("exit code", rc, 0)
             expect_boxes(boxes, [b + (a,) for b, a in zip(boxes_of, answers)])
             expect_equal("the mails' titles", sorted(mail_parts(m)[1][0] for m in sink.mails()), sent)
+            if slow:
+                texts = run.progress_records(q, "progress")[0]["texts"]
+                expect_equal("the progress window's step", texts[2], "サーバに接続しています(1回目) (1/2)")
             sink.stop()
             with open(q.path("smtp-sink.log"), "rb") as f:
                 connections = connections_with_mail(f.read().decode("utf-8", "replace"))
-            expected = ["helo", "mail", "rcpt", "data", ".", "rset", "mail", "rcpt", "data",
-                        ".", "quit"] if len(sent) == 2 else ["helo", "mail", "rcpt", "data", ".", "quit"]
+            expected = both if len(sent) == 2 else ["helo", "mail", "rcpt", "data", ".", "quit"]
             expect_equal("the connections the server saw", connections, [expected])
             log = q.read("Quorpa.log").decode("cp932")
+            # 予約履歴 shows each programme's station-name.
+            stations = [line.split("\t")[4] for line in q.read("Quorpa.history").decode("cp932").splitlines()]
+            expect_equal("the history's stations", stations[-len(sent):],
+                         ["ＮＨＫ総合１・東京", "フジテレビ"][-len(sent):])
             expect_equal("the log's last lines", log[-len("I:Sent=2/2\r\nI:AplicationTerminated\r\n"):],
                          "I:Sent=%d/2\r\nI:AplicationTerminated\r\n" % len(sent))
         finally:
+            if relay:
+                relay.stop()
             sink.stop()
 
 
