@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "afx/afx.h"  // the MB_* flags and ID* answers
+#include "base/Cp932.h"
 #include "base/Exceptions.h"
 #include "base/system.h"
 #include "mail/SendFailure.h"
-#include "base/Cp932.h"
 #include "reserve/IepgParts.h"
 #include "reserve/ReserveTimes.h"
 #include "reserve/StationTable.h"
@@ -149,6 +149,7 @@ bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const 
                                                                        : history::Outcome::kFailed;
             entry.reason = failures.back().reason;
             KeepInHistory(&going[k].entry, entry);
+            failures.back().othersNotSent = true;
             return;
         }
         std::optional<Failure> failure = SendQuietly(going[k].entry);
@@ -165,7 +166,9 @@ bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const 
             SendStopped();
             continue;
         }
-        m_shell.Box((Place(f.place, count) + " " + f.text).c_str(), kWarning);
+        m_shell.Box((Place(f.place, count) + " " + f.text + (f.othersNotSent ? "\n以降の番組も送信されていません" : ""))
+                        .c_str(),
+                    kWarning);
         WriteLog(f.logLine);
     }
     WriteLog("I:Sent=" + std::to_string(sent) + "/" + std::to_string(count) + "\r\n");

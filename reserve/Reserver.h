@@ -104,6 +104,7 @@ private:
         std::string text;      // the box
         std::string logLine;   // the "E:" line, after the box
         std::string reason;    // the history's
+        bool othersNotSent = false;  // the programmes after it were not tried
     };
 
     // A file with one programme, as a file has always been reserved; part is

@@ -687,7 +687,8 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
          {history::Outcome::kFailed, history::Outcome::kFailed},
          "R:550 no such user\r\nE:SMTP error!\r\nE:SMTP error!\r\nI:Sent=0/2\r\n"},
         {"a hang-up ends the batch", SmtpPeer::ClosingAt(SmtpPeer::kData), 1, {IDYES, IDYES}, false, {"MAIL;"},
-         {"(1/2) メール送信に失敗しました(ソケットエラー)"}, {history::Outcome::kFailed, history::Outcome::kFailed},
+         {"(1/2) メール送信に失敗しました(ソケットエラー)\n以降の番組も送信されていません"},
+         {history::Outcome::kFailed, history::Outcome::kFailed},
          "I:Sent=0/2\r\n"},
     };
     options.historyPath =
