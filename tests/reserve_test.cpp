@@ -676,6 +676,7 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
         std::vector<std::string> failures;  // the boxes after the two questions
         std::vector<history::Outcome> outcomes;
         const char* logEnd;
+        bool stop = false;  // the user stops the send once connected
     } cases[] = {
         {"both in one connection", TakingMails(2), 1, {IDYES, IDYES}, true, {mail1 + "RSET\r\n" + mail2}, {},
          {history::Outcome::kSent, history::Outcome::kSent}, "S:QUIT\r\nR:221 bye\r\nI:Sent=2/2\r\n"},
@@ -690,6 +691,10 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
          {"(1/2) メール送信に失敗しました(ソケットエラー)\n以降の番組も送信されていません"},
          {history::Outcome::kFailed, history::Outcome::kFailed},
          "I:Sent=0/2\r\n"},
+        // Last: the mailer stays stopped.
+        {"stopped by the user", SmtpPeer::SilentAt(SmtpPeer::kGreeting), 1, {IDYES, IDYES}, false, {""},
+         {"メール送信を中止しました\n予約は送信されていません"}, {history::Outcome::kStopped, history::Outcome::kStopped},
+         "E:Stopped by user!\r\nI:Sent=0/2\r\n", true},
     };
     options.historyPath =
         ::testing::TempDir() + "reserve_test_batch." + std::to_string(plat::CurrentProcessId()) + ".history";
@@ -700,7 +705,12 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
         Use(peer);
         LogCapture runLog;
         shell.batches = 0;
+        std::thread user([&] {  // the progress window's 中止
+            for (int i = 0; c.stop && i < 500 && peer.Connections() == 0; ++i) plat::SleepMs(10);
+            if (c.stop) mailer.Cancel();
+        });
         EXPECT_EQ(Run(file, c.answers), c.result);
+        user.join();
         peer.Join();
         EXPECT_EQ(shell.batches, 1);
         EXPECT_EQ(peer.Connections(), c.connections);
