@@ -108,6 +108,14 @@ Header Programme(const std::string& station, const std::string& start, const std
     return h;
 }
 
+// Whether the C runtime represents the year 99999 (glibc does; Windows'
+// runtime stops at 3000, where a time it cannot represent fails without a
+// word, as it always did).
+bool RuntimeHasYear99999() {
+    tm t = MakeTm(99999, 1, 5, 21, 0);
+    return plat::NormaliseCalendarTime(t);
+}
+
 // text with the first line that begins with key taken out.
 std::string Without(std::string text, const std::string& key) {
     const size_t at = text.find("\n" + key) + 1;
@@ -446,7 +454,9 @@ TEST_F(ReserveTest, SeveralProgrammesAreAskedAboutInTurn) {
          "I:Sent=0/2\r\n"},
         {"a year the history cannot hold", Multi({Version1(Programme("ＮＨＫ総合", "21:00", "21:54", "99999")), ntv}),
          false,
-         {"(1/2) 日時(99999/1/05 21:00～21:54)を予約できません\n予約は送信されていません", "(2/2) 天気  日本テレビ\n" + q2},
+         {RuntimeHasYear99999() ? "(1/2) 日時(99999/1/05 21:00～21:54)を予約できません\n予約は送信されていません"
+                                : "(1/2) 番組の日時を読み取れません\nこの番組は予約されません",
+          "(2/2) 天気  日本テレビ\n" + q2},
          "I:Sent=0/2\r\n"},
         {"a long title is cut between characters", Multi({Version1(Header(), "\r\n", longTitle), ntv}), true,
          {"(1/2) " + shown32 + "  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
@@ -492,12 +502,16 @@ TEST_F(ReserveTest, TwoHundredProgrammesAreEachAskedOnce) {
 }
 
 // A date the history cannot hold is refused in a single file too, after
-// the lines that show it; a month of 13 is January of the next year, as it
-// always was.
+// the lines that show it.
 TEST_F(ReserveTest, YearsBeyondTheHistoryAreRefusedWithTheirDate) {
     const Header h = Programme("ＮＨＫ総合", "21:00", "21:54", "99999");
     LogCapture runLog;
     EXPECT_FALSE(Run(Version1(h), {IDYES}));
+    if (!RuntimeHasYear99999()) {
+        EXPECT_TRUE(calls.empty());
+        EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=1\r\n");
+        return;
+    }
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].text, "日時(99999/1/05 21:00～21:54)を予約できません\n予約は送信されていません");
     EXPECT_EQ(calls[0].type, kWarning);
