@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -63,8 +64,12 @@ private:
     std::atomic<int> m_packed{static_cast<int>(SendStep::kConnecting) << 16 | 1};
 };
 
-std::string StepText(SendStep step, int attempt, bool stopping) {
+// The step, and for one of several mails which it is ("(1/2)").
+std::string StepText(SendStep step, int attempt, bool stopping, int place, int count) {
     if (stopping) return "中止しています";
+    if (count > 1) {
+        return StepText(step, attempt, false, 0, 0) + " (" + std::to_string(place) + "/" + std::to_string(count) + ")";
+    }
     char text[64];
     switch (step) {
     case SendStep::kConnecting:
@@ -85,8 +90,11 @@ std::string StepText(SendStep step, int attempt, bool stopping) {
 // The window and its state; lives on the UI thread's stack for one send.
 class ProgressWindow {
 public:
-    ProgressWindow(CSmtpMailer& mailer, const StepWatch& watch, const char* server, unsigned port)
-        : m_mailer(mailer), m_watch(watch), m_server(server), m_port(port), m_started(::GetTickCount()) {}
+    // place (not owned; null for a single mail) is which of count mails goes out.
+    ProgressWindow(CSmtpMailer& mailer, const StepWatch& watch, const char* server, unsigned port,
+                   const std::atomic<int>* place = nullptr, int count = 1)
+        : m_mailer(mailer), m_watch(watch), m_server(server), m_port(port), m_started(::GetTickCount()),
+          m_place(place), m_count(count) {}
     ~ProgressWindow() {
         if (m_hwnd != nullptr) ::DestroyWindow(m_hwnd);
         if (m_font != nullptr) ::DeleteObject(m_font);
@@ -124,6 +132,8 @@ private:
     std::string m_server;
     unsigned m_port;
     DWORD m_started;
+    const std::atomic<int>* m_place;
+    int m_count;
     bool m_tried = false;
     bool m_stopping = false;
     bool m_notice = false;
@@ -247,13 +257,16 @@ void ProgressWindow::OnDpiChanged(int dpi, const RECT& suggested) {
 // Texts are set only when they change, so the window does not flicker.
 void ProgressWindow::Refresh() {
     const auto [step, attempt] = m_watch.Now();
-    const std::string stepText = StepText(step, attempt, m_stopping);
+    const std::string stepText =
+        StepText(step, attempt, m_stopping, m_place != nullptr ? m_place->load() : 0, m_place != nullptr ? m_count : 0);
     if (stepText != m_shownStep) {
         m_shownStep = stepText;
         AfxSetDlgItemText(m_hwnd, kIdStep, stepText.c_str());
     }
-    // Once the server has the mail there is nothing left to stop.
+    // Once the server has the mail there is nothing left to stop, until the
+    // next of several mails.
     if (step == SendStep::kDone) ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), FALSE);
+    else if (m_count > 1 && !m_stopping) ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), TRUE);
     const DWORD seconds = Elapsed() / 1000;
     if (seconds != m_shownSeconds) {
         m_shownSeconds = seconds;
@@ -350,11 +363,13 @@ struct HandleCloser {
     void operator()(HANDLE h) const { ::CloseHandle(h); }
 };
 
-}  // namespace
-
-bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify) {
+// Runs send on a thread of its own while window (made here with place and
+// count) shows it; then, when the send went through, notice (null: none)
+// with the window. Returns send's result and throws what it throws.
+bool RunShowingProgress(CSmtpMailer& mailer, const std::function<bool()>& send, bool showAtOnce,
+                        const std::atomic<int>* place, int count, const std::function<void(ProgressWindow&)>& notice) {
     std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!done) return mailer.SendMail(start, end, channel);  // no event: no window, the send as it was
+    if (!done) return send();  // no event: no window, the send as it was
 
     StepWatch watch;
     // The mailer reports to the watch only while this call runs.
@@ -370,7 +385,7 @@ bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, un
         // block ends, after the window has gone.
         std::thread sender([&] {
             try {
-                result = mailer.SendMail(start, end, channel);
+                result = send();
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -379,16 +394,12 @@ bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, un
         // The window only shows the send: whatever goes wrong with it, the
         // send's own outcome counts, waited for without a window.
         try {
-            ProgressWindow window(mailer, watch, mailer.m_account.server.c_str(), mailer.m_account.port);
+            ProgressWindow window(mailer, watch, mailer.m_account.server.c_str(), mailer.m_account.port, place,
+                                  count);
             // A notice to come is shown in this window: it is there at once.
-            if (notify) window.Show();
+            if (showAtOnce) window.Show();
             PumpUntil(done.get(), window);
-            if (notify && result && !failure) {
-                const std::string confirmation = reserve::ConfirmationText(start, end, channel);
-                window.ShowNotice(mailer.m_strStation + "  " + std::to_string(channel) + "チャンネル",
-                                  confirmation.substr(0, confirmation.find('\n')));
-                PumpNotice(window);
-            }
+            if (notice && result && !failure) notice(window);
         } catch (...) {
             ::WaitForSingleObject(done.get(), INFINITE);
         }
@@ -396,4 +407,29 @@ bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, un
     }
     if (failure) std::rethrow_exception(failure);
     return result;
+}
+
+}  // namespace
+
+bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify) {
+    const auto notice = [&](ProgressWindow& window) {
+        const std::string confirmation = reserve::ConfirmationText(start, end, channel);
+        window.ShowNotice(mailer.m_strStation + "  " + std::to_string(channel) + "チャンネル",
+                          confirmation.substr(0, confirmation.find('\n')));
+        PumpNotice(window);
+    };
+    return RunShowingProgress(
+        mailer, [&] { return mailer.SendMail(start, end, channel); }, notify, nullptr, 1,
+        notify ? std::function<void(ProgressWindow&)>(notice) : nullptr);
+}
+
+void SendAllShowingProgress(CSmtpMailer& mailer, const std::function<void()>& sends, const std::atomic<int>& place,
+                            int count, bool showAtOnce) {
+    RunShowingProgress(
+        mailer,
+        [&] {
+            sends();
+            return true;
+        },
+        showAtOnce, &place, count, nullptr);
 }

@@ -738,6 +738,63 @@ std::string Outcome(Call call) {
 
 }  // namespace
 
+// A batch keeps the connection of a mail the server took for the next:
+// RSET, then the next mail from MAIL FROM; where the server refuses RSET or
+// hangs up, the next mail opens a connection of its own, whole.
+TEST_F(SmtpDialogue, ABatchGoesOnInOneConnectionWhereTheServerLetsIt) {
+    const std::string mail = ExpectedReceived(m_commands, SmtpPeer::kMessage).substr(m_commands[1].size());
+    const std::string helo = m_commands[SmtpPeer::kHelo], quit = "QUIT\r\n";
+    const Turn greeted[] = {{"HELO", "250 peer\r\n"}, {"MAIL", "250 ok\r\n"}, {"RCPT", "250 ok\r\n"},
+                            {"DATA", "354 go\r\n"}, {"MESSAGE", "250 queued\r\n"}};
+    const auto mails = [&](std::vector<Turn> after) {
+        Turns turns(std::begin(greeted), std::end(greeted));
+        turns.insert(turns.end(), after.begin(), after.end());
+        return Answering(turns);
+    };
+    const Turn more[] = {{"MAIL", "250 ok\r\n"}, {"RCPT", "250 ok\r\n"}, {"DATA", "354 go\r\n"},
+                         {"MESSAGE", "250 queued\r\n"}};
+    const struct {
+        const char* what;
+        SmtpPeer::Script script;
+        int connections;
+        std::vector<std::string> received;
+        const char* logLine;  // the log holds it
+    } cases[] = {
+        {"RSET taken", mails({{"RSET", "250 reset\r\n"}, more[0], more[1], more[2], more[3], {"QUIT", "221 bye\r\n"}}),
+         1, {helo + mail + "RSET\r\n" + mail + quit}, "R:250 queued\r\nS:RSET\r\nR:250 reset\r\nS:MAIL FROM: <"},
+        {"RSET refused", mails({{"RSET", "502 not here\r\n"}, {"QUIT", "221 bye\r\n"}}), 2,
+         {helo + mail + "RSET\r\n" + quit, helo + mail + quit},
+         "R:502 not here\r\nI:RSET refused, the next mail on a new connection\r\nS:QUIT\r\nR:221 bye\r\n"},
+        {"hang-up at RSET", [&] {
+             SmtpPeer::Script script = mails({});
+             script.back() = SmtpPeer::ReadLine();
+             script.push_back(SmtpPeer::Close());
+             return script;
+         }(),
+         2, {helo + mail + "RSET\r\n", helo + mail + quit}, "S:RSET\r\nI:<SocketClose> at RSET, the next mail on a new connection\r\nR:220 peer ready\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SmtpPeer peer(c.script, c.connections);
+        Use(peer);
+        LogCapture log;
+        m_mailer.BeginBatch();
+        EXPECT_TRUE(Send());
+        EXPECT_TRUE(Send());
+        m_mailer.EndBatch();
+        peer.Join();
+        EXPECT_EQ(peer.Connections(), c.connections);
+        for (int i = 0; i < c.connections; ++i) EXPECT_EQ(peer.Received(i), c.received[i]) << i;
+        EXPECT_NE(log.Text().find(c.logLine), std::string::npos) << log.Text();
+    }
+    // After the batch, a mail has its connection to itself again.
+    SmtpPeer single(SmtpPeer::Accepting());
+    Use(single);
+    EXPECT_TRUE(Send());
+    single.Join();
+    EXPECT_EQ(single.Received(), ExpectedReceived(m_commands, SmtpPeer::kQuit));
+}
+
 TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
     // kLogin: the extended dialogue in clear text, which a loopback server
     // may have (a fingerprint without encryption is refused before any

@@ -67,8 +67,10 @@ def history_resend(env):
         refusing.stop()
     (line,) = history_lines(q)
     if not re.fullmatch(SENT_AT + r":\d\d\t8\t2004/01/05 21:00\t2004/01/05 21:54\tフジテレビ\t月曜ドラマ\t"
-                        r"failed\tSMTP error\tprog\.epg", line):
+                        r"failed\tSMTP error\tprog\.epg\*id=([0-9a-f]+-[0-9a-f]+-[0-9a-f]+)"
+                        r"\*from=2004/01/05 21:00\*to=2004/01/05 21:54", line):
         raise Failure("unexpected history line: %r" % line)
+    failed_id = re.search(r"\*id=([^*]+)", line).group(1)
 
     sink = Sink(q.dir)
     try:
@@ -88,7 +90,9 @@ def history_resend(env):
     finally:
         sink.stop()
     (line,) = history_lines(q)
-    if not line.endswith("\t月曜ドラマ\tsent"):
+    # The same entry (its identity kept), now sent.
+    if not re.fullmatch(SENT_AT + r":\d\d\t8\t2004/01/05 21:00\t2004/01/05 21:54\tフジテレビ\t月曜ドラマ\tsent\t\t"
+                        r"\*id=%s\*from=2004/01/05 21:00\*to=2004/01/05 21:54" % re.escape(failed_id), line):
         raise Failure("the entry after 再送: %r" % line)
 
 
