@@ -116,7 +116,8 @@ def history_file_name(env):
     if run.log_input(name) not in log:
         raise Failure("the file's name is not in the log: %r" % log)
     (line,) = history_lines(q)
-    if not line.endswith("\tfailed\tSMTP error\tソ表の予約.epg"):
+    if not re.fullmatch(r".*\tfailed\tSMTP error\tソ表の予約\.epg\*id=[0-9a-f]+-[0-9a-f]+-[0-9a-f]+"
+                        r"\*from=2004/01/05 21:00\*to=2004/01/05 21:54", line):
         raise Failure("unexpected history line: %r" % line)
 
 
