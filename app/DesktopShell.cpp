@@ -1,5 +1,7 @@
 #include "app/DesktopShell.h"
 
+#include <atomic>
+
 #include "app/ProgressWindow.h"
 #include "mail/SmtpMailer.h"
 
@@ -9,8 +11,42 @@ int DesktopShell::Box(const char* text, unsigned type) { return AfxMessageBox(te
 
 bool DesktopShell::Send(const reserve::Reservation& r) {
     m_mailer.m_strTitle = r.title;
-    m_mailer.m_strStation = r.station;
+    m_mailer.m_strStation = r.Named();
+    if (m_inBatch) return m_mailer.SendMail(r.start, r.end, r.channel);  // the window is the batch's
     return SendShowingProgress(m_mailer, r.start, r.end, r.channel, m_notify);
+}
+
+void DesktopShell::SendEach(size_t count, const std::function<void(size_t)>& each) {
+    if (count == 0) return;
+    std::atomic<int> place{1};
+    struct InBatch {
+        DesktopShell& shell;
+        ~InBatch() {
+            shell.m_inBatch = false;
+            // After a failure inside each, the batch still ends.
+            try {
+                shell.m_mailer.EndBatch();
+            } catch (...) {
+            }
+        }
+    } inBatch{*this};
+    m_inBatch = true;
+    m_mailer.BeginBatch();
+    SendAllShowingProgress(
+        m_mailer,
+        [&] {
+            for (size_t i = 0; i < count; ++i) {
+                place = static_cast<int>(i + 1);
+                each(i);
+            }
+            // QUIT, and only logged; a log that cannot be written changes
+            // no outcome.
+            try {
+                m_mailer.EndBatch();
+            } catch (...) {
+            }
+        },
+        place, static_cast<int>(count), m_notify);
 }
 
 bool DesktopShell::Stopped() const { return m_mailer.Cancelled(); }

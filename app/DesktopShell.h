@@ -29,8 +29,14 @@ public:
     bool Send(const reserve::Reservation& r) override;
     bool Stopped() const override;
     bool SenderRefused() const override;
+    // Runs each in one progress window (SendAllShowingProgress, at once with
+    // notify) with the mailer in a batch (CSmtpMailer::BeginBatch): Send
+    // then sends on the window's sending thread, one connection for all
+    // where the server allows.
+    void SendEach(size_t count, const std::function<void(size_t)>& each) override;
 
 private:
     CSmtpMailer& m_mailer;
     bool m_notify;
+    bool m_inBatch = false;  // inside SendEach
 };

@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include "mail/SendFailure.h"
 #include "res/resource.h"
 
 namespace {
@@ -18,6 +19,8 @@ struct Column {
 };
 constexpr Column kColumns[] = {{"送信日時", 74}, {"局名", 50}, {"ch", 16},      {"開始", 74},
                                {"終了", 50},     {"番組名", 72}, {"結果", 76}};
+
+constexpr int kColumnCount = sizeof kColumns / sizeof kColumns[0];
 
 constexpr COLORREF kFailedColour = RGB(192, 0, 0);
 constexpr COLORREF kUnknownColour = RGB(160, 96, 0);
@@ -44,8 +47,11 @@ std::string OutcomeText(const history::Entry& entry) {
     switch (entry.outcome) {
     case history::Outcome::kSent:
         return "送信済み";
-    case history::Outcome::kFailed:
-        return entry.reason.empty() ? "失敗" : "失敗 (" + entry.reason + ")";
+    case history::Outcome::kFailed: {
+        // In the words of the box the user saw, not the log's.
+        const std::string cause = SendFailureCause(entry.reason);
+        return cause.empty() ? "失敗" : "失敗 (" + cause + ")";
+    }
     case history::Outcome::kStopped:
         return "中止";
     case history::Outcome::kSending:
@@ -60,6 +66,21 @@ std::string StartedQuestion(const tm& start) {
     char when[64];
     std::snprintf(when, sizeof when, "%d/%d %02d:%02d", start.tm_mon + 1, start.tm_mday, start.tm_hour, start.tm_min);
     return std::string("この番組は ") + when + " に始まっています。予約メールを送信しますか？";
+}
+
+// The scale window is shown at, in dots per inch: the monitor's where the
+// system knows it per window (Windows 10 1607 and later), else the screen's.
+int WindowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0) return static_cast<int>(dpi);
+    }
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi;
 }
 
 bool SentLater(const history::Entry& a, const history::Entry& b) {
@@ -93,7 +114,9 @@ BOOL CHistoryDlg::OnInitDialog() {
     HWND list = ::GetDlgItem(m_hWnd, IDC_HISTORYLIST);
     ::SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
                    LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-    for (size_t i = 0; i < sizeof kColumns / sizeof kColumns[0]; ++i) {
+    m_dpi = WindowDpi(m_hWnd);
+    // Widths in dialog units: they follow the dialog's font, so its scale.
+    for (int i = 0; i < kColumnCount; ++i) {
         RECT width{0, 0, kColumns[i].width, 0};
         ::MapDialogRect(m_hWnd, &width);
         std::wstring heading = AfxWide(kColumns[i].heading);
@@ -101,8 +124,8 @@ BOOL CHistoryDlg::OnInitDialog() {
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         column.pszText = &heading[0];
         column.cx = width.right;
-        column.iSubItem = static_cast<int>(i);
-        ::SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+        column.iSubItem = i;
+        ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
     }
     Reload();  // the exchange that loads the list
     return TRUE;
@@ -117,7 +140,19 @@ void CHistoryDlg::Reload() {
     for (const history::Entry& entry : m_entries) m_rows.push_back(RowTexts(entry));
     m_selected.clear();
     UpdateData(FALSE);
+    FitOutcomes();
     EnableButtons();
+}
+
+void CHistoryDlg::FitOutcomes() {
+    // A failure's words show whole: the last column grows to its longest
+    // text (the list then scrolls sideways), and never shrinks below its width.
+    HWND list = ::GetDlgItem(m_hWnd, IDC_HISTORYLIST);
+    constexpr WPARAM kOutcome = kColumnCount - 1;
+    const LRESULT width = ::SendMessageW(list, LVM_GETCOLUMNWIDTH, kOutcome, 0);
+    ::SendMessageW(list, LVM_SETCOLUMNWIDTH, kOutcome, LVSCW_AUTOSIZE);
+    if (::SendMessageW(list, LVM_GETCOLUMNWIDTH, kOutcome, 0) < width)
+        ::SendMessageW(list, LVM_SETCOLUMNWIDTH, kOutcome, width);
 }
 
 void CHistoryDlg::EnableButtons() {
@@ -167,7 +202,21 @@ COLORREF CHistoryDlg::RowColour(size_t row) const {
     return CLR_DEFAULT;
 }
 
+void CHistoryDlg::OnDpiChanged(int dpi) {
+    // The system scales the dialog and its font, not the list's columns:
+    // they keep their widths (the user's too) in the new scale.
+    if (dpi <= 0 || m_dpi <= 0 || dpi == m_dpi) return;
+    HWND list = ::GetDlgItem(m_hWnd, IDC_HISTORYLIST);
+    for (int i = 0; i < kColumnCount; ++i) {
+        const int width = static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+        ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(i), MAKELPARAM(::MulDiv(width, dpi, m_dpi), 0));
+    }
+    m_dpi = dpi;
+}
+
 bool CHistoryDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // Left to the system as well, which scales the dialog itself.
+    if (message == WM_DPICHANGED) OnDpiChanged(HIWORD(wParam));
     if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED &&
         (LOWORD(wParam) == IDC_RESEND || LOWORD(wParam) == IDC_HISTDELETE)) {
         if (LOWORD(wParam) == IDC_RESEND)

@@ -40,13 +40,18 @@ private:
     void Reload();
     void OnResend();
     void OnDelete();
+    // The outcome column as wide as its longest text, at least as before.
+    void FitOutcomes();
     // 再送 for exactly one selected row, 削除 for any.
     void EnableButtons();
     // The colour of row's text in the list (failed and unknown stand out).
     COLORREF RowColour(size_t row) const;
+    // The columns' widths for the scale of dpi (WM_DPICHANGED).
+    void OnDpiChanged(int dpi);
 
     const HistoryActions& m_actions;
     std::vector<history::Entry> m_entries;  // as listed: newest first
     std::vector<std::vector<std::string>> m_rows;
     std::vector<int> m_selected;
+    int m_dpi = 0;  // the scale the columns' widths are for
 };

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "afx/win32/MessagePump.h"
 #include "afx/win32/Program.h"
@@ -62,8 +64,12 @@ private:
     std::atomic<int> m_packed{static_cast<int>(SendStep::kConnecting) << 16 | 1};
 };
 
-std::string StepText(SendStep step, int attempt, bool stopping) {
+// The step, and for one of several mails which it is ("(1/2)").
+std::string StepText(SendStep step, int attempt, bool stopping, int place, int count) {
     if (stopping) return "中止しています";
+    if (count > 1) {
+        return StepText(step, attempt, false, 0, 0) + " (" + std::to_string(place) + "/" + std::to_string(count) + ")";
+    }
     char text[64];
     switch (step) {
     case SendStep::kConnecting:
@@ -84,12 +90,17 @@ std::string StepText(SendStep step, int attempt, bool stopping) {
 // The window and its state; lives on the UI thread's stack for one send.
 class ProgressWindow {
 public:
-    ProgressWindow(CSmtpMailer& mailer, const StepWatch& watch, const char* server, unsigned port)
-        : m_mailer(mailer), m_watch(watch), m_server(server), m_port(port), m_started(::GetTickCount()) {}
+    // place (not owned; null for a single mail) is which of count mails goes out.
+    ProgressWindow(CSmtpMailer& mailer, const StepWatch& watch, const char* server, unsigned port,
+                   const std::atomic<int>* place = nullptr, int count = 1)
+        : m_mailer(mailer), m_watch(watch), m_server(server), m_port(port), m_started(::GetTickCount()),
+          m_place(place), m_count(count) {}
     ~ProgressWindow() {
         if (m_hwnd != nullptr) ::DestroyWindow(m_hwnd);
         if (m_font != nullptr) ::DeleteObject(m_font);
     }
+    // WM_DPICHANGED's font and layout for dpi, in the rectangle the system suggests.
+    void OnDpiChanged(int dpi, const RECT& suggested);
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
 
@@ -108,6 +119,11 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND AddControl(const wchar_t* className, const char* text, DWORD style, const Box& box, int id);
+    // Makes the font for dpi (the old one is the caller's to delete, once
+    // no control uses it) and takes its dialog base units.
+    HFONT MakeFont(int dpi);
+    // Puts every control in its box in the current base units, with the font.
+    void PlaceControls();
     void Refresh();
     void Stop();
 
@@ -116,12 +132,15 @@ private:
     std::string m_server;
     unsigned m_port;
     DWORD m_started;
+    const std::atomic<int>* m_place;
+    int m_count;
     bool m_tried = false;
     bool m_stopping = false;
     bool m_notice = false;
     HWND m_hwnd = nullptr;
     HFONT m_font = nullptr;
     int m_baseX = 0, m_baseY = 0;  // dialog base units of the font
+    std::vector<std::pair<HWND, Box>> m_controls;
     std::string m_shownStep;
     DWORD m_shownSeconds = ~0u;
 };
@@ -141,20 +160,9 @@ void ProgressWindow::Show() {
     ::RegisterClassW(&wc);  // fails harmlessly when a former send registered it
 
     HDC screen = ::GetDC(nullptr);
-    const int height = -::MulDiv(kFontPoints, ::GetDeviceCaps(screen, LOGPIXELSY), 72);
-    m_font = ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, AfxWide(kFontFace).c_str());
-    HGDIOBJ old = ::SelectObject(screen, m_font != nullptr ? m_font : ::GetStockObject(DEFAULT_GUI_FONT));
-    // Dialog base units as Windows derives them from a dialog's font.
-    TEXTMETRICA metrics{};
-    ::GetTextMetricsA(screen, &metrics);
-    SIZE letters{};
-    const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    ::GetTextExtentPoint32A(screen, kAlphabet, 52, &letters);
-    m_baseX = (letters.cx / 26 + 1) / 2;
-    m_baseY = metrics.tmHeight;
-    ::SelectObject(screen, old);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
+    m_font = MakeFont(dpi);
 
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     const DWORD exStyle = WS_EX_NOACTIVATE | WS_EX_TOPMOST | WS_EX_APPWINDOW;
@@ -173,7 +181,9 @@ void ProgressWindow::Show() {
     char server[512];
     std::snprintf(server, sizeof server, "サーバ: %s (ポート %u)", m_server.c_str(), m_port);
     const char* texts[] = {"予約メールを送信しています", server, "", ""};
-    for (int i = 0; i < 4; ++i) AddControl(L"STATIC", texts[i], SS_LEFT | SS_NOPREFIX, kTextBoxes[i], kIdHeading + i);
+    // A text too long for its line (a long server name) ends in an ellipsis.
+    for (int i = 0; i < 4; ++i)
+        AddControl(L"STATIC", texts[i], SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, kTextBoxes[i], kIdHeading + i);
     AddControl(L"BUTTON", "中止", BS_PUSHBUTTON | WS_TABSTOP, kButtonBox, IDCANCEL);
     Refresh();
     ::SetTimer(m_hwnd, kRefreshTimer, kRefreshMs, nullptr);
@@ -201,19 +211,62 @@ HWND ProgressWindow::AddControl(const wchar_t* className, const char* text, DWOR
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
     if (control != nullptr && m_font != nullptr)
         ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    if (control != nullptr) m_controls.emplace_back(control, box);
     return control;
+}
+
+HFONT ProgressWindow::MakeFont(int dpi) {
+    HFONT font = ::CreateFontW(-::MulDiv(kFontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                               SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               DEFAULT_PITCH | FF_DONTCARE, AfxWide(kFontFace).c_str());
+    HDC screen = ::GetDC(nullptr);
+    HGDIOBJ old = ::SelectObject(screen, font != nullptr ? font : ::GetStockObject(DEFAULT_GUI_FONT));
+    // Dialog base units as Windows derives them from a dialog's font.
+    TEXTMETRICA metrics{};
+    ::GetTextMetricsA(screen, &metrics);
+    SIZE letters{};
+    const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    ::GetTextExtentPoint32A(screen, kAlphabet, 52, &letters);
+    m_baseX = (letters.cx / 26 + 1) / 2;
+    m_baseY = metrics.tmHeight;
+    ::SelectObject(screen, old);
+    ::ReleaseDC(nullptr, screen);
+    return font;
+}
+
+void ProgressWindow::PlaceControls() {
+    for (const auto& [control, box] : m_controls) {
+        ::MoveWindow(control, ::MulDiv(box.x, m_baseX, 4), ::MulDiv(box.y, m_baseY, 8), ::MulDiv(box.cx, m_baseX, 4),
+                     ::MulDiv(box.cy, m_baseY, 8), FALSE);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    }
+    ::RedrawWindow(m_hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+// Moved to a monitor of another scale (or the scale changed): the window
+// takes the size the system suggests, its text the size of the new scale.
+void ProgressWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+    HFONT old = m_font;
+    m_font = MakeFont(dpi);
+    ::SetWindowPos(m_hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceControls();
+    if (old != nullptr) ::DeleteObject(old);
 }
 
 // Texts are set only when they change, so the window does not flicker.
 void ProgressWindow::Refresh() {
     const auto [step, attempt] = m_watch.Now();
-    const std::string stepText = StepText(step, attempt, m_stopping);
+    const std::string stepText =
+        StepText(step, attempt, m_stopping, m_place != nullptr ? m_place->load() : 0, m_place != nullptr ? m_count : 0);
     if (stepText != m_shownStep) {
         m_shownStep = stepText;
         AfxSetDlgItemText(m_hwnd, kIdStep, stepText.c_str());
     }
-    // Once the server has the mail there is nothing left to stop.
+    // Once the server has the mail there is nothing left to stop, until the
+    // next of several mails.
     if (step == SendStep::kDone) ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), FALSE);
+    else if (m_count > 1 && !m_stopping) ::EnableWindow(::GetDlgItem(m_hwnd, IDCANCEL), TRUE);
     const DWORD seconds = Elapsed() / 1000;
     if (seconds != m_shownSeconds) {
         m_shownSeconds = seconds;
@@ -259,6 +312,9 @@ LRESULT CALLBACK ProgressWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPar
                 return 0;
             case WM_MOUSEACTIVATE:  // a click on the window does not take the focus
                 return MA_NOACTIVATE;
+            case WM_DPICHANGED:
+                self->OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+                return 0;
             default:
                 break;
             }
@@ -307,11 +363,13 @@ struct HandleCloser {
     void operator()(HANDLE h) const { ::CloseHandle(h); }
 };
 
-}  // namespace
-
-bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify) {
+// Runs send on a thread of its own while window (made here with place and
+// count) shows it; then, when the send went through, notice (null: none)
+// with the window. Returns send's result and throws what it throws.
+bool RunShowingProgress(CSmtpMailer& mailer, const std::function<bool()>& send, bool showAtOnce,
+                        const std::atomic<int>* place, int count, const std::function<void(ProgressWindow&)>& notice) {
     std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!done) return mailer.SendMail(start, end, channel);  // no event: no window, the send as it was
+    if (!done) return send();  // no event: no window, the send as it was
 
     StepWatch watch;
     // The mailer reports to the watch only while this call runs.
@@ -327,7 +385,7 @@ bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, un
         // block ends, after the window has gone.
         std::thread sender([&] {
             try {
-                result = mailer.SendMail(start, end, channel);
+                result = send();
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -336,16 +394,12 @@ bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, un
         // The window only shows the send: whatever goes wrong with it, the
         // send's own outcome counts, waited for without a window.
         try {
-            ProgressWindow window(mailer, watch, mailer.m_account.server.c_str(), mailer.m_account.port);
+            ProgressWindow window(mailer, watch, mailer.m_account.server.c_str(), mailer.m_account.port, place,
+                                  count);
             // A notice to come is shown in this window: it is there at once.
-            if (notify) window.Show();
+            if (showAtOnce) window.Show();
             PumpUntil(done.get(), window);
-            if (notify && result && !failure) {
-                const std::string confirmation = reserve::ConfirmationText(start, end, channel);
-                window.ShowNotice(mailer.m_strStation + "  " + std::to_string(channel) + "チャンネル",
-                                  confirmation.substr(0, confirmation.find('\n')));
-                PumpNotice(window);
-            }
+            if (notice && result && !failure) notice(window);
         } catch (...) {
             ::WaitForSingleObject(done.get(), INFINITE);
         }
@@ -353,4 +407,29 @@ bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, un
     }
     if (failure) std::rethrow_exception(failure);
     return result;
+}
+
+}  // namespace
+
+bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify) {
+    const auto notice = [&](ProgressWindow& window) {
+        const std::string confirmation = reserve::ConfirmationText(start, end, channel);
+        window.ShowNotice(mailer.m_strStation + "  " + std::to_string(channel) + "チャンネル",
+                          confirmation.substr(0, confirmation.find('\n')));
+        PumpNotice(window);
+    };
+    return RunShowingProgress(
+        mailer, [&] { return mailer.SendMail(start, end, channel); }, notify, nullptr, 1,
+        notify ? std::function<void(ProgressWindow&)>(notice) : nullptr);
+}
+
+void SendAllShowingProgress(CSmtpMailer& mailer, const std::function<void()>& sends, const std::atomic<int>& place,
+                            int count, bool showAtOnce) {
+    RunShowingProgress(
+        mailer,
+        [&] {
+            sends();
+            return true;
+        },
+        showAtOnce, &place, count, nullptr);
 }

@@ -7,7 +7,9 @@
 // all. The program's reservation shell (DesktopShell.h) sends through it.
 #pragma once
 
+#include <atomic>
 #include <ctime>
+#include <functional>
 
 class CSmtpMailer;
 
@@ -20,3 +22,12 @@ class CSmtpMailer;
 // moment. Returns SendMail's result and throws what it throws; a window
 // that cannot be made or pumped changes nothing but what is seen.
 bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify);
+
+// Runs sends (the mails of a file with several programmes, each through
+// mailer.SendMail) on a thread of its own while one progress window shows
+// them, as SendShowingProgress shows one mail; sends sets place (1 to
+// count) before each mail, and the window's step says which it is at
+// ("送信しています (1/2)"). With showAtOnce the window shows at once. No
+// notice follows. Returns when sends has returned; throws what it throws.
+void SendAllShowingProgress(CSmtpMailer& mailer, const std::function<void()>& sends, const std::atomic<int>& place,
+                            int count, bool showAtOnce);

@@ -23,6 +23,11 @@ constexpr unsigned kQuestion = MB_YESNO | MB_ICONQUESTION;
 constexpr const char* kMsgEmptyExt =
     "拡張子が入力されていません。拡張子を入力してから関連付け登録してください。";
 constexpr const char* kMsgNoPath = "実行ファイルのパスを取得できません";
+constexpr const char* kMsgRegistered = "関連付けを登録しました。登録したレジストリキー:";
+constexpr const char* kMsgChooseQuorpa =
+    "Windowsがファイルを開くプログラムを尋ねたときは、Quorpaを選んでください。\n"
+    "他のプログラムが開くときは、ファイルを右クリックし、プログラムから開く→別のプログラムを選択で"
+    "Quorpaを選んで、常に使うをオンにしてください。";
 constexpr const char* kMsgUserOnly =
     "管理者の権限がないため、iEPGファイルの関連付けはこのユーザーだけに登録しました。\n"
     "他のユーザーは、それぞれのユーザーで関連付け登録してください。";
@@ -80,7 +85,11 @@ BOOL CSettingDlg::OnInitDialog() {
         }
     }
     ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
-    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
+    // The large icon (Alt-Tab, the taskbar) in the size the scale asks for,
+    // drawn at that size rather than the small one stretched.
+    HANDLE large = ::LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_SHARED);
+    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large != nullptr ? large : m_hAppIcon));
     return TRUE;  // focus on the first tab stop, the OK button
 }
 
@@ -148,10 +157,19 @@ void CSettingDlg::OnRegisterAssociation() {
         return;
     }
     const AssociationRegistration done = RegisterAssociation(ext, command);
-    if (done.outcome == AssociationRegistration::kFailed)
+    if (done.outcome == AssociationRegistration::kFailed) {
         Warn(done.failure);
-    else if (done.outcome == AssociationRegistration::kUserOnly)
-        AfxMessageBox(kMsgUserOnly, kInformation);
+        return;
+    }
+    CString report = kMsgRegistered;
+    report += done.registered;
+    if (done.outcome == AssociationRegistration::kUserOnly) {
+        report += "\n\n";
+        report += kMsgUserOnly;
+    }
+    report += "\n\n";
+    report += kMsgChooseQuorpa;
+    AfxMessageBox(report, kInformation);
 }
 
 void CSettingDlg::OnUnregisterAssociation() {
@@ -168,8 +186,13 @@ void CSettingDlg::OnUnregisterAssociation() {
         Warn(kMsgNoPath);
         return;
     }
+    CString exts;
+    for (const CString& one : AssociationExtensions(ext)) {
+        if (!exts.IsEmpty()) exts += "、";
+        exts += one;
+    }
     CString question;
-    question.Format(kMsgConfirmUnregister, ext.GetString());
+    question.Format(kMsgConfirmUnregister, exts.GetString());
     if (AfxMessageBox(question, kQuestion) != IDYES) return;
 
     const AssociationRemoval removal = RemoveAssociation(ext, command);

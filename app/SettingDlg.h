@@ -14,8 +14,9 @@
 
 class CSettingDlg : public CDialog {
 public:
-    // An extension is a dot and up to three letters (bytes, as checked).
-    static constexpr int kMaxExtChars = 4;
+    // An extension as typed, in bytes (as checked): a dot and today's
+    // longest iEPG extension (.tvpid) with room to spare.
+    static constexpr int kMaxExtChars = 16;
 
     // Sets the fields from the arguments (the extension always starts as
     // ".epg") and loads the window icon (resource 129). Owns nothing that
@@ -43,10 +44,10 @@ public:
     // What the history dialog behind 予約履歴... does with the history.
     HistoryActions m_history;
 
-    // Registers this executable as the handler of iEPG files under the
-    // extension m_strExt (after refreshing the fields from the controls),
-    // through app/Association.h. Failures are shown in a message box;
-    // nothing throws.
+    // Registers this executable as the handler of iEPG files under .tvpi,
+    // .tvpid and the extension m_strExt (after refreshing the fields from
+    // the controls), through app/Association.h, and says in a message box
+    // what it registered or what failed. Nothing throws.
     void OnRegisterAssociation();
     // After a confirmation, removes that registration (from
     // HKEY_CURRENT_USER\Software\Classes and HKEY_CLASSES_ROOT) where it

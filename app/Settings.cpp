@@ -4,6 +4,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "afx/win32/Text.h"
+
 namespace {
 
 constexpr wchar_t kSection[] = L"setting";
@@ -90,19 +92,25 @@ const Key kKeys[] = {
 };
 
 // The INI file is reached by its wide path; its text stays in code page 932
-// (the profile functions keep an ANSI file ANSI), converted here.
+// (the profile functions keep an ANSI file ANSI). They read and write such a
+// file in the process code page, whatever that is: its bytes go through that
+// same code page both ways here, so they come back exactly as they were. (A
+// file name, by contrast, is converted to code page 932 itself: Narrow.)
+std::wstring IniWide(const char* text) { return AfxToWide(CP_ACP, text); }
+std::string IniNarrow(const wchar_t* text) { return AfxFromWide(CP_ACP, text, -1, WC_NO_BEST_FIT_CHARS); }
+
 std::string ReadString(const Key& key, const std::string& fallback, const wchar_t* ini) {
     std::vector<wchar_t> buffer(key.bufferSize, L'\0');
-    ::GetPrivateProfileStringW(kSection, Wide(key.name).c_str(), Wide(fallback.c_str()).c_str(), buffer.data(),
+    ::GetPrivateProfileStringW(kSection, IniWide(key.name).c_str(), IniWide(fallback.c_str()).c_str(), buffer.data(),
                                static_cast<DWORD>(buffer.size()), ini);
-    return Narrow(buffer.data());
+    return IniNarrow(buffer.data());
 }
 
 // Whether key has a line in the file (an empty value counts).
 bool InFile(const Key& key, const wchar_t* ini) {
     constexpr wchar_t kAbsent[] = L"\x1";  // no text a user writes
     wchar_t buffer[4] = L"";
-    ::GetPrivateProfileStringW(kSection, Wide(key.name).c_str(), kAbsent, buffer, 4, ini);
+    ::GetPrivateProfileStringW(kSection, IniWide(key.name).c_str(), kAbsent, buffer, 4, ini);
     return std::wcscmp(buffer, kAbsent) != 0;
 }
 
@@ -124,31 +132,17 @@ SettingLimits LimitsOf(const char* key) {
     return {0, 0};
 }
 
-std::wstring Wide(const char* text) {
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], size);
-    wide.resize(static_cast<size_t>(size) - 1);
-    return wide;
-}
+std::wstring Wide(const char* text) { return AfxWide(text); }
 
-std::string Narrow(const wchar_t* text) {
-    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string narrow(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, &narrow[0], size, nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(size) - 1);
-    return narrow;
-}
+std::string Narrow(const wchar_t* text) { return AfxFromWide(kAfxCodePage, text, -1, WC_NO_BEST_FIT_CHARS); }
 
 void ReadSettings(Settings& s, const wchar_t* ini) {
     for (const Key& key : kKeys) {
         if (key.number != nullptr)
-            s.*key.number = static_cast<int>(::GetPrivateProfileIntW(kSection, Wide(key.name).c_str(), s.*key.number, ini));
+            s.*key.number = static_cast<int>(::GetPrivateProfileIntW(kSection, IniWide(key.name).c_str(), s.*key.number, ini));
         else if (key.encryption != nullptr)
             s.*key.encryption = static_cast<Encryption>(static_cast<int>(::GetPrivateProfileIntW(
-                kSection, Wide(key.name).c_str(), static_cast<int>(s.*key.encryption), ini)));
+                kSection, IniWide(key.name).c_str(), static_cast<int>(s.*key.encryption), ini)));
         else if (key.text != nullptr)
             s.*key.text = ReadString(key, (s.*key.text).str(), ini).c_str();
         else
@@ -169,7 +163,7 @@ bool WriteSettings(const Settings& s, SettingGroup group, bool keepPassword, con
             value = s.*key.text;
         else
             value = (s.*key.secret).c_str();
-        if (!::WritePrivateProfileStringW(kSection, Wide(key.name).c_str(), Wide(value).c_str(), ini)) return false;
+        if (!::WritePrivateProfileStringW(kSection, IniWide(key.name).c_str(), IniWide(value).c_str(), ini)) return false;
     }
     return true;
 }

@@ -52,8 +52,9 @@ void ReadSettings(Settings& settings, const wchar_t* ini);
 // returns false then (nothing is shown).
 bool WriteSettings(const Settings& settings, SettingGroup group, bool keepPassword, const wchar_t* ini);
 
-// Text of the program's code page (932) as UTF-16 and back. A character
-// without a code page 932 form becomes the code page's default character
-// ('?'), never a look-alike.
+// Text of the program's code page (932) as UTF-16 and back, whatever the
+// process code page (file and folder names for the boxes, the log and the
+// history). A character without a code page 932 form becomes the code
+// page's default character ('?'), never a look-alike.
 std::wstring Wide(const char* text);
 std::string Narrow(const wchar_t* text);

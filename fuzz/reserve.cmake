@@ -1,11 +1,12 @@
-# libFuzzer target for the reservation code: iEPG extraction, number
-# conversion, the times, the station table and the mail the file makes. The
-# sources it tests are compiled into it, so that libFuzzer's coverage
-# instrumentation sees them.
+# libFuzzer target for the reservation code: iEPG extraction, the split of
+# files with several programmes, number conversion, the times, the station
+# table and the mail the file makes. The sources it tests are compiled into
+# it, so that libFuzzer's coverage instrumentation sees them.
 #   cmake --preset fuzz -B build/<dir> && cmake --build build/<dir> --target reserve_fuzz
 #   build/<dir>/fuzz/reserve_fuzz -max_total_time=600 fuzz/corpus/reserve_fuzz
 add_executable(reserve_fuzz
   ${CMAKE_CURRENT_LIST_DIR}/reserve_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/reserve/IepgParts.cpp
   ${CMAKE_SOURCE_DIR}/reserve/IepgText.cpp
   ${CMAKE_SOURCE_DIR}/reserve/ReserveTimes.cpp
   ${CMAKE_SOURCE_DIR}/reserve/Scan.cpp

@@ -1,8 +1,11 @@
 // libFuzzer target for the reservation code that reads untrusted text: the
-// iEPG header extraction, the "%d" / "%d : %d" / "%u%s" conversions, the
-// building and formatting of the two times, and the station table. Besides
-// the sanitizers' checks it compares the conversions with the C library's
-// own wherever the library's result is defined.
+// iEPG header extraction, the splitting of files with several programmes,
+// the "%d" / "%d : %d" / "%u%s" conversions, the building and formatting of
+// the two times, the station table with its codes and the mail the file's
+// title and station make. Besides the sanitizers' checks it compares the
+// conversions with the C library's own wherever the library's result is
+// defined, checks the split and the station lookup against the rules they
+// promise, and checks the mail as MailChecks.h says.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,10 +14,12 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz/MailChecks.h"
 #include "mail/MailAccount.h"
 #include "mail/MailComposer.h"
+#include "reserve/IepgParts.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
 #include "reserve/Scan.h"
@@ -65,9 +70,19 @@ void CheckNumbers(const std::string& text) {
     }
 }
 
-// The table as the library's "%u%s" builds it, for texts whose numbers and
-// names stay within the library's defined range; false otherwise.
-bool ReferenceTable(std::string_view text, std::map<uint32_t, std::string>& table) {
+// A code as the table compares it: folded, a remote-control key as a number.
+std::string CodeKey(const std::string& folded) {
+    if (folded.find_first_not_of("0123456789") != std::string::npos) return folded;
+    const size_t first = folded.find_first_not_of('0');
+    return first == std::string::npos ? "0" : folded.substr(first);
+}
+
+// The table as the library's "%u%s" builds it, with the lines whose name is
+// a broadcast code kept apart (code key to the lowest channel), for texts
+// whose numbers and names stay within the library's defined range; false
+// otherwise. channels counts every channel with a name or a code.
+bool ReferenceTable(std::string_view text, std::map<uint32_t, std::string>& names,
+                    std::map<std::string, uint32_t>& codes, std::map<uint32_t, bool>& channels) {
     size_t begin = 0;
     while (begin < text.size()) {
         const size_t lf = text.find('\n', begin);
@@ -79,20 +94,29 @@ bool ReferenceTable(std::string_view text, std::map<uint32_t, std::string>& tabl
         char name[CStationTable::kMaxNameBytes + 2] = {};
         if (std::sscanf(line.c_str(), "%u%256s", &number, name) != 2) continue;
         if (std::strlen(name) > CStationTable::kMaxNameBytes) return false;
-        table[number] = name;
+        channels[number] = true;
+        const std::string folded = CStationTable::FoldName(name);
+        if (CStationTable::IsStationCode(folded)) {
+            const auto inserted = codes.emplace(CodeKey(folded), number);
+            if (number < inserted.first->second) inserted.first->second = number;
+        } else {
+            names[number] = name;
+        }
     }
     return true;
 }
 
 void CheckStationTable(const std::string& text) {
     const CStationTable table(text.c_str());
-    std::map<uint32_t, std::string> reference;
-    if (!ReferenceTable(text, reference)) return;
-    Check(table.GetCount() == reference.size(), "station count");
-    for (const auto& entry : reference) {
+    std::map<uint32_t, std::string> names;
+    std::map<std::string, uint32_t> codes;
+    std::map<uint32_t, bool> channels;
+    if (!ReferenceTable(text, names, codes, channels)) return;
+    Check(table.GetCount() == channels.size(), "station count");
+    for (const auto& entry : names) {
         // The lowest channel with this name is the one found.
         uint32_t lowest = entry.first;
-        for (const auto& other : reference) {
+        for (const auto& other : names) {
             if (other.second == entry.second) {
                 lowest = other.first;
                 break;
@@ -100,6 +124,61 @@ void CheckStationTable(const std::string& text) {
         }
         Check(table.GetChannel(entry.second.c_str()) == lowest, "station lookup");
     }
+    for (const auto& code : codes) {
+        if (code.second != 0) Check(table.FindStation(code.first, "") == code.second, "code lookup");
+    }
+}
+
+std::string Cased(std::string text, bool upper) {
+    for (char& c : text) {
+        if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (!upper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// The split keeps its promises: a file with one programme is read whole;
+// otherwise the parts lie in the text in order, never overlap, never hold a
+// blank programme, and are at most kMaxParts; a refusal leaves none.
+void CheckParts(const std::string& text, iepg::PartsError error, const std::vector<std::string_view>& parts) {
+    if (error != iepg::PartsError::kNone) {
+        Check(parts.empty() && iepg::IsMultiFile(text) && !iepg::PartsErrorText(error).empty(), "refusal");
+        return;
+    }
+    if (!iepg::IsMultiFile(text)) {
+        Check(parts.size() == 1 && parts[0].data() == text.data() && parts[0].size() == text.size(), "whole file");
+        return;
+    }
+    Check(!parts.empty() && parts.size() <= iepg::kMaxParts, "part count");
+    const char* previousEnd = text.data();
+    for (std::string_view part : parts) {
+        Check(part.data() >= previousEnd && part.data() + part.size() <= text.data() + text.size(), "part bounds");
+        Check(part.find_first_not_of(" \t\n\v\f\r") != std::string_view::npos, "blank part");
+        previousEnd = part.data() + part.size();
+    }
+}
+
+// One programme's keys, looked up in table as a reservation does.
+void CheckProgramme(std::string_view part, const CStationTable& table) {
+    iepg::Programme p;
+    if (iepg::ReadProgramme(part, p) != nullptr) return;
+    for (const std::string* value : {&p.stationName, &p.programId}) {
+        for (char c : *value) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "control in a line value");
+    }
+    const uint32_t byStation = table.FindStation(p.station, "");
+    const uint32_t channel = table.FindStation(p.station, p.stationName);
+    Check(byStation == 0 || channel == byStation, "station before station-name");
+    Check(table.FindChannel(p.station.c_str()) == byStation, "one-value lookup");
+    // A value with blanks can equal a whole line exactly, which wins in any
+    // case; a code written without blanks compares in no case.
+    if (p.station.find_first_of(" \t") == std::string::npos &&
+        CStationTable::IsStationCode(CStationTable::FoldName(p.station))) {
+        Check(table.FindStation(Cased(p.station, true), p.stationName) ==
+                  table.FindStation(Cased(p.station, false), p.stationName),
+              "code case");
+    }
+    const std::string box = reserve::UnknownStationText(p.station, p.stationName);
+    Check(box.compare(0, p.station.size() + 2, "<" + p.station + ">") == 0, "warning names the station");
 }
 
 // The mail for the file's title and station: in a header field of their own
@@ -167,5 +246,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     CheckStationTable(text);
     CheckMail(text);
+
+    std::vector<std::string_view> parts;
+    const iepg::PartsError error = iepg::SplitParts(text, parts);
+    CheckParts(text, error, parts);
+    for (std::string_view part : parts) CheckProgramme(part, table);
     return 0;
 }

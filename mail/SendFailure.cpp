@@ -11,6 +11,39 @@ bool Is(const CExceptionBase& e) {
     return dynamic_cast<const T*>(&e) != nullptr;
 }
 
+// The history's words for the failures that are not an exception's text.
+constexpr char kRefusedReason[] = "SMTP error";
+constexpr char kUnknownReason[] = "UnknownException";
+
+// Whether name is the text of class T (its name string); text gets T's box then.
+template <typename T>
+bool Names(const std::string& name, const char*& text) {
+    const T e;
+    if (name != e.what()) return false;
+    text = SendFailureText(e);
+    return true;
+}
+
+// The box shown for a failure the history names by reason.
+const char* BoxTextFor(const std::string& reason) {
+    if (reason == kRefusedReason) return SendRefusedText();
+    if (reason == kUnknownReason) return SendUnknownFailureText();
+    // A text may name a detail after the class's name: "SystemLibraryMissing(secur32.dll)".
+    const std::string name = reason.substr(0, reason.find('('));
+    const char* text = nullptr;
+    if (Names<CSmtpSetupError>(name, text) || Names<CSenderRefused>(name, text) ||
+        Names<CCertUntrusted>(name, text) || Names<CCertRevoked>(name, text) ||
+        Names<CCertNameMismatch>(name, text) || Names<CCertPinMismatch>(name, text) ||
+        Names<CTlsHandshakeError>(name, text) || Names<CStartTlsNotOffered>(name, text) ||
+        Names<CAuthRefused>(name, text) || Names<CAuthNotOffered>(name, text) ||
+        Names<CClearTextPassword>(name, text) || Names<CUnknownEncryption>(name, text) ||
+        Names<CPinWithoutTls>(name, text) || Names<CSystemLibraryMissing>(name, text) ||
+        Names<CPasswordUnreadable>(name, text))
+        return text;
+    // Every other failure of the hierarchy was shown as the socket's.
+    return SendFailureText(CSockIOerror());
+}
+
 }  // namespace
 
 std::string UnresolvableServerText(const std::string& server) {
@@ -83,4 +116,16 @@ const char* SendFailureText(const CExceptionBase& e) {
         return "メール送信に失敗しました(パスワードを復号できません)\n"
                "設定でパスワードを入力し直してください";
     return "メール送信に失敗しました(ソケットエラー)";
+}
+
+std::string SendFailureCause(const std::string& reason) {
+    if (reason.empty()) return std::string();
+    // The first line's words in parentheses. '(' and ')' are never the
+    // second byte of a double-byte character, nor is a line end.
+    const std::string text = BoxTextFor(reason);
+    const std::string first = text.substr(0, text.find('\n'));
+    const size_t open = first.find('(');
+    const size_t close = first.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) return std::string();
+    return first.substr(open + 1, close - open - 1);
 }

@@ -20,3 +20,11 @@ const char* SenderRefusedText();
 const char* SendFailureText(const CExceptionBase& e);
 // The text for a failure outside the hierarchy.
 const char* SendUnknownFailureText();
+
+// What the failure box said went wrong (the words in parentheses after
+// "メール送信に失敗しました": "証明書を信頼できません"), for a failure the
+// history names by the log's word for it ("SMTP error", an exception's text
+// such as "SocketI/Oerror" or "SystemLibraryMissing(secur32.dll)"). Lines
+// of every version name their failures so. Empty for no reason and where
+// the box named no cause (a failure outside the hierarchy).
+std::string SendFailureCause(const std::string& reason);

@@ -161,36 +161,86 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sende
     return info;
 }
 
+struct CSmtpMailer::Session {
+    CSock sock;
+    int32_t slot = -1;
+    std::unique_ptr<Connection> conn;  // before the socket goes
+};
+
+CSmtpMailer::CSmtpMailer() = default;
+CSmtpMailer::~CSmtpMailer() = default;
+CSmtpMailer::CSmtpMailer(CSmtpMailer&&) noexcept = default;
+CSmtpMailer& CSmtpMailer::operator=(CSmtpMailer&&) noexcept = default;
+
+bool CSmtpMailer::Reset(Session& session) {
+    const std::string rset = "RSET\r\n";
+    try {
+        if (!Refused(Exchange(*session.conn, rset, rset, m_commandTimeoutMs))) return true;
+        WriteLog("I:RSET refused, the next mail on a new connection\r\n");
+        Quit(*session.conn, m_commandTimeoutMs);
+    } catch (const CNotError& e) {  // the server hung up, or stayed silent
+        WriteLog(std::string("I:<") + e.what() + "> at RSET, the next mail on a new connection\r\n");
+    } catch (const CSockError& e) {
+        WriteLog(std::string("I:<") + e.what() + "> at RSET, the next mail on a new connection\r\n");
+    }
+    session.conn->Close();
+    return false;
+}
+
+void CSmtpMailer::EndBatch() {
+    m_batch = false;
+    const std::unique_ptr<Session> session = std::move(m_kept);
+    if (session == nullptr) return;
+    ActiveSend active(*m_cancel, session->sock);
+    active.Delivered();  // a stop now only ends the wait for QUIT's reply
+    Quit(*session->conn, m_commandTimeoutMs);
+    session->conn->Close();
+}
+
 bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     m_senderRefused = false;
     const bool extended = m_account.Extended();
     std::string password;
     CheckSettings(&password);
-    CSock sock;
+    // A batch's connection goes on where the server lets it.
+    std::unique_ptr<Session> session = std::move(m_kept);
+    if (session != nullptr) {
+        ActiveSend resetting(*m_cancel, session->sock);
+        Report(SendStep::kSending, 0);
+        if (!Reset(*session)) session.reset();
+    }
+    const bool reused = session != nullptr;
+    if (!reused) session = std::make_unique<Session>();
+    CSock& sock = session->sock;
     ActiveSend active(*m_cancel, sock);
     sock.m_onConnectAttempt = [this](int attempt) { Report(SendStep::kConnecting, attempt); };
     const ComposedBody body =
         ComposeBody(m_strFormat, m_account, {start, end, channel, m_strTitle, m_strStation}, std::time(nullptr));
 
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(m_account.port);
-    server.sin_addr.s_addr = m_account.address;
-    const int32_t slot = sock.Create(&server, plat::kSockStream, false);
+    if (!reused) {
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(m_account.port);
+        server.sin_addr.s_addr = m_account.address;
+        session->slot = sock.Create(&server, plat::kSockStream, false);
+    }
 
-    const std::string message = FinishMessage(body, m_account, start, sock.GetLocalAddress(slot));
+    const std::string message = FinishMessage(body, m_account, start, sock.GetLocalAddress(session->slot));
     if (message.size() > static_cast<size_t>(INT32_MAX)) THROW_AT(CIllegalParam, 0);
 
-    Connection conn(sock, slot);
-    if (extended) {
-        ConnectionInfo info;
-        if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info)) {
-            conn.Close();
-            return false;
+    if (!reused) {
+        session->conn = std::make_unique<Connection>(sock, session->slot);
+        if (extended) {
+            ConnectionInfo info;
+            if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, *session->conn, info)) {
+                session->conn->Close();
+                return false;
+            }
+        } else {
+            WriteLog("R:" + session->conn->ReceiveReply(m_commandTimeoutMs));  // the greeting is not examined
         }
-    } else {
-        WriteLog("R:" + conn.ReceiveReply(m_commandTimeoutMs));  // the greeting is not examined
     }
+    Connection& conn = *session->conn;
 
     const std::string helo = "HELO " + HostName() + "\r\n";
     const std::string mailFrom = "MAIL FROM: <" + m_account.sender + ">\r\n";
@@ -208,8 +258,8 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         {message, "S:<SendMail>\r\n", m_dataEndTimeoutMs},
     };
     bool result = true;
-    // The extended dialogue has said EHLO already.
-    for (size_t i = extended ? 1 : 0; i < sizeof steps / sizeof steps[0]; ++i) {
+    // The extended dialogue has said EHLO already, a connection kept HELO.
+    for (size_t i = extended || reused ? 1 : 0; i < sizeof steps / sizeof steps[0]; ++i) {
         const auto& step = steps[i];
         if (&step.text == &mailFrom) Report(SendStep::kSending, 0);
         conn.Send(step.text, step.timeoutMs);
@@ -225,6 +275,10 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
             active.Delivered();
             Report(SendStep::kDone, 0);
         }
+    }
+    if (result && m_batch) {
+        m_kept = std::move(session);  // the next mail goes on from here
+        return true;
     }
     if (result) Quit(conn, m_commandTimeoutMs);
     conn.Close();

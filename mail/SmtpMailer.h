@@ -67,6 +67,24 @@ public:
     // sender or recipient that CheckAddress faults), all before connecting.
     bool SendMail(const tm& start, const tm& end, unsigned channel);
 
+    // Several mails in one connection. After BeginBatch, a SendMail whose
+    // mail the server took leaves its connection open instead of saying
+    // QUIT; the next SendMail says RSET on it and goes on at MAIL FROM (RFC
+    // 5321 section 4.1.1.5), or, when the server refuses RSET or the
+    // connection has gone (logged as an "I:" line), opens a new connection
+    // as a single SendMail does. EndBatch says QUIT on the connection left
+    // open, if any (its outcome only logged, as after a single mail), and
+    // closes it; SendMail then sends single mails again. Destroying the
+    // mailer closes a connection left open without a word. EndBatch throws
+    // CFileIOerror (log) only.
+    void BeginBatch() { m_batch = true; }
+    void EndBatch();
+
+    CSmtpMailer();
+    ~CSmtpMailer();
+    CSmtpMailer(CSmtpMailer&&) noexcept;
+    CSmtpMailer& operator=(CSmtpMailer&&) noexcept;
+
     // Stops the send (or connection test) in progress at once; callable from
     // any thread (the progress window's 中止, the mail dialog's). Its socket is aborted (CSock::Abort), so the
     // call it is blocked in fails, SendMail throws and nothing more is sent;
@@ -100,8 +118,12 @@ private:
         bool delivered = false;  // the server took the mail
     };
     class ActiveSend;
+    // One connection and its dialogue's transport.
+    struct Session;
     std::unique_ptr<CancelState> m_cancel = std::make_unique<CancelState>();
     bool m_senderRefused = false;
+    bool m_batch = false;
+    std::unique_ptr<Session> m_kept;  // the batch's connection left open after a mail
 
     void Report(SendStep step, int attempt) const noexcept;
     // Refuses, before any connection, what must not be sent: a login whose
@@ -111,4 +133,8 @@ private:
     // CheckAddress faults. Throws CPasswordUnreadable, CClearTextPassword,
     // CUnknownEncryption, CPinWithoutTls, CBadAddress.
     void CheckSettings(std::string* password);
+    // RSET on the connection kept: true when the server took it; otherwise
+    // the connection is closed (QUIT after a refusal). Throws CFileIOerror
+    // (log) only.
+    bool Reset(Session& session);
 };

@@ -19,6 +19,21 @@ bool SchannelRefusesSchCredentials();
 // (SEC_I_INCOMPLETE_CREDENTIALS), which Wine never does
 // (platform/win32/tls.cpp).
 bool SchannelAsksClientCertificate();
+// QUORPA_TEST_SCHANNEL holds "split-ticket": the first record after the
+// handshake seems to be a TLS 1.3 session ticket (Wine speaks no TLS 1.3),
+// and it arrives in two reads: its last byte comes with the next read
+// (platform/win32/tls.cpp).
+bool SchannelSplitsTicket();
+// QUORPA_TEST_SCHANNEL holds "no-replay-detect": the handshake seems to
+// grant its context without replay detection, which Wine always grants
+// (platform/win32/tls.cpp).
+bool SchannelWithholdsReplayDetection();
+// QUORPA_TEST_WINDOWS_BUILD holds a build number: Windows seems to be that
+// build, and its SChannel behaves as that build's does where Wine cannot
+// show it: below 20348 a handshake whose credentials allow TLS 1.3 fails,
+// as that build's experimental TLS 1.3 could (platform/win32/tls.cpp).
+// 0 when unset or not a number.
+unsigned long WindowsBuild();
 // QUORPA_TEST_REFUSE_CLASSES_ROOT is set (to anything): the first key the
 // registration creates under HKEY_CLASSES_ROOT is refused for lack of
 // rights, as a standard user's is on Windows; Wine never refuses it.

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Draws Quorpa's icons and writes them as 16-colour ICO files.
 
-Quorpa.ico      (resource 128): 32x32 and 16x16, the about box's icon.
-QuorpaSmall.ico (resource 129): 16x16, the settings dialog's window icon.
+Quorpa.ico      (resource 128): 32x32 and 16x16, the about box's icon, with
+                48x48 and 64x64 for the large window icon at 150% and 200%
+                (Alt-Tab shows it at the size SM_CXICON gives the scale).
+QuorpaSmall.ico (resource 129): 16x16, the settings dialog's small window icon.
 
 The picture is a television set showing a letter, with a red recording
 light: a programme reservation that travels by mail. Run it from anywhere;
@@ -95,5 +97,5 @@ def write_ico(path, sizes):
 
 
 here = os.path.dirname(os.path.abspath(__file__))
-write_ico(os.path.join(here, 'Quorpa.ico'), [32, 16])
+write_ico(os.path.join(here, 'Quorpa.ico'), [32, 16, 48, 64])
 write_ico(os.path.join(here, 'QuorpaSmall.ico'), [16])

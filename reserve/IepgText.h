@@ -24,4 +24,34 @@ size_t FindKey(std::string_view text, std::string_view key);
 // missing.
 bool ExtractValue(std::string_view text, std::string_view key, std::string& value);
 
+// The value of a key that stands at the start of a line: the first line of
+// text that begins with key, from after the key to the line's end (its line
+// feed or the end of text), with white space trimmed as in ExtractValue and
+// every other control character inside turned into a space. Never reads into
+// another line, so an empty "station-name:" stays empty. Returns false,
+// leaving value unchanged, when no line begins with key.
+bool ExtractLineValue(std::string_view text, std::string_view key, std::string& value);
+
+// What a reservation reads from one programme's text (a whole file, or one
+// part of a file with several programmes).
+struct Programme {
+    // Required, read with ExtractValue exactly as files have always been read.
+    std::string station;  // "station:": a name (version 1) or a code (version 2)
+    std::string year, month, date, start, end;
+    // Optional: empty when absent.
+    std::string title;        // "program-title:", read with ExtractValue
+    std::string stationName;  // "station-name:", read with ExtractLineValue
+    std::string programId;    // "program-id:", read with ExtractLineValue
+};
+
+// The required keys, in the order they are read.
+constexpr int kRequiredKeyCount = 6;
+extern const char* const kRequiredKeys[kRequiredKeyCount];
+
+// Reads programme from text. Returns nullptr when every required key was
+// read (the optional fields are then set, empty when absent); otherwise the
+// first required key missing (one of kRequiredKeys), with the keys after it
+// and the optional fields left as they were.
+const char* ReadProgramme(std::string_view text, Programme& programme);
+
 }  // namespace iepg

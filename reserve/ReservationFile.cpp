@@ -1,7 +1,6 @@
 #include "reserve/ReservationFile.h"
 
 #include <string_view>
-#include <utility>
 
 #include "base/system.h"
 #include "reserve/IepgText.h"
@@ -12,39 +11,40 @@ namespace reserve {
 
 namespace {
 
-// The header keys, in the order they are looked for.
-enum Field { kStation, kYear, kMonth, kDate, kStart, kEnd, kFieldCount };
-const char* const kKeys[kFieldCount] = {"station:", "year:", "month:", "date:", "start:", "end:"};
+// The end of a box about a programme that is left out of a file with
+// several: the others still go.
+const char kLeftOut[] = "\nこの番組は予約されません";
 
 }  // namespace
 
-ReadOutcome ReadReservations(const char* text, const CStationTable& table, const Adjustments& adjust,
-                             std::vector<Reservation>& reservations, std::string& station) {
-    const std::string_view file(text);
-
-    std::string values[kFieldCount];
-    for (int i = 0; i < kFieldCount; ++i) {
-        if (!iepg::ExtractValue(file, kKeys[i], values[i])) return ReadOutcome::kMalformed;
+ReadOutcome ReadReservation(std::string_view text, const CStationTable& table, const Adjustments& adjust,
+                            Reservation& r, std::string& warning) {
+    iepg::Programme p;
+    if (const char* missing = iepg::ReadProgramme(text, p)) {
+        warning = std::string("番組に<") + missing + ">がありません" + kLeftOut;
+        return ReadOutcome::kMissingKey;
     }
-    Reservation r;
-    r.station = values[kStation];
-    // Optional: only the mail template may ask for it.
-    iepg::ExtractValue(file, "program-title:", r.title);
+    r.station = p.station;
+    r.stationName = p.stationName;
+    r.title = p.title;
 
     // Values can be of any length, so the log texts are joined, not printed
     // into a buffer.
-    WriteLog("I:Station=" + r.station + "\r\nI:Date=" + values[kYear] + "/" + values[kMonth] + "/" +
-             values[kDate] + "\r\nI:Start=" + values[kStart] + "\r\nI:End=" + values[kEnd] + "\r\n");
+    WriteLog("I:Station=" + r.station + "\r\nI:Date=" + p.year + "/" + p.month + "/" + p.date + "\r\nI:Start=" +
+             p.start + "\r\nI:End=" + p.end + "\r\n");
 
-    r.channel = table.FindChannel(r.station.c_str());
+    r.channel = table.FindStation(r.station, r.stationName);
     WriteLog("I:CH=" + std::to_string(r.channel) + "\r\n");
     if (r.channel == 0) {
-        station = r.station;
+        warning = UnknownStationText(r.station, r.stationName);
         return ReadOutcome::kUnknownStation;
     }
 
-    if (!BuildTimes(values[kYear], values[kMonth], values[kDate], values[kStart], values[kEnd], r.start, r.end))
-        return ReadOutcome::kMalformed;
+    warning = std::string("番組の日時を読み取れません") + kLeftOut;
+    tm start{}, end{};
+    if (!BuildTimes(p.year, p.month, p.date, p.start, p.end, start, end)) return ReadOutcome::kMalformed;
+    r.start = start;
+    r.end = end;
     if (!AdjustTime(r.start, adjust.start)) return ReadOutcome::kMalformed;
     if (!AdjustTime(r.end, adjust.end)) return ReadOutcome::kMalformed;
 
@@ -56,7 +56,18 @@ ReadOutcome ReadReservations(const char* text, const CStationTable& table, const
     WriteLog(AsctimeText(r.end));
     WriteLog("\r\n");
 
-    reservations.push_back(std::move(r));
+    // A reservation is kept in the history with its times: one the history
+    // cannot hold (a year of five digits) is refused before it is asked
+    // about, as the file gave it.
+    history::Entry own;
+    if (!history::SetProgramme(own, start, end, p.programId) || !history::CanHold(r.start) ||
+        !history::CanHold(r.end)) {
+        warning = "日時(" + p.year + "/" + p.month + "/" + p.date + " " + p.start + "～" + p.end +
+                  ")を予約できません\n予約は送信されていません";
+        return ReadOutcome::kBadDate;
+    }
+    r.programme = own.programme;
+    warning.clear();
     return ReadOutcome::kRead;
 }
 

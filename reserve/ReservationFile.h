@@ -1,13 +1,16 @@
-// The first step of a reservation: one iEPG file's text read into the
-// programmes to reserve, each with its channel and its adjusted times. The
-// steps after it (the user's confirmation, the mail, the history) are the
+// The first step of a reservation: one programme's text (a whole iEPG file,
+// or one part of a file with several, iepg::SplitParts) read into the
+// programme to reserve, with its channel and its adjusted times. The steps
+// after it (the user's confirmation, the mail, the history) are the
 // driver's, reserve/Reserver.h.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <vector>
+#include <string_view>
+
+#include "reserve/History.h"
 
 class CStationTable;
 
@@ -19,8 +22,18 @@ struct Reservation {
     unsigned channel = 0;  // from the user's Station.txt; never 0
     tm start{};            // local times, adjusted and normalised (AdjustTime)
     tm end{};
-    std::string station;   // the file's "station:" value as written
-    std::string title;     // its "program-title:" value; empty when absent
+    std::string station;      // the file's "station:" value as written (a name, or a code in version 2)
+    std::string stationName;  // its "station-name:" value; empty when absent
+    std::string title;        // its "program-title:" value; empty when absent
+    // The programme as the file gives it (its own times, its program-id),
+    // which the duplicate question asks by; unknown for a history entry sent
+    // again.
+    history::Programme programme;
+
+    // The station as the user reads it: the name where the file gives one
+    // apart from a code, else the station value. The history, the mail's
+    // "%stat%" and the boxes show this.
+    const std::string& Named() const { return stationName.empty() ? station : stationName; }
 };
 
 // Minutes added to every programme's start and end ("startad", "endad").
@@ -30,20 +43,25 @@ struct Adjustments {
 };
 
 enum class ReadOutcome {
-    kRead,            // reservations holds the file's programmes
-    kMalformed,       // a key or a time could not be read: nothing to tell the user
+    kRead,            // the reservation is filled in
+    kMissingKey,      // a required key is missing: a single file fails without a word, as always
+    kMalformed,       // a number or a time could not be read or adjusted: likewise
     kUnknownStation,  // the station is not in the table (or under channel 0): the user adds it
+    kBadDate,         // the times are beyond what a reservation can hold (year 99999)
 };
 
-// Reads text (ends at its first NUL byte, so that a NUL never hides inside a
-// value that is later compared or shown) as an iEPG file: the six header
-// keys, the optional title, the station's channel in table (FindChannel) and
-// the two times built and shifted by adjust. Logs the header's values, the
-// channel and the adjusted times as it goes. Appends the file's programme to
-// reservations (one per file); on kUnknownStation, station holds the
-// station's value as written, for the box that says so. Owns nothing it is
-// given. Throws CFileIOerror when a log write fails, std::bad_alloc.
-ReadOutcome ReadReservations(const char* text, const CStationTable& table, const Adjustments& adjust,
-                             std::vector<Reservation>& reservations, std::string& station);
+// Reads text (one programme's text; a NUL inside it is the caller's to cut
+// off) as an iEPG programme: the six header keys, the optional title,
+// station-name and program-id (iepg::ReadProgramme), the station's channel
+// in table (FindStation with station and station-name), the two times built
+// and shifted by adjust. Logs the header's values, the channel and the
+// adjusted times as it goes, as a single file always logged them. On any
+// outcome but kRead, warning holds the text of the box that tells the user:
+// for kUnknownStation (UnknownStationText) and kBadDate one a single file
+// shows; for kMissingKey and kMalformed one only a file with several
+// programmes shows. Owns nothing it is given. Throws CFileIOerror when a log
+// write fails, std::bad_alloc.
+ReadOutcome ReadReservation(std::string_view text, const CStationTable& table, const Adjustments& adjust,
+                            Reservation& reservation, std::string& warning);
 
 }  // namespace reserve

@@ -16,6 +16,26 @@ constexpr unsigned char kWideLowerA = 0x81, kWideLowerZ = 0x9A;
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
+
+// Whether text from pos on is one or more characters that all pass test.
+template <typename Test>
+bool AllFrom(const std::string& text, size_t pos, Test test) {
+    if (pos >= text.size()) return false;
+    for (size_t i = pos; i < text.size(); ++i) {
+        if (!test(text[i])) return false;
+    }
+    return true;
+}
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A terrestrial code is "DFS" and the service id in five hexadecimal digits.
+constexpr size_t kServiceIdDigits = 5;
+
 }  // namespace
 
 std::string CStationTable::FoldName(const std::string& name) {
@@ -40,6 +60,20 @@ std::string CStationTable::FoldName(const std::string& name) {
     return folded;
 }
 
+bool CStationTable::IsStationCode(const std::string& folded) {
+    if (StartsWith(folded, "dfs"))
+        return folded.size() == 3 + kServiceIdDigits && AllFrom(folded, 3, IsHexDigit);
+    if (StartsWith(folded, "bsdt") || StartsWith(folded, "csdt")) return AllFrom(folded, 4, IsDigit);
+    return AllFrom(folded, 0, IsDigit);
+}
+
+std::string CStationTable::CodeKey(const std::string& folded) {
+    if (!AllFrom(folded, 0, IsDigit)) return folded;
+    // A remote-control key is a number: 0004, 04 and 4 are the same key.
+    const size_t first = folded.find_first_not_of('0');
+    return first == std::string::npos ? std::string("0") : folded.substr(first);
+}
+
 CStationTable::CStationTable(const char* text) {
     const std::string_view all = text ? std::string_view(text) : std::string_view();
     size_t begin = 0;
@@ -58,6 +92,13 @@ CStationTable::CStationTable(const char* text) {
         // Truncating would store a name that is not the station's (and could
         // split a double-byte character); such a line is not a valid entry.
         if (name.size() > kMaxNameBytes) continue;
+        // A code line adds a code to its channel and leaves the name as it is.
+        if (const std::string folded = FoldName(std::string(name)); IsStationCode(folded)) {
+            m_stations[channel];
+            const auto inserted = m_codes.emplace(CodeKey(folded), channel);
+            if (!inserted.second && channel < inserted.first->second) inserted.first->second = channel;
+            continue;
+        }
         // The first word is the name and the rest free text; yet a station
         // name may itself hold blanks, so the whole rest counts as well.
         const size_t nameStart = next - name.size();
@@ -76,20 +117,46 @@ uint32_t CStationTable::GetChannel(const char* name) const {
     if (name == nullptr) return 0;
     const std::string_view wanted(name);
     // A linear scan in channel order: the first match is the lowest channel.
+    // A channel known only by its codes has no name to match.
     for (const auto& entry : m_stations) {
-        if (entry.second.name == wanted || (!entry.second.line.empty() && entry.second.line == wanted))
+        if ((!entry.second.name.empty() && entry.second.name == wanted) ||
+            (!entry.second.line.empty() && entry.second.line == wanted))
+            return entry.first;
+    }
+    return 0;
+}
+
+uint32_t CStationTable::FindName(const std::string& name) const {
+    if (const uint32_t channel = GetChannel(name.c_str()); channel != 0) return channel;
+    const std::string wanted = FoldName(name);
+    if (wanted.empty()) return 0;
+    for (const auto& entry : m_stations) {
+        if ((!entry.second.name.empty() && entry.second.foldedName == wanted) ||
+            (!entry.second.line.empty() && entry.second.foldedLine == wanted))
             return entry.first;
     }
     return 0;
 }
 
 uint32_t CStationTable::FindChannel(const char* name) const {
-    if (const uint32_t channel = GetChannel(name); channel != 0 || name == nullptr) return channel;
-    const std::string wanted = FoldName(name);
-    if (wanted.empty()) return 0;
-    for (const auto& entry : m_stations) {
-        if (entry.second.foldedName == wanted || (!entry.second.line.empty() && entry.second.foldedLine == wanted))
-            return entry.first;
-    }
-    return 0;
+    return name == nullptr ? 0 : FindStation(name, std::string());
 }
+
+uint32_t CStationTable::FindStation(const std::string& station, const std::string& stationName) const {
+    if (const std::string folded = FoldName(station); IsStationCode(folded)) {
+        const auto code = m_codes.find(CodeKey(folded));
+        if (code != m_codes.end() && code->second != 0) return code->second;
+    }
+    if (const uint32_t channel = FindName(station); channel != 0) return channel;
+    return stationName.empty() ? 0 : FindName(stationName);
+}
+
+namespace reserve {
+
+std::string UnknownStationText(const std::string& station, const std::string& stationName) {
+    std::string text = "<" + station + ">";
+    if (!stationName.empty()) text += "(" + stationName + ")";
+    return text + "をチャンネル番号に変換できません\nStation.txtに設定してください";
+}
+
+}  // namespace reserve

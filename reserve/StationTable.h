@@ -1,5 +1,7 @@
 // CStationTable: the user's Station.txt as a map from channel number to
-// station name (code page 932 bytes, exactly as stored in the file).
+// station name (code page 932 bytes, exactly as stored in the file), and
+// beside the names the broadcast codes that digital files give instead of a
+// name.
 #pragma once
 
 #include <cstddef>
@@ -23,20 +25,38 @@ public:
     // (station names with blanks, "101 NHK BS1"). A later line with the same
     // number replaces the earlier entry. Owns a copy of every name. Throws
     // only std::bad_alloc.
+    //
+    // A line whose name is a broadcast code (IsStationCode, after FoldName)
+    // renames nothing: the code is kept apart for its channel, so one channel
+    // can have a name and any number of codes ("1 ＮＨＫ総合" and
+    // "1 DFS00400"). The rest of a code line after the code is free text.
     explicit CStationTable(const char* text);
 
     // The lowest channel number whose name, or whose whole trimmed rest of
     // the line, equals name byte for byte (same length, same bytes: no
     // trimming of name, no case or width folding); 0 when no
     // entry matches or name is null. A station stored under channel 0
-    // therefore counts as missing. Throws nothing.
+    // therefore counts as missing. Codes are not names: see FindStation.
+    // Throws nothing.
     uint32_t GetChannel(const char* name) const;
 
-    // The channel as GetChannel finds it; when no entry matches exactly, the
-    // lowest channel whose name or rest of the line equals name after
-    // FoldName (TV-guide sites write ＮＨＫ総合 where people type NHK総合).
-    // An exact match always wins.
+    // FindStation(name, ""): the channel of a file's station value alone
+    // (0 for null). For a station name this is the name lookup it always
+    // was: exact first, then folded.
     uint32_t FindChannel(const char* name) const;
+
+    // The channel for a file's "station:" value and its "station-name:"
+    // value (empty when the file has none), in this order, the first found
+    // winning:
+    //   1. station, when it is a broadcast code, among the codes (FoldName
+    //      on both sides: DFS05c38 is DFS05C38; a remote-control key by its
+    //      number: 0004 is 4);
+    //   2. station among the names exactly (GetChannel), then folded
+    //      (TV-guide sites write ＮＨＫ総合 where people type NHK総合);
+    //   3. stationName among the names exactly, then folded.
+    // Each step takes the lowest channel that matches; 0 when none does.
+    // Throws only std::bad_alloc.
+    uint32_t FindStation(const std::string& station, const std::string& stationName) const;
 
     // name with the full-width ASCII letters and digits of code page 932
     // turned half-width, ASCII letters lowercase, and every blank (space,
@@ -44,15 +64,38 @@ public:
     // character stay as they are. Throws only std::bad_alloc.
     static std::string FoldName(const std::string& name);
 
-    // Number of entries (channel numbers) in the table.
+    // Whether folded (a FoldName result) is a broadcast code: "dfs" and five
+    // hexadecimal digits (terrestrial), "bsdt" or "csdt" and one or more
+    // decimal digits (BS, CS), or decimal digits alone (the remote-control
+    // key some servers write, "0004"). Throws nothing.
+    static bool IsStationCode(const std::string& folded);
+
+    // Number of entries (channel numbers with a name, a code or both).
     size_t GetCount() const { return m_stations.size(); }
 
 private:
     struct Entry {
-        std::string name;  // the first word after the number
+        std::string name;  // the first word after the number; empty for a channel known only by codes
         std::string line;  // the trimmed rest of the line; empty when it is just the name
         std::string foldedName;  // FoldName of each
         std::string foldedLine;
     };
+    // A code as compared: FoldName's result, a remote-control key without
+    // its leading zeros.
+    static std::string CodeKey(const std::string& folded);
+    uint32_t FindName(const std::string& name) const;
+
     std::map<uint32_t, Entry> m_stations;  // ascending channel order
+    std::map<std::string, uint32_t> m_codes;  // CodeKey to the lowest channel that has it
 };
+
+namespace reserve {
+
+// The warning for a station that no channel matches:
+// "<station>をチャンネル番号に変換できません\nStation.txtに設定してください",
+// with "(stationName)" after "<station>" when stationName is not empty, so
+// the user sees both the code and the name a line can give. Throws only
+// std::bad_alloc.
+std::string UnknownStationText(const std::string& station, const std::string& stationName);
+
+}  // namespace reserve

@@ -37,9 +37,10 @@ foreach(case ${e2e_cases})
     LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK quorpa_screen)
 endforeach()
 
-# The cases of everyday use (tests/e2e/everyday.py) and of the history of
-# reservation mails (tests/e2e/history.py), on run.py's helpers.
-foreach(driver everyday history realpc)
+# The cases of everyday use (tests/e2e/everyday.py), of the history of
+# reservation mails (tests/e2e/history.py) and of today's guide files
+# (tests/e2e/guidefiles.py), on run.py's helpers.
+foreach(driver everyday history realpc guidefiles)
   set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/e2e/${driver}.py)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
   execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_script} --list

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -51,7 +52,7 @@ struct Header {
 
 // A version 1 iEPG file as a TV guide page serves it: header, blank line,
 // programme text.
-std::string Version1(const Header& h, const std::string& eol = "\r\n") {
+std::string Version1(const Header& h, const std::string& eol = "\r\n", const std::string& title = "ニュース７") {
     return "Content-type: application/x-tv-program-info; charset=shift_jis" + eol +  //
            "version: 1" + eol +                                                   //
            "station: " + h.station + eol +                                        //
@@ -60,18 +61,18 @@ std::string Version1(const Header& h, const std::string& eol = "\r\n") {
            "date: " + h.date + eol +                                              //
            "start: " + h.start + eol +                                            //
            "end: " + h.end + eol +                                                //
-           "program-title: ニュース７" + eol +                                    //
+           "program-title: " + title + eol +                                     //
            eol +                                                                  //
            "今日のニュースと天気予報をお伝えします。" + eol;
 }
 
 // A version 2 file: the station key holds the station's code, the name
 // comes in its own key, and more keys follow.
-std::string Version2(const std::string& eol = "\r\n") {
+std::string Version2(const std::string& eol = "\r\n", const std::string& nameLine = "station-name: ＮＨＫ総合") {
     return "Content-type: application/x-tv-program-info; charset=shift_jis" + eol +
            "version: 2" + eol +
            "station: DFS00400" + eol +
-           "station-name: ＮＨＫ総合" + eol +
+           (nameLine.empty() ? "" : nameLine + eol) +
            "year: 2004" + eol +
            "month: 01" + eol +
            "date: 05" + eol +
@@ -85,6 +86,40 @@ std::string Version2(const std::string& eol = "\r\n") {
            "program-id: 1234" + eol +
            eol +
            "今日のニュースと天気予報をお伝えします。" + eol;
+}
+
+// A file with several programmes: the outer header, each part after a
+// boundary line, the closing line.
+std::string Multi(const std::vector<std::string>& parts, const std::string& eol = "\r\n") {
+    std::string text = "Content-type: application/x-multi-tv-program-info; charset=shift_jis" + eol +
+                       "version: 1" + eol + "boundary: ----QuorpaPart" + eol + eol;
+    for (const std::string& part : parts) text += "----QuorpaPart" + eol + part;
+    return text + "----QuorpaPart--" + eol;
+}
+
+// h with its station and times changed.
+Header Programme(const std::string& station, const std::string& start, const std::string& end,
+                 const std::string& year = "2004") {
+    Header h;
+    h.station = station;
+    h.start = start;
+    h.end = end;
+    h.year = year;
+    return h;
+}
+
+// Whether the C runtime represents the year 99999 (glibc does; Windows'
+// runtime stops at 3000, where a time it cannot represent fails without a
+// word, as it always did).
+bool RuntimeHasYear99999() {
+    tm t = MakeTm(99999, 1, 5, 21, 0);
+    return plat::NormaliseCalendarTime(t);
+}
+
+// text with the first line that begins with key taken out.
+std::string Without(std::string text, const std::string& key) {
+    const size_t at = text.find("\n" + key) + 1;
+    return text.erase(at, text.find('\n', at) + 1 - at);
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
@@ -117,11 +152,18 @@ public:
     int Box(const char* text, unsigned type) override { return AfxMessageBox(text, type); }
     bool Send(const reserve::Reservation& r) override {
         m_mailer.m_strTitle = r.title;
-        m_mailer.m_strStation = r.station;
+        m_mailer.m_strStation = r.Named();
         return m_mailer.SendMail(r.start, r.end, r.channel);
     }
     bool Stopped() const override { return m_mailer.Cancelled(); }
     bool SenderRefused() const override { return m_mailer.SenderRefused(); }
+    void SendEach(size_t count, const std::function<void(size_t)>& each) override {
+        ++batches;
+        m_mailer.BeginBatch();
+        for (size_t i = 0; i < count; ++i) each(i);
+        m_mailer.EndBatch();
+    }
+    int batches = 0;  // SendEach calls
 
 private:
     CSmtpMailer& m_mailer;
@@ -343,13 +385,138 @@ TEST_F(ReserveTest, Version2FileReservesThroughItsStationKey) {
     EXPECT_EQ(calls[0].text, "2004/01/05(月) 21:00～21:54\n12チャンネルで予約を実行します\nよろしいですか？");
     EXPECT_NE(log.Text().find("I:Station=DFS00400\r\nI:Date=2004/01/05\r\n"), std::string::npos);
 
-    // The name key is never read: a table that knows only the name fails.
+    // A table that knows only the name reaches it through station-name:;
+    // without one (absent or empty) the code alone cannot, and the box
+    // names whatever the file gave.
     CStationTable byName("1 ＮＨＫ総合\n");
-    MessageBoxRecorder boxes;
-    const std::string file = Version2("\n");
-    EXPECT_FALSE(Reserve(byName, CString(file.c_str())));
-    ASSERT_EQ(boxes.Calls().size(), 1u);
-    EXPECT_EQ(boxes.Calls()[0].text, "<DFS00400>をチャンネル番号に変換できません\nStation.txtに設定してください");
+    const struct {
+        const char* what;
+        std::string nameLine;
+        bool reserved;
+        const char* box;
+    } cases[] = {
+        {"station-name", "station-name: ＮＨＫ総合", true,
+         "2004/01/05(月) 21:00～21:54\n1チャンネルで予約を実行します\nよろしいですか？"},
+        {"station-name absent", "", false, "<DFS00400>をチャンネル番号に変換できません\nStation.txtに設定してください"},
+        {"station-name empty", "station-name:", false,
+         "<DFS00400>をチャンネル番号に変換できません\nStation.txtに設定してください"},
+        {"station-name unknown", "station-name: ＮＨＫ総合１・東京", false,
+         "<DFS00400>(ＮＨＫ総合１・東京)をチャンネル番号に変換できません\nStation.txtに設定してください"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MessageBoxRecorder boxes({IDNO});
+        const std::string file = Version2("\n", c.nameLine);
+        EXPECT_EQ(Reserve(byName, CString(file.c_str())), c.reserved);
+        ASSERT_FALSE(boxes.Calls().empty());
+        EXPECT_EQ(boxes.Calls()[0].text, c.box);
+    }
+}
+
+// A file with several programmes: each read from its own part and asked
+// about in turn, led by its place, title and station; one that cannot be
+// reserved gets its box and the others still go.
+TEST_F(ReserveTest, SeveralProgrammesAreAskedAboutInTurn) {
+    const std::string news = Version1(Header());
+    const std::string ntv = Version1(Programme("日本テレビ", "22:00", "22:54"), "\r\n", "天気");
+    const std::string q1 = "2004/01/05(月) 21:00～21:54\n1チャンネルで予約を実行します\nよろしいですか？";
+    const std::string q2 = "2004/01/05(月) 22:00～22:54\n4チャンネルで予約を実行します\nよろしいですか？";
+    std::string longTitle;
+    for (int i = 0; i < 40; ++i) longTitle += "あ";
+    const std::string shown32 = "ああああああああああああああああああああああああああああああああ…";
+    const struct {
+        const char* what;
+        std::string file;
+        bool result;
+        std::vector<std::string> boxes;
+        const char* logEnd;  // empty: nothing logged
+    } cases[] = {
+        {"both declined, without a box after each No", Multi({news, ntv}), true,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"a missing key is never taken from the next part", Multi({Without(news, "end:"), ntv}), false,
+         {"(1/2) 番組に<end:>がありません\nこの番組は予約されません", "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"nor the title", Multi({Without(news, "program-title:"), ntv}), true,
+         {"(1/2) ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"the last part without a station", Multi({news, Without(ntv, "station:")}), false,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1, "(2/2) 番組に<station:>がありません\nこの番組は予約されません"},
+         "I:Sent=0/2\r\n"},
+        {"unknown code and name", Multi({news, [] {
+                                             std::string v2 = Version2("\r\n", "station-name: 謎の局");
+                                             v2.replace(v2.find("DFS00400"), 8, "DFS00999");
+                                             return v2;
+                                         }()}),
+         false,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1,
+          "(2/2) <DFS00999>(謎の局)をチャンネル番号に変換できません\nStation.txtに設定してください"},
+         "I:Sent=0/2\r\n"},
+        {"unreadable time", Multi({Version1(Programme("ＮＨＫ総合", "2100", "21:54")), ntv}), false,
+         {"(1/2) 番組の日時を読み取れません\nこの番組は予約されません", "(2/2) 天気  日本テレビ\n" + q2},
+         "I:Sent=0/2\r\n"},
+        {"a year the history cannot hold", Multi({Version1(Programme("ＮＨＫ総合", "21:00", "21:54", "99999")), ntv}),
+         false,
+         {RuntimeHasYear99999() ? "(1/2) 日時(99999/1/05 21:00～21:54)を予約できません\n予約は送信されていません"
+                                : "(1/2) 番組の日時を読み取れません\nこの番組は予約されません",
+          "(2/2) 天気  日本テレビ\n" + q2},
+         "I:Sent=0/2\r\n"},
+        {"a long title is cut between characters", Multi({Version1(Header(), "\r\n", longTitle), ntv}), true,
+         {"(1/2) " + shown32 + "  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"one part: the box of a single file", Multi({news}), true, {q1, "予約を中止しました"}, ""},
+        {"one part without a key says so", Multi({Without(news, "year:")}), false,
+         {"番組に<year:>がありません\nこの番組は予約されません"}, ""},
+        {"no boundary", [&] {
+             std::string m = Multi({news, ntv});
+             return m.replace(m.find("boundary: ----QuorpaPart"), 24, "boundary:");
+         }(),
+         false, {"複数の番組のファイルに区切り(boundary:)がありません\n予約は送信されていません"}, ""},
+        {"a boundary that never ends", [&] {
+             std::string m = Multi({news, ntv});
+             return m.substr(0, m.find("----QuorpaPart--"));
+         }(),
+         false, {"複数の番組のファイルが途中で終わっています\n予約は送信されていません"}, ""},
+        {"201 parts", Multi(std::vector<std::string>(201, news)), false,
+         {"複数の番組のファイルの番組が多すぎます(200件まで)\n予約は送信されていません"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogCapture runLog;
+        EXPECT_EQ(Run(c.file, std::vector<int>(c.boxes.size(), IDNO)), c.result);
+        std::vector<std::string> texts;
+        for (const MessageBoxCall& call : calls) texts.push_back(call.text);
+        EXPECT_EQ(texts, c.boxes);
+        if (std::string(c.logEnd).empty()) {
+            EXPECT_EQ(runLog.Text().find("I:Sent="), std::string::npos);
+        } else {
+            EXPECT_TRUE(EndsWith(runLog.Text(), c.logEnd)) << runLog.Text();
+        }
+    }
+}
+
+TEST_F(ReserveTest, TwoHundredProgrammesAreEachAskedOnce) {
+    std::vector<std::string> parts;
+    for (int i = 0; i < 200; ++i) parts.push_back(Version1(Header()));
+    LogCapture runLog;
+    EXPECT_TRUE(Run(Multi(parts), std::vector<int>(200, IDNO)));
+    ASSERT_EQ(calls.size(), 200u);
+    EXPECT_EQ(calls[199].text.rfind("(200/200) ニュース７  ＮＨＫ総合\n", 0), 0u);
+    EXPECT_TRUE(EndsWith(runLog.Text(), "I:Sent=0/200\r\n"));
+}
+
+// A date the history cannot hold is refused in a single file too, after
+// the lines that show it.
+TEST_F(ReserveTest, YearsBeyondTheHistoryAreRefusedWithTheirDate) {
+    const Header h = Programme("ＮＨＫ総合", "21:00", "21:54", "99999");
+    LogCapture runLog;
+    EXPECT_FALSE(Run(Version1(h), {IDYES}));
+    if (!RuntimeHasYear99999()) {
+        EXPECT_TRUE(calls.empty());
+        EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=1\r\n");
+        return;
+    }
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].text, "日時(99999/1/05 21:00～21:54)を予約できません\n予約は送信されていません");
+    EXPECT_EQ(calls[0].type, kWarning);
+    EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=1\r\n" +
+                                 "I:AdjustedStart=Tue Jan  5 21:00:00 99999\n\r\nI:AdjustedEnd=Tue Jan  5 21:54:00 99999\n\r\n");
 }
 
 // ---- the four outcomes of the send, against a scripted SMTP server ------
@@ -481,6 +648,183 @@ TEST_F(ReserveSendTest, HistoryKeepsTheOutcomeAndAResendWritesOverIt) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].outcome, history::Outcome::kSent);
     EXPECT_EQ(entries[0].reason, "");
+    std::remove(options.historyPath.c_str());
+}
+
+namespace {
+
+// A peer that takes every mail of a connection, with RSET between them,
+// then QUIT.
+SmtpPeer::Script TakingMails(int mails) {
+    const std::vector<std::string> r = SmtpPeer::AcceptingReplies();
+    SmtpPeer::Script script = {SmtpPeer::Send(r[SmtpPeer::kGreeting]), SmtpPeer::ReadLine(),
+                               SmtpPeer::Send(r[SmtpPeer::kHelo])};
+    for (int m = 0; m < mails; ++m) {
+        if (m > 0) script.insert(script.end(), {SmtpPeer::ReadLine(), SmtpPeer::Send("250 reset\r\n")});
+        for (int step : {SmtpPeer::kMail, SmtpPeer::kRcpt, SmtpPeer::kData}) {
+            script.insert(script.end(), {SmtpPeer::ReadLine(), SmtpPeer::Send(r[step])});
+        }
+        script.insert(script.end(), {SmtpPeer::ReadData(), SmtpPeer::Send(r[SmtpPeer::kMessage])});
+    }
+    script.insert(script.end(), {SmtpPeer::ReadLine(), SmtpPeer::Send(r[SmtpPeer::kQuit]), SmtpPeer::WaitForClose()});
+    return script;
+}
+
+}  // namespace
+
+// The confirmed programmes of a file with several go out after every
+// question, in one batch and one connection where the server allows; each
+// has its own outcome, told after the batch, and its own history entry.
+TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
+    const std::string file =
+        Multi({Version1(Header()), Version1(Programme("日本テレビ", "22:00", "22:54"), "\r\n", "天気")});
+    const std::string mail1 = "MAIL;Subject: ch1 04/01/05 20:55-22:04\r\n",
+                      mail2 = "MAIL;Subject: ch4 04/01/05 21:55-23:04\r\n";
+    const struct {
+        const char* what;
+        SmtpPeer::Script script;
+        int connections;
+        std::vector<int> answers;
+        bool result;
+        std::vector<std::string> received;  // what each connection carried, in order: mails, RSET
+        std::vector<std::string> failures;  // the boxes after the two questions
+        std::vector<history::Outcome> outcomes;
+        const char* logEnd;
+        bool stop = false;  // the user stops the send once connected
+    } cases[] = {
+        {"both in one connection", TakingMails(2), 1, {IDYES, IDYES}, true, {mail1 + "RSET\r\n" + mail2}, {},
+         {history::Outcome::kSent, history::Outcome::kSent}, "S:QUIT\r\nR:221 bye\r\nI:Sent=2/2\r\n"},
+        {"No on the first sends only the second", TakingMails(1), 1, {IDNO, IDYES}, true, {mail2}, {},
+         {history::Outcome::kSent}, "R:221 bye\r\nI:Sent=1/2\r\n"},
+        {"a refused mail, the next still tried", SmtpPeer::RefusingAt(SmtpPeer::kRcpt, "550 no such user\r\n"), 2,
+         {IDYES, IDYES}, false, {"MAIL;", "MAIL;"},
+         {"(1/2) メール送信に失敗しました(サーバエラー)", "(2/2) メール送信に失敗しました(サーバエラー)"},
+         {history::Outcome::kFailed, history::Outcome::kFailed},
+         "R:550 no such user\r\nE:SMTP error!\r\nE:SMTP error!\r\nI:Sent=0/2\r\n"},
+        {"a hang-up ends the batch", SmtpPeer::ClosingAt(SmtpPeer::kData), 1, {IDYES, IDYES}, false, {"MAIL;"},
+         {"(1/2) メール送信に失敗しました(ソケットエラー)\n以降の番組も送信されていません"},
+         {history::Outcome::kFailed, history::Outcome::kFailed},
+         "I:Sent=0/2\r\n"},
+        // Last: the mailer stays stopped.
+        {"stopped by the user", SmtpPeer::SilentAt(SmtpPeer::kGreeting), 1, {IDYES, IDYES}, false, {""},
+         {"メール送信を中止しました\n予約は送信されていません"}, {history::Outcome::kStopped, history::Outcome::kStopped},
+         "E:Stopped by user!\r\nI:Sent=0/2\r\n", true},
+    };
+    options.historyPath =
+        ::testing::TempDir() + "reserve_test_batch." + std::to_string(plat::CurrentProcessId()) + ".history";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(options.historyPath.c_str());
+        SmtpPeer peer(c.script, c.connections);
+        Use(peer);
+        LogCapture runLog;
+        shell.batches = 0;
+        std::thread user([&] {  // the progress window's 中止
+            for (int i = 0; c.stop && i < 500 && peer.Connections() == 0; ++i) plat::SleepMs(10);
+            if (c.stop) mailer.Cancel();
+        });
+        EXPECT_EQ(Run(file, c.answers), c.result);
+        user.join();
+        peer.Join();
+        EXPECT_EQ(shell.batches, 1);
+        EXPECT_EQ(peer.Connections(), c.connections);
+        for (int i = 0; i < c.connections; ++i) {
+            std::string seen;  // MAIL FROM (as "MAIL;"), the subjects and RSETs, in order
+            std::string received = peer.Received(i);
+            for (size_t at = 0; at < received.size();) {
+                const size_t eol = received.find("\r\n", at);
+                const std::string line = received.substr(at, eol + 2 - at);
+                if (line.rfind("Subject:", 0) == 0 || line == "RSET\r\n") seen += line;
+                if (line.rfind("MAIL FROM:", 0) == 0) seen += "MAIL;";
+                at = eol + 2;
+            }
+            EXPECT_EQ(seen, c.received[i]) << i;
+        }
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(calls[0].text.rfind("(1/2) ニュース７  ＮＨＫ総合\n", 0), 0u);
+        EXPECT_EQ(calls[1].text.rfind("(2/2) 天気  日本テレビ\n", 0), 0u);
+        std::vector<std::string> failures;
+        for (size_t i = 2; i < calls.size(); ++i) failures.push_back(calls[i].text);
+        EXPECT_EQ(failures, c.failures);
+        EXPECT_TRUE(EndsWith(runLog.Text(), c.logEnd)) << runLog.Text();
+        // 2004 is long over: no duplicate question, yet each has its line.
+        const std::vector<history::Entry> entries = history::Load(options.historyPath);
+        ASSERT_EQ(entries.size(), c.outcomes.size());
+        for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].outcome, c.outcomes[i]) << i;
+        if (entries.size() == 2) EXPECT_NE(entries[0].id, entries[1].id);
+    }
+    std::remove(options.historyPath.c_str());
+}
+
+// The duplicate question asks by the programme as its file gives it, and
+// the check and the record happen in one turn of the history: another run's
+// send, recorded while this one asked, is asked about again.
+TEST_F(ReserveSendTest, DuplicatesAreAskedByTheProgrammeAndAgainUnderTheLock) {
+    options.historyPath =
+        ::testing::TempDir() + "reserve_test_dup." + std::to_string(plat::CurrentProcessId()) + ".history";
+    std::remove(options.historyPath.c_str());
+    const Header h = Programme("ＮＨＫ総合", "21:00", "21:54", "2099");
+    const std::string file = Version1(h);
+    // "この番組は 12/7 09:30 に予約メールを送信済みです。もう一度送信しますか？"
+    // (a regex would read the trail bytes of code page 932 as its own).
+    const auto isDuplicate = [](const std::string& text) {
+        const std::string head = "この番組は ", tail = " に予約メールを送信済みです。もう一度送信しますか？";
+        return text.size() > head.size() + tail.size() && text.rfind(head, 0) == 0 && EndsWith(text, tail) &&
+               std::regex_match(text.substr(head.size(), text.size() - head.size() - tail.size()),
+                                std::regex("[0-9]+/[0-9]+ [0-9]{2}:[0-9]{2}"));
+    };
+    const std::string question = "2099/01/05(月) 20:55～22:04\n1チャンネルで予約を実行します\nよろしいですか？";
+    {
+        SmtpPeer peer(SmtpPeer::Accepting(), 2);
+        Use(peer);
+        EXPECT_TRUE(Run(file, {IDYES}));
+        // The same second, another run: asked, and both lines stay.
+        EXPECT_TRUE(Run(file, {IDYES, IDYES}));
+        peer.Join();
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_TRUE(isDuplicate(calls[0].text)) << calls[0].text;
+        EXPECT_EQ(calls[0].type, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        EXPECT_EQ(calls[1].text, question);
+    }
+    std::vector<history::Entry> entries = history::Load(options.historyPath);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].outcome, history::Outcome::kSent);
+    EXPECT_EQ(entries[1].outcome, history::Outcome::kSent);
+    EXPECT_NE(entries[0].id, entries[1].id);
+
+    // Other adjustments still find it.
+    options.adjust.start = -1;
+    options.adjust.end = 2;
+    EXPECT_TRUE(Run(file, {IDNO}));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_TRUE(isDuplicate(calls[0].text)) << calls[0].text;
+    EXPECT_EQ(calls[1].text, "予約を中止しました");
+
+    // A programme not yet sent, which another run records as being sent
+    // while this one shows its confirmation: asked again, No sends nothing.
+    std::remove(options.historyPath.c_str());
+    SmtpPeer idle(SmtpPeer::Accepting());
+    Use(idle);
+    std::vector<std::string> texts;
+    const MessageBoxHandler previous = AfxSetMessageBoxHandler([&](const char* text, unsigned) {
+        texts.push_back(text);
+        if (texts.size() > 1) return IDNO;
+        history::Entry other = entries[0];
+        other.id = "another-run";
+        other.outcome = history::Outcome::kSending;
+        const time_t now = std::time(nullptr);
+        other.sent = *std::localtime(&now);
+        EXPECT_TRUE(history::Append(options.historyPath, other));
+        return IDYES;
+    });
+    EXPECT_TRUE(Reserve(table, CString(file.c_str())));
+    AfxSetMessageBoxHandler(previous);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0], "2099/01/05(月) 20:59～21:56\n1チャンネルで予約を実行します\nよろしいですか？");
+    EXPECT_TRUE(isDuplicate(texts[1])) << texts[1];
+    EXPECT_EQ(texts[2], "予約を中止しました");
+    EXPECT_EQ(idle.Connections(), 0);
+    EXPECT_EQ(history::Load(options.historyPath).size(), 1u);
     std::remove(options.historyPath.c_str());
 }
 

@@ -59,3 +59,25 @@ TEST(SendFailure, AServerWithoutAnAddressIsNamed) {
     EXPECT_EQ(UnresolvableServerText("smtp.example.jp"), "SMTPサーバ名(smtp.example.jp)をIPアドレスに変換できません");
     EXPECT_EQ(UnresolvableServerText(""), "SMTPサーバ名()をIPアドレスに変換できません");
 }
+
+TEST(SendFailure, TheHistorysReasonGivesTheBoxsWords) {
+    // reason as a history line names it (the log's word) -> what the box said
+    const struct {
+        const char* reason;
+        const char* cause;
+    } table[] = {
+        {"", ""},
+        {"SMTP error", "サーバエラー"},
+        {"SmtpSetupError", "サーバエラー"},
+        {"SenderRefused", "差出人アドレスが拒否されました"},
+        {"SocketI/Oerror", "ソケットエラー"},
+        {"TimeOut", "ソケットエラー"},
+        {"No space left on device", "ソケットエラー"},
+        {"CertificateNotTrusted", "証明書を信頼できません"},
+        {"AuthRefused", "認証に失敗しました"},
+        {"CertificatePinWithoutEncryption", "暗号化なしで証明書の指紋が設定されています"},
+        {"SystemLibraryMissing(secur32.dll)", "Windowsのシステムファイルを読み込めません"},
+        {"UnknownException", ""},
+    };
+    for (const auto& row : table) EXPECT_EQ(SendFailureCause(row.reason), row.cause) << row.reason;
+}

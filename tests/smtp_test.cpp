@@ -21,6 +21,7 @@
 #include "platform/tls.h"
 #include "platform/platform.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/Process.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/SmtpSink.h"
 #include "tests/support/SubmissionServer.h"
@@ -744,6 +745,63 @@ std::string Outcome(Call call) {
 
 }  // namespace
 
+// A batch keeps the connection of a mail the server took for the next:
+// RSET, then the next mail from MAIL FROM; where the server refuses RSET or
+// hangs up, the next mail opens a connection of its own, whole.
+TEST_F(SmtpDialogue, ABatchGoesOnInOneConnectionWhereTheServerLetsIt) {
+    const std::string mail = ExpectedReceived(m_commands, SmtpPeer::kMessage).substr(m_commands[1].size());
+    const std::string helo = m_commands[SmtpPeer::kHelo], quit = "QUIT\r\n";
+    const Turn greeted[] = {{"HELO", "250 peer\r\n"}, {"MAIL", "250 ok\r\n"}, {"RCPT", "250 ok\r\n"},
+                            {"DATA", "354 go\r\n"}, {"MESSAGE", "250 queued\r\n"}};
+    const auto mails = [&](std::vector<Turn> after) {
+        Turns turns(std::begin(greeted), std::end(greeted));
+        turns.insert(turns.end(), after.begin(), after.end());
+        return Answering(turns);
+    };
+    const Turn more[] = {{"MAIL", "250 ok\r\n"}, {"RCPT", "250 ok\r\n"}, {"DATA", "354 go\r\n"},
+                         {"MESSAGE", "250 queued\r\n"}};
+    const struct {
+        const char* what;
+        SmtpPeer::Script script;
+        int connections;
+        std::vector<std::string> received;
+        const char* logLine;  // the log holds it
+    } cases[] = {
+        {"RSET taken", mails({{"RSET", "250 reset\r\n"}, more[0], more[1], more[2], more[3], {"QUIT", "221 bye\r\n"}}),
+         1, {helo + mail + "RSET\r\n" + mail + quit}, "R:250 queued\r\nS:RSET\r\nR:250 reset\r\nS:MAIL FROM: <"},
+        {"RSET refused", mails({{"RSET", "502 not here\r\n"}, {"QUIT", "221 bye\r\n"}}), 2,
+         {helo + mail + "RSET\r\n" + quit, helo + mail + quit},
+         "R:502 not here\r\nI:RSET refused, the next mail on a new connection\r\nS:QUIT\r\nR:221 bye\r\n"},
+        {"hang-up at RSET", [&] {
+             SmtpPeer::Script script = mails({});
+             script.back() = SmtpPeer::ReadLine();
+             script.push_back(SmtpPeer::Close());
+             return script;
+         }(),
+         2, {helo + mail + "RSET\r\n", helo + mail + quit}, "S:RSET\r\nI:<SocketClose> at RSET, the next mail on a new connection\r\nR:220 peer ready\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SmtpPeer peer(c.script, c.connections);
+        Use(peer);
+        LogCapture log;
+        m_mailer.BeginBatch();
+        EXPECT_TRUE(Send());
+        EXPECT_TRUE(Send());
+        m_mailer.EndBatch();
+        peer.Join();
+        EXPECT_EQ(peer.Connections(), c.connections);
+        for (int i = 0; i < c.connections; ++i) EXPECT_EQ(peer.Received(i), c.received[i]) << i;
+        EXPECT_NE(log.Text().find(c.logLine), std::string::npos) << log.Text();
+    }
+    // After the batch, a mail has its connection to itself again.
+    SmtpPeer single(SmtpPeer::Accepting());
+    Use(single);
+    EXPECT_TRUE(Send());
+    single.Join();
+    EXPECT_EQ(single.Received(), ExpectedReceived(m_commands, SmtpPeer::kQuit));
+}
+
 TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
     // kLogin: the extended dialogue in clear text, which a loopback server
     // may have (a fingerprint without encryption is refused before any
@@ -1027,6 +1085,10 @@ TEST_F(SmtpDialogue, HostileFilesAndSettingsOnTheWire) {
 
 namespace {
 
+// Whether the platform side is SChannel and Windows' chain engine, which
+// alone fetch a left-out intermediate and have the seams.
+constexpr bool kSchannelSide = QUORPA_TEST_SCHANNEL_SIDE != 0;
+
 class SubmitDelivery : public SmtpDialogue {
 protected:
     void SetUp() override {
@@ -1288,6 +1350,102 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
         EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
         EXPECT_EQ(log.Text().find(m_password), std::string::npos);
         m_mailer.m_account.certPin.clear();
+    }
+}
+
+// What Windows does and OpenSSL here does not: an intermediate the server
+// leaves out is fetched from where its certificate says, within the
+// handshake's time, and a stop ends that wait at once.
+TEST_F(SubmitDelivery, AMissingIntermediateIsFetchedWithinTheTimeAndAStopEndsTheWait) {
+    if (!kSchannelSide) GTEST_SKIP() << "Windows' chain engine only";
+    const struct {
+        const char* port;
+        uint32_t timeoutMs;
+        uint32_t stopAfterMs;  // after the handshake began; 0: no stop
+        const char* thrown;    // empty: delivered
+        uint32_t atMostMs;     // from the start, or from the stop
+    } table[] = {
+        {"AIA", 10000, 0, "", 10000},
+        {"AIA_SILENT", 3000, 0, "TimeOut", 4500},
+        {"AIA_SILENT", 10000, 1500, "TlsHandshakeFailed", 1000},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(std::string(row.port) + " stop " + std::to_string(row.stopAfterMs));
+        SetUp();
+        UsePort(row.port, Encryption::kImplicit);
+        m_mailer.m_commandTimeoutMs = row.timeoutMs;
+        struct StopLater : SendProgress {
+            CSmtpMailer* mailer;
+            uint32_t afterMs;
+            uint32_t stopped = 0;
+            std::thread user;
+            void OnStep(SendStep step, int) noexcept override {
+                if (step != SendStep::kEncrypting || afterMs == 0) return;
+                user = std::thread([this] {
+                    plat::SleepMs(afterMs);
+                    stopped = plat::TickCount();
+                    mailer->Cancel();
+                });
+            }
+        } stopper;
+        stopper.mailer = &m_mailer;
+        stopper.afterMs = row.stopAfterMs;
+        m_mailer.m_progress = &stopper;
+        Tokened();
+        const uint32_t started = plat::TickCount();
+        std::string thrown;
+        try {
+            Send();
+        } catch (const CExceptionBase& e) {
+            thrown = e.what();
+        }
+        const uint32_t ended = plat::TickCount();
+        if (stopper.user.joinable()) stopper.user.join();
+        EXPECT_EQ(thrown, row.thrown);
+        EXPECT_EQ(m_mailer.Cancelled(), row.stopAfterMs != 0);
+        EXPECT_LT(ended - (row.stopAfterMs != 0 ? stopper.stopped : started), row.atMostMs);
+        m_mailer.m_progress = nullptr;
+    }
+}
+
+// What Wine's SChannel cannot show, through the win32 side's test seams.
+TEST_F(SubmitDelivery, SchannelBehavioursOnlyWindowsShows) {
+    if (!kSchannelSide) GTEST_SKIP() << "SChannel's seams only";
+    const struct {
+        const char* schannel;  // QUORPA_TEST_SCHANNEL
+        const char* build;     // QUORPA_TEST_WINDOWS_BUILD
+        const char* thrown;    // empty: delivered
+    } table[] = {
+        // Windows 10: TLS 1.2 alone, whichever credentials it takes; its
+        // experimental TLS 1.3 would fail the handshake.
+        {"", "19045", ""},
+        {"no-sch-credentials", "19045", ""},
+        // Windows Server 2022 and Windows 11 may offer TLS 1.3.
+        {"", "20348", ""},
+        {"no-sch-credentials", "22631", ""},
+        // A TLS 1.3 session ticket that comes in two reads.
+        {"split-ticket", "", ""},
+        // A context without replay detection is no protected stream.
+        {"no-replay-detect", "", "TlsHandshakeFailed"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(std::string(row.schannel) + " " + row.build);
+        SetUp();
+        UsePort("TLS", Encryption::kImplicit);
+        SetEnvVar("QUORPA_TEST_SCHANNEL", row.schannel);
+        SetEnvVar("QUORPA_TEST_WINDOWS_BUILD", row.build);
+        const std::string token = Tokened();
+        LogCapture log;
+        std::string thrown;
+        try {
+            Send();
+        } catch (const CExceptionBase& e) {
+            thrown = e.what();
+        }
+        SetEnvVar("QUORPA_TEST_SCHANNEL", "");
+        SetEnvVar("QUORPA_TEST_WINDOWS_BUILD", "");
+        EXPECT_EQ(thrown, row.thrown) << log.Text();
+        EXPECT_EQ(SubmissionServer::WaitForDump(token, *row.thrown == 0 ? 10000 : 1000) != "", *row.thrown == 0);
     }
 }
 

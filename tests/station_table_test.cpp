@@ -141,3 +141,44 @@ TEST(StationTable, FoldedNamesWhenNoneMatchesExactly) {
     EXPECT_EQ(table.FindChannel(nullptr), 0u);
     EXPECT_EQ(table.GetChannel("NHK総合"), 0u);  // GetChannel stays byte-exact
 }
+
+// Digital files give a code in "station:" and the name in "station-name:"
+// (the shapes of whole files are in iepg_parts_test).
+TEST(StationTable, CodesBesideNames) {
+    const struct {
+        const char* what;
+        const char* text;
+        const char* station;
+        const char* stationName;
+        uint32_t channel;
+    } cases[] = {
+        {"code, then name", "1 DFS00400\r\n1 ＮＨＫ総合\r\n", "ＮＨＫ総合", "", 1},
+        {"a later name still renames", "1 A\n1 DFS00400\n1 B\n", "A", "", 0},
+        {"the renamed channel keeps its code", "1 A\n1 DFS00400\n1 B\n", "DFS00400", "", 1},
+        {"lower-case hex in the table", "9 dfs05c38\n", "DFS05C38", "", 9},
+        {"a hex code renames nothing", "9 ＴＯＫＹＯ　ＭＸ\n9 DFS05C38\n", "TOKYO MX", "", 9},
+        {"full-width code in the table", "1 ＤＦＳ００４００\n", "DFS00400", "", 1},
+        {"four hex digits are a name", "3 DFS0040\n3 X\n", "DFS0040", "", 0},
+        {"six hex digits are a name", "3 DFS004000\n", "DFS004000", "", 3},
+        {"BS code, any case", "181 BSDT181\n181 ＢＳフジ\n", "bsdt181", "", 181},
+        {"CS digits compare as written", "300 CSDT055\n", "CSDT55", "", 0},
+        {"remote key by its number", "4 4\n", "0004", "", 4},
+        {"another remote key", "4 0004\n", "0005", "", 0},
+        {"one code on two channels: the lowest", "5 DFS00400\n2 DFS00400\n", "DFS00400", "", 2},
+        {"one code on two channels: the lowest, also first", "2 DFS00400\n5 DFS00400\n", "DFS00400", "", 2},
+        {"code on channel 0: the names are asked", "0 DFS00400\n1 ＮＨＫ総合\n", "DFS00400", "ＮＨＫ総合", 1},
+        {"the rest of a code line is free text", "1 DFS00400 ＮＨＫ総合\n", "ＮＨＫ総合", "", 0},
+        {"a channel known only by its code has no name", "1 DFS00400\n", "", "", 0},
+        {"station-name folded", "1 NHK総合\n", "DFS00400", "ＮＨＫ 総合", 1},
+        {"station before station-name", "1 A\n2 B\n", "A", "B", 1},
+        {"station folded before station-name exact", "1 NHK総合\n2 ＢＳ\n", "ＮＨＫ総合", "ＢＳ", 1},
+        {"a code is never a station-name", "1 DFS00400\n", "X", "DFS00400", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CStationTable(c.text).FindStation(c.station, c.stationName), c.channel);
+    }
+    // Codes count with their channel, not on their own.
+    EXPECT_EQ(CStationTable("1 A\n1 DFS00400\n1 BSDT101\n2 DFS00408\n").GetCount(), 2u);
+    EXPECT_EQ(CStationTable("1 DFS00400\n").GetChannel("DFS00400"), 0u);  // not a name
+}

@@ -9,6 +9,8 @@
 
 #include <commctrl.h>
 
+#include "base/Cp932.h"
+
 namespace {
 
 // The framework's own prompts for a failed check (flags: OK, exclamation).
@@ -36,7 +38,118 @@ bool ParseInt(const std::string& text, int& value) {
     return true;
 }
 
+// What the IME types for the characters of a number, as the ones they mean:
+// full-width digits and signs (－, and ー where the IME makes the minus key
+// a long vowel mark) and the full-width blank. Everything else stays, so
+// the check still refuses it.
+std::string HalfWidthNumber(const std::string& text) {
+    std::string half;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!cp932::IsLeadByte(static_cast<unsigned char>(text[i])) || i + 1 == text.size()) {
+            half += text[i];
+            continue;
+        }
+        const unsigned code = static_cast<unsigned char>(text[i]) << 8 | static_cast<unsigned char>(text[i + 1]);
+        if (code >= 0x824F && code <= 0x8258)  // ０..９
+            half += static_cast<char>('0' + (code - 0x824F));
+        else if (code == 0x817C || code == 0x815B)  // － ー
+            half += '-';
+        else if (code == 0x817B)  // ＋
+            half += '+';
+        else if (code == 0x8140)  // the full-width blank
+            half += ' ';
+        else
+            half.append(text, i, 2);
+        ++i;
+    }
+    return half;
+}
+
 void Prompt(const char* text) { AfxMessageBox(text, kPromptFlags); }
+
+std::wstring WindowTextW(HWND window) {
+    const int length = ::GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int got = ::GetWindowTextW(window, &text[0], length + 1);
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+}
+
+// ---- typing limit in bytes ---------------------------------------------------
+// EM_LIMITTEXT counts the characters of a Unicode edit control, while the
+// check counts bytes of the text as the exchange reads it (code page 932,
+// or UTF-8): a control limited by DDV_MaxChars is subclassed so that no
+// typing, IME result, paste or undo takes it past that many bytes. What
+// does not fit of what came in is left out, as the edit control does at its
+// own limit; a longer text set by the program (a value read from the file)
+// stays and can be shortened. The subclass id is the code page, its data
+// the limit in bytes.
+
+size_t Bytes(UINT codePage, const std::wstring& text) {
+    return AfxFromWide(codePage, text.c_str(), static_cast<int>(text.size())).size();
+}
+
+// After a message that may have changed edit's text from before: cuts what
+// it added to what fits, leaving the caret after the part kept.
+void KeepWithin(HWND edit, UINT codePage, size_t maxBytes, const std::wstring& before) {
+    const std::wstring after = WindowTextW(edit);
+    const size_t afterBytes = Bytes(codePage, after);
+    if (afterBytes <= maxBytes || afterBytes <= Bytes(codePage, before)) return;
+    // What came in lies between the beginning and the end both texts share.
+    size_t head = 0;
+    while (head < before.size() && head < after.size() && before[head] == after[head]) ++head;
+    size_t tail = 0;
+    while (tail < before.size() - head && tail < after.size() - head &&
+           before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
+        ++tail;
+    const std::wstring start = after.substr(0, head);
+    const std::wstring added = after.substr(head, after.size() - head - tail);
+    const std::wstring end = after.substr(after.size() - tail);
+    // The longest beginning of added that fits (more characters, more bytes).
+    size_t fits = 0;
+    for (size_t low = 0, high = added.size(); low < high;) {
+        const size_t middle = (low + high + 1) / 2;
+        if (Bytes(codePage, start + added.substr(0, middle) + end) <= maxBytes)
+            low = fits = middle;
+        else
+            high = middle - 1;
+    }
+    if (fits > 0 && IS_HIGH_SURROGATE(added[fits - 1])) --fits;  // never half a character
+    ::SetWindowTextW(edit, (start + added.substr(0, fits) + end).c_str());
+    ::SendMessageW(edit, EM_SETSEL, head + fits, static_cast<LPARAM>(head + fits));
+}
+
+LRESULT CALLBACK LimitBytes(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR codePage,
+                            DWORD_PTR maxBytes) {
+    switch (message) {
+    case WM_IME_COMPOSITION:
+        if ((lParam & GCS_RESULTSTR) == 0) break;  // still composing
+        [[fallthrough]];
+    case WM_CHAR: case WM_IME_CHAR: case WM_KEYDOWN: case WM_PASTE: case EM_REPLACESEL:
+    case WM_UNDO: case EM_UNDO: case WM_CONTEXTMENU: {
+        // No exception may cross the system's code that called this: a text
+        // that cannot be compared (no memory) is left as the control made it.
+        std::wstring before;
+        try {
+            before = WindowTextW(edit);
+        } catch (...) {
+            break;
+        }
+        const LRESULT result = ::DefSubclassProc(edit, message, wParam, lParam);
+        try {
+            KeepWithin(edit, static_cast<UINT>(codePage), maxBytes, before);
+        } catch (...) {
+        }
+        return result;
+    }
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(edit, LimitBytes, codePage);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(edit, message, wParam, lParam);
+}
 
 }  // namespace
 
@@ -66,6 +179,7 @@ void CDataExchange::Fail() {
 void DDX_Text(CDataExchange* dx, int id, CString& value) {
     if (dx->Failed()) return;
     HWND control = dx->PrepareCtrl(id);
+    dx->m_textCodePage = kAfxCodePage;
     if (dx->m_bSaveAndValidate)
         value = AfxGetWindowText(control);
     else
@@ -75,6 +189,7 @@ void DDX_Text(CDataExchange* dx, int id, CString& value) {
 void DDX_TextUtf8(CDataExchange* dx, int id, CString& value) {
     if (dx->Failed()) return;
     HWND control = dx->PrepareCtrl(id);
+    dx->m_textCodePage = CP_UTF8;
     if (dx->m_bSaveAndValidate)
         value = AfxGetWindowTextUtf8(control).c_str();
     else
@@ -89,7 +204,7 @@ void DDX_Text(CDataExchange* dx, int id, int& value) {
         return;
     }
     int parsed = 0;
-    if (!ParseInt(AfxGetWindowText(control), parsed)) {
+    if (!ParseInt(HalfWidthNumber(AfxGetWindowText(control)), parsed)) {
         Prompt(kPromptInteger);
         dx->Fail();
         return;
@@ -161,8 +276,14 @@ void DDX_ListRows(CDataExchange* dx, int id, const std::vector<std::vector<std::
 void DDV_MaxChars(CDataExchange* dx, const CString& value, int maxChars) {
     if (dx->Failed()) return;
     if (!dx->m_bSaveAndValidate) {
-        if (dx->m_hWndLastControl != nullptr)
+        if (dx->m_hWndLastControl != nullptr) {
+            // Every character is a byte at least: the system's own limit
+            // stops plain typing at once, the subclass the rest.
             ::SendMessageA(dx->m_hWndLastControl, EM_LIMITTEXT, static_cast<WPARAM>(maxChars), 0);
+            if (maxChars >= 0)
+                ::SetWindowSubclass(dx->m_hWndLastControl, LimitBytes, dx->m_textCodePage,
+                                    static_cast<DWORD_PTR>(maxChars));
+        }
         return;
     }
     if (value.GetLength() > maxChars) {

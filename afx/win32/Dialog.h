@@ -54,14 +54,19 @@ public:
     BOOL m_bSaveAndValidate;
     CWnd* m_pDlgWnd;
     HWND m_hWndLastControl = nullptr;
+    // The code page of the last text exchanged (DDX_Text: 932, DDX_TextUtf8:
+    // CP_UTF8): the one DDV_MaxChars counts bytes in.
+    UINT m_textCodePage = kAfxCodePage;
 
 private:
     bool m_bFailed = false;
 };
 
 // Text of control id <-> value. The integer form reads a decimal integer
-// (optional sign, surrounding blanks allowed) and fails with a prompt for
-// anything else, including an empty field and values beyond 32 bits.
+// (optional sign, surrounding blanks allowed; full-width digits, signs and
+// blanks, as the IME types them, count as the half-width ones) and fails
+// with a prompt for anything else, including an empty field and values
+// beyond 32 bits.
 void DDX_Text(CDataExchange* dx, int id, CString& value);
 // The control's text as UTF-8, not code page 932: every character typed
 // survives (a password).
@@ -80,8 +85,10 @@ void DDX_Check(CDataExchange* dx, int id, int& value);
 void DDX_ListRows(CDataExchange* dx, int id, const std::vector<std::vector<std::string>>& rows,
                   std::vector<int>& selected);
 // Checks of the value just exchanged. DDV_MaxChars limits the length in
-// bytes; when loading it also limits the edit control so no more can be
-// typed. DDV_MinMaxInt accepts min..max inclusive.
+// bytes (of the code page the text was exchanged in); when loading it also
+// limits the edit control to as many bytes, so that no more can be typed,
+// pasted or put in by the IME (the control is subclassed for that).
+// DDV_MinMaxInt accepts min..max inclusive.
 void DDV_MaxChars(CDataExchange* dx, const CString& value, int maxChars);
 void DDV_MinMaxInt(CDataExchange* dx, int value, int minValue, int maxValue);
 // A check whose verdict the caller has made: a non-null prompt (code page

@@ -2,8 +2,11 @@
 
 #include <cstring>
 
-CRegKey::~CRegKey() {
+CRegKey::~CRegKey() { Close(); }
+
+void CRegKey::Close() {
     if (m_key != nullptr) ::RegCloseKey(m_key);
+    m_key = nullptr;
 }
 
 LSTATUS CRegKey::Create(HKEY parent, const char* subKey) {
@@ -54,4 +57,33 @@ std::wstring CRegKey::GetWideString() const {
         return std::wstring();
     value[size / sizeof(wchar_t)] = L'\0';
     return value;
+}
+
+bool CRegKey::HasValue(const char* name) const {
+    return ::RegQueryValueExA(m_key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+bool CRegKey::DeleteValue(const char* name) {
+    const LSTATUS status = ::RegDeleteValueA(m_key, name);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool CRegKey::IsEmpty() const {
+    DWORD subKeys = 0, values = 0;
+    return ::RegQueryInfoKeyA(m_key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                              nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subKeys == 0 && values == 0;
+}
+
+std::vector<std::string> CRegKey::SubKeyNames() const {
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[kMaxValueBytes];
+        DWORD size = sizeof name;
+        const LSTATUS status = ::RegEnumKeyExA(m_key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) break;
+        names.emplace_back(name, size);
+    }
+    return names;
 }

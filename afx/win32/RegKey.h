@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -39,6 +40,19 @@ public:
     CString GetString(const char* name) const;
     // The key's default value in UTF-16, for a path; empty as above.
     std::wstring GetWideString() const;
+    // Whether a value name (null: the default value) exists, of any type.
+    bool HasValue(const char* name) const;
+    // Deletes the value name (null: the default value); true when it is gone
+    // (also when it was not there). The key must be open for KEY_SET_VALUE.
+    bool DeleteValue(const char* name);
+    // True when the key holds no value and no subkey (and can be read).
+    bool IsEmpty() const;
+    // The names of the subkeys, in the registry's order; those longer than
+    // kMaxValueBytes are left out (no name the program writes is).
+    std::vector<std::string> SubKeyNames() const;
+    // Closes the key now (before deleting it, say); the object can open
+    // or create again.
+    void Close();
     // The open key (null before a successful Open or Create), still owned here.
     HKEY get() const { return m_key; }
 

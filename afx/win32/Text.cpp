@@ -3,7 +3,6 @@
 #include <cwchar>
 
 namespace {
-constexpr UINT kProgramCodePage = 932;
 // A string resource holds at most this many characters.
 constexpr int kMaxResourceString = 4096;
 }  // namespace
@@ -39,9 +38,9 @@ std::wstring WindowTextW(HWND window) {
 
 }  // namespace
 
-std::wstring AfxWide(const char* text) { return AfxToWide(kProgramCodePage, text); }
+std::wstring AfxWide(const char* text) { return AfxToWide(kAfxCodePage, text); }
 
-std::string AfxNarrow(const wchar_t* text, int length) { return AfxFromWide(kProgramCodePage, text, length); }
+std::string AfxNarrow(const wchar_t* text, int length) { return AfxFromWide(kAfxCodePage, text, length); }
 
 std::string AfxGetWindowTextUtf8(HWND window) {
     const std::wstring text = WindowTextW(window);

@@ -9,6 +9,9 @@
 
 #include <windows.h>
 
+// The program's code page.
+constexpr UINT kAfxCodePage = 932;
+
 std::wstring AfxWide(const char* text);          // from code page 932
 std::string AfxNarrow(const wchar_t* text, int length = -1);  // to code page 932
 

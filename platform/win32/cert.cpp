@@ -6,6 +6,13 @@
 // Revocation is checked for the chain but its root (a root is revoked by
 // removing it from the store): a revoked certificate is refused, a status
 // that cannot be learnt (offline) lets the connection go on and is reported.
+//
+// Building the chain may go to the network: for an intermediate the server
+// left out (its issuer's address in the certificate), root updates and
+// revocation. No call of the chain engine can be interrupted, so the chain
+// is built on a thread of its own, which the handshake waits for only as
+// long as its time lasts and until the user stops it; a thread left behind
+// ends once its own bounded retrievals do.
 // The chain's URL retrieval time-out.
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "cert.h"
@@ -23,6 +30,8 @@ namespace {
 // The longest a chain may wait for the network when the handshake has no
 // time-out of its own.
 constexpr uint32_t kMaxRetrievalMs = 15000;
+// A stop is looked for this often while the chain is built.
+constexpr uint32_t kStopPollMs = 50;
 // wininet.h's flag for the SSL policy: the name is checked elsewhere (an IP
 // address, against the certificate's IP entries).
 constexpr DWORD kIgnoreCommonName = 0x00001000;
@@ -94,12 +103,93 @@ bool ChainNamesRevocationSource(PCCERT_CHAIN_CONTEXT chain) {
     return false;
 }
 
+// One chain building, shared by the thread that builds it and the one that
+// waits for it; whichever lets go last frees it.
+struct ChainJob {
+    PCCERT_CONTEXT cert = nullptr;      // a duplicate of the server's
+    HCERTCHAINENGINE engine = nullptr;  // with the bounded retrievals
+    CERT_CHAIN_PARA para{};
+    char serverAuth[sizeof szOID_PKIX_KP_SERVER_AUTH] = szOID_PKIX_KP_SERVER_AUTH;
+    LPSTR usages[1] = {serverAuth};
+    PCCERT_CHAIN_CONTEXT chain = nullptr;  // the result
+    DWORD error = 0;                       // CertGetCertificateChain's, on failure
+
+    ~ChainJob() {
+        if (chain != nullptr) ::CertFreeCertificateChain(chain);
+        if (engine != nullptr) ::CertFreeCertificateChainEngine(engine);
+        if (cert != nullptr) ::CertFreeCertificateContext(cert);
+    }
+};
+
+// The thread's work; param is a heap-allocated shared_ptr to the job, its own.
+DWORD WINAPI BuildChain(void* param) {
+    const std::unique_ptr<std::shared_ptr<ChainJob>> held(static_cast<std::shared_ptr<ChainJob>*>(param));
+    ChainJob& job = **held;
+    if (!::CertGetCertificateChain(job.engine, job.cert, nullptr, job.cert->hCertStore, &job.para,
+                                   CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                       CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+                                   nullptr, &job.chain))
+        job.error = ::GetLastError();
+    return 0;
+}
+
+// Builds the chain of cert within leftMs (kInfinite: no bound but the
+// retrievals' own), ending the wait early when wake (may be null) is set.
+// Every URL retrieval (a missing intermediate, a root update, revocation)
+// is bounded by retrievalMs. On kOk *built holds the job, whose chain
+// (null on failure, then *error is set) lives as long as it, with its
+// engine; otherwise kTimeOut or kIoError (stopped) with *error set.
+TlsStatus BuildChainWithin(PCCERT_CONTEXT cert, uint32_t leftMs, uint32_t retrievalMs, Wake* wake,
+                           std::shared_ptr<ChainJob>* built, DWORD* error) {
+    auto job = std::make_shared<ChainJob>();
+    job->cert = ::CertDuplicateCertificateContext(cert);
+    // The default engine bounds only revocation; an engine of its own bounds
+    // the download of a missing intermediate too.
+    CERT_CHAIN_ENGINE_CONFIG config{};
+    config.cbSize = sizeof config;
+    config.dwUrlRetrievalTimeout = retrievalMs;
+    if (!::CertCreateCertificateChainEngine(&config, &job->engine)) {
+        *error = ::GetLastError();
+        return TlsStatus::kUntrusted;
+    }
+    job->para.cbSize = sizeof job->para;
+    job->para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    job->para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    job->para.RequestedUsage.Usage.rgpszUsageIdentifier = job->usages;
+    // For revocation, the time counts for all of its URLs together.
+    job->para.dwUrlRetrievalTimeout = retrievalMs;
+
+    auto* param = new std::shared_ptr<ChainJob>(job);
+    HANDLE thread = ::CreateThread(nullptr, 0, &BuildChain, param, 0, nullptr);
+    if (thread == nullptr) {
+        BuildChain(param);  // no thread to spare: built here, still bounded
+    } else {
+        const uint32_t started = TickCount();
+        DWORD waited;
+        for (;;) {
+            const uint32_t elapsed = TickCount() - started;
+            const uint32_t left = leftMs == kInfinite ? kInfinite : elapsed >= leftMs ? 0 : leftMs - elapsed;
+            waited = ::WaitForSingleObject(thread, left < kStopPollMs ? left : kStopPollMs);
+            if (waited != WAIT_TIMEOUT || left == 0 || IsWakeSet(wake)) break;
+        }
+        ::CloseHandle(thread);
+        if (waited != WAIT_OBJECT_0) {
+            const bool stopped = IsWakeSet(wake);
+            *error = stopped ? WSAEINTR : ERROR_TIMEOUT;
+            return stopped ? TlsStatus::kIoError : TlsStatus::kTimeOut;
+        }
+    }
+    *error = job->error;
+    *built = job;
+    return TlsStatus::kOk;
+}
+
 }  // namespace
 
 bool IsIpv4(const std::string& text) { return InetAddr(text.c_str()) != INADDR_NONE && !text.empty(); }
 
 TlsStatus CheckCertificate(PCCERT_CONTEXT cert, const std::string& serverName, const std::string& pin, uint32_t leftMs,
-                           std::string* sha256, bool* revocationUnknown, int32_t* detail) {
+                           Wake* wake, std::string* sha256, bool* revocationUnknown, int32_t* detail) {
     BYTE hash[32];
     DWORD length = sizeof hash;
     if (::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, cert->pbCertEncoded, cert->cbCertEncoded, hash,
@@ -107,29 +197,19 @@ TlsStatus CheckCertificate(PCCERT_CONTEXT cert, const std::string& serverName, c
         *sha256 = HexDigits(hash, length, HexCase::kLower);
     if (!pin.empty()) return !sha256->empty() && *sha256 == pin ? TlsStatus::kOk : TlsStatus::kPinMismatch;
 
-    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
-    LPSTR usages[] = {serverAuth};
-    CERT_CHAIN_PARA chainPara{};
-    chainPara.cbSize = sizeof chainPara;
-    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
-    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    // Without a bound an offline PC waits 15 s for each URL (intermediates,
-    // CRLs, OCSP), outside every deadline of the dialogue; the time counts
-    // for all of them together.
-    chainPara.dwUrlRetrievalTimeout = leftMs == kInfinite || leftMs > kMaxRetrievalMs ? kMaxRetrievalMs
-                                      : leftMs == 0                                   ? 1
-                                                                                      : leftMs;
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chainPara,
-                                   CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                                       CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
-                                   nullptr, &chain)) {
-        *detail = static_cast<int32_t>(::GetLastError());
-        return TlsStatus::kUntrusted;
+    // Without a bound an offline PC waits 15 s for each URL, outside every
+    // deadline of the dialogue.
+    const uint32_t retrievalMs = leftMs == kInfinite || leftMs > kMaxRetrievalMs ? kMaxRetrievalMs
+                                 : leftMs == 0                                   ? 1
+                                                                                 : leftMs;
+    std::shared_ptr<ChainJob> job;
+    DWORD error = 0;
+    const TlsStatus built = BuildChainWithin(cert, leftMs, retrievalMs, wake, &job, &error);
+    if (built != TlsStatus::kOk || job->chain == nullptr) {
+        *detail = static_cast<int32_t>(error);
+        return built != TlsStatus::kOk ? built : TlsStatus::kUntrusted;
     }
-    std::unique_ptr<const CERT_CHAIN_CONTEXT, decltype(&::CertFreeCertificateChain)> ownedChain(
-        chain, &::CertFreeCertificateChain);
+    PCCERT_CHAIN_CONTEXT chain = job->chain;
 
     const bool ip = IsIpv4(serverName);
     std::wstring wideName = Wide(serverName);

@@ -25,13 +25,16 @@ bool IsIpv4(const std::string& text);
 // and the SSL policy with the server name; either failing rejects it, then
 // its revocation. leftMs: what is left of the handshake's time, which
 // fetching missing intermediates, root updates and revocation over the
-// network may use at most (kInfinite: a bound of its own).
+// network may use at most (kInfinite: a bound of its own); wake (may be
+// null) is the socket's wake-up, whose setting ends that wait at once.
 // *sha256 gets the certificate's SHA-256 whenever it can be computed, also
 // when the certificate is then refused; *revocationUnknown is set when the
 // chain names where to learn its revocation but no answer came; *detail
 // gets the failing call's or the chain's code. Returns kOk, kUntrusted,
-// kNameMismatch, kPinMismatch or kRevoked. Throws only std::bad_alloc.
+// kNameMismatch, kPinMismatch or kRevoked; kTimeOut when leftMs ran out
+// while the chain was built, kIoError when wake was set meanwhile. Throws
+// only std::bad_alloc.
 TlsStatus CheckCertificate(PCCERT_CONTEXT cert, const std::string& serverName, const std::string& pin, uint32_t leftMs,
-                           std::string* sha256, bool* revocationUnknown, int32_t* detail);
+                           Wake* wake, std::string* sha256, bool* revocationUnknown, int32_t* detail);
 
 }  // namespace plat

@@ -39,6 +39,19 @@ constexpr int kReadSize = 16 * 1024 + 1024;
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                 ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
+// What the finished handshake must have granted of those: without any of
+// them the records would not be the protected stream the session assumes.
+constexpr unsigned long kRequiredAttributes =
+    ISC_RET_SEQUENCE_DETECT | ISC_RET_REPLAY_DETECT | ISC_RET_CONFIDENTIALITY | ISC_RET_STREAM;
+// The first Windows build whose SChannel TLS 1.3 is no longer experimental
+// (Windows Server 2022; Windows 11 is 22000 and later). Windows 10 stays
+// below it.
+constexpr unsigned long kFirstTls13Build = 20348;
+
+// The test seam's TLS 1.3 session ticket, which Wine never sends
+// (seam::SchannelSplitsTicket): armed after the handshake, taken by the
+// first record received, then done.
+enum class SeamTicket { kNone, kArmed, kTaking, kDone };
 
 }  // namespace
 
@@ -54,6 +67,13 @@ struct TlsSession {
     DWORD flags = kContextFlags;
     bool seamAskedCertificate = false;
     bool tls13 = false;  // the protocol agreed: TLS 1.2 alone can renegotiate
+    bool allowsTls13 = false;  // the credentials let SChannel offer TLS 1.3
+    unsigned long attributes = 0;  // what the last handshake step granted
+    // A post-handshake message (a TLS 1.3 ticket or key update) is being
+    // read: what arrives goes to the handshake until it is whole.
+    bool postHandshake = false;
+    SeamTicket seamTicket = SeamTicket::kNone;
+    std::string seamHeld;  // the seam's byte for the next read
     SecPkgContext_StreamSizes sizes{};
     std::string in;     // received bytes not used yet
     std::string plain;  // decrypted bytes not handed out yet
@@ -93,6 +113,11 @@ bool SendAll(const TlsSession& session, const char* data, size_t length) {
 
 // Appends what arrives within the time left to session.in.
 TlsStatus ReadMore(TlsSession& session, uint32_t started, uint32_t timeoutMs) {
+    if (!session.seamHeld.empty()) {
+        session.in += session.seamHeld;
+        session.seamHeld.clear();
+        return TlsStatus::kOk;
+    }
     const uint32_t left = Remaining(started, timeoutMs);
     if (left == 0) return TlsStatus::kTimeOut;
     const int ready = WaitReadable(session.socket, left, session.wake);
@@ -105,7 +130,9 @@ TlsStatus ReadMore(TlsSession& session, uint32_t started, uint32_t timeoutMs) {
         const int error = LastSocketError();
         return error == WSAECONNRESET || error == WSAECONNABORTED ? TlsStatus::kClosed : TlsStatus::kIoError;
     }
-    session.in.append(buffer, static_cast<size_t>(n));
+    size_t length = static_cast<size_t>(n);
+    if (session.seamTicket == SeamTicket::kArmed && length > 1) session.seamHeld.assign(buffer + --length, 1);
+    session.in.append(buffer, length);
     return TlsStatus::kOk;
 }
 
@@ -149,6 +176,22 @@ void DescribeSession(TlsSession& session, TlsInfo* info) {
     }
 }
 
+// The build number Windows itself reports: RtlGetVersion, which neither a
+// compatibility shim nor a missing manifest entry changes (GetVersionEx's
+// answer depends on both). 0 when unknown.
+unsigned long WindowsBuild() {
+    const unsigned long faked = seam::WindowsBuild();
+    if (faked != 0) return faked;
+    using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    const FARPROC address = ntdll != nullptr ? ::GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+    if (address == nullptr) return 0;
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(address));
+    return rtlGetVersion(&version) == 0 ? version.dwBuildNumber : 0;
+}
+
 SECURITY_STATUS Acquire(TlsSession& session, void* cred) {
     TimeStamp expiry;
     const SECURITY_STATUS status = ::AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A),
@@ -161,12 +204,14 @@ SECURITY_STATUS Acquire(TlsSession& session, void* cred) {
 // Acquires client credentials for TLS 1.2 and newer: SCH_CREDENTIALS where
 // Windows takes it (10 1809 and later; Windows 11 then negotiates TLS 1.3),
 // else SCHANNEL_CRED, first with TLS 1.3 asked for, then TLS 1.2 alone
-// (older systems, Wine).
+// (older systems, Wine). TLS 1.3 only from kFirstTls13Build: before it,
+// SChannel's TLS 1.3 was experimental.
 SECURITY_STATUS AcquireCredentials(TlsSession& session) {
     constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+    const bool tls13 = WindowsBuild() >= kFirstTls13Build;
     TLS_PARAMETERS parameters{};
     parameters.grbitDisabledProtocols = SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT |
-                                        SP_PROT_TLS1_1_CLIENT;
+                                        SP_PROT_TLS1_1_CLIENT | (tls13 ? 0 : SP_PROT_TLS1_3_CLIENT);
     SCH_CREDENTIALS credentials{};
     credentials.dwVersion = SCH_CREDENTIALS_VERSION;
     credentials.dwFlags = kFlags;
@@ -174,6 +219,7 @@ SECURITY_STATUS AcquireCredentials(TlsSession& session) {
     credentials.pTlsParameters = &parameters;
     SECURITY_STATUS status =
         seam::SchannelRefusesSchCredentials() ? SEC_E_UNKNOWN_CREDENTIALS : Acquire(session, &credentials);
+    session.allowsTls13 = tls13;
     if (status == SEC_E_OK) return status;
 
     SCHANNEL_CRED cred{};
@@ -181,6 +227,8 @@ SECURITY_STATUS AcquireCredentials(TlsSession& session) {
     cred.dwFlags = kFlags;
     for (DWORD protocols : {static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT),
                             static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT)}) {
+        session.allowsTls13 = (protocols & SP_PROT_TLS1_3_CLIENT) != 0;
+        if (session.allowsTls13 && !tls13) continue;
         cred.grbitEnabledProtocols = protocols;
         status = Acquire(session, &cred);
         if (status == SEC_E_OK) break;
@@ -202,6 +250,18 @@ SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bo
     if (!first && !session.seamAskedCertificate && seam::SchannelAsksClientCertificate()) {
         session.seamAskedCertificate = true;
         status = SEC_I_INCOMPLETE_CREDENTIALS;  // as SChannel says it: no token, no input used
+    } else if (session.seamTicket == SeamTicket::kTaking) {
+        // The seam's ticket is the first record: incomplete until all of it
+        // is in; then taken, the record itself left for the data (it is the
+        // server's).
+        const size_t need = session.in.size() < 5 ? 6 : 5 + (static_cast<unsigned char>(session.in[3]) << 8 |
+                                                             static_cast<unsigned char>(session.in[4]));
+        if (session.in.size() < need) return SEC_E_INCOMPLETE_MESSAGE;
+        session.seamTicket = SeamTicket::kDone;
+        return SEC_E_OK;
+    } else if (first && session.allowsTls13 && seam::WindowsBuild() != 0 &&
+               seam::WindowsBuild() < kFirstTls13Build) {
+        status = SEC_E_ILLEGAL_MESSAGE;  // that build's experimental TLS 1.3
     } else {
         status = ::InitializeSecurityContextA(
             &session.cred, first ? nullptr : &session.context,
@@ -209,6 +269,8 @@ SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bo
             first ? nullptr : &inputDesc, 0, first ? &session.context : nullptr, &outputDesc, &attributes, &expiry);
     }
     if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) session.hasContext = true;
+    if (seam::SchannelWithholdsReplayDetection()) attributes &= ~ISC_RET_REPLAY_DETECT;
+    session.attributes = attributes;
     if (status == SEC_E_INCOMPLETE_MESSAGE) return status;  // keep everything, read more
     if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
         // The server asks for an optional client certificate: go on at once
@@ -274,6 +336,10 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
         *detail = status;
         return HandshakeFailure(status);
     }
+    if ((tls->attributes & kRequiredAttributes) != kRequiredAttributes) {
+        *detail = static_cast<int32_t>(tls->attributes);
+        return TlsStatus::kHandshake;
+    }
     // The protocol agreed, whatever the credentials asked for: Wine takes
     // SCH_CREDENTIALS but ignores its disabled protocols.
     SecPkgContext_ConnectionInfo connection{};
@@ -296,10 +362,11 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
     }
     std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> owned(cert,
                                                                                       &::CertFreeCertificateContext);
-    const TlsStatus checked = CheckCertificate(cert, serverName, pinSha256, Remaining(started, timeoutMs),
+    const TlsStatus checked = CheckCertificate(cert, serverName, pinSha256, Remaining(started, timeoutMs), wake,
                                                &info->certSha256, &info->revocationUnknown, detail);
     if (checked != TlsStatus::kOk) return checked;
     DescribeSession(*tls, info);
+    if (seam::SchannelSplitsTicket()) tls->seamTicket = SeamTicket::kArmed;
     *session = tls.release();
     return TlsStatus::kOk;
 }
@@ -330,13 +397,22 @@ TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t ti
     *received = 0;
     while (session->plain.empty()) {
         SECURITY_STATUS status = SEC_E_INCOMPLETE_MESSAGE;
-        if (!session->in.empty()) {
+        if (!session->in.empty() && !session->postHandshake) {
             SecBuffer buffers[4] = {{static_cast<unsigned long>(session->in.size()), SECBUFFER_DATA, &session->in[0]},
                                     {0, SECBUFFER_EMPTY, nullptr},
                                     {0, SECBUFFER_EMPTY, nullptr},
                                     {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-            status = ::DecryptMessage(&session->context, &desc, 0, nullptr);
+            if (session->seamTicket == SeamTicket::kArmed) {
+                // As SChannel tells a TLS 1.3 ticket: nothing decrypted, all
+                // of the input left for the handshake.
+                session->seamTicket = SeamTicket::kTaking;
+                status = SEC_I_RENEGOTIATE;
+                buffers[1] = {static_cast<unsigned long>(session->in.size()), SECBUFFER_EXTRA, &session->in[0]};
+                buffers[0].cbBuffer = 0;
+            } else {
+                status = ::DecryptMessage(&session->context, &desc, 0, nullptr);
+            }
             if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
                 // Decrypted in place: copy the text before the leftover
                 // moves to the front.
@@ -355,14 +431,22 @@ TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t ti
             if (status == SEC_I_RENEGOTIATE) {
                 // Under TLS 1.2 the server asks for a new handshake, which
                 // could bring a certificate nobody checks: refused.
-                if (!session->tls13) return TlsStatus::kIoError;
+                if (!session->tls13 && session->seamTicket != SeamTicket::kTaking) return TlsStatus::kIoError;
                 // Post-handshake messages (a TLS 1.3 ticket or key update)
-                // go back to the handshake.
-                const SECURITY_STATUS step = HandshakeStep(*session, std::string(), false);
-                if (step != SEC_E_OK && step != SEC_I_CONTINUE_NEEDED) return TlsStatus::kIoError;
-                continue;
+                // go back to the handshake, until each is whole.
+                session->postHandshake = true;
             }
-            if (status != SEC_E_OK && status != SEC_E_INCOMPLETE_MESSAGE) return TlsStatus::kIoError;
+            if (status != SEC_E_OK && status != SEC_E_INCOMPLETE_MESSAGE && status != SEC_I_RENEGOTIATE)
+                return TlsStatus::kIoError;
+        }
+        if (session->postHandshake && (status == SEC_I_RENEGOTIATE || !session->in.empty())) {
+            // At once, and again after each read while the message is
+            // incomplete: SChannel keeps nothing of an incomplete one, so its
+            // bytes stay in `in` for the next try.
+            status = HandshakeStep(*session, std::string(), false);
+            if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_E_INCOMPLETE_MESSAGE)
+                return TlsStatus::kIoError;
+            if (status != SEC_E_INCOMPLETE_MESSAGE) session->postHandshake = false;
         }
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             const TlsStatus read = ReadMore(*session, started, timeoutMs);

@@ -25,13 +25,13 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'support'))
 from harness import (CONFIRM, INFORMATION, STOP_LIMIT_MS, TITLE, WARNING, Failure, check,  # noqa: E402
-                     expect_equal, free_port, run_case, submit_env, wine, win_path)
+                     expect_equal, free_port, read_bmp, run_case, submit_env, wine, win_path)
 
 ABOUT_TITLE = 'Quorpaのﾊﾞｰｼﾞｮﾝ情報'
 PROMPT_RANGE = '-60 から 60 までの整数を入力してください。'
 PROMPT_INTEGER = '整数を入力してください。'
 PROMPT_LONG = '256 文字以内で入力してください。'
-PROMPT_EXT_LONG = '4 文字以内で入力してください。'
+PROMPT_EXT_LONG = '16 文字以内で入力してください。'
 MAIL_TITLE = '送信設定'
 PROMPT_PORT = '1 から 65535 までの整数を入力してください。'
 PROMPT_PIN = '証明書の指紋は SHA-256 の16進数64桁で入力してください。'
@@ -42,13 +42,44 @@ NOTE_NONE = '※パスワードは登録されていません'
 MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力してから関連付け登録してください。'
 
 MIME = 'MIME\\Database\\Content Type\\application/x-tv-program-info'
-REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.epgx', '．ｅｐｇ', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
-            'epgfile\\Shell\\open\\command', MIME]
+MIME_DIGITAL = 'MIME\\Database\\Content Type\\application/x-tv-program-digital-info'
+MIME_MULTI = 'MIME\\Database\\Content Type\\application/x-multi-tv-program-info'
+MIME_MULTI_DIGITAL = 'MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info'
+MIMES = [MIME, MIME_DIGITAL, MIME_MULTI, MIME_MULTI_DIGITAL]
+REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.epgx', '．ｅｐｇ', '.tvp', '.tvpi', '.tvpid', '．ｔｖｐｉｄｘｙｚ',
+            '.abcdefghijklmnop', '.abcdefghijklmno', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
+            'epgfile\\Shell\\open\\command', *MIMES]
+# The capabilities for Windows' default apps (HKLM: below HKEY_LOCAL_MACHINE,
+# USER: below HKEY_CURRENT_USER).
+CAPABILITIES = 'Software\\Quorpa\\Capabilities'
+CAPABILITY_KEYS = [CAPABILITIES, CAPABILITIES + '\\FileAssociations', CAPABILITIES + '\\MimeAssociations']
+REGISTERED_APPS = 'Software\\RegisteredApplications'
 MACHINE = 'HKEY_CLASSES_ROOT'
 USER_CLASSES = 'HKEY_CURRENT_USER\\Software\\Classes'
 MSG_USER_ONLY = ('管理者の権限がないため、iEPGファイルの関連付けはこのユーザーだけに登録しました。\n'
                  '他のユーザーは、それぞれのユーザーで関連付け登録してください。')
-MSG_CONFIRM_UNREG = '拡張子.epgのiEPGファイルの関連付けを解除します。よろしいですか？'
+MSG_CONFIRM_UNREG = '拡張子.tvpi、.tvpid、.epgのiEPGファイルの関連付けを解除します。よろしいですか？'
+MSG_CHOOSE = ('Windowsがファイルを開くプログラムを尋ねたときは、Quorpaを選んでください。\n'
+              '他のプログラムが開くときは、ファイルを右クリックし、プログラムから開く→別のプログラムを選択で'
+              'Quorpaを選んで、常に使うをオンにしてください。')
+# The box after 関連付け登録, for the typed extension {ext}, written to
+# HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE.
+MSG_REGISTERED = '\n'.join([
+    '関連付けを登録しました。登録したレジストリキー:',
+    'HKEY_CLASSES_ROOT\\.tvpi', 'HKEY_CLASSES_ROOT\\.tvpid', 'HKEY_CLASSES_ROOT\\{ext}',
+    'HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-info',
+    'HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-digital-info',
+    'HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-info',
+    'HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info',
+    'HKEY_CLASSES_ROOT\\epgfile', 'HKEY_CLASSES_ROOT\\Applications\\Quorpa.exe',
+    'HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities',
+    'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa', '', MSG_CHOOSE])
+
+
+def registered_box(ext='.epg'):
+    """The box; ext None: the typed extension is .tvpi or .tvpid."""
+    text = MSG_REGISTERED.replace('HKEY_CLASSES_ROOT\\{ext}\n', '') if not ext else MSG_REGISTERED
+    return (text.replace('{ext}', ext or ''), INFORMATION)
 MSG_REMOVED = '関連付けを解除しました。削除したレジストリキー:'
 MSG_KEPT = '他のプログラムのものなので残したレジストリキー:'
 
@@ -145,8 +176,11 @@ class Runner:
             return f.read()
 
     def reg_delete(self):
-        check(self.wine('--tool', 'regdelete', *REG_KEYS, *user(REG_KEYS), APP, 'HKCU:' + APP) == 0,
+        program = ['HKLM:Software\\Quorpa', 'USER:Software\\Quorpa']
+        check(self.wine('--tool', 'regdelete', *REG_KEYS, *user(REG_KEYS), APP, 'HKCU:' + APP, *program) == 0,
               'regdelete failed')
+        for root in ('HKLM:', 'USER:'):
+            check(self.wine('--tool', 'regunset', root + REGISTERED_APPS, 'Quorpa') == 0, 'regunset failed')
 
     def reg_dump(self, keys):
         """{key: {name: (type, size, data)}} or {key: None} for a missing key."""
@@ -188,17 +222,28 @@ def settext(control, text):
 REG_SZ, REG_BINARY = 1, 3
 
 
+ANALOG = {'': (REG_SZ, 8, 'epgfile'), 'Content Type': (REG_SZ, 30, 'application/x-tv-program-info')}
+DIGITAL = {'': (REG_SZ, 8, 'epgfile'), 'Content Type': (REG_SZ, 38, 'application/x-tv-program-digital-info')}
+
+
 def registration(ext, command):
-    """What a complete registration leaves for extension ext."""
-    return {
-        ext: {'': (REG_SZ, 8, 'epgfile'),
-              'Content Type': (REG_SZ, 30, 'application/x-tv-program-info')},
+    """What a complete registration leaves for the typed extension ext (None:
+    .tvpi or .tvpid was typed)."""
+    keys = {
+        '.tvpi': ANALOG,
+        '.tvpid': DIGITAL,
         'epgfile': {'': (REG_SZ, 5, 'iEPG'), 'EditFlags': (REG_BINARY, 4, '00000100')},
         'epgfile\\Shell': {'': (REG_SZ, 5, 'open')},
         'epgfile\\Shell\\open': {},
         'epgfile\\Shell\\open\\command': {'': (REG_SZ, len(command.encode('cp932')) + 1, command)},
-        MIME: {'Extension': (REG_SZ, len(ext) + 1, ext)},
+        MIME: {'Extension': (REG_SZ, 6, '.tvpi')},
+        MIME_DIGITAL: {'Extension': (REG_SZ, 7, '.tvpid')},
+        MIME_MULTI: {'Extension': (REG_SZ, 6, '.tvpi')},
+        MIME_MULTI_DIGITAL: {'Extension': (REG_SZ, 7, '.tvpid')},
     }
+    if ext:
+        keys[ext] = ANALOG
+    return keys
 
 
 def command_line(r):
@@ -283,13 +328,47 @@ def case_end_range(r):
 
 def case_lengths_typed(r):
     rec = r.robot_run([
-        f'dialog {TITLE}', typed(1000, 'a' * 256), typed(1001, 'b' * 257), typed(1004, '.epgx'),
+        f'dialog {TITLE}', typed(1000, 'a' * 256), typed(1001, 'b' * 257), typed(1004, '.tvpid.tvpid.tvpid'),
         'read 1000', 'read 1001', 'read 1004', 'click 1', 'gone'])
-    expect_equal('lengths the controls took', [len(t) for t in texts(rec)], [256, 256, 4])
-    expect_equal('extension after typing a fifth character', texts(rec)[2], '.epg')
+    expect_equal('lengths the controls took', [len(t) for t in texts(rec)], [256, 256, 16])
+    expect_equal('extension after typing a seventeenth character', texts(rec)[2], '.tvpid.tvpid.tvp')
     expect_equal('message boxes', boxes(rec), [])
     s = r.settings()
     expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('a' * 256, 'b' * 256))
+
+
+def case_lengths_in_bytes(r):
+    # The typing limit counts bytes as the check does (code page 932; UTF-8
+    # for the password): what does not fit of what is typed or pasted is
+    # left out, so OK never finds the field too long.
+    r.write_ini(PRESET_INI)
+    rec = r.robot_run([
+        f'dialog {TITLE}', typed(1000, 'あ' * 130), typed(1001, 'b' * 255 + 'あc'), 'read 1000', 'read 1001',
+        settext(1000, 'ab'), 'paste 1000 "' + 'ア' * 200 + '"', 'read 1000',
+        'click 1011', f'dialog {MAIL_TITLE}', 'check 1022', typed(1024, 'u'), typed(1025, 'あ' * 90),
+        'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'])
+    expect_equal('the fields', texts(rec), ['あ' * 128, 'b' * 255 + 'c', 'ア' * 127 + 'ab'])
+    expect_equal('message boxes', boxes(rec), [])
+    s = r.settings()
+    expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('ア' * 127 + 'ab', 'b' * 255 + 'c'))
+    expect_equal('the stored password, decrypted', r.unprotect(s['smtppass']), 'あ' * 85)
+
+
+def case_full_width_numbers(r):
+    # Digits, signs and blanks typed with the IME on are the half-width ones
+    # they mean; what is no number still is none.
+    r.write_ini(PRESET_INI)
+    bad = [('６１', PROMPT_RANGE), ('－１２０', PROMPT_RANGE), ('１２ａ', PROMPT_INTEGER),
+           ('１．５', PROMPT_INTEGER), ('１　２', PROMPT_INTEGER)]
+    script = [f'dialog {TITLE}']
+    for text, _ in bad:
+        script += [typed(1002, text), 'click 1', 'ok', 'focus 1002']
+    script += [typed(1002, 'ー４５'), typed(1003, '　＋３０　'), 'click 1011', f'dialog {MAIL_TITLE}',
+               typed(1020, '５８７'), 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone']
+    rec = r.robot_run(script)
+    expect_equal('prompts', boxes(rec), [(p, WARNING) for _, p in bad])
+    s = r.settings()
+    expect_equal('saved numbers', (s['startad'], s['endad'], s['smtpport']), ('-45', '30', '587'))
 
 
 def case_lengths_read_back(r):
@@ -335,7 +414,7 @@ def case_lengths_checked(r):
         settext(1000, 'a' * 257), 'click 1', 'ok', 'focus 1000',
         settext(1000, 'あ' * 130), 'click 1', 'ok', 'focus 1000',
         settext(1000, 'r@example.jp'), settext(1001, 'c' * 300), 'click 1', 'ok', 'focus 1001',
-        settext(1001, 'localhost'), settext(1004, '.epgx'), 'click 1', 'ok', 'focus 1004',
+        settext(1001, 'localhost'), settext(1004, '.abcdefghijklmnop'), 'click 1', 'ok', 'focus 1004',
         settext(1004, '.ep'), 'click 1', 'gone'])
     expect_equal('prompts', boxes(rec), [(PROMPT_LONG, WARNING)] * 3 + [(PROMPT_EXT_LONG, WARNING)])
     expect_equal('focus after each prompt', focuses(rec), [1000, 1000, 1001, 1004])
@@ -385,20 +464,6 @@ def case_manifest(r):
                   '>ja-JP</activeCodePage>', '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',
                   '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}']:
         check(entry in manifest, f'the manifest lacks {entry}')
-
-
-def read_bmp(path):
-    """Rows (top first) of (r, g, b) pixels of a 24-bit BMP file."""
-    with open(path, 'rb') as f:
-        data = f.read()
-    offset, = struct.unpack_from('<I', data, 10)
-    width, height = struct.unpack_from('<ii', data, 18)
-    stride = (width * 3 + 3) & ~3
-    rows = []
-    for y in range(abs(height)):
-        row = offset + stride * y
-        rows.append([tuple(data[row + 3 * x + i] for i in (2, 1, 0)) for x in range(width)])
-    return rows if height < 0 else rows[::-1]
 
 
 def read_ico(path, size):
@@ -455,6 +520,12 @@ def case_icons(r):
           'icon 129 is not in the settings dialog\'s caption')
     large = read_ico(os.path.join(res, 'Quorpa.ico'), 32)
     check(find_picture(read_bmp(about), large) is not None, 'icon 128 is not in the about box')
+    # The large window icon (Alt-Tab) has a picture of its own at 100%,
+    # 150% and 200%, so the system never stretches a smaller one.
+    with open(os.path.join(res, 'Quorpa.ico'), 'rb') as f:
+        data = f.read()
+    sizes = [data[6 + 16 * i] for i in range(struct.unpack_from('<H', data, 4)[0])]
+    expect_equal('the sizes of icon 128', sorted(sizes), [16, 32, 48, 64])
 
 
 def registry_case(r, script, ext, want_boxes=(), keys=None):
@@ -462,7 +533,7 @@ def registry_case(r, script, ext, want_boxes=(), keys=None):
     rec = r.robot_run([f'dialog {TITLE}'] + script + ['click 2', 'gone'])
     expect_equal('message boxes', boxes(rec), list(want_boxes))
     expect_equal('INI after Cancel', r.ini(), None)
-    want = registration(ext, command_line(r)) if ext else {}
+    want = registration(ext, command_line(r)) if ext is not None else {}
     keys = keys or sorted(set(REG_KEYS) | set(want))
     got = r.reg_dump(keys)
     for key in keys:
@@ -471,15 +542,22 @@ def registry_case(r, script, ext, want_boxes=(), keys=None):
 
 
 def case_reg_default(r):
-    registry_case(r, ['click 1005'], '.epg')
+    registry_case(r, ['click 1005', 'ok'], '.epg', [registered_box()])
 
 
 def case_reg_twice(r):
-    registry_case(r, ['click 1005', 'click 1005'], '.epg')
+    registry_case(r, ['click 1005', 'ok', 'click 1005', 'ok'], '.epg', [registered_box()] * 2)
 
 
 def case_reg_no_dot(r):
-    registry_case(r, [typed(1004, 'epg'), 'click 1005'], 'epg')
+    registry_case(r, [typed(1004, 'epg'), 'click 1005', 'ok'], 'epg', [registered_box('epg')])
+
+
+def case_reg_typed_extensions(r):
+    # The extensions browsers save with are registered once whatever is
+    # typed; the field takes sixteen bytes.
+    for text, ext in [('.tvpid', ''), ('.tvpi', ''), ('.abcdefghijklmno', '.abcdefghijklmno')]:
+        registry_case(r, [typed(1004, text), 'click 1005', 'ok'], ext, [registered_box(ext)])
 
 
 def case_reg_path_with_spaces(r):
@@ -488,20 +566,22 @@ def case_reg_path_with_spaces(r):
     os.makedirs(folder)
     shutil.move(r.exe, os.path.join(folder, 'Quorpa.exe'))
     r.exe = os.path.join(folder, 'Quorpa.exe')
-    registry_case(r, ['click 1005'], '.epg')
+    registry_case(r, ['click 1005', 'ok'], '.epg', [registered_box()])
 
 
 def case_reg_after_failed_check(r):
     # The range prompt shows, and the registration goes on with the
     # extension the dialog held before the click.
-    registry_case(r, [typed(1002, '99'), typed(1004, '.abc'), 'click 1005', 'ok'], '.epg',
-                  [(PROMPT_RANGE, WARNING)])
+    registry_case(r, [typed(1002, '99'), typed(1004, '.abc'), 'click 1005', 'ok', 'ok'], '.epg',
+                  [(PROMPT_RANGE, WARNING), registered_box()])
 
 
 def case_reg_ext_too_long(r):
-    # An extension that fails its own check registers nothing: four
-    # characters of eight bytes, and five characters.
-    registry_case(r, [typed(1004, '．ｅｐｇ'), 'click 1005', 'ok', settext(1004, '.epgx'), 'click 1005', 'ok'],
+    # An extension that fails its own check registers nothing: nine
+    # characters of eighteen bytes, and seventeen characters (set directly:
+    # typing stops at sixteen bytes).
+    registry_case(r, [settext(1004, '．ｔｖｐｉｄｘｙｚ'), 'click 1005', 'ok', settext(1004, '.abcdefghijklmnop'),
+                      'click 1005', 'ok'],
                   None, [(PROMPT_EXT_LONG, WARNING)] * 2)
 
 
@@ -537,19 +617,23 @@ def failing_registration(r, prepare, ext, message, want_present):
 
 
 def case_reg_fail_ext_key(r):
-    failing_registration(r, [], '\\ab', 'レジストリキーHKEY_CLASSES_ROOT\\\\abを生成出来ません', {})
+    # The file type and the extensions before it stay: each points at a
+    # complete file type.
+    failing_registration(r, [], '\\ab', 'レジストリキーHKEY_CLASSES_ROOT\\\\abを生成出来ません',
+                         dict.fromkeys(['epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
+                                        'epgfile\\Shell\\open\\command', '.tvpi', '.tvpid']))
 
 
 def case_reg_fail_shell(r):
     # No non-volatile key can be made below a volatile one.
     failing_registration(r, [('regvolatile', 'epgfile')], '.epg',
-                         'レジストリキーepgfile\\Shellを生成出来ません', {'.epg': None, 'epgfile': None})
+                         'レジストリキーepgfile\\Shellを生成出来ません', {'epgfile': None})
 
 
 def case_reg_fail_command(r):
     failing_registration(r, [('regcreate', 'epgfile'), ('regvolatile', 'epgfile\\Shell')], '.epg',
                          'レジストリキーepgfile\\Shell\\open\\commandを生成出来ません',
-                         {'.epg': None, 'epgfile': None, 'epgfile\\Shell': None})
+                         {'epgfile': None, 'epgfile\\Shell': None})
 
 
 def case_reg_per_user(r):
@@ -557,18 +641,25 @@ def case_reg_per_user(r):
     # to the per-user place, and the user is told it is for this user only.
     r.reg_delete()
     rec = r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'], refuse_root=True)
-    expect_equal('message boxes', boxes(rec), [(MSG_USER_ONLY, INFORMATION)])
+    report = registered_box()[0].replace(MACHINE, USER_CLASSES).replace('HKEY_LOCAL_MACHINE', 'HKEY_CURRENT_USER')
+    report = report.replace('\n\n', f'\n\n{MSG_USER_ONLY}\n\n')
+    expect_equal('message boxes', boxes(rec), [(report, INFORMATION)])
     want = registration('.epg', command_line(r))
     got = r.reg_dump(REG_KEYS + user(want))
     for key in REG_KEYS:
         expect_equal(f'registry key {key!r}', got[key], None)
     for key, values in want.items():
         expect_equal(f'per-user registry key {key!r}', got['HKCU:' + key], values)
+    got = r.reg_dump([root + key for root in ('HKLM:', 'USER:') for key in CAPABILITY_KEYS])
+    for key, values in capabilities().items():
+        expect_equal(f'machine-wide {key!r}', got['HKLM:' + key], None)
+        expect_equal(f'per-user {key!r}', got['USER:' + key], values)
 
 
 APP = 'Applications\\Quorpa.exe'
-OPEN_WITH_KEYS = ['.epg\\OpenWithProgids', 'epgfile\\DefaultIcon', APP, APP + '\\SupportedTypes',
-                  APP + '\\shell\\open\\command']
+OPEN_WITH_KEYS = ['.epg\\OpenWithProgids', '.tvpi\\OpenWithProgids', '.tvpid\\OpenWithProgids',
+                  'epgfile\\DefaultIcon', APP, APP + '\\SupportedTypes', APP + '\\shell\\open\\command']
+EPGFILE = (REG_SZ, 8, 'epgfile')
 
 
 def open_with(r):
@@ -577,34 +668,64 @@ def open_with(r):
     command = command_line(r)
     return {
         '.epg\\OpenWithProgids': {'epgfile': (0, 0, '')},  # REG_NONE, empty
+        '.tvpi\\OpenWithProgids': {'epgfile': (0, 0, '')},
+        '.tvpid\\OpenWithProgids': {'epgfile': (0, 0, '')},
         'epgfile\\DefaultIcon': {'': (REG_SZ, len(icon.encode('cp932')) + 1, icon)},
         APP: {'FriendlyAppName': (REG_SZ, 7, 'Quorpa')},
-        APP + '\\SupportedTypes': {'.epg': (REG_SZ, 1, '')},
+        APP + '\\SupportedTypes': {'.tvpi': (REG_SZ, 1, ''), '.tvpid': (REG_SZ, 1, ''), '.epg': (REG_SZ, 1, '')},
         APP + '\\shell\\open\\command': {'': (REG_SZ, len(command.encode('cp932')) + 1, command)},
     }
 
 
+def capabilities():
+    """The capabilities a registration of .epg writes, below the software key."""
+    return {
+        CAPABILITIES: {'ApplicationName': (REG_SZ, 7, 'Quorpa'),
+                       'ApplicationDescription': (REG_SZ, 28, 'iEPG 番組を録画メールで送信')},
+        CAPABILITIES + '\\FileAssociations': {'.tvpi': EPGFILE, '.tvpid': EPGFILE, '.epg': EPGFILE},
+        CAPABILITIES + '\\MimeAssociations': {
+            'application/x-tv-program-info': EPGFILE, 'application/x-tv-program-digital-info': EPGFILE,
+            'application/x-multi-tv-program-info': EPGFILE, 'application/x-multi-tv-program-digital-info': EPGFILE},
+    }
+
+
+def removed(*lines):
+    return '\n'.join([MSG_REMOVED, *lines])
+
+
 def case_reg_open_with(r):
-    # Registration adds the "open with" keys beside the others; unregistration
-    # removes them with the rest.
+    # Registration adds the "open with" keys and the capabilities beside the
+    # others; unregistration removes them with the rest.
     r.reg_delete()
-    r.robot_run([f'dialog {TITLE}', 'click 1005', 'click 2', 'gone'])
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'])
     expect_equal('open-with keys', r.reg_dump(OPEN_WITH_KEYS), open_with(r))
+    machine_caps = ['HKLM:' + key for key in CAPABILITY_KEYS]
+    got = r.reg_dump(machine_caps + ['HKLM:' + REGISTERED_APPS])
+    expect_equal('capabilities', {key: got['HKLM:' + key] for key in CAPABILITY_KEYS}, capabilities())
+    expect_equal('registered application', got['HKLM:' + REGISTERED_APPS].get('Quorpa'),
+                 (REG_SZ, 29, 'Software\\Quorpa\\Capabilities'))
     rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
-    report = '\n'.join([MSG_REMOVED] + [f'{MACHINE}\\{key}' for key in ['.epg', 'epgfile', MIME, APP]])
+    report = removed(*[f'{MACHINE}\\{key}' for key in ['.epg', '.tvpi', '.tvpid', *MIMES, 'epgfile', APP]],
+                     'HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities',
+                     'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa')
     expect_equal('report', boxes(rec)[1:], [(report, INFORMATION)])
     expect_equal('open-with keys after', r.reg_dump(OPEN_WITH_KEYS), {key: None for key in OPEN_WITH_KEYS})
+    got = r.reg_dump(machine_caps + ['HKLM:Software\\Quorpa', 'HKLM:' + REGISTERED_APPS])
+    expect_equal('capabilities after', [got[key] for key in machine_caps + ['HKLM:Software\\Quorpa']],
+                 [None] * 4)
+    expect_equal('registered application after', (got['HKLM:' + REGISTERED_APPS] or {}).get('Quorpa'), None)
+
 
 def case_unreg_taken_over(r):
     # Registered in both places; since then another program has taken .epg
     # over in HKEY_CLASSES_ROOT, and the per-user MIME entry names another
     # extension. Unregistering removes only what still points at Quorpa.
     r.reg_delete()
-    r.robot_run([f'dialog {TITLE}', 'click 1005', 'click 2', 'gone'])
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'])
     r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'], refuse_root=True)
     check(r.wine('--tool', 'regset', '.epg', '', 'OtherTV.epg') == 0, 'regset .epg')
     check(r.wine('--tool', 'regset', 'HKCU:' + MIME, 'Extension', '.tvp') == 0, 'regset MIME')
-    keys = sorted(registration('.epg', ''))
+    keys = sorted(registration('.epg', '')) + ['.epg\\OpenWithProgids']
     before = r.reg_dump(keys + user(keys))
     try:
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'no', 'click 2', 'gone'])
@@ -612,15 +733,54 @@ def case_unreg_taken_over(r):
         expect_equal('registry when declined', r.reg_dump(keys + user(keys)), before)
 
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
-        report = '\n'.join([MSG_REMOVED, f'{USER_CLASSES}\\.epg', f'{USER_CLASSES}\\epgfile',
-                            f'{USER_CLASSES}\\{APP}', f'{MACHINE}\\epgfile', f'{MACHINE}\\{APP}', '',
-                            MSG_KEPT, f'{USER_CLASSES}\\{MIME}',
-                            f'{MACHINE}\\.epg', f'{MACHINE}\\{MIME}'])
+        report = removed(*[f'{USER_CLASSES}\\{key}' for key in
+                           ['.epg', '.tvpi', '.tvpid', MIME_DIGITAL, MIME_MULTI, MIME_MULTI_DIGITAL, 'epgfile', APP]],
+                         'HKEY_CURRENT_USER\\Software\\Quorpa\\Capabilities',
+                         'HKEY_CURRENT_USER\\Software\\RegisteredApplications\\Quorpa',
+                         f'{MACHINE}\\.epg\\OpenWithProgids\\epgfile',
+                         *[f'{MACHINE}\\{key}' for key in ['.tvpi', '.tvpid', *MIMES, 'epgfile', APP]],
+                         'HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities',
+                         'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa')
+        report += '\n'.join(['', '', MSG_KEPT, f'{USER_CLASSES}\\{MIME}', f'{MACHINE}\\.epg'])
         expect_equal('boxes', boxes(rec), [(MSG_CONFIRM_UNREG, CONFIRM), (report, INFORMATION)])
         after = r.reg_dump(keys + user(keys))
-        kept = ['.epg', MIME, 'HKCU:' + MIME]
+        kept = {'.epg': {'': (REG_SZ, 12, 'OtherTV.epg'), 'Content Type': ANALOG['Content Type']},
+                'HKCU:' + MIME: before['HKCU:' + MIME]}
         for key in keys + user(keys):
-            expect_equal(f'registry key {key!r}', after[key], before[key] if key in kept else None)
+            expect_equal(f'registry key {key!r}', after[key], kept.get(key))
+    finally:
+        r.reg_delete()
+
+
+def case_unreg_foreign_values(r):
+    # Quorpa registered .tvp (an earlier typed extension) and then the
+    # defaults; since then another program has taken .tvpi over and added
+    # itself to .tvpid's open-with list. Unregistering takes Quorpa's values
+    # away, .tvp's included, and leaves the other program's.
+    r.reg_delete()
+    r.robot_run([f'dialog {TITLE}', typed(1004, '.tvp'), 'click 1005', 'ok', 'click 2', 'gone'])
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'])
+    check(r.wine('--tool', 'regset', '.tvpi', '', 'OtherTV.tvpi') == 0, 'regset .tvpi')
+    check(r.wine('--tool', 'regset', '.tvpid\\OpenWithProgids', 'OtherTV.tvpid', '') == 0, 'regset .tvpid')
+    try:
+        rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
+        report = removed(*[f'{MACHINE}\\{key}' for key in [
+            '.epg', '.tvp', '.tvpi\\OpenWithProgids\\epgfile', '.tvpid\\(既定)', '.tvpid\\Content Type',
+            '.tvpid\\OpenWithProgids\\epgfile', MIME_DIGITAL, MIME_MULTI_DIGITAL, 'epgfile', APP]],
+            'HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities',
+            'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa')
+        report += '\n'.join(['', '', MSG_KEPT, *[f'{MACHINE}\\{key}' for key in ['.tvpi', '.tvpid', MIME, MIME_MULTI]]])
+        expect_equal('boxes', boxes(rec), [(MSG_CONFIRM_UNREG, CONFIRM), (report, INFORMATION)])
+        keys = ['.epg', '.tvp', '.tvpi', '.tvpi\\OpenWithProgids', '.tvpid', '.tvpid\\OpenWithProgids', *MIMES,
+                'epgfile', APP, 'HKLM:' + CAPABILITIES]
+        expect_equal('registry after', r.reg_dump(keys), {
+            '.epg': None, '.tvp': None,
+            '.tvpi': {'': (REG_SZ, 13, 'OtherTV.tvpi'), 'Content Type': ANALOG['Content Type']},
+            '.tvpi\\OpenWithProgids': None,
+            '.tvpid': {}, '.tvpid\\OpenWithProgids': {'OtherTV.tvpid': (REG_SZ, 1, '')},
+            MIME: {'Extension': (REG_SZ, 6, '.tvpi')}, MIME_DIGITAL: None,
+            MIME_MULTI: {'Extension': (REG_SZ, 6, '.tvpi')}, MIME_MULTI_DIGITAL: None,
+            'epgfile': None, APP: None, 'HKLM:' + CAPABILITIES: None})
     finally:
         r.reg_delete()
 

@@ -191,8 +191,10 @@ def duplicate_question(env):
         expect_boxes(boxes, [confirm])
         lines = q.read("Quorpa.history").decode("cp932").split("\r\n")
         expect_equal("history lines", len(lines), 2)
+        # The send's identity and the programme as the file gave it follow.
         sent = re.fullmatch(r"(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):\d\d\t8\t%d/01/05 21:00\t%d/01/05 21:54\t"
-                            r"フジテレビ\t月曜ドラマ\tsent" % (year, year), lines[0])
+                            r"フジテレビ\t月曜ドラマ\tsent\t\t\*id=[0-9a-f]+-[0-9a-f]+-[0-9a-f]+"
+                            r"\*from=%d/01/05 21:00\*to=%d/01/05 21:54" % (year, year, year, year), lines[0])
         if not sent:
             raise Failure("unexpected history line: %r" % lines[0])
         question = ("この番組は %d/%d %s:%s に予約メールを送信済みです。もう一度送信しますか？"

@@ -67,8 +67,10 @@ def history_resend(env):
         refusing.stop()
     (line,) = history_lines(q)
     if not re.fullmatch(SENT_AT + r":\d\d\t8\t2004/01/05 21:00\t2004/01/05 21:54\tフジテレビ\t月曜ドラマ\t"
-                        r"failed\tSMTP error\tprog\.epg", line):
+                        r"failed\tSMTP error\tprog\.epg\*id=([0-9a-f]+-[0-9a-f]+-[0-9a-f]+)"
+                        r"\*from=2004/01/05 21:00\*to=2004/01/05 21:54", line):
         raise Failure("unexpected history line: %r" % line)
+    failed_id = re.search(r"\*id=([^*]+)", line).group(1)
 
     sink = Sink(q.dir)
     try:
@@ -80,7 +82,7 @@ def history_resend(env):
         expect_boxes(boxes, [STARTED])
         expect_equal("the question's default button", boxes[0]["default"], "no")
         (before,), (after,) = lists[0]["rows"], lists[1]["rows"]
-        expect_row(before, "失敗 (SMTP error)")
+        expect_row(before, "失敗 (サーバエラー)")
         expect_row(after, "送信済み")
         (mail,) = sink.mails()
         if b"Subject: ch8 040105 2100-040105 2154\n\n" + cp932("[月曜ドラマ]") not in mail:
@@ -88,8 +90,70 @@ def history_resend(env):
     finally:
         sink.stop()
     (line,) = history_lines(q)
-    if not line.endswith("\t月曜ドラマ\tsent"):
+    # The same entry (its identity kept), now sent.
+    if not re.fullmatch(SENT_AT + r":\d\d\t8\t2004/01/05 21:00\t2004/01/05 21:54\tフジテレビ\t月曜ドラマ\tsent\t\t"
+                        r"\*id=%s\*from=2004/01/05 21:00\*to=2004/01/05 21:54" % re.escape(failed_id), line):
         raise Failure("the entry after 再送: %r" % line)
+
+
+@case
+def history_file_name(env):
+    """A file name with Japanese characters (ソ's second byte is a
+    backslash) reaches the boxes, the log and the history as it is, whatever
+    the process code page."""
+    q = Install(env, "history_file_name")
+    name = "ソ表の予約.epg"
+    q.write(name, epg())
+    refusing = Sink(q.dir, ["-r", "RCPT"])
+    try:
+        q.ini(rcpt=RCPT, smtpport=refusing.port, logoutput=1)
+        rc, boxes = q.run(["yes", "ok", "ok"], [name])
+    finally:
+        refusing.stop()
+    expect_equal("boxes", [b["text"] for b in boxes][1:],
+                 ["メール送信に失敗しました(サーバエラー)", "iEPGファイル「ソ表の予約.epg」の予約に失敗しました"])
+    log = q.read("Quorpa.log").decode("cp932")
+    if run.log_input(name) not in log:
+        raise Failure("the file's name is not in the log: %r" % log)
+    (line,) = history_lines(q)
+    if not re.fullmatch(r".*\tfailed\tSMTP error\tソ表の予約\.epg\*id=[0-9a-f]+-[0-9a-f]+-[0-9a-f]+"
+                        r"\*from=2004/01/05 21:00\*to=2004/01/05 21:54", line):
+        raise Failure("unexpected history line: %r" % line)
+
+
+@case
+def history_reasons(env):
+    """A failure is listed in the words of the box the user saw, also from
+    lines that name it by the log's word (every version's)."""
+    q = Install(env, "history_reasons")
+    reasons = [  # (the line's reason, the list's outcome)
+        ("SocketI/Oerror", "失敗 (ソケットエラー)"),
+        ("SMTP error", "失敗 (サーバエラー)"),
+        ("CertificateNotTrusted", "失敗 (証明書を信頼できません)"),
+        ("SystemLibraryMissing(secur32.dll)", "失敗 (Windowsのシステムファイルを読み込めません)"),
+        ("UnknownException", "失敗"),
+        ("", "失敗"),
+    ]
+    lines = ["2026/12/0%d 10:00:00\t8\t2026/12/25 19:00\t2026/12/25 20:00\tX\tY\tfailed\t%s\ta.epg" % (6 - i, r)
+             for i, (r, _) in enumerate(reasons)]
+    q.write("Quorpa.history", cp932("\r\n".join(lines) + "\r\n"))
+    boxes, lists = history_run(q, ["listrows %d" % LIST, "columns %d" % LIST])
+    expect_equal("the outcomes, newest first", [row[6] for row in lists[0]["rows"]], [o for _, o in reasons])
+    # Shown whole: the last column is as wide as the longest (133 without).
+    (widths,) = [r["widths"] for r in q.records if "columns" in r]
+    expect_equal("the outcome column's width", widths[6], 282)
+
+
+@case
+def history_scale(env):
+    """The list's columns are as wide as the dialog's font makes them, and
+    grow with it when the scale changes (144 dots per inch: half as wide
+    again), as the system grows the dialog."""
+    q = Install(env, "history_scale")
+    boxes, _ = history_run(q, ["columns %d" % LIST, "dpi 144", "columns %d" % LIST])
+    widths = [r["widths"] for r in q.records if "columns" in r]
+    expect_equal("the columns' widths", widths,
+                 [[130, 88, 28, 130, 88, 126, 133], [195, 132, 42, 195, 132, 189, 200]])
 
 
 @case

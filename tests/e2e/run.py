@@ -38,7 +38,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import (CONFIRM, INFORMATION, SKIP, STOP_LIMIT_MS, TITLE, WARNING, Failure, Skip,  # noqa: E402,F401
-                     cp932, crlf, expect_equal, free_port, run_case, submit_env, wine, win_path)
+                     check, cp932, crlf, expect_equal, free_port, read_bmp, run_case, submit_env, wine, win_path)
 
 # Robot and program time-outs: generous, since two Wine programs share two
 # cores with the rest of a parallel build.
@@ -61,6 +61,24 @@ def epg(station="フジテレビ", year="2004", month="01", date="05", start="21
         "version: 1\n"
         "station: %s\nyear: %s\nmonth: %s\ndate: %s\nstart: %s\nend: %s\n"
         "program-title: %s\n%s\n番組の説明。\n" % (station, year, month, date, start, end, title, extra)))
+
+
+# What 関連付け登録 says with the dialog's defaults, written to HKEY_CLASSES_ROOT.
+MIME_TYPES = ["application/x-tv-program-info", "application/x-tv-program-digital-info",
+              "application/x-multi-tv-program-info", "application/x-multi-tv-program-digital-info"]
+REGISTERED = "\n".join([
+    "関連付けを登録しました。登録したレジストリキー:",
+    "HKEY_CLASSES_ROOT\\.tvpi", "HKEY_CLASSES_ROOT\\.tvpid", "HKEY_CLASSES_ROOT\\.epg",
+    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-info",
+    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-digital-info",
+    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-info",
+    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info",
+    "HKEY_CLASSES_ROOT\\epgfile", "HKEY_CLASSES_ROOT\\Applications\\Quorpa.exe",
+    "HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities",
+    "HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa", "",
+    "Windowsがファイルを開くプログラムを尋ねたときは、Quorpaを選んでください。",
+    "他のプログラムが開くときは、ファイルを右クリックし、プログラムから開く→別のプログラムを選択で"
+    "Quorpaを選んで、常に使うをオンにしてください。"])
 
 
 # ---- smtp-sink ---------------------------------------------------------------
@@ -790,6 +808,56 @@ def stop_button(env):
     expect_log(q, LOG_START + log_input("prog.epg") + log_reserve_block() + "E:Stopped by user!\r\n")
 
 
+# A server name longer than the progress window's line that still names the
+# loopback address: its first number with leading zeros (octal 0177 is 127).
+LONG_SERVER = "0" * 80 + "177.0.0.1"
+
+
+def ink(rows, box):
+    """(x, y) of the text's pixels (dark on the window's face) inside box."""
+    left, top, right, bottom = box
+    return [(x, y) for y in range(top, bottom) for x in range(left, right) if sum(rows[y][x]) < 300]
+
+
+@case
+def progress_scale(env):
+    """The progress window on a long server name and a change of scale: the
+    name ends in an ellipsis inside its line, and at 144 dots per inch the
+    window takes the rectangle the system suggests and lays its texts out
+    in the larger font."""
+    q = Install(env, "progress_scale")
+    q.write("prog.epg", epg())
+    picture = q.path("progress.bmp")
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(1)
+        port = silent.getsockname()[1]
+        q.ini(rcpt=RCPT, smtpsvr=LONG_SERVER, smtpport=port)
+        rc, boxes = q.run(["yes", 'progress "%s"' % win_path(picture), "progressdpi 144", "stopsend", "ok", "ok"],
+                          ["prog.epg"])
+    expect_equal("exit code", rc, 0)
+    shown = progress_records(q, "progress")[0]
+    expect_equal("the server line", shown["texts"][1], "サーバ: %s (ポート %d)" % (LONG_SERVER, port))
+    # The line's last pixels are the ellipsis' dots: low in the line, where
+    # a digit reaches up to the top of the text.
+    dx, dy = shown["client"]
+    (left, top, right, bottom), = [c[1:] for c in shown["controls"] if c[0] == 101]
+    text = ink(read_bmp(picture), (left + dx, top + dy, right + dx, bottom + dy))
+    check(text, "the server line shows nothing")
+    end, low = max(x for x, _ in text), max(y for _, y in text)
+    heights = {y for x, y in text if x > end - 8}
+    check(heights and heights <= {low - 1, low}, "the server line does not end in an ellipsis: its last pixels "
+          "are at heights %r, the line's lowest at %d" % (sorted(heights), low))
+    scaled = progress_records(q, "dpi")[0]
+    expect_equal("the window at 144 dots per inch", scaled["rect"], scaled["suggested"])
+    expect_equal("its controls at 96 dots per inch", shown["controls"],
+                 [[100, 12, 11, 338, 26], [101, 12, 33, 338, 48], [102, 12, 54, 338, 69], [103, 12, 75, 222, 90],
+                  [2, 250, 83, 338, 106]])
+    expect_equal("and at 144, in the larger font's units", scaled["controls"],
+                 [[100, 19, 18, 531, 41], [101, 19, 50, 531, 73], [102, 19, 83, 531, 106], [103, 19, 115, 349, 138],
+                  [2, 393, 128, 531, 163]])
+
+
 # ---- sending through a provider ----------------------------------------------------
 
 def mails_with(folder, token):
@@ -1043,7 +1111,7 @@ def wide_paths(env):
 
         # 関連付け登録 from that folder: the shell then starts this very
         # executable for an iEPG file (an ANSI path would name "?𠮷").
-        rc, boxes = q.run(["dialog Quorpa", "click 1005", "click 2", "gone"], [], exe=exe)
+        rc, boxes = q.run(["dialog Quorpa", "click 1005", "ok", "click 2", "gone"], [], exe=exe)
         expect_equal("exit code", rc, 0)
         rc, boxes = q.run(["yes"], [], open_file=q.path("café.epg"))
         expect_equal("exit code", rc, 0)
@@ -1051,8 +1119,11 @@ def wide_paths(env):
         expect_equal("number of mails", len(sink.mails()), 3)
     finally:
         sink.stop()
-        env.wine([env.robot, "--tool", "regdelete", ".epg", "epgfile",
-                  "MIME\\Database\\Content Type\\application/x-tv-program-info"], q.dir, "regdelete")
+        env.wine([env.robot, "--tool", "regdelete", ".epg", ".tvpi", ".tvpid", "epgfile", "Applications\\Quorpa.exe",
+                  "HKLM:Software\\Quorpa"] + ["MIME\\Database\\Content Type\\" + t for t in MIME_TYPES],
+                 q.dir, "regdelete")
+        env.wine([env.robot, "--tool", "regunset", "HKLM:Software\\RegisteredApplications", "Quorpa"], q.dir,
+                 "regunset")
 
 
 def dialog_fields(q):
@@ -1142,40 +1213,50 @@ def user_story(env):
         with open(os.path.join(folder, "Quorpa.ini"), "wb") as f:
             f.write(cp932(crlf("[setting]\nsmtpport=%d\n" % sink.port)))
 
-        # Setting mode: the user's address and server, 関連付け登録, OK.
-        rc, boxes = q.run(["dialog Quorpa", "type 1000 " + RCPT, "type 1001 127.0.0.1", "click 1005",
+        # Setting mode: the user's address and server, 関連付け登録 with the
+        # dialog's defaults, OK.
+        rc, boxes = q.run(["dialog Quorpa", "type 1000 " + RCPT, "type 1001 127.0.0.1", "click 1005", "ok",
                            "click 1", "gone"], [], exe=exe)
         expect_equal("exit code", rc, 0)
-        expect_boxes(boxes, [])
+        expect_boxes(boxes, [(REGISTERED, INFORMATION, "ok")])
 
+        # The downloads as browsers save them today (.tvpid, .tvpi) and the
+        # extension of the dialog (.epg); each opens Quorpa. (The files are
+        # of the first version: the shell's part is what this shows.)
         downloads = q.path("Downloads")
         os.makedirs(downloads)
-        download = os.path.join(downloads, "月曜ドラマ 第1話.epg")
-        with open(download, "wb") as f:
-            f.write(epg())
-        rc, boxes = q.run(["yes"], [], open_file=download)
-        expect_equal("exit code", rc, 0)
-        expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 8), CONFIRM, "yes")])
-        mails = sink.mails()
-        expect_equal("number of mails", len(mails), 1)
-        check_mail(q, mails[0], (2004, 1, 5, 21, 0), (2004, 1, 5, 21, 54), 8, "0155068")
+        stories = [("月曜ドラマ 第1話.tvpid", "05", "2004/01/05(月)", "0155068"),
+                   ("月曜ドラマ 第2話.tvpi", "12", "2004/01/12(月)", "015c068"),
+                   ("月曜ドラマ 第3話.epg", "19", "2004/01/19(月)", "01513068")]
+        for number, (name, date, shown, msid) in enumerate(stories, 1):
+            download = os.path.join(downloads, name)
+            with open(download, "wb") as f:
+                f.write(epg(date=date))
+            rc, boxes = q.run(["yes"], [], open_file=download)
+            expect_equal("exit code", rc, 0)
+            expect_boxes(boxes, [(confirm_text(shown, "21:00", "21:54", 8), CONFIRM, "yes")])
+            mails = sink.mails()
+            expect_equal("number of mails", len(mails), number)
+            check_mail(q, mails[-1], (2004, 1, int(date), 21, 0), (2004, 1, int(date), 21, 54), 8, msid)
 
         # 関連付け解除, confirmed; then the shell finds no program for the file.
         rc, boxes = q.run(["dialog Quorpa", "click 1010", "yes", "ok", "click 2", "gone"], [], exe=exe)
         expect_equal("exit code", rc, 0)
         expect_equal("boxes of the unregistration", [b["icon"] for b in boxes], ["question", "information"])
-        if "HKEY_CLASSES_ROOT\\.epg" not in boxes[1]["text"]:
-            raise Failure("the report does not name .epg: %r" % boxes[1]["text"])
-        try:
-            q.run([], [], open_file=download)
-            started = True
-        except Failure as e:
-            if "no program started" not in str(e):
-                raise
-            started = False
-        if started:
-            raise Failure("the shell still started a program for the file")
-        expect_equal("number of mails at the end", len(sink.mails()), 1)
+        for ext in (".epg", ".tvpi", ".tvpid"):
+            if "HKEY_CLASSES_ROOT\\%s\n" % ext not in boxes[1]["text"]:
+                raise Failure("the report does not name %s: %r" % (ext, boxes[1]["text"]))
+        for name, _, _, _ in stories:
+            try:
+                q.run([], [], open_file=os.path.join(downloads, name))
+                started = True
+            except Failure as e:
+                if "no program started" not in str(e):
+                    raise
+                started = False
+            if started:
+                raise Failure("the shell still started a program for %s" % name)
+        expect_equal("number of mails at the end", len(sink.mails()), 3)
     finally:
         sink.stop()
         # The prefix takes some 700 MB: stop its server and remove it.

@@ -110,6 +110,17 @@ bool IsMessageBox(HWND window);
 // get its size. False when the file cannot be written.
 bool SaveWindowPicture(const Robot& robot, HWND window, const std::string& path, int& width, int& height);
 
+// Tells window (of the program) that its scale changed to dpi dots per
+// inch, as the system does when it moves to another monitor: WM_DPICHANGED
+// with the window's rectangle grown by dpi / 96 (the robot's windows start
+// at 96) as the suggestion, in the program's memory. Then records
+//   {"dpi":N,"suggested":[l,t,r,b],"rect":[l,t,r,b],"controls":[[id,l,t,r,b],..]}
+// (the controls in the window's client area). False after robot.Fail.
+bool SendDpiChanged(Robot& robot, HWND window, int dpi);
+// The rectangles of window's controls in its client area, as JSON:
+// [[id,left,top,right,bottom],..].
+std::string ControlRectsJson(HWND window);
+
 // The class of the program's progress window during a send. The robot
 // watches for it whenever it waits, and records the first time it saw one:
 //   {"progress_seen":true,"ms":N}

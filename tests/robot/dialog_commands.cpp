@@ -6,6 +6,8 @@
 //   type ID TEXT        empty edit control ID, then type TEXT one character at
 //                       a time (WM_CHAR), so the control's length limit applies
 //   settext ID TEXT     set the control's text directly (no length limit)
+//   paste ID TEXT       replace edit ID's selection with TEXT as a paste
+//                       does (EM_REPLACESEL, undoable)
 //   read ID             record the control's text
 //   waittext ID TEXT    wait until the control reads TEXT, and record when
 //   enabled             record the ids of the enabled controls
@@ -32,10 +34,16 @@
 //   listselect ID [N..] select exactly rows N.. of list view ID (none when
 //                       no N is given) and wait until the program has
 //                       handled it
+//   columns ID          record the widths of list view ID's columns:
+//                       {"columns":ID,"widths":[..]}
+//   dpi N               tell the dialog its scale changed to N dots per inch
+//                       (SendDpiChanged in Robot.h)
 //
 // And helper tools for the registry of the prefix (keys below
 // HKEY_CLASSES_ROOT, "" is the root itself; a key written "HKCU:KEY" lies
-// below HKEY_CURRENT_USER\Software\Classes instead, the per-user place):
+// below HKEY_CURRENT_USER\Software\Classes instead, the per-user place;
+// "HKLM:KEY" below HKEY_LOCAL_MACHINE and "USER:KEY" below
+// HKEY_CURRENT_USER, for the program's capabilities):
 //
 //   --tool regdump OUT KEY...    write each key's values to OUT, one JSON
 //                                object a line: key, name, type, size, data
@@ -48,6 +56,7 @@
 //                                be created below it)
 //   --tool regset KEY NAME TEXT  set string value NAME ("" the default) of
 //                                KEY, creating the key
+//   --tool regunset KEY NAME     delete value NAME of KEY (gone already: fine)
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -116,6 +125,15 @@ ROBOT_COMMAND(settext, "ID TEXT - set the control's text directly") {
     if (!ControlOf(robot, words, 2, control, id)) return false;
     const std::wstring text = FromUtf8(words.size() > 2 ? words[2] : "");
     ::SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    return true;
+}
+
+ROBOT_COMMAND(paste, "ID TEXT - replace edit ID's selection with TEXT as a paste does") {
+    HWND control = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, control, id)) return false;
+    const std::wstring text = FromUtf8(words.size() > 2 ? words[2] : "");
+    ::SendMessageW(control, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
     return true;
 }
 
@@ -283,6 +301,82 @@ ROBOT_COMMAND(shot, "FILE - save the dialog's picture as a BMP file") {
     robot.Record("\"shot\":" + JsonString(words[1]) + ",\"width\":" + std::to_string(width) +
                  ",\"height\":" + std::to_string(height) + Ms(robot));
     return true;
+}
+
+ROBOT_COMMAND(columns, "ID - record the widths of list view ID's columns") {
+    HWND list = nullptr;
+    int id = 0;
+    if (!ControlOf(robot, words, 2, list, id)) return false;
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int count = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    std::string widths;
+    for (int i = 0; i < count; ++i)
+        widths += (i ? "," : "") + std::to_string(::SendMessageW(list, LVM_GETCOLUMNWIDTH, i, 0));
+    robot.Record("\"columns\":" + std::to_string(id) + ",\"widths\":[" + widths + "]" + Ms(robot));
+    return true;
+}
+
+ROBOT_COMMAND(dpi, "N - tell the dialog its scale changed to N dots per inch") {
+    if (words.size() < 2) return robot.Fail("dpi: missing dots per inch");
+    if (!NeedDialog(robot, words[0])) return false;
+    return SendDpiChanged(robot, g_dialog, std::atoi(words[1].c_str()));
+}
+
+namespace {
+std::string RectJson(const RECT& r) {
+    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom) + "]";
+}
+
+BOOL CALLBACK CollectRect(HWND control, LPARAM param) {
+    // Enumeration reaches the controls' own children too: only the window's are listed.
+    auto* out = reinterpret_cast<std::pair<HWND, std::string>*>(param);
+    if (::GetParent(control) != out->first) return TRUE;
+    RECT r{};
+    ::GetWindowRect(control, &r);
+    ::MapWindowPoints(nullptr, out->first, reinterpret_cast<POINT*>(&r), 2);
+    const std::string item = "[" + std::to_string(::GetDlgCtrlID(control)) + "," + RectJson(r).substr(1);
+    out->second += (out->second.empty() ? "" : ",") + item;
+    return TRUE;
+}
+}  // namespace
+
+bool SendDpiChanged(Robot& robot, HWND window, int dpi) {
+    RECT now{};
+    ::GetWindowRect(window, &now);
+    const RECT suggested{now.left, now.top, now.left + ::MulDiv(now.right - now.left, dpi, 96),
+                         now.top + ::MulDiv(now.bottom - now.top, dpi, 96)};
+    // The suggestion lives in the program's memory, where its handler reads
+    // it; and at the same address here too, should the system copy it over.
+    HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, robot.Pid());
+    if (process == nullptr) return robot.Fail("dpi: cannot open the program's process");
+    void* remote = ::VirtualAllocEx(process, nullptr, sizeof suggested, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    SIZE_T written = 0;
+    if (remote == nullptr || !::WriteProcessMemory(process, remote, &suggested, sizeof suggested, &written)) {
+        ::CloseHandle(process);
+        return robot.Fail("dpi: cannot write the suggestion into the program");
+    }
+    void* local = ::VirtualAlloc(remote, sizeof suggested, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (local == remote) *static_cast<RECT*>(local) = suggested;
+    DWORD_PTR result = 0;
+    const bool answered = ::SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                                                reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG,
+                                                robot.TimeoutMs(), &result) != 0;
+    if (local != nullptr) ::VirtualFree(local, 0, MEM_RELEASE);
+    ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    ::CloseHandle(process);
+    if (!answered) return robot.Fail("dpi: the window did not answer WM_DPICHANGED");
+    RECT rect{};
+    ::GetWindowRect(window, &rect);
+    robot.Record("\"dpi\":" + std::to_string(dpi) + ",\"suggested\":" + RectJson(suggested) + ",\"rect\":" +
+                 RectJson(rect) + ",\"controls\":" + ControlRectsJson(window) + Ms(robot));
+    return true;
+}
+
+std::string ControlRectsJson(HWND window) {
+    std::pair<HWND, std::string> controls{window, ""};
+    ::EnumChildWindows(window, CollectRect, reinterpret_cast<LPARAM>(&controls));
+    return "[" + controls.second + "]";
 }
 
 bool SaveWindowPicture(const Robot& robot, HWND window, const std::string& path, int& width, int& height) {
@@ -456,7 +550,15 @@ namespace {
 
 // The root a tool's key name lies below, with the name made relative to it.
 HKEY RootOf(std::wstring& name) {
-    const std::wstring user = L"HKCU:";
+    const std::wstring user = L"HKCU:", machine = L"HKLM:", userRoot = L"USER:";
+    if (name.compare(0, machine.size(), machine) == 0) {
+        name = name.substr(machine.size());
+        return HKEY_LOCAL_MACHINE;
+    }
+    if (name.compare(0, userRoot.size(), userRoot) == 0) {
+        name = name.substr(userRoot.size());
+        return HKEY_CURRENT_USER;
+    }
     if (name.compare(0, user.size(), user) != 0) return HKEY_CLASSES_ROOT;
     name = L"Software\\Classes\\" + name.substr(user.size());
     return HKEY_CURRENT_USER;
@@ -571,4 +673,17 @@ ROBOT_TOOL(regset, "KEY NAME TEXT - set a string value of a key below HKEY_CLASS
     return args.size() == 3 ? CreateKey(args[0], REG_OPTION_NON_VOLATILE, args[1].c_str(),
                                         args[2].c_str())
                             : 2;
+}
+
+ROBOT_TOOL(regunset, "KEY NAME - delete a value of a key below HKEY_CLASSES_ROOT") {
+    if (args.size() != 2) return 2;
+    std::wstring key = args[0];
+    HKEY root = RootOf(key);
+    HKEY handle = nullptr;
+    LSTATUS status = ::RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &handle);
+    if (status == ERROR_FILE_NOT_FOUND) return 0;
+    if (status != ERROR_SUCCESS) return 1;
+    status = ::RegDeleteValueW(handle, args[1].c_str());
+    ::RegCloseKey(handle);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? 0 : 1;
 }

@@ -2,14 +2,18 @@
 // class kProgressClass, no dialog box):
 //
 //   progress [FILE]   wait for the progress window; record its title and the
-//                     texts of its controls, top to bottom, and whether it
-//                     holds the foreground (it must not):
-//                       {"progress":"Quorpa","texts":["...",...],"active":false,"ms":N}
+//                     texts of its controls, top to bottom, whether it holds
+//                     the foreground (it must not), its controls' rectangles
+//                     in its client area and where that lies in the window:
+//                       {"progress":"Quorpa","texts":["...",...],"active":false,
+//                        "controls":[[id,l,t,r,b],..],"client":[x,y],"ms":N}
 //                     with FILE also save its picture as a BMP file
 //   stopsend          press its 中止 button (IDCANCEL, posted) and wait until
 //                     the window has gone: {"stopped":true,"ms":N,"gone_ms":M}
 //   pause MS          let MS milliseconds pass (the window's clock runs on)
 //   notice HEADING [close] [FILE]   the notice of a sent reservation (below)
+//   progressdpi N     tell the progress window its scale changed to N dots
+//                     per inch (WM_DPICHANGED, below)
 #include <cstdlib>
 
 #include "Robot.h"
@@ -38,8 +42,14 @@ ROBOT_COMMAND(progress, "[FILE] - wait for the progress window, record its texts
     std::string texts;
     ::EnumChildWindows(g_progress, CollectText, reinterpret_cast<LPARAM>(&texts));
     const bool active = ::GetForegroundWindow() == g_progress;
+    RECT frame{};
+    POINT client{0, 0};
+    ::GetWindowRect(g_progress, &frame);
+    ::ClientToScreen(g_progress, &client);
     robot.Record("\"progress\":" + JsonString(WindowTextUtf8(g_progress)) + ",\"texts\":[" + texts +
-                 "],\"active\":" + (active ? "true" : "false") + ",\"ms\":" + std::to_string(seen));
+                 "],\"active\":" + (active ? "true" : "false") + ",\"controls\":" + ControlRectsJson(g_progress) +
+                 ",\"client\":[" + std::to_string(client.x - frame.left) + "," + std::to_string(client.y - frame.top) +
+                 "],\"ms\":" + std::to_string(seen));
     return true;
 }
 
@@ -94,4 +104,13 @@ ROBOT_COMMAND(notice, "HEADING [close] [FILE] - wait for the progress window's n
                  (active ? "true" : "false") + ",\"ms\":" + std::to_string(seen) +
                  ",\"gone_ms\":" + std::to_string(robot.Elapsed()));
     return true;
+}
+
+// progressdpi N: WM_DPICHANGED to the progress window (SendDpiChanged),
+// then its rectangle and its controls' ones in its client area:
+//   {"dpi":N,"suggested":[l,t,r,b],"rect":[l,t,r,b],"controls":[[id,l,t,r,b],..]}
+ROBOT_COMMAND(progressdpi, "N - tell the progress window its scale changed to N dots per inch") {
+    if (words.size() < 2) return robot.Fail("progressdpi: missing dots per inch");
+    if (g_progress == nullptr || !::IsWindow(g_progress)) return robot.Fail("progressdpi: no progress window");
+    return SendDpiChanged(robot, g_progress, std::atoi(words[1].c_str()));
 }

@@ -35,6 +35,10 @@
 #                                     (served over HTTP on loopback) that revokes it
 #   SUBMIT_PORT_REVOCATION_UNKNOWN    TLS, the same but its CRL distribution point is a
 #                                     loopback port where nothing listens
+#   SUBMIT_PORT_AIA                   TLS, a certificate for localhost (trusted CA) from an
+#                                     intermediate CA the server does not send; the
+#                                     certificate names where to fetch it (caIssuers)
+#   SUBMIT_PORT_AIA_SILENT            the same, but that address accepts and never answers
 #   SUBMIT_PORT_STRICT_HELO           as STARTTLS, and HELO/EHLO must name a
 #                                     fully qualified domain or an address
 #                                     literal (refused at EHLO itself)
@@ -110,7 +114,7 @@ stop_all() {
     kill -TERM $(cat "$root/peer.pid") 2>/dev/null || true
     rm -f "$root/peer.pid"
   fi
-  for pid in sink crl; do
+  for pid in sink crl silent; do
     if [ -f "$root/$pid.pid" ]; then
       kill -TERM "$(cat "$root/$pid.pid")" 2>/dev/null || true
       rm -f "$root/$pid.pid"
@@ -154,19 +158,20 @@ make_certificates() {
   (
     set -e
     cd "$tls"
-    for key in ca other-ca server; do
+    for key in ca other-ca server intermediate; do
       openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$key.key" &
     done
-    wait %1 && wait %2 && wait %3
+    wait %1 && wait %2 && wait %3 && wait %4
     ca() { # NAME SUBJECT
       openssl req -x509 -key "$1.key" -days 2 -out "$1.pem" -subj "/CN=$2" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
     }
-    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES [CRL-URL]
+    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES [CRL-URL] [ISSUER-URL]
       printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
         "extendedKeyUsage=serverAuth" "subjectAltName=$4" \
         "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid,issuer" >"$1.ext"
       [ -z "${5:-}" ] || echo "crlDistributionPoints=URI:$5" >>"$1.ext"
+      [ -z "${6:-}" ] || echo "authorityInfoAccess=caIssuers;URI:$6" >>"$1.ext"
       openssl req -new -key server.key -subj "/CN=$3" |
         openssl x509 -req -CA "$2.pem" -CAkey "$2.key" -set_serial "0x$(openssl rand -hex 8)" \
           -days 2 -extfile "$1.ext" -out "$1.pem"
@@ -180,6 +185,15 @@ make_certificates() {
     issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
     issue revoked ca localhost "DNS:localhost,IP:127.0.0.1" "$crl_url"
     issue revocation-unknown ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$dead_port/test.crl"
+    # An intermediate CA under the test CA, and two certificates of it whose
+    # servers send them alone.
+    openssl req -new -key intermediate.key -subj "/CN=Quorpa test intermediate $stamp" |
+      openssl x509 -req -CA ca.pem -CAkey ca.key -set_serial "0x$(openssl rand -hex 8)" -days 2 \
+        -extfile <(printf '%s\n' "basicConstraints=critical,CA:TRUE" "keyUsage=critical,keyCertSign,cRLSign" \
+                     "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid,issuer") -out intermediate.pem
+    issue aia intermediate localhost "DNS:localhost,IP:127.0.0.1" "" "http://127.0.0.1:$crl_port/intermediate.cer"
+    issue aia-silent intermediate localhost "DNS:localhost,IP:127.0.0.1" "" \
+      "http://127.0.0.1:$silent_port/intermediate.cer"
     # The CRL that revokes "revoked": openssl ca's database, written by hand.
     serial=$(openssl x509 -in revoked.pem -noout -serial | sed 's/.*=//')
     printf 'R\t%s\t%s\t%s\tunknown\t/CN=localhost\n' "$(date -u -d '+2 days' +%y%m%d%H%M%SZ)" \
@@ -188,8 +202,9 @@ make_certificates() {
     openssl ca -batch -gencrl -config crl.cnf -keyfile ca.key -cert ca.pem -crldays 2 -out crl.pem
     mkdir -p "$root/crl"
     openssl crl -in crl.pem -outform DER -out "$root/crl/test.crl"
+    openssl x509 -in intermediate.pem -outform DER -out "$root/crl/intermediate.cer"
     openssl x509 -in ca.pem -outform DER -out ca.der
-    rm -f ./*.ext ca.key other-ca.key
+    rm -f ./*.ext ca.key other-ca.key intermediate.key
   ) >"$root/log/openssl.log" 2>&1 || { cat "$root/log/openssl.log" >&2; die "cannot make the certificates"; }
   chmod 600 "$tls/server.key"
 }
@@ -302,6 +317,10 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/revoked.pem
 127.0.0.1:${ports[REVOCATION_UNKNOWN]} inet n - n - - smtpd -o syslog_name=postfix/revocation-unknown $tls_on
   -o smtpd_tls_cert_file=$root/tls/revocation-unknown.pem
+127.0.0.1:${ports[AIA]} inet n - n - - smtpd -o syslog_name=postfix/aia $tls_on
+  -o smtpd_tls_cert_file=$root/tls/aia.pem
+127.0.0.1:${ports[AIA_SILENT]} inet n - n - - smtpd -o syslog_name=postfix/aia-silent $tls_on
+  -o smtpd_tls_cert_file=$root/tls/aia-silent.pem
 127.0.0.1:${ports[STRICT_HELO]} inet n - n - - smtpd -o syslog_name=postfix/strict-helo
   -o smtpd_helo_required=yes -o smtpd_delay_reject=no
   -o smtpd_helo_restrictions=reject_invalid_helo_hostname,reject_non_fqdn_helo_hostname
@@ -439,6 +458,27 @@ start_crl_server() {
   die "the CRL's HTTP server did not start"
 }
 
+# A web server that takes every connection and never answers: an address
+# for a certificate that cannot be fetched before a time-out.
+start_silent_server() {
+  python3 -c '
+import socket, sys
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen(64)
+held = []
+while True:
+    held.append(s.accept()[0])
+' "$silent_port" >"$root/log/silent.log" 2>&1 </dev/null &
+  echo $! >"$root/silent.pid"
+  for _ in $(seq 50); do
+    listening "$silent_port" && return 0
+    sleep 0.1
+  done
+  die "the silent web server did not start"
+}
+
 # Starts postfix's master on fresh free ports; a port taken by someone else
 # in between makes the master fail, and then it tries again.
 start_master() {
@@ -555,13 +595,15 @@ start)
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
                     [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
-                    [REVOCATION_UNKNOWN]=0)
+                    [REVOCATION_UNKNOWN]=0 [AIA]=0 [AIA_SILENT]=0)
   sink_port=
   # The CRL's port, and one where nothing listens (a CRL that cannot be had).
-  read -r crl_port dead_port <<<"$(free_ports 2)"
+  # The silent one holds the intermediate that never comes.
+  read -r crl_port dead_port silent_port <<<"$(free_ports 3)"
   crl_url=http://127.0.0.1:$crl_port/test.crl
   make_certificates
   start_crl_server
+  start_silent_server
   make_account
   make_queue
   start_sink

@@ -10,6 +10,7 @@ A driver finds this module beside it with
 """
 import os
 import socket
+import struct
 import subprocess
 
 SKIP = 77  # the exit code CTest counts as skipped
@@ -55,6 +56,20 @@ def crlf(text):
 def win_path(path):
     """A Linux path as the Windows programs under Wine see it (drive Z:)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def read_bmp(path):
+    """Rows (top first) of (r, g, b) pixels of a 24-bit BMP file."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    offset, = struct.unpack_from('<I', data, 10)
+    width, height = struct.unpack_from('<ii', data, 18)
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(abs(height)):
+        row = offset + stride * y
+        rows.append([tuple(data[row + 3 * x + i] for i in (2, 1, 0)) for x in range(width)])
+    return rows if height < 0 else rows[::-1]
 
 
 def free_port():
