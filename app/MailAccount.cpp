@@ -76,6 +76,19 @@ bool IsCertPinText(const char* text) {
     return digits.empty() || digits.size() == kPinDigits;
 }
 
+const char* MailAddressPrompt(const char* text) {
+    switch (CheckAddress(text)) {
+        case AddressFault::kForbidden:
+            return "メールアドレスは < > や空白、改行を付けずに入力してください。";
+        case AddressFault::kNotAscii:
+            return "メールアドレスは半角の英数字と記号で入力してください。\n"
+                   "全角文字や半角カナを含むアドレスには送信できません。";
+        case AddressFault::kNone:
+            break;
+    }
+    return nullptr;
+}
+
 bool PasswordStaysUnsent(const char* server, const MailAccountForm& form) {
     if (form.user.IsEmpty() || form.encryption != Encryption::kNone) return false;
     MailAccount account = form.Account(server);

@@ -40,6 +40,10 @@ constexpr int kUsualSmtpPorts[] = {25, 587, 465};
 // 64 hexadecimal digits (either case; colons and blanks between them).
 bool IsCertPinText(const char* text);
 
+// The prompt for an address field's text (code page 932) that CheckAddress
+// faults; null when the address can be used. Throws nothing.
+const char* MailAddressPrompt(const char* text);
+
 // Whether a login with these settings would fail because the password is not
 // sent in clear text: a user is set, no encryption, and server (a name or
 // address) is not on a loopback address. Resolves server (ResolveServer)

@@ -51,6 +51,7 @@ void CMailDlg::DoDataExchange(CDataExchange* dx) {
     DDV_CertPin(dx, m_strCertPin);
     DDX_Text(dx, IDC_MAILFROM, m_strFrom);
     DDV_MaxChars(dx, m_strFrom, LimitsOf("mailfrom").max);
+    DDV_Prompt(dx, MailAddressPrompt(m_strFrom));
 }
 
 BOOL CMailDlg::OnInitDialog() {

@@ -2,6 +2,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/Association.h"
+#include "app/MailAccount.h"
 #include "app/MailDlg.h"
 #include "app/Settings.h"
 #include "res/resource.h"
@@ -58,6 +59,7 @@ void CSettingDlg::DoDataExchange(CDataExchange* dx) {
     CDialog::DoDataExchange(dx);
     DDX_Text(dx, IDC_RCPT, m_strRcpt);
     DDV_MaxChars(dx, m_strRcpt, LimitsOf("rcpt").max);
+    DDV_Prompt(dx, MailAddressPrompt(m_strRcpt));
     DDX_Text(dx, IDC_SMTPSVR, m_strSmtpSvr);
     DDV_MaxChars(dx, m_strSmtpSvr, LimitsOf("smtpsvr").max);
     DDX_Text(dx, IDC_STARTADJ, m_nStartAdjust);

@@ -95,6 +95,9 @@ QUORPA_EXCEPTION_CLASS(CPasswordUnreadable, CSmtpSetupError, "PasswordUnreadable
 // value the program does not know, a fingerprint with no encryption.
 QUORPA_EXCEPTION_CLASS(CUnknownEncryption, CSmtpSetupError, "UnknownEncryptionSetting");
 QUORPA_EXCEPTION_CLASS(CPinWithoutTls, CSmtpSetupError, "CertificatePinWithoutEncryption");
+// A sender or recipient address that cannot go on the wire (CheckAddress);
+// the error number is its AddressFault.
+QUORPA_EXCEPTION_CLASS(CBadAddress, CSmtpSetupError, "BadMailAddress");
 
 #undef QUORPA_EXCEPTION_CLASS
 

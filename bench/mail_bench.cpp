@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         CSmtpMailer mailer = MakeMailer(25);
         const tm start = Reservation(30);
         std::string body = ComposeBody(mailer.m_strFormat, mailer.m_account, {start, Reservation(59), 12, "", ""},
-                                       std::time(nullptr));
+                                       std::time(nullptr)).text;
         const MessageIdSource ids{plat::TickCount(), plat::CurrentThreadId(), plat::CurrentProcessId(),
                                   mailer.m_account.address, mailer.m_account.address};
         ReplaceAll(body, "%msid%", MessageId(start, ids, mailer.m_account.sender).c_str());

@@ -1,7 +1,7 @@
 # libFuzzer target for the reservation code: iEPG extraction, the split of
-# files with several programmes, number conversion, the times and the
-# station table. The sources it tests are
-# compiled into it, so that libFuzzer's coverage instrumentation sees them.
+# files with several programmes, number conversion, the times, the station
+# table and the mail the file makes. The sources it tests are compiled into
+# it, so that libFuzzer's coverage instrumentation sees them.
 #   cmake --preset fuzz -B build/<dir> && cmake --build build/<dir> --target reserve_fuzz
 #   build/<dir>/fuzz/reserve_fuzz -max_total_time=600 fuzz/corpus/reserve_fuzz
 add_executable(reserve_fuzz
@@ -11,6 +11,10 @@ add_executable(reserve_fuzz
   ${CMAKE_SOURCE_DIR}/reserve/ReserveTimes.cpp
   ${CMAKE_SOURCE_DIR}/reserve/Scan.cpp
   ${CMAKE_SOURCE_DIR}/reserve/StationTable.cpp
+  ${CMAKE_SOURCE_DIR}/mail/MailComposer.cpp
+  ${CMAKE_SOURCE_DIR}/mail/SmtpReply.cpp
+  ${CMAKE_SOURCE_DIR}/base/system.cpp
+  ${CMAKE_SOURCE_DIR}/base/Exceptions.cpp
   ${CMAKE_SOURCE_DIR}/afx/CString.cpp
   ${CMAKE_SOURCE_DIR}/platform/posix/sys.cpp)
 target_compile_options(reserve_fuzz PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)

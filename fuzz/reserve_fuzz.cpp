@@ -1,10 +1,11 @@
 // libFuzzer target for the reservation code that reads untrusted text: the
 // iEPG header extraction, the splitting of files with several programmes,
 // the "%d" / "%d : %d" / "%u%s" conversions, the building and formatting of
-// the two times, and the station table with its codes. Besides the
-// sanitizers' checks it compares the conversions with the C library's own
-// wherever the library's result is defined, and checks the split and the
-// station lookup against the rules they promise.
+// the two times, the station table with its codes and the mail the file's
+// title and station make. Besides the sanitizers' checks it compares the
+// conversions with the C library's own wherever the library's result is
+// defined, checks the split and the station lookup against the rules they
+// promise, and checks the mail as MailChecks.h says.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,9 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/MailChecks.h"
+#include "mail/MailAccount.h"
+#include "mail/MailComposer.h"
 #include "reserve/IepgParts.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
@@ -177,6 +181,28 @@ void CheckProgramme(std::string_view part, const CStationTable& table) {
     Check(box.compare(0, p.station.size() + 2, "<" + p.station + ">") == 0, "warning names the station");
 }
 
+// The mail for the file's title and station: in a header field of their own
+// each, with text after the title, and in the body.
+void CheckMail(const std::string& text) {
+    std::string title;
+    std::string station;
+    iepg::ExtractValue(text, "program-title:", title);
+    iepg::ExtractValue(text, "station:", station);
+    MailAccount account;
+    account.sender = "rec@example.jp";
+    account.recipient = "to@example.jp";
+    tm start{};
+    start.tm_year = 104;
+    const ComposedBody body =
+        ComposeBody("Subject: %titl% ch%chno%\r\nX-Station: %stat%\r\n\r\n%titl%\r\n%stat%\r\n.\r\n", account,
+                    {start, start, 8, title, station}, 0);
+    const std::string message = FinishMessage(body, account, start, 0x0100007f);
+    mailcheck::CheckData(message);
+    mailcheck::CheckHeaderLines(message);
+    Check(mailcheck::FieldValue(message, "Subject", " ch8") == mailcheck::CutValue(title), "the title's field");
+    Check(mailcheck::FieldValue(message, "X-Station", "") == mailcheck::CutValue(station), "the station's field");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -219,6 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     CheckStationTable(text);
+    CheckMail(text);
 
     std::vector<std::string_view> parts;
     const iepg::PartsError error = iepg::SplitParts(text, parts);

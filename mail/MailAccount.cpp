@@ -50,3 +50,13 @@ std::string NormalizePin(const std::string& pin) {
 }
 
 bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
+
+AddressFault CheckAddress(const std::string& address) {
+    for (unsigned char c : address) {
+        if (c == '<' || c == '>' || c == ' ' || c < 0x20 || c == 0x7F) return AddressFault::kForbidden;
+    }
+    for (unsigned char c : address) {
+        if (c > 0x7F) return AddressFault::kNotAscii;
+    }
+    return AddressFault::kNone;
+}

@@ -78,6 +78,20 @@ bool ResolveServer(MailAccount& account);
 // matches.
 std::string NormalizePin(const std::string& pin);
 
+// What keeps an address from going into MAIL FROM, RCPT TO and the header.
+enum class AddressFault {
+    kNone,
+    // '<', '>', a blank, CR, LF or another control character: the address
+    // would end early, or carry parameters or a second command.
+    kForbidden,
+    // A byte outside ASCII: the mail client does not offer SMTPUTF8
+    // (RFC 6531), and a server takes such an address only with it.
+    kNotAscii,
+};
+// The first fault of address (code page 932); an empty address has none (the
+// null path, as the settings have always allowed). Throws nothing.
+AddressFault CheckAddress(const std::string& address);
+
 // Whether the address (network byte order) is in 127.0.0.0/8, where a
 // password in clear text never leaves the machine.
 bool IsLoopback(uint32_t address);

@@ -1,10 +1,12 @@
 #include "mail/MailComposer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/Cp932.h"
+#include "base/system.h"
 #include "mail/MailAccount.h"
 #include "mail/SmtpReply.h"
 #include "platform/platform.h"
@@ -29,27 +31,102 @@ void AppendHex(std::string& out, uint32_t value) {
     out += digits;
 }
 
-// RFC 2047 section 2: an encoded word is at most 75 characters. The prefix
-// and "?=" take 16, leaving 59 for Base64, so 56 (14 groups of 4) = 42 bytes.
+// An encoded word: the prefix, Base64 and "?=" (RFC 2047 section 2).
 constexpr char kWordPrefix[] = "=?Shift_JIS?B?";
-constexpr size_t kWordBytes = 42;
+constexpr size_t kWordFrame = sizeof kWordPrefix - 1 + 2;
+// The shortest word that holds any character: its frame and one Base64
+// group of up to three bytes.
+constexpr size_t kSmallestWord = kWordFrame + 4;
+// Every placeholder is six characters.
+constexpr size_t kKeyLength = 6;
 
-// Whether a header must carry value encoded: a byte outside printable ASCII
-// (a line break in clear would also end the header line).
-bool NeedsEncoding(const std::string& value) {
-    for (unsigned char c : value) {
-        if (c < 0x20 || c > 0x7E) return true;
-    }
-    return false;
+// The most bytes a word of at most room characters carries: whole Base64
+// groups of four characters, three bytes each.
+size_t WordBytes(size_t room) { return room < kWordFrame ? 0 : (room - kWordFrame) / 4 * 3; }
+
+// The length of the character at value[at]: 2 for a lead byte that has its
+// trail byte, else 1.
+size_t CharLength(const std::string& value, size_t at) {
+    return cp932::IsLeadByte(static_cast<unsigned char>(value[at])) && at + 1 < value.size() ? 2 : 1;
 }
 
-// Where the header ends: the first empty line, or the end of text.
-size_t HeaderEnd(const std::string& text) {
-    if (text.compare(0, 1, "\n") == 0 || text.compare(0, 2, "\r\n") == 0) return 0;
-    const size_t lf = text.find("\n\n");
-    const size_t crlf = text.find("\n\r\n");
-    const size_t end = lf < crlf ? lf : crlf;
-    return end == std::string::npos ? text.size() : end + 1;
+// The end of the longest run of whole characters from begin that holds at
+// most maxBytes.
+size_t WholeCharacters(const std::string& value, size_t begin, size_t maxBytes) {
+    size_t end = begin;
+    while (end < value.size()) {
+        const size_t length = CharLength(value, end);
+        if (end + length - begin > maxBytes) break;
+        end += length;
+    }
+    return end;
+}
+
+// Where the last character of value from begin on starts.
+size_t LastCharacter(const std::string& value, size_t begin) {
+    size_t at = begin;
+    while (at < value.size() && at + CharLength(value, at) < value.size()) at += CharLength(value, at);
+    return at;
+}
+
+bool IsControl(unsigned char c) { return c < 0x20; }
+
+// value with every control character (CR, LF, NUL and the rest of C0) a
+// blank, so that no value can end a line or the data.
+std::string ControlsToBlanks(std::string value) {
+    for (char& c : value) {
+        if (IsControl(static_cast<unsigned char>(c))) c = ' ';
+    }
+    return value;
+}
+
+// Whether a header can carry value as it is: printable ASCII only, and
+// nothing a mail reader would decode as an encoded word.
+bool PrintableAscii(const std::string& value) {
+    for (unsigned char c : value) {
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return value.find("=?") == std::string::npos;
+}
+
+// value folded before blanks (RFC 5322 section 2.2.3) so that, starting on
+// line with rest characters to follow, no line exceeds kMaxHeaderLine, nor
+// kMaxEncodedLine while it holds an encoded word. false when a word does not
+// fit on its line.
+bool FoldAtBlanks(const std::string& value, HeaderLine* line, size_t rest, std::string& out) {
+    const auto limit = [rest](bool holdsWord) {
+        const size_t most = holdsWord ? kMaxEncodedLine : kMaxHeaderLine;
+        return rest < most ? most - rest : 0;
+    };
+    HeaderLine at = *line;
+    for (size_t begin = 0; begin < value.size();) {
+        // One piece: the blanks before a word and the word.
+        const size_t word = value.find_first_not_of(' ', begin);
+        size_t end = word == std::string::npos ? value.size() : value.find(' ', word);
+        if (end == std::string::npos) end = value.size();
+        const size_t length = end - begin;
+        if (at.column + length > limit(at.holdsWord)) {
+            // Only before blanks, and never leaving a line of blanks alone.
+            if (word == begin || word == std::string::npos || length > limit(false)) return false;
+            out += "\r\n";
+            at = HeaderLine{};
+        }
+        out.append(value, begin, length);
+        at.column += length;
+        begin = end;
+    }
+    *line = at;
+    return true;
+}
+
+// Cuts value to kMaxValueBytes; a cut is said in the log, under name.
+std::string LoggedCap(const std::string& value, const char* name) {
+    std::string capped = CappedValue(value, kMaxValueBytes);
+    if (capped.size() < value.size()) {
+        WriteLog(std::string("I:") + name + " of " + std::to_string(value.size()) + " bytes cut to " +
+                 std::to_string(capped.size()) + "\r\n");
+    }
+    return capped;
 }
 
 // Ends the message data (RFC 5321 section 4.1.1.4).
@@ -72,35 +149,50 @@ long long YearOfCentury(int tmYear) {
 
 }  // namespace
 
-std::string EncodedWords(const std::string& value) {
+std::string CappedValue(const std::string& value, size_t maxBytes) {
+    return value.substr(0, WholeCharacters(value, 0, maxBytes));
+}
+
+std::string EncodedWords(const std::string& value, size_t column, size_t rest) {
+    // Room for the text after the last word only where a line can hold both.
+    if (1 + kSmallestWord + rest > kMaxEncodedLine) rest = 0;
     std::string out;
-    size_t begin = 0;
-    while (begin < value.size()) {
-        size_t end = begin;
-        while (end < value.size()) {
-            const size_t length =
-                cp932::IsLeadByte(static_cast<unsigned char>(value[end])) && end + 1 < value.size() ? 2 : 1;
-            if (end + length - begin > kWordBytes) break;
-            end += length;
+    bool lineHasWord = false;
+    for (size_t begin = 0; begin < value.size();) {
+        if (lineHasWord) {
+            out += "\r\n ";
+            column = 1;
         }
-        if (!out.empty()) out += "\r\n ";
-        out += kWordPrefix + smtp::Base64(value.substr(begin, end - begin)) + "?=";
+        const size_t room = column < kMaxEncodedLine ? kMaxEncodedLine - column : 0;
+        size_t end = WholeCharacters(value, begin, WordBytes(room));
+        // All that is left fits, but not with the text after it: the last
+        // character goes on a line of its own.
+        if (end == value.size() && rest > 0 && room > rest &&
+            WholeCharacters(value, begin, WordBytes(room - rest)) < end)
+            end = LastCharacter(value, begin);
+        if (end == begin) {  // no room on this line
+            out += "\r\n ";
+            column = 1;
+            lineHasWord = false;
+            continue;
+        }
+        const std::string word = kWordPrefix + smtp::Base64(value.substr(begin, end - begin)) + "?=";
+        out += word;
+        column += word.size();
+        lineHasWord = true;
         begin = end;
     }
     return out;
 }
 
-void ReplaceField(std::string& text, const char* key, const std::string& value) {
-    const size_t keyLength = std::strlen(key);
-    if (keyLength == 0) return;
-    const std::string encoded = NeedsEncoding(value) ? EncodedWords(value) : value;
-    size_t headerEnd = HeaderEnd(text);
-    for (size_t pos = text.find(key, 0, keyLength); pos != std::string::npos;) {
-        const std::string& inserted = pos < headerEnd ? encoded : value;
-        text.replace(pos, keyLength, inserted);
-        if (pos < headerEnd) headerEnd = headerEnd + inserted.size() - keyLength;
-        pos = text.find(key, pos + inserted.size(), keyLength);
-    }
+std::string HeaderValue(const std::string& value, HeaderLine* line, size_t rest) {
+    std::string out;
+    if (PrintableAscii(value) && FoldAtBlanks(value, line, rest, out)) return out;
+    out = EncodedWords(value, line->column, rest);
+    const size_t fold = out.rfind("\r\n");
+    line->column = fold == std::string::npos ? line->column + out.size() : out.size() - fold - 2;
+    line->holdsWord = line->holdsWord || !out.empty();
+    return out;
 }
 
 void ReplaceAll(std::string& text, const char* key, const char* value) {
@@ -178,37 +270,113 @@ std::string DotStuff(const std::string& body) {
     return out;
 }
 
-std::string ComposeBody(const std::string& format, const MailAccount& account, const MailProgramme& programme,
-                        time_t now) {
-    std::string text = format;
+ComposedBody ComposeBody(const std::string& format, const MailAccount& account, const MailProgramme& programme,
+                         time_t now) {
     // The runtime's conversion buffer is shared: copy it before the next call.
     const tm* converted = std::localtime(&now);
     const tm local = converted ? *converted : tm{};
-    ReplaceAll(text, "%date%", DateText(local).c_str());
-    ReplaceAll(text, "%zone%", ZoneText(UtcOffsetAt(now)).c_str());
-    ReplaceAll(text, "%from%", account.sender.c_str());
-    ReplaceAll(text, "%rcpt%", account.recipient.c_str());
     const tm& start = programme.start;
     const tm& end = programme.end;
+    // kField: a value of the file, which a header carries as HeaderValue
+    // makes it; kIdentifier: filled by FinishMessage.
+    enum class Kind { kText, kField, kIdentifier };
     const struct {
         const char* key;
-        long long value;
-    } times[] = {
-        {"%syea%", YearOfCentury(start.tm_year)}, {"%smon%", start.tm_mon + 1LL}, {"%sday%", start.tm_mday},
-        {"%shou%", start.tm_hour}, {"%smin%", start.tm_min},
-        {"%eyea%", YearOfCentury(end.tm_year)}, {"%emon%", end.tm_mon + 1LL}, {"%eday%", end.tm_mday},
-        {"%ehou%", end.tm_hour}, {"%emin%", end.tm_min},
+        Kind kind;
+        std::string text;
+    } values[] = {
+        {"%date%", Kind::kText, DateText(local)},
+        {"%zone%", Kind::kText, ZoneText(UtcOffsetAt(now))},
+        {"%from%", Kind::kText, account.sender},
+        {"%rcpt%", Kind::kText, account.recipient},
+        {"%syea%", Kind::kText, TwoDigits(YearOfCentury(start.tm_year))},
+        {"%smon%", Kind::kText, TwoDigits(start.tm_mon + 1LL)},
+        {"%sday%", Kind::kText, TwoDigits(start.tm_mday)},
+        {"%shou%", Kind::kText, TwoDigits(start.tm_hour)},
+        {"%smin%", Kind::kText, TwoDigits(start.tm_min)},
+        {"%eyea%", Kind::kText, TwoDigits(YearOfCentury(end.tm_year))},
+        {"%emon%", Kind::kText, TwoDigits(end.tm_mon + 1LL)},
+        {"%eday%", Kind::kText, TwoDigits(end.tm_mday)},
+        {"%ehou%", Kind::kText, TwoDigits(end.tm_hour)},
+        {"%emin%", Kind::kText, TwoDigits(end.tm_min)},
+        {"%chno%", Kind::kText, std::to_string(programme.channel)},
+        {"%titl%", Kind::kField, LoggedCap(programme.title, "program-title")},
+        {"%stat%", Kind::kField, LoggedCap(programme.station, "station")},
+        {"%msid%", Kind::kIdentifier, ""},
     };
-    for (const auto& t : times) ReplaceAll(text, t.key, TwoDigits(t.value).c_str());
-    ReplaceAll(text, "%chno%", std::to_string(programme.channel).c_str());
-    ReplaceField(text, "%titl%", programme.title);
-    ReplaceField(text, "%stat%", programme.station);
-    return text;
+
+    const auto placeholderAt = [&](size_t i) {
+        if (format[i] != '%') return std::end(values);
+        return std::find_if(std::begin(values), std::end(values),
+                            [&](const auto& v) { return format.compare(i, kKeyLength, v.key) == 0; });
+    };
+    // The characters a placeholder adds to a header line before the values
+    // of the file, which fold themselves (the identifier as its key).
+    const auto width = [](const auto& v) { return v.kind == Kind::kText ? v.text.size() : v.kind == Kind::kField ? 0 : kKeyLength; };
+
+    ComposedBody body;
+    std::string& out = body.text;
+    out.reserve(format.size() + format.size() / 8);
+    bool header = true;  // before the template's first empty line
+    bool lineStart = true;
+    HeaderLine line;     // out's current line
+    size_t rest = 0;     // what the rest of the template's line adds to it
+    for (size_t i = 0; i < format.size();) {
+        const char c = format[i];
+        if (c == '\r' || c == '\n') {
+            if (lineStart) header = false;
+            out += "\r\n";
+            line = HeaderLine{};
+            lineStart = true;
+            i += c == '\r' && i + 1 < format.size() && format[i + 1] == '\n' ? 2 : 1;
+            continue;
+        }
+        if (lineStart && header) {
+            rest = 0;
+            for (size_t j = i; j < format.size() && format[j] != '\r' && format[j] != '\n';) {
+                const auto v = placeholderAt(j);
+                rest += v == std::end(values) ? 1 : width(*v);
+                j += v == std::end(values) ? 1 : kKeyLength;
+            }
+        }
+        lineStart = false;
+        const auto value = placeholderAt(i);
+        if (value == std::end(values)) {
+            out += c;
+            ++line.column;
+            if (header) --rest;
+            ++i;
+            continue;
+        }
+        i += kKeyLength;
+        if (header) rest -= width(*value);
+        if (value->kind == Kind::kIdentifier) {
+            body.identifierAt.push_back(out.size());
+            out += value->key;
+            line.column += kKeyLength;
+        } else if (value->kind == Kind::kField && header) {
+            out += HeaderValue(value->text, &line, rest);
+        } else {
+            out += ControlsToBlanks(value->text);
+            line.column += value->text.size();
+        }
+    }
+    return body;
 }
 
-std::string FinishMessage(std::string body, const MailAccount& account, const tm& start, uint32_t localAddr) {
+std::string FinishMessage(const ComposedBody& body, const MailAccount& account, const tm& start,
+                          uint32_t localAddr) {
     const MessageIdSource ids{plat::TickCount(), plat::CurrentThreadId(), plat::CurrentProcessId(), account.address,
                               localAddr};
-    ReplaceAll(body, "%msid%", MessageId(start, ids, account.sender).c_str());
-    return DotStuff(body) + kEndOfData;
+    const std::string id = ControlsToBlanks(MessageId(start, ids, account.sender));
+    std::string filled;
+    filled.reserve(body.text.size() + body.identifierAt.size() * id.size());
+    size_t from = 0;
+    for (size_t at : body.identifierAt) {
+        filled.append(body.text, from, at - from);
+        filled += id;
+        from = at + kKeyLength;
+    }
+    filled.append(body.text, from, std::string::npos);
+    return DotStuff(filled) + kEndOfData;
 }

@@ -3,13 +3,15 @@
 // of: placeholder replacement, the Date and Zone texts, the message
 // identifier and the dot-stuffing of the message body. CSmtpMailer calls the
 // first two; each is a plain function so that it can be checked on its own.
-// None of them owns anything beyond its result; they throw nothing but
-// std::bad_alloc.
+// None of them owns anything beyond its result. Everything from the iEPG
+// file is hostile: it is bounded in size, read once and never carries a
+// control character to the wire.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 struct MailAccount;
 
@@ -24,38 +26,83 @@ struct MailProgramme {
     std::string station;
 };
 
-// The template format (MailFormat.txt's bytes as stored) with every
-// placeholder but "%msid%" replaced: the Date and Zone texts taken at the
-// calendar time now, account's sender and recipient, the programme's times
-// and channel, and its title and station last (ReplaceField), so that no
-// other placeholder is looked for inside them.
-std::string ComposeBody(const std::string& format, const MailAccount& account, const MailProgramme& programme,
-                        time_t now);
+// The longest value of the file that goes into a mail: far beyond any real
+// title or station, small enough that no template can make a message of
+// unbounded size from it.
+constexpr size_t kMaxValueBytes = 1024;
+// RFC 5322 section 2.1.1: a header line is at most 998 characters besides
+// its CR LF.
+constexpr size_t kMaxHeaderLine = 998;
+// RFC 2047 section 2: a header line that holds an encoded word is at most 76
+// characters.
+constexpr size_t kMaxEncodedLine = 76;
 
-// The message as it goes after DATA: "%msid%" replaced by the identifier
-// built for start, this process and thread, account's sender and address and
-// the connection's local address (network byte order), every line's leading
-// period doubled, and the end-of-data mark appended.
-std::string FinishMessage(std::string body, const MailAccount& account, const tm& start, uint32_t localAddr);
+// A filled template before the message identifier is known.
+struct ComposedBody {
+    // The template with every placeholder but "%msid%" replaced and every
+    // line end CR LF; "%msid%" stands where the template had it.
+    std::string text;
+    // Where the template's own "%msid%" stands in text, ascending: a
+    // "%msid%" inside a value is text like any other.
+    std::vector<size_t> identifierAt;
+};
+
+// The template format (MailFormat.txt's bytes as stored) filled in one pass
+// over format: each placeholder the template holds is replaced by its value
+// and values are never searched. The Date and Zone texts are taken at the
+// calendar time now; account's sender and recipient, the programme's times
+// and channel, its title and station. A bare CR or LF of the template becomes
+// CR LF. Title and station are cut to kMaxValueBytes (CappedValue, said in
+// the log with an "I:" line); in the body a control character of a value
+// becomes a blank; in the header (before the template's first empty line,
+// or anywhere when it has none) title and station go in as HeaderValue
+// makes them. Throws CFileIOerror (log), std::bad_alloc.
+ComposedBody ComposeBody(const std::string& format, const MailAccount& account, const MailProgramme& programme,
+                         time_t now);
+
+// The message as it goes after DATA: the template's "%msid%" replaced by the
+// identifier built for start, this process and thread, account's sender and
+// address and the connection's local address (network byte order), every
+// line's leading period doubled, and the end-of-data mark appended. Its line
+// ends are all CR LF. Throws std::bad_alloc.
+std::string FinishMessage(const ComposedBody& body, const MailAccount& account, const tm& start,
+                          uint32_t localAddr);
+
+// value cut to at most maxBytes between two characters (a double-byte
+// character of code page 932 stays whole).
+std::string CappedValue(const std::string& value, size_t maxBytes);
+
+// A header line as far as it is written: its characters, and whether one of
+// them is an encoded word (the line is then held to kMaxEncodedLine).
+struct HeaderLine {
+    size_t column = 0;
+    bool holdsWord = false;
+};
+
+// A value of the file as it goes into a header after line, with rest
+// characters of the template to follow on its line. Printable ASCII goes in
+// as it is, folded before blanks so that no line exceeds its limit; anything
+// else (a byte outside printable ASCII, a text that would read as an encoded
+// word, a word too long for its line) goes in as EncodedWords. *line becomes
+// the last line written.
+std::string HeaderValue(const std::string& value, HeaderLine* line, size_t rest);
 
 // Replaces every occurrence of key in text by value, left to right. The
 // search goes on right after each inserted value, so a value that contains
-// key is inserted once and not scanned again by this pass (a later pass with
-// another key scans the whole text, inserted values included). An empty key
+// key is inserted once and not scanned again by this pass. An empty key
 // replaces nothing.
 void ReplaceAll(std::string& text, const char* key, const char* value);
 
-// Replaces key as ReplaceAll does, except where key stands in the header
-// (before the text's first empty line, or anywhere when it has none): there
-// a value holding any byte outside printable ASCII goes in as EncodedWords,
-// so that the header stays 7-bit (RFC 5322). In the body the value goes in
-// as it is.
-void ReplaceField(std::string& text, const char* key, const std::string& value);
-
 // value (code page 932) as RFC 2047 encoded words, charset Shift_JIS, B
-// encoding, each at most 75 characters and never splitting a double-byte
-// character, joined by CR LF and a space (a folded header line).
-std::string EncodedWords(const std::string& value);
+// encoding, never splitting a double-byte character, joined by CR LF and a
+// space (a folded header line). The first word starts at column (the
+// characters before it on its line) and every line ends by kMaxEncodedLine;
+// where the first line has no room for a word, the words begin on a line of
+// their own (the output then starts with CR LF). rest characters that follow
+// the last word are left room for where a line can hold them. A value with
+// bytes that are not whole characters (a lead byte at its end) is still
+// carried byte for byte.
+std::string EncodedWords(const std::string& value, size_t column = 1, size_t rest = 0);
 
 // "Mon, 05 Jan 2004 21:30:00": the broken-down time with English day and
 // month names, whatever locale the process has set.
@@ -89,6 +136,5 @@ std::string MessageId(const tm& start, const MessageIdSource& ids, const std::st
 
 // A period that begins a line is doubled, so that no line of the body reads
 // as the end-of-data mark; the server removes the extra period again. A line
-// begins at the start of body and after every line feed, so bare-LF lines
-// are covered too (servers such as postfix take a bare LF as a line end).
+// begins at the start of body and after every line feed.
 std::string DotStuff(const std::string& body);

@@ -104,6 +104,10 @@ const char* SendFailureText(const CExceptionBase& e) {
         return "メール送信に失敗しました(暗号化なしで証明書の指紋が設定されています)\n"
                "暗号化なしでは証明書の指紋(smtpcert)を確かめられません\n"
                "送信設定で暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください";
+    if (Is<CBadAddress>(e))
+        return "メール送信に失敗しました(メールアドレスが正しくありません)\n"
+               "宛先アドレスか差出人アドレスに < > や空白、改行、全角文字が含まれています\n"
+               "設定でメールアドレスを半角の英数字と記号で入力し直してください";
     if (Is<CSystemLibraryMissing>(e))
         return "メール送信に失敗しました(Windowsのシステムファイルを読み込めません)\n"
                "暗号化またはパスワードに使うWindowsのファイルが見つからないか壊れています\n"

@@ -105,9 +105,14 @@ void CSmtpMailer::Report(SendStep step, int attempt) const noexcept {
 // (no TLS, whatever the setting says) may only go to a loopback address;
 // settings that would weaken the connection without a word are refused (an
 // unknown encryption value would mean none, a fingerprint without TLS checks
-// nothing).
+// nothing), and so is an address that could split or extend a command.
 void CSmtpMailer::CheckSettings(std::string* password) {
     const MailAccount& a = m_account;
+    // An address that would end the command early or add to it never reaches the wire.
+    for (const std::string* address : {&a.sender, &a.recipient}) {
+        if (const AddressFault fault = CheckAddress(*address); fault != AddressFault::kNone)
+            THROW_AT(CBadAddress, static_cast<int32_t>(fault));
+    }
     if (!a.user.empty()) {
         if (!m_account.password.Reveal(password)) THROW_AT(CPasswordUnreadable, 0);
         const bool encrypted = a.encryption == Encryption::kStartTls || a.encryption == Encryption::kImplicit;
@@ -209,7 +214,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     CSock& sock = session->sock;
     ActiveSend active(*m_cancel, sock);
     sock.m_onConnectAttempt = [this](int attempt) { Report(SendStep::kConnecting, attempt); };
-    const std::string body =
+    const ComposedBody body =
         ComposeBody(m_strFormat, m_account, {start, end, channel, m_strTitle, m_strStation}, std::time(nullptr));
 
     if (!reused) {

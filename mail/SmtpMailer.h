@@ -63,8 +63,8 @@ public:
     // (no TLS and the server is not on a loopback address),
     // CPasswordUnreadable (a user is set and the stored password does not
     // decrypt; nothing is sent), CUnknownEncryption (an encryption none of
-    // the three) and CPinWithoutTls (a pin with kNone), both before
-    // connecting.
+    // the three), CPinWithoutTls (a pin with kNone) and CBadAddress (a
+    // sender or recipient that CheckAddress faults), all before connecting.
     bool SendMail(const tm& start, const tm& end, unsigned channel);
 
     // Several mails in one connection. After BeginBatch, a SendMail whose
@@ -129,8 +129,9 @@ private:
     // Refuses, before any connection, what must not be sent: a login whose
     // stored password does not decrypt (the password is decrypted here, into
     // *password), a password in clear text to a server off this machine, an
-    // unknown encryption, a pin without TLS. Throws CPasswordUnreadable,
-    // CClearTextPassword, CUnknownEncryption, CPinWithoutTls.
+    // unknown encryption, a pin without TLS, a sender or recipient that
+    // CheckAddress faults. Throws CPasswordUnreadable, CClearTextPassword,
+    // CUnknownEncryption, CPinWithoutTls, CBadAddress.
     void CheckSettings(std::string* password);
     // RSET on the connection kept: true when the server took it; otherwise
     // the connection is closed (QUIT after a refusal). Throws CFileIOerror

@@ -56,3 +56,28 @@ TEST(ResolveServer, DottedAddressesAndNamesButNeverTheBroadcastAddress) {
         EXPECT_EQ(ntohl(account.address), row.address);
     }
 }
+
+TEST(CheckAddress, WhatWouldEndOrExtendACommandAndNonAscii) {
+    const struct {
+        std::string address;
+        AddressFault expected;
+    } table[] = {
+        {"rec@example.jp", AddressFault::kNone},
+        {"", AddressFault::kNone},  // the null path, as before
+        {"first.last+tag@sub.example.co.jp", AddressFault::kNone},
+        {"\"odd\"@example.jp", AddressFault::kNone},
+        {"me@example.jp> SIZE=1 BODY=8BITMIME", AddressFault::kForbidden},
+        {"<rec@example.jp>", AddressFault::kForbidden},
+        {"rec@example.jp>", AddressFault::kForbidden},
+        {"<rec@example.jp", AddressFault::kForbidden},
+        {"rec@example.jp ", AddressFault::kForbidden},
+        {"rec@example.jp\r\nRSET", AddressFault::kForbidden},
+        {"rec@exam\tple.jp", AddressFault::kForbidden},
+        {std::string("rec@\0x", 6), AddressFault::kForbidden},
+        {"rec@example.jp\x7f", AddressFault::kForbidden},
+        {"録画@example.jp", AddressFault::kNotAscii},
+        {"rec@example.\xb1", AddressFault::kNotAscii},  // a half-width katakana
+        {"録画 @example.jp", AddressFault::kForbidden},
+    };
+    for (const auto& row : table) EXPECT_EQ(CheckAddress(row.address), row.expected) << row.address;
+}

@@ -5,6 +5,7 @@
 #include "tests/support/Times.h"
 
 #include <climits>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
@@ -13,12 +14,22 @@
 #include "mail/MailAccount.h"
 #include "mail/MailComposer.h"
 #include "platform/platform.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
 // 2004-01-05 12:00:00 UTC and 2004-07-05 12:00:00 UTC.
 constexpr time_t kWinterNoon = 1073304000;
 constexpr time_t kSummerNoon = 1088942400;
+
+std::string Repeat(const std::string& text, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) out += text;
+    return out;
+}
+
+// "ア" in code page 932: a double-byte character.
+const std::string kA = "\x83\x41";
 
 }  // namespace
 
@@ -150,10 +161,12 @@ protected:
     }
     // The template, the title and the station as set, with these times.
     std::string Compose(const tm& start, const tm& end, unsigned channel, time_t now) const {
-        return ComposeBody(m_format, m_account, {start, end, channel, m_title, m_station}, now);
+        return ComposeBody(m_format, m_account, {start, end, channel, m_title, m_station}, now).text;
     }
-    std::string Finish(const std::string& body, uint32_t localAddr) const {
-        return FinishMessage(body, m_account, m_start, localAddr);
+    // The message finished from the template format, its values filled.
+    std::string Finish(const std::string& format, uint32_t localAddr) const {
+        return FinishMessage(ComposeBody(format, m_account, {m_start, m_end, 8, m_title, m_station}, 0), m_account,
+                             m_start, localAddr);
     }
     MailAccount m_account;
     std::string m_format;
@@ -161,6 +174,7 @@ protected:
     std::string m_station;
     tm m_start = MakeTm(2004, 1, 5, 21, 30);
     tm m_end = MakeTm(2004, 1, 5, 23, 4);
+    LogCapture m_log;  // a cut value is logged
 };
 
 TEST_F(Composer, EveryPlaceholderButTheIdentifier) {
@@ -202,21 +216,22 @@ TEST_F(Composer, ValuesAtTheirLimits) {
     }
 }
 
-TEST_F(Composer, LaterPassesScanInsertedValues) {
+TEST_F(Composer, ValuesAreNeverScanned) {
     m_format = "%from%|%rcpt%";
     m_account.sender = "ch%chno%@%rcpt%";
     m_account.recipient = "%from%";
-    // "%rcpt%" inside the sender is filled by the next pass; the recipient's
-    // own "%from%" stays because its pass has run already.
-    EXPECT_EQ(Compose(m_start, m_end, 9, 0), "ch9@%from%|%from%");
+    // One pass over the template: a placeholder inside a value stays as written.
+    EXPECT_EQ(Compose(m_start, m_end, 9, 0), "ch%chno%@%rcpt%|%from%");
 }
 
-TEST_F(Composer, FinishedMessageKeepsLineEndsAndEndsWithTheMark) {
+TEST_F(Composer, FinishedMessageHasCrLfLineEndsAndEndsWithTheMark) {
     const struct {
         const char* body;
         const char* expected;
     } table[] = {
-        {"a\nb\n", "a\nb\n\r\n.\r\n"},
+        {"a\nb\n", "a\r\nb\r\n\r\n.\r\n"},  // a bare LF or CR of the template becomes CR LF
+        {"a\rb\r\r\n", "a\r\nb\r\n\r\n\r\n.\r\n"},
+        {"\n.\r.\r\n.", "\r\n..\r\n..\r\n..\r\n.\r\n"},
         {"a\r\nb\r\n", "a\r\nb\r\n\r\n.\r\n"},
         {"no end", "no end\r\n.\r\n"},
         {"", "\r\n.\r\n"},
@@ -267,8 +282,8 @@ TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
          "Subject: =?Shift_JIS?B?jI6XaoNog4mDfQ==?= =?Shift_JIS?B?TkhLkY2Nhw==?=\r\n\r\n"
          "\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D/NHK\x91\x8D\x8D\x87\r\n"},
         {"Subject: [%titl%]\r\n\r\n[%titl%]\r\n", "News %chno%", "Subject: [News %chno%]\r\n\r\n[News %chno%]\r\n"},
-        {"Subject: %titl% %titl%\n\n", "\x83\x41", "Subject: =?Shift_JIS?B?g0E=?= =?Shift_JIS?B?g0E=?=\n\n"},
-        {"Subject: [%titl%]\n\n[%titl%]\n", "", "Subject: []\n\n[]\n"},
+        {"Subject: %titl% %titl%\n\n", "\x83\x41", "Subject: =?Shift_JIS?B?g0E=?= =?Shift_JIS?B?g0E=?=\r\n\r\n"},
+        {"Subject: [%titl%]\n\n[%titl%]\n", "", "Subject: []\r\n\r\n[]\r\n"},
         {"\r\n%titl%\r\n", nullptr, "\r\n\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D\r\n"},  // no header at all
         {"Subject: %titl%", "a\rb", "Subject: =?Shift_JIS?B?YQ1i?="},  // no body; a bare CR never goes in clear
     };
@@ -298,4 +313,69 @@ TEST(EncodedWords, ShortWordsWholeCharactersSameBytes) {
     }
     EXPECT_EQ(decoded, value);
     EXPECT_EQ(count, 2u);
+}
+
+TEST_F(Composer, EncodedWordsLeaveRoomForTheHeaderNameAndTheTextAfterThem) {
+    const struct {
+        std::string format;
+        std::string title;
+        const char* expected;
+    } table[] = {
+        // 18 characters fit after "Subject: ", the rest goes on the next line.
+        {"Subject: %titl% ch%chno%\r\n", Repeat(kA, 20),
+         "Subject: =?Shift_JIS?B?g0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNB?=\r\n"
+         " =?Shift_JIS?B?g0GDQQ==?= ch8\r\n"},
+        // All 18 would fit, but not with " ch8" after them.
+        {"Subject: %titl% ch%chno%\r\n", Repeat(kA, 18),
+         "Subject: =?Shift_JIS?B?g0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNBg0GDQYNBg0GDQQ==?=\r\n"
+         " =?Shift_JIS?B?g0E=?= ch8\r\n"},
+        // A header name so long that no word fits after it.
+        {std::string(60, 'X') + ": %titl%", Repeat(kA, 5),
+         "XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX: \r\n =?Shift_JIS?B?g0GDQYNBg0GDQQ==?="},
+    };
+    for (const auto& row : table) {
+        m_format = row.format;
+        m_title = row.title;
+        EXPECT_EQ(Compose(m_start, m_end, 8, 0), row.expected) << row.format;
+    }
+}
+
+TEST_F(Composer, PlaceholderBombsEndAtOnceAndTheCutIsLogged) {
+    const struct {
+        const char* what;
+        std::string format;
+        std::string title;
+        std::string station;
+        std::string start;  // of the message
+        std::string end;
+        size_t identifiers;
+        const char* log;
+    } table[] = {
+        // 240,000 bytes of %msid% in the title: its first 1 KB stays as text, one identifier.
+        {"%msid% in the title", "\r\n%titl%<%msid%>", Repeat("%msid%", 40000), "",
+         "\r\n" + Repeat("%msid%", 170) + "%msi<1e155068$", "$0$rec@example.jp>\r\n.\r\n", 1,
+         "I:program-title of 240000 bytes cut to 1024\r\n"},
+        // 198 KB of %stat% with a large station: each value once.
+        {"%stat% in the title", "\r\n%titl%%stat%", Repeat("%stat%", 33000), std::string(50000, 's'),
+         "\r\n" + Repeat("%stat%", 170) + "%sta" + std::string(1024, 's') + "\r\n.\r\n", "", 0,
+         "I:program-title of 198000 bytes cut to 1024\r\nI:station of 50000 bytes cut to 1024\r\n"},
+        // The template's own 40,000 identifiers.
+        {"%msid% in the template", "\r\n" + Repeat("%msid%", 40000), "", "", "\r\n1e155068$",
+         "$0$rec@example.jp\r\n.\r\n", 40000, ""},
+    };
+    for (const auto& row : table) {
+        m_title = row.title;
+        m_station = row.station;
+        LogCapture log;
+        const auto begun = std::chrono::steady_clock::now();
+        const std::string message = Finish(row.format, 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2)) << row.what;
+        EXPECT_EQ(message.substr(0, row.start.size()), row.start) << row.what;
+        ASSERT_GE(message.size(), row.end.size()) << row.what;
+        EXPECT_EQ(message.substr(message.size() - row.end.size()), row.end) << row.what;
+        size_t identifiers = 0;
+        for (size_t at = 0; (at = message.find("$rec@example.jp", at)) != std::string::npos; ++at) ++identifiers;
+        EXPECT_EQ(identifiers, row.identifiers) << row.what;
+        EXPECT_EQ(log.Text(), row.log) << row.what;
+    }
 }

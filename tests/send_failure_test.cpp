@@ -27,6 +27,7 @@ TEST(SendFailure, EachKindHasItsOwnText) {
         {CClearTextPassword(), "(パスワードが暗号化されません)"},
         {CPasswordUnreadable(), "(パスワードを復号できません)"},
         {CSystemLibraryMissing(), "(Windowsのシステムファイルを読み込めません)"},
+        {CBadAddress(), "(メールアドレスが正しくありません)"},
         // Every other failure is the socket's.
         {CTlsError(), "(ソケットエラー)"},
         {CSockIOerror(), "(ソケットエラー)"},
@@ -50,7 +51,7 @@ TEST(SendFailure, EachKindHasItsOwnText) {
         const auto known = kindOfText.emplace(row.reason, text);
         EXPECT_EQ(known.first->second, text);
     }
-    EXPECT_EQ(kindOfText.size(), 11u);
+    EXPECT_EQ(kindOfText.size(), 12u);
     EXPECT_EQ(std::string(SendRefusedText()).find("(サーバエラー)"), std::string(SendUnknownFailureText()).size());
 }
 

@@ -4,6 +4,7 @@
 
 #include "tests/support/Times.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -51,6 +52,12 @@ std::string EhloName() {
     char name[plat::kHostNameSize] = "";
     plat::DomainHostName(name, sizeof name);
     return smtp::EhloDomain(name, htonl(INADDR_LOOPBACK));
+}
+
+std::string Repeat(const std::string& text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += text;
+    return out;
 }
 
 std::string Hex(uint32_t value) {
@@ -998,6 +1005,80 @@ TEST_F(SmtpDialogue, SettingsThatWouldWeakenTheConnectionSendNothing) {
         }
     }
     EXPECT_EQ(peer.Connections(), 0);
+}
+
+// A hostile file, template or setting: what the wire carries after DATA, or
+// that nothing is sent at all; never a hang.
+TEST_F(SmtpDialogue, HostileFilesAndSettingsOnTheWire) {
+    const struct {
+        const char* what;
+        std::string title;
+        std::string station;
+        std::string sender;
+        std::string recipient;
+        std::string message;  // after DATA
+        int fault;            // the refusal's error number; 0: sent
+        std::string format = "Subject: %stat% ch%chno%\r\n\r\n%titl%\r\n.\r\n";
+    } table[] = {
+        {"ordinary", "ニュース7", "NHK", kFrom, kRcpt,
+         "Subject: NHK ch12\r\n\r\nニュース7\r\n..\r\n\r\n.\r\n", 0},
+        {"bare CRs smuggling commands", "News\r.\rMAIL FROM:<x@evil.example>\rRCPT TO:<victim@example.com>\rDATA\r",
+         "NHK", kFrom, kRcpt,
+         "Subject: NHK ch12\r\n\r\nNews . MAIL FROM:<x@evil.example> RCPT TO:<victim@example.com> DATA \r\n"
+         "..\r\n\r\n.\r\n", 0},
+        {"CR, dot, CR", ".\r\n.\r\nQUIT", "NHK", kFrom, kRcpt, "Subject: NHK ch12\r\n\r\n..  .  QUIT\r\n..\r\n\r\n.\r\n", 0},
+        {"a CR in the station", "", "ＮＨＫ\r総合", kFrom, kRcpt,
+         "Subject: =?Shift_JIS?B?gm2CZ4JqDZGNjYc=?= ch12\r\n\r\n\r\n..\r\n\r\n.\r\n", 0},
+        {"an encoded word look-alike", "", "=?UTF-8?B?44CQ6YeN6KaB?=", kFrom, kRcpt,
+         "Subject: =?Shift_JIS?B?PT9VVEYtOD9CPzQ0Q1E2WWVONkthQj89?= ch12\r\n\r\n\r\n..\r\n\r\n.\r\n", 0},
+        // 198 KB of %stat%: the first 1 KB of it as written.
+        {"placeholder bomb", Repeat("%stat%", 33000), "NHK", kFrom, kRcpt,
+         "Subject: NHK ch12\r\n\r\n" + Repeat("%stat%", 170) + "%sta\r\n..\r\n\r\n.\r\n", 0},
+        {"1 MB title", std::string(1 << 20, 'x'), "NHK", kFrom, kRcpt,
+         "Subject: NHK ch12\r\n\r\n" + std::string(1024, 'x') + "\r\n..\r\n\r\n.\r\n", 0},
+        {"the cut keeps a double-byte character whole", "a" + Repeat("ア", 600), "NHK", kFrom, kRcpt,
+         "Subject: NHK ch12\r\n\r\na" + Repeat("ア", 511) + "\r\n..\r\n\r\n.\r\n", 0},
+        {"NUL, tab and escape in the body", "", std::string("b\0c\td\x1b", 6), kFrom, kRcpt,
+         "\r\n[b c d ]\r\n.\r\n", 0, "\r\n[%stat%]"},
+        {"a long ASCII title folds before a blank", std::string(600, 'a') + " " + std::string(423, 'b'), "", kFrom,
+         kRcpt, "Subject: " + std::string(600, 'a') + "\r\n " + std::string(423, 'b') + "\r\n\r\n\r\n.\r\n", 0,
+         "Subject: %titl%\r\n\r\n"},
+        {"the template's own bare CR, LF and leading dots", ".\r.", "", kFrom, kRcpt,
+         "Subject: x\r\n\r\n..a\r\n..\r\n.. .\r\n\r\n.\r\n", 0, "Subject: x\n\n.a\r.\r\n%titl%\n"},
+        {"> and parameters in the sender", "", "NHK", "me@example.jp> SIZE=1 BODY=8BITMIME", kRcpt, "", 1},
+        {"a second command in the recipient", "", "NHK", kFrom, "rec@example.jp>\r\nRSET", "", 1},
+        {"blank in the recipient", "", "NHK", kFrom, "rec @example.jp", "", 1},
+        {"non-ASCII recipient", "", "NHK", kFrom, "録画@example.jp", "", 2},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        m_mailer.m_strFormat = row.format;
+        m_mailer.m_strTitle = row.title;
+        m_mailer.m_strStation = row.station;
+        m_mailer.m_account.sender = row.sender;
+        m_mailer.m_account.recipient = row.recipient;
+        const bool refused = row.fault != 0;
+        SmtpPeer peer(refused ? SmtpPeer::Script{} : SmtpPeer::Accepting(), refused ? 0 : 1);
+        Use(peer);
+        const auto begun = std::chrono::steady_clock::now();
+        if (refused) {
+            for (bool test : {false, true}) {
+                try {
+                    test ? (void)m_mailer.TestConnection(row.sender) : (void)Send();
+                    ADD_FAILURE() << "nothing thrown";
+                } catch (const CBadAddress& e) {
+                    EXPECT_EQ(e.GetErrorNo(), row.fault);
+                }
+            }
+            EXPECT_EQ(peer.Connections(), 0);
+            continue;
+        }
+        EXPECT_TRUE(Send());
+        peer.Join();
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+        EXPECT_EQ(peer.Received(), ExpectedReceived(Commands(row.sender, row.recipient, row.message), SmtpPeer::kQuit));
+        EXPECT_EQ(peer.Error(), "");
+    }
 }
 
 // ---- through the private submission server (postfix, SASL, TLS) --------

@@ -304,6 +304,12 @@ void DDV_MinMaxInt(CDataExchange* dx, int value, int minValue, int maxValue) {
     }
 }
 
+void DDV_Prompt(CDataExchange* dx, const char* prompt) {
+    if (dx->Failed() || !dx->m_bSaveAndValidate || prompt == nullptr) return;
+    Prompt(prompt);
+    dx->Fail();
+}
+
 // ---- dialog ---------------------------------------------------------------
 
 INT_PTR CDialog::DoModal() {

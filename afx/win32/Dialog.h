@@ -91,6 +91,9 @@ void DDX_ListRows(CDataExchange* dx, int id, const std::vector<std::vector<std::
 // DDV_MinMaxInt accepts min..max inclusive.
 void DDV_MaxChars(CDataExchange* dx, const CString& value, int maxChars);
 void DDV_MinMaxInt(CDataExchange* dx, int value, int minValue, int maxValue);
+// A check whose verdict the caller has made: a non-null prompt (code page
+// 932) is shown and fails the exchange; null passes.
+void DDV_Prompt(CDataExchange* dx, const char* prompt);
 
 // A modal dialog built from dialog template templateId of the resources.
 // Derived dialogs add fields, DoDataExchange and message handlers; they keep

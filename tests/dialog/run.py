@@ -35,6 +35,8 @@ PROMPT_EXT_LONG = '16 文字以内で入力してください。'
 MAIL_TITLE = '送信設定'
 PROMPT_PORT = '1 から 65535 までの整数を入力してください。'
 PROMPT_PIN = '証明書の指紋は SHA-256 の16進数64桁で入力してください。'
+PROMPT_ADDRESS = 'メールアドレスは < > や空白、改行を付けずに入力してください。'
+PROMPT_ADDRESS_ASCII = 'メールアドレスは半角の英数字と記号で入力してください。\n全角文字や半角カナを含むアドレスには送信できません。'
 NOTE_STORED = '※空欄のままなら登録済みのパスワードを使います'
 NOTE_NONE = '※パスワードは登録されていません'
 MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力してから関連付け登録してください。'
@@ -343,12 +345,14 @@ def case_lengths_in_bytes(r):
     rec = r.robot_run([
         f'dialog {TITLE}', typed(1000, 'あ' * 130), typed(1001, 'b' * 255 + 'あc'), 'read 1000', 'read 1001',
         settext(1000, 'ab'), 'paste 1000 "' + 'ア' * 200 + '"', 'read 1000',
+        # An address is ASCII (address_checks): the recipient is made one before OK.
+        settext(1000, 'r@example.jp'),
         'click 1011', f'dialog {MAIL_TITLE}', 'check 1022', typed(1024, 'u'), typed(1025, 'あ' * 90),
         'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'])
     expect_equal('the fields', texts(rec), ['あ' * 128, 'b' * 255 + 'c', 'ア' * 127 + 'ab'])
     expect_equal('message boxes', boxes(rec), [])
     s = r.settings()
-    expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('ア' * 127 + 'ab', 'b' * 255 + 'c'))
+    expect_equal('saved texts', (s['rcpt'], s['smtpsvr']), ('r@example.jp', 'b' * 255 + 'c'))
     expect_equal('the stored password, decrypted', r.unprotect(s['smtppass']), 'あ' * 85)
 
 
@@ -371,12 +375,36 @@ def case_full_width_numbers(r):
 
 def case_lengths_read_back(r):
     # The longest value the dialog saves comes back whole at the next start
-    # (256 bytes, here double-byte characters) and is saved whole again.
-    rcpt = 'あ' * 128
-    r.write_ini(f'[setting]\r\nrcpt={rcpt}\r\n')
-    rec = r.robot_run([f'dialog {TITLE}', 'read 1000', 'click 1', 'gone'])
-    expect_equal('the recipient read from the INI file', texts(rec), [rcpt])
-    expect_equal('the saved recipient', r.settings()['rcpt'], rcpt)
+    # (here double-byte characters) and is saved whole again. An address
+    # takes ASCII only (address_checks), so the user name shows it: 254 bytes.
+    user = 'あ' * 127
+    r.write_ini(f'[setting]\r\nsmtpsvr=127.0.0.1\r\nsmtpuser={user}\r\n')
+    rec = r.robot_run(mail_dialog('read 1024', 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone'))
+    expect_equal('the user name read from the INI file', texts(rec), [user])
+    expect_equal('the saved user name', r.settings()['smtpuser'], user)
+
+
+def case_address_checks(r):
+    # An address that would end or extend a command, or one that is not
+    # ASCII, is refused at OK with the field's prompt, in both dialogs and
+    # before a connection test; one read from the INI file too.
+    r.write_ini(PRESET_INI.replace('a@example.jp', '録画@example.jp'))
+    bad = [('<a@example.jp>', PROMPT_ADDRESS), ('a b@example.jp', PROMPT_ADDRESS),
+           ('a@example.jp> SIZE=1', PROMPT_ADDRESS), ('a\t@example.jp', PROMPT_ADDRESS),
+           ('ｱ@example.jp', PROMPT_ADDRESS_ASCII)]
+    script = [f'dialog {TITLE}', 'click 1', 'ok', 'focus 1000']
+    for text, _ in bad:
+        script += [settext(1000, text), 'click 1', 'ok', 'focus 1000']
+    script += [settext(1000, 'r@example.jp'), 'click 1011', f'dialog {MAIL_TITLE}',
+               settext(1030, '<me@example.jp>'), 'click 1', 'ok', 'focus 1030',
+               settext(1030, '差出人@example.jp'), 'click 1029', 'ok', 'focus 1030',
+               settext(1030, 'me@example.jp'), 'click 1', 'gone', f'dialog {TITLE}', 'click 1', 'gone']
+    rec = r.robot_run(script)
+    expect_equal('prompts', boxes(rec), [(PROMPT_ADDRESS_ASCII, WARNING)] + [(p, WARNING) for _, p in bad] +
+                 [(PROMPT_ADDRESS, WARNING), (PROMPT_ADDRESS_ASCII, WARNING)])
+    expect_equal('focus after each prompt', focuses(rec), [1000] * (len(bad) + 1) + [1030, 1030])
+    s = r.settings()
+    expect_equal('saved addresses', (s['rcpt'], s['mailfrom']), ('r@example.jp', 'me@example.jp'))
 
 
 def case_lengths_checked(r):

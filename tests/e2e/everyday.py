@@ -125,6 +125,51 @@ def programme_placeholders(env):
         sink.stop()
 
 
+@case
+def hostile_titles(env):
+    """Titles a web page chooses: bare CRs that would end the data early, the
+    program's own placeholders, an encoded-word look-alike, 1 MB. Each file
+    makes one mail whose data has CR LF line ends only; the subject gives
+    back the file's text (its first 1 KB), the body has blanks for the
+    control characters, and the cut is in the log."""
+    q = Install(env, "hostile_titles")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
+        q.write("MailFormat.txt", cp932(crlf("From: <%from%>\nSubject: %titl%\n\n[%titl%]\n")))
+        smuggled = "News\r.\rMAIL FROM:<x@evil.example>\rRCPT TO:<victim@example.com>\rDATA\r."
+        table = [  # the title as the file has it, the subject decoded, the body
+            (smuggled, smuggled, "[News . MAIL FROM:<x@evil.example> RCPT TO:<victim@example.com> DATA .]"),
+            ("%stat% %msid% %chno%", "%stat% %msid% %chno%", "[%stat% %msid% %chno%]"),
+            ("=?UTF-8?B?44CQ6YeN6KaB44CR?=", "=?UTF-8?B?44CQ6YeN6KaB44CR?=", "[=?UTF-8?B?44CQ6YeN6KaB44CR?=]"),
+            ("x" * (1 << 20), "x" * 1024, "[%s]" % ("x" * 1024)),
+        ]
+        names = []
+        for i, (title, _, _) in enumerate(table):
+            names.append("t%d.epg" % i)
+            q.write(names[-1], epg().replace("月曜ドラマ".encode("cp932"), title.encode("cp932")))
+        started = time.time()
+        rc, boxes = q.run(["yes"] * len(table), names)
+        expect_boxes(boxes, [CONFIRM_SAMPLE] * len(table))
+        if time.time() - started > 60:
+            raise Failure("four reservations took %.0f s" % (time.time() - started))
+        mails = sink.mails()
+        expect_equal("number of mails", len(mails), len(table))
+        for mail, (_, subject, body) in zip(mails, table):
+            message = email.message_from_bytes(mail)
+            decoded = str(email.header.make_header(email.header.decode_header(message["Subject"])))
+            expect_equal("the subject, decoded", decoded, subject)
+            expect_equal("the body", mail.partition(b"\n\n")[2].rstrip(b"\n"), cp932(body))
+        log = q.read("Quorpa.log")
+        for data in re.findall(rb"S:<SendMail>\r\n(.*?\r\n\.\r\n)R:", log, re.S):
+            if re.search(rb"\r(?!\n)|(?<!\r)\n", data):
+                raise Failure("a bare CR or LF after DATA: %r" % data[:200])
+        if b"I:program-title of 1048576 bytes cut to 1024\r\n" not in log:
+            raise Failure("the cut is not in the log")
+    finally:
+        sink.stop()
+
+
 def weekday(year, month, day):
     return "月火水木金土日"[datetime.date(year, month, day).weekday()]
 

@@ -972,6 +972,10 @@ def provider(env):
 
 
 
+BAD_ADDRESS = ("メール送信に失敗しました(メールアドレスが正しくありません)\n"
+               "宛先アドレスか差出人アドレスに < > や空白、改行、全角文字が含まれています\n"
+               "設定でメールアドレスを半角の英数字と記号で入力し直してください")
+
 REFUSED_SETTINGS = [
     ("UnknownEncryptionSetting", dict(smtpssl=3),
      "メール送信に失敗しました(暗号化の設定が正しくありません)\n"
@@ -980,13 +984,18 @@ REFUSED_SETTINGS = [
      "メール送信に失敗しました(暗号化なしで証明書の指紋が設定されています)\n"
      "暗号化なしでは証明書の指紋(smtpcert)を確かめられません\n"
      "送信設定で暗号化(STARTTLSまたはSSL/TLS)を選ぶか、指紋を消してください"),
+    # An address that would extend MAIL FROM, or one the server would take
+    # only with SMTPUTF8.
+    ("BadMailAddress", dict(mailfrom="me@example.jp> SIZE=1 BODY=8BITMIME"), BAD_ADDRESS),
+    ("BadMailAddress", dict(rcpt="録画@example.jp"), BAD_ADDRESS),
 ]
 
 
 @case
 def refused_settings(env):
     """Settings that would weaken the connection without a word (an unknown
-    smtpssl, a fingerprint without encryption) send nothing: after the
+    smtpssl, a fingerprint without encryption) or split a command (an
+    address with ">" or non-ASCII) send nothing: after the
     confirmation a box names the setting and the fix, then the failure box;
     no connection is made."""
     q = Install(env, "refused_settings")
