@@ -99,6 +99,13 @@ TEST(SmtpReply, EhloGivesAFullyQualifiedNameOrTheAddressLiteral) {
         {"pc..example", "[192.0.2.1]"},
         {"-pc.example", "[192.0.2.1]"},                      // a label begins with a hyphen
         {"pc_1.example", "[192.0.2.1]"},
+        {"pc-.example", "[192.0.2.1]"},                      // a label ends with a hyphen
+        {"p-c.example", "p-c.example"},
+        {"PC9.EXAMPLE", "PC9.EXAMPLE"},
+        {"pc.example.j~", "[192.0.2.1]"},
+        {"a.bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb",  // a 63-letter label
+         "a.bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},
+        {"a.bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", "[192.0.2.1]"},  // 64
     };
     for (const auto& row : table) EXPECT_EQ(smtp::EhloDomain(row.hostName, local), row.ehlo) << row.hostName;
 }

@@ -19,6 +19,7 @@
 #include "platform/net.h"
 #include "platform/tls.h"
 #include "platform/platform.h"
+#include "tests/support/HostName.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SmtpPeer.h"
 #include "tests/support/SmtpSink.h"
@@ -36,21 +37,36 @@ const char kTemplate[] =
     "Subject: ch%chno% %syea%/%smon%/%sday% %shou%:%smin%\r\n\r\n.leading period\r\n.\r\nlast\r\n";
 const char kMessage[] = "Subject: ch12 04/01/05 21:30\r\n\r\n..leading period\r\n..\r\nlast\r\n\r\n.\r\n";
 
-// The host name HELO carries; starts Windows Sockets first, as the first
-// CSock would, so that it can be asked.
-std::string HostName() {
-    plat::StartupWinsock();
-    char name[plat::kHostNameSize] = "localhost";
-    plat::GetHostName(name, sizeof name);
-    return name;
+// The names this host goes by on the wire. Where the test can give its
+// process a host name of its own (Linux, as root), one longer than a DNS
+// label may be, which no resolver finds and no query leaves the machine for:
+// HELO carries it as it is, EHLO the connection's address literal, and the
+// message identifier the loopback address. Elsewhere (Windows) the names and
+// the address the system reports. Starts Windows Sockets first, as the first
+// CSock would, so that the system can be asked.
+const char kOwnHostName[] = "QUORPA-TEST-PC-WITH-A-NAME-LONGER-THAN-ANY-DNS-LABEL-01234567890";
+struct HostNames {
+    std::string helo, ehlo;
+    uint32_t address;  // the one a message identifier shows, network byte order
+};
+const HostNames& Host() {
+    static const HostNames names = [] {
+        plat::StartupWinsock();
+        if (SetOwnHostName(kOwnHostName)) return HostNames{kOwnHostName, "[127.0.0.1]", htonl(INADDR_LOOPBACK)};
+        char name[plat::kHostNameSize] = "localhost";
+        plat::GetHostName(name, sizeof name);
+        char domain[plat::kHostNameSize] = "";
+        plat::DomainHostName(domain, sizeof domain);
+        uint32_t address = htonl(INADDR_LOOPBACK);
+        plat::HostAddress(name, &address);
+        return HostNames{name, std::strchr(domain, '.') != nullptr ? domain : "[127.0.0.1]", address};
+    }();
+    return names;
 }
-
-// What EHLO names this host on a loopback connection.
-std::string EhloName() {
-    char name[plat::kHostNameSize] = "";
-    plat::DomainHostName(name, sizeof name);
-    return smtp::EhloDomain(name, htonl(INADDR_LOOPBACK));
-}
+// Named before any thread starts: a thread keeps the host name it began with.
+const HostNames& kNamedAtStart = Host();
+std::string HostName() { return Host().helo; }
+std::string EhloName() { return Host().ehlo; }
 
 std::string Hex(uint32_t value) {
     char text[9];
@@ -484,8 +500,7 @@ TEST_F(SmtpSinkDelivery, MailArrivesAsWrittenAndTheLogIsTheWholeDialogue) {
                            ".a line that begins with a period\r\n.\r\n..\r\nlast line\r\n";
     UseSink("accept");
     const std::string host = HostName();
-    uint32_t local = 0;
-    ASSERT_TRUE(plat::HostAddress(host.c_str(), &local));  // 127.0.0.1 is replaced by the host's address
+    const uint32_t local = Host().address;
     LogCapture log;
     ASSERT_TRUE(Send());
 
