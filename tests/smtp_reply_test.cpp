@@ -75,6 +75,9 @@ TEST(SmtpReply, ARefusedSenderIsToldFromOtherRefusals) {
         {"554 5.2.0 STOREDRV.Submission.Exception:SendAsDeniedException\r\n", false, "rec@example.com", true},
         {"550 5.7.1 <me@example.net> not permitted\r\n", false, "rec@example.com", true},
         {"550 5.7.1 <me@example.net> not permitted\r\n", false, "me@example.net", false},  // the recipient
+        {"550 5.7.1 <me@example.net> not permitted\r\n", false, "ME@example.NET", false},
+        {"553 5.7.1 SENDER ADDRESS REJECTED\r\n", false, "rec@example.com", true},
+        {"550 5.7.1 <ME@EXAMPLE.NET> not permitted\r\n", false, "rec@example.com", true},
         {"554 5.7.1 <rec@example.com>: Relay access denied\r\n", false, "rec@example.com", false},
         {"250 2.1.0 Ok\r\n", true, "rec@example.com", false},
     };

@@ -850,6 +850,40 @@ TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
     }
 }
 
+TEST_F(SmtpDialogue, TheConnectionTestTriesTheSenderAndTellsASenderRefused) {
+    // MAIL FROM and RCPT TO both name the sender; a 5xx to MAIL is the
+    // sender's, one to RCPT only when its text says so.
+    const char from[] = "MAIL FROM: <me@example.jp>\r\n", to[] = "RCPT TO: <me@example.jp>\r\n";
+    const struct {
+        const char* what;
+        Turns turns;
+        const char* outcome;
+    } table[] = {
+        {"both accepted", {{"HELO", "250 peer\r\n"}, {"MAIL", "250 ok\r\n"}, {"RCPT", "250 ok\r\n"},
+                           {"RSET", "250 ok\r\n"}, {"QUIT", "221 bye\r\n"}}, "sent"},
+        {"MAIL refused", {{"HELO", "250 peer\r\n"}, {"MAIL", "550 5.7.1 no\r\n"}}, "SenderRefused"},
+        {"MAIL deferred", {{"HELO", "250 peer\r\n"}, {"MAIL", "451 later\r\n"}}, "SmtpSetupError"},
+        {"RCPT refused", {{"HELO", "250 peer\r\n"}, {"MAIL", "250 ok\r\n"}, {"RCPT", "550 5.1.1 no mailbox\r\n"}},
+         "SmtpSetupError"},
+        {"RCPT refuses the sender", {{"HELO", "250 peer\r\n"}, {"MAIL", "250 ok\r\n"},
+                                     {"RCPT", "553 5.7.1 Sender address rejected\r\n"}}, "SenderRefused"},
+    };
+    const std::map<std::string, std::string> texts = {{"HELO", m_commands[SmtpPeer::kHelo]}, {"MAIL", from},
+                                                      {"RCPT", to}, {"RSET", "RSET\r\n"}, {"QUIT", "QUIT\r\n"}};
+    m_mailer.m_commandTimeoutMs = 300;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        SmtpPeer peer(Answering(row.turns));
+        Use(peer);
+        LogCapture log;
+        EXPECT_EQ(Outcome([&] { return (m_mailer.TestConnection("me@example.jp"), true); }), row.outcome);
+        peer.Join();
+        std::string sent;
+        for (const Turn& turn : row.turns) sent += texts.at(turn.command);
+        EXPECT_EQ(peer.Received(), sent);
+    }
+}
+
 TEST_F(SmtpDialogue, AUserWithoutAPasswordStillSignsIn) {
     // Whether to sign in is the user name's decision: with no password set,
     // AUTH goes with an empty one and the server answers for it.
