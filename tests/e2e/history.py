@@ -69,6 +69,10 @@ def history_resend(env):
     if not re.fullmatch(SENT_AT + r":\d\d\t8\t2004/01/05 21:00\t2004/01/05 21:54\tフジテレビ\t月曜ドラマ\t"
                         r"failed\tSMTP error\tprog\.epg", line):
         raise Failure("unexpected history line: %r" % line)
+    # Sent at a fixed earlier second, so that 再送 is told from a line left
+    # beside it whatever the clock's second.
+    earlier = "2026/12/07 19:05:09" + line[len("2026/12/07 19:05:09"):]
+    q.write("Quorpa.history", cp932(earlier + "\r\n"))
 
     sink = Sink(q.dir)
     try:
@@ -80,6 +84,7 @@ def history_resend(env):
         expect_boxes(boxes, [STARTED])
         expect_equal("the question's default button", boxes[0]["default"], "no")
         (before,), (after,) = lists[0]["rows"], lists[1]["rows"]
+        expect_equal("the time sent before", before[0], "2026/12/07 19:05")
         expect_row(before, "失敗 (SMTP error)")
         expect_row(after, "送信済み")
         (mail,) = sink.mails()
@@ -88,7 +93,7 @@ def history_resend(env):
     finally:
         sink.stop()
     (line,) = history_lines(q)
-    if not line.endswith("\t月曜ドラマ\tsent"):
+    if not line.endswith("\t月曜ドラマ\tsent") or line.startswith("2026/12/07 19:05:09"):
         raise Failure("the entry after 再送: %r" % line)
 
 
