@@ -638,18 +638,24 @@ TEST_F(SmtpDialogue, AuthOnLoopbackGoesPlainOrLoginAndIsLoggedMasked) {
         std::vector<std::string> authReplies;
         std::string sent;  // what the server receives for AUTH
         std::string logged;
+        const char* user = kUser;
     } table[] = {
         {"250-peer hello\r\n250-SIZE 1000\r\n250 auth login plain\r\n", {"235 ok\r\n"},
          "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n", "S:AUTH PLAIN ********\r\nR:235 ok\r\n"},
         {"250-peer hello\r\n250-AUTH=LOGIN\r\n250 HELP\r\n", {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"},
          "AUTH LOGIN\r\ndXNlcg==\r\nc2VjcmV0\r\n",
          "S:AUTH LOGIN\r\nR:334 VXNlcm5hbWU6\r\nS:********\r\nR:334 UGFzc3dvcmQ6\r\nS:********\r\nR:235 ok\r\n"},
+        // A user name in code page 932 (予約太郎) goes in UTF-8.
+        {"250-peer hello\r\n250 AUTH LOGIN\r\n", {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"},
+         "AUTH LOGIN\r\n5LqI57SE5aSq6YOO\r\nc2VjcmV0\r\n",
+         "S:AUTH LOGIN\r\nR:334 VXNlcm5hbWU6\r\nS:********\r\nR:334 UGFzc3dvcmQ6\r\nS:********\r\nR:235 ok\r\n",
+         "\x97\x5c\x96\xf1\x91\xbe\x98\x59"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.ehloReply);
         SmtpPeer peer(Extended(row.ehloReply, row.authReplies));
         Use(peer);
-        m_mailer.m_account.user = kUser;
+        m_mailer.m_account.user = row.user;
         m_mailer.m_account.password = SmtpPassword::Typed(kPassword);
         LogCapture log;
         EXPECT_TRUE(Send());
