@@ -12,6 +12,7 @@ A = 'mail/MailAccount.cpp'
 H = 'mail/MailAccount.h'
 T = 'platform/posix/tls.cpp'
 K = 'net/CSock.cpp'
+X = 'platform/posix/cert.cpp'
 M = [
     # ---- the ESMTP session ----
     ('ehlo1', E, '    std::string reply = Exchange(conn, ehlo, ehlo, timeoutMs);\n    if (Refused(reply)) return false;',
@@ -87,13 +88,13 @@ M = [
         if (!handshake) THROW_AT(CSockIOerror, 0);''', 'a closed session taken as an I/O error'),
     ('tls2', N, 'case plat::TlsStatus::kNameMismatch: THROW_AT(CCertNameMismatch, detail);',
      'case plat::TlsStatus::kNameMismatch: THROW_AT(CCertUntrusted, detail);', 'name mismatch reported untrusted'),
-    ('tls3', N, 'if (!info.certSha256.empty()) LogText("I:TLS certificate SHA-256 " + info.certSha256 + "\\r\\n");', '',
+    ('tls3', N, 'if (!info.certSha256.empty()) WriteLog("I:TLS certificate SHA-256 " + info.certSha256 + "\\r\\n");', '',
      'the refused certificate not logged'),
     ('quit1', S, '    if (result) Quit(conn, m_commandTimeoutMs);', '    Quit(conn, m_commandTimeoutMs);',
      'QUIT after a refusal'),
     ('quit2', S, '''    } catch (const CNotError& e) {  // the server hung up, or stayed silent
-        Log(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\\r\\n");
-    }''', '    }', 'a silent QUIT fails the sent mail'),
+        WriteLog(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\\r\\n");
+    } catch''', '    } catch', 'a silent QUIT fails the sent mail'),
     ('canc1', S, '    if (!m_cancel->delivered) m_cancel->cancelled = true;', '    m_cancel->cancelled = true;',
      'a stop after delivery counts as stopped'),
     ('msg1', S, '''            active.Delivered();
@@ -126,16 +127,16 @@ M = [
     ('comp3', C, 'pos = text.find(key, pos + valueLength, keyLength)', 'pos = text.find(key, pos, keyLength)',
      'a value holding its key replaced again'),
     # ---- native TLS ----
-    ('ntls1', T, '        SSL_set_tlsext_host_name(tls->ssl, serverName.c_str());\n', '', 'SNI not sent'),
-    ('ntls2', T, 'if (result == X509_V_ERR_HOSTNAME_MISMATCH || result == X509_V_ERR_IP_ADDRESS_MISMATCH) {',
+    ('ntls1', X, '        SSL_set_tlsext_host_name(ssl, serverName.c_str());\n', '', 'SNI not sent'),
+    ('ntls2', X, 'if (result == X509_V_ERR_HOSTNAME_MISMATCH || result == X509_V_ERR_IP_ADDRESS_MISMATCH) {',
      'if (result == X509_V_ERR_HOSTNAME_MISMATCH) {', 'an address mismatch reported as untrusted'),
     ('ntls3', T, 'WaitSocket(s, sslError == SSL_ERROR_WANT_WRITE, left, wake)', 'WaitSocket(s, false, left, wake)',
      'a write that must wait polled for reading'),
-    ('ntls4', T, 'if (sha256->empty() || *sha256 != pin) status = TlsStatus::kPinMismatch;',
+    ('ntls4', X, 'if (sha256->empty() || *sha256 != pin) status = TlsStatus::kPinMismatch;',
      'if (*sha256 != pin) status = TlsStatus::kUntrusted;', 'a pin mismatch reported untrusted'),
     ('ntls5', T, 'SSL_CTX_set_min_proto_version(tls->ctx, TLS1_2_VERSION);', 'SSL_CTX_set_min_proto_version(tls->ctx, 0);',
      'old TLS versions allowed'),
-    ('ntls6', T, '        X509_VERIFY_PARAM_set1_host(param, serverName.c_str(), 0);\n', '', 'no host name check'),
+    ('ntls6', X, '        X509_VERIFY_PARAM_set1_host(param, serverName.c_str(), 0);\n', '', 'no host name check'),
     ('ntls7', T, "    return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;", "    return timeoutMs;",
      'TLS waits per piece'),
     # ---- sockets, reservation, station table ----

@@ -1210,6 +1210,7 @@ TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
     EXPECT_ANY_THROW(Send());
     EXPECT_TRUE(m_mailer.Cancelled());
     EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
+    EXPECT_EQ(log.Text().find("S:AUTH"), std::string::npos) << log.Text();  // nothing goes after the stop
     EXPECT_EQ(SubmissionServer::WaitForDump(token, 1000), "");
 }
 
