@@ -33,6 +33,8 @@
 #   SUBMIT_PORT_REVOKED               TLS, a certificate for localhost (trusted CA) whose
 #                                     CRL distribution point is SUBMIT_CRL_URL, a CRL
 #                                     (served over HTTP on loopback) that revokes it
+#   SUBMIT_PORT_FORGED_CRL            TLS, the same but its CRL revokes it under the
+#                                     untrusted CA's signature
 #   SUBMIT_PORT_REVOCATION_UNKNOWN    TLS, the same but its CRL distribution point is a
 #                                     loopback port where nothing listens
 #   SUBMIT_PORT_STRICT_HELO           as STARTTLS, and HELO/EHLO must name a
@@ -179,6 +181,7 @@ make_certificates() {
     issue wrong-name ca "$wrong_name" "DNS:$wrong_name"
     issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
     issue revoked ca localhost "DNS:localhost,IP:127.0.0.1" "$crl_url"
+    issue forged-crl ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$crl_port/forged.crl"
     issue revocation-unknown ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$dead_port/test.crl"
     # The CRL that revokes "revoked": openssl ca's database, written by hand.
     serial=$(openssl x509 -in revoked.pem -noout -serial | sed 's/.*=//')
@@ -188,6 +191,12 @@ make_certificates() {
     openssl ca -batch -gencrl -config crl.cnf -keyfile ca.key -cert ca.pem -crldays 2 -out crl.pem
     mkdir -p "$root/crl"
     openssl crl -in crl.pem -outform DER -out "$root/crl/test.crl"
+    # A CRL that revokes "forged-crl", signed by the other CA: no CRL of its issuer.
+    serial=$(openssl x509 -in forged-crl.pem -noout -serial | sed 's/.*=//')
+    printf 'R\t%s\t%s\t%s\tunknown\t/CN=localhost\n' "$(date -u -d '+2 days' +%y%m%d%H%M%SZ)" \
+      "$(date -u -d '-1 hour' +%y%m%d%H%M%SZ)" "$serial" >index.txt
+    openssl ca -batch -gencrl -config crl.cnf -keyfile other-ca.key -cert other-ca.pem -crldays 2 -out forged.pem
+    openssl crl -in forged.pem -outform DER -out "$root/crl/forged.crl"
     openssl x509 -in ca.pem -outform DER -out ca.der
     rm -f ./*.ext ca.key other-ca.key
   ) >"$root/log/openssl.log" 2>&1 || { cat "$root/log/openssl.log" >&2; die "cannot make the certificates"; }
@@ -300,6 +309,8 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/untrusted.pem
 127.0.0.1:${ports[REVOKED]} inet n - n - - smtpd -o syslog_name=postfix/revoked $tls_on
   -o smtpd_tls_cert_file=$root/tls/revoked.pem
+127.0.0.1:${ports[FORGED_CRL]} inet n - n - - smtpd -o syslog_name=postfix/forged-crl $tls_on
+  -o smtpd_tls_cert_file=$root/tls/forged-crl.pem
 127.0.0.1:${ports[REVOCATION_UNKNOWN]} inet n - n - - smtpd -o syslog_name=postfix/revocation-unknown $tls_on
   -o smtpd_tls_cert_file=$root/tls/revocation-unknown.pem
 127.0.0.1:${ports[STRICT_HELO]} inet n - n - - smtpd -o syslog_name=postfix/strict-helo
@@ -555,7 +566,7 @@ start)
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
                     [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
-                    [REVOCATION_UNKNOWN]=0)
+                    [REVOCATION_UNKNOWN]=0 [FORGED_CRL]=0)
   sink_port=
   # The CRL's port, and one where nothing listens (a CRL that cannot be had).
   read -r crl_port dead_port <<<"$(free_ports 2)"
