@@ -33,6 +33,8 @@
 #   SUBMIT_PORT_REVOKED               TLS, a certificate for localhost (trusted CA) whose
 #                                     CRL distribution point is SUBMIT_CRL_URL, a CRL
 #                                     (served over HTTP on loopback) that revokes it
+#   SUBMIT_PORT_SILENT_CRL            TLS, the same but its CRL's host takes the
+#                                     connection and never answers
 #   SUBMIT_PORT_FORGED_CRL            TLS, the same but its CRL revokes it under the
 #                                     untrusted CA's signature
 #   SUBMIT_PORT_REVOCATION_UNKNOWN    TLS, the same but its CRL distribution point is a
@@ -112,7 +114,7 @@ stop_all() {
     kill -TERM $(cat "$root/peer.pid") 2>/dev/null || true
     rm -f "$root/peer.pid"
   fi
-  for pid in sink crl; do
+  for pid in sink crl silent; do
     if [ -f "$root/$pid.pid" ]; then
       kill -TERM "$(cat "$root/$pid.pid")" 2>/dev/null || true
       rm -f "$root/$pid.pid"
@@ -181,6 +183,7 @@ make_certificates() {
     issue wrong-name ca "$wrong_name" "DNS:$wrong_name"
     issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
     issue revoked ca localhost "DNS:localhost,IP:127.0.0.1" "$crl_url"
+    issue silent-crl ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$silent_port/test.crl"
     issue forged-crl ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$crl_port/forged.crl"
     issue revocation-unknown ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$dead_port/test.crl"
     # The CRL that revokes "revoked": openssl ca's database, written by hand.
@@ -309,6 +312,8 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/untrusted.pem
 127.0.0.1:${ports[REVOKED]} inet n - n - - smtpd -o syslog_name=postfix/revoked $tls_on
   -o smtpd_tls_cert_file=$root/tls/revoked.pem
+127.0.0.1:${ports[SILENT_CRL]} inet n - n - - smtpd -o syslog_name=postfix/silent-crl $tls_on
+  -o smtpd_tls_cert_file=$root/tls/silent-crl.pem
 127.0.0.1:${ports[FORGED_CRL]} inet n - n - - smtpd -o syslog_name=postfix/forged-crl $tls_on
   -o smtpd_tls_cert_file=$root/tls/forged-crl.pem
 127.0.0.1:${ports[REVOCATION_UNKNOWN]} inet n - n - - smtpd -o syslog_name=postfix/revocation-unknown $tls_on
@@ -442,8 +447,12 @@ PY
 start_crl_server() {
   python3 -m http.server --bind 127.0.0.1 --directory "$root/crl" "$crl_port" >"$root/log/crl.log" 2>&1 </dev/null &
   echo $! >"$root/crl.pid"
+  python3 -c 'import socket, sys, time
+s = socket.create_server(("127.0.0.1", int(sys.argv[1])), backlog=16)
+time.sleep(86400)' "$silent_port" >/dev/null 2>&1 </dev/null &
+  echo $! >"$root/silent.pid"
   for _ in $(seq 50); do
-    listening "$crl_port" && return 0
+    listening "$crl_port" && listening "$silent_port" && return 0
     sleep 0.1
   done
   cat "$root/log/crl.log" >&2 || true
@@ -566,10 +575,12 @@ start)
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
                     [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
-                    [REVOCATION_UNKNOWN]=0 [FORGED_CRL]=0)
+                    [REVOCATION_UNKNOWN]=0 [FORGED_CRL]=0
+                    [SILENT_CRL]=0)
   sink_port=
-  # The CRL's port, and one where nothing listens (a CRL that cannot be had).
-  read -r crl_port dead_port <<<"$(free_ports 2)"
+  # The CRL's port, one where nothing listens (a CRL that cannot be had) and
+  # one that takes connections and never answers.
+  read -r crl_port dead_port silent_port <<<"$(free_ports 3)"
   crl_url=http://127.0.0.1:$crl_port/test.crl
   make_certificates
   start_crl_server
