@@ -281,7 +281,9 @@ TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
 
 TEST(EncodedWords, ShortWordsWholeCharactersSameBytes) {
     std::string value;
-    for (int i = 0; i < 70; ++i) value += i % 3 == 0 ? "a" : "\x83\x41";  // "a" and "ア": 116 bytes
+    // Letters and katakana, none the same as the one five bytes before: 116 bytes.
+    for (int i = 0; i < 70; ++i)
+        value += i % 3 == 0 ? std::string(1, static_cast<char>('a' + i % 26)) : "\x83" + std::string(1, static_cast<char>(0x41 + i % 40));
     const std::string words = EncodedWords(value);
     std::string decoded;
     size_t count = 0;
