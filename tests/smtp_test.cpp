@@ -1168,8 +1168,10 @@ TEST_F(SubmitDelivery, EhloRefusedAfterStartTlsEndsTheDialogue) {
 }
 
 TEST_F(SubmitDelivery, HangUpInsideTheSessionIsAHangUp) {
-    UsePort("CLOSED_AFTER_TLS", Encryption::kStartTls);
-    EXPECT_THROW(Send(), CSockClose);
+    for (const char* port : {"CLOSED_AFTER_TLS", "RESET_AFTER_TLS"}) {
+        UsePort(port, Encryption::kStartTls);
+        EXPECT_THROW(Send(), CSockClose) << port;
+    }
 }
 
 TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {

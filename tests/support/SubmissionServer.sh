@@ -47,6 +47,7 @@
 #   SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS  not postfix: a scripted server that offers STARTTLS,
 #                                     takes the handshake and refuses the EHLO that follows
 #   SUBMIT_PORT_CLOSED_AFTER_TLS      the same, but it hangs up at that EHLO
+#   SUBMIT_PORT_RESET_AFTER_TLS       the same, but it resets the connection at that EHLO
 #   SUBMIT_PORT_SLOW_READER           the same, but it takes AUTH PLAIN and a mail, whose
 #                                     data it reads only after 0.3 s
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
@@ -383,7 +384,7 @@ start_sink() {
 start_peers() {
   local mode
   cat >"$root/etc/peer.py" <<'PY'
-import os, socket, ssl, sys, time
+import os, socket, ssl, struct, sys, time
 root, mode = sys.argv[1], sys.argv[2]
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(root + "/tls/server.pem", root + "/tls/server.key")
@@ -409,6 +410,9 @@ while True:
         if mode == "refuse":
             session.sendall(b"554 5.7.0 not after TLS\r\n")
             session.recv(1)
+        elif mode == "reset":
+            # A hard hang-up: no close_notify, a reset for the client's read.
+            session.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         elif mode == "slow":
             # Takes a login and a mail, but reads the data only after a
             # pause, so that a large mail fills the client's socket.
@@ -432,12 +436,13 @@ while True:
         conn.close()
 PY
   rm -f "$root"/peer-*.port "$root/peer.pid"
-  for mode in refuse close slow; do
+  for mode in refuse close slow reset; do
     python3 "$root/etc/peer.py" "$root" $mode >"$root/log/peer-$mode.log" 2>&1 </dev/null &
     echo $! >>"$root/peer.pid"
   done
   for _ in $(seq 50); do
-    [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && [ -s "$root/peer-slow.port" ] && return 0
+    [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && [ -s "$root/peer-slow.port" ] &&
+      [ -s "$root/peer-reset.port" ] && return 0
     sleep 0.1
   done
   die "the scripted servers did not start: $(cat "$root"/log/peer-*.log)"
@@ -535,6 +540,7 @@ write_env() {
     echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer-refuse.port")"
     echo "SUBMIT_PORT_CLOSED_AFTER_TLS=$(cat "$root/peer-close.port")"
     echo "SUBMIT_PORT_SLOW_READER=$(cat "$root/peer-slow.port")"
+    echo "SUBMIT_PORT_RESET_AFTER_TLS=$(cat "$root/peer-reset.port")"
     echo "SUBMIT_REVOKED_CERT_SHA256=$(sha256_of "$tls/revoked.pem")"
     echo "SUBMIT_CRL_URL=$crl_url"
     echo "SUBMIT_SINK_DIR=$root/sink"
