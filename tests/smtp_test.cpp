@@ -1081,27 +1081,44 @@ TEST_F(SubmitDelivery, AServerThatChecksHeloStrictlyTakesTheEhloName) {
     EXPECT_NE(SubmissionServer::WaitForDump(token), "");
 }
 
-// A CRL that cannot be had, or comes not at all, or one its issuer did not
-// sign, lets the mail go, and the log says so, a silent CRL host long before
-// the time-out; a chain
+// A CRL that cannot be had lets the mail go, and the log says so; a chain
 // that names no CRL (every other port) says nothing; a pin skips the check.
 TEST_F(SubmitDelivery, AnUnknownRevocationStatusGoesOnWithALine) {
     const std::string line = "I:TLS revocation status unknown (no CRL/OCSP answer), going on\r\n";
-    for (const char* port : {"REVOCATION_UNKNOWN", "SILENT_CRL", "FORGED_CRL", "TLS", "REVOKED"}) {
+    for (const char* port : {"REVOCATION_UNKNOWN", "TLS", "REVOKED"}) {
         SCOPED_TRACE(port);
         SetUp();
         UsePort(port, Encryption::kImplicit);
         const bool pinned = std::string(port) == "REVOKED";
         if (pinned) m_mailer.m_account.certPin = SubmissionServer::Value("SUBMIT_REVOKED_CERT_SHA256");
+        const std::string token = Tokened();
+        LogCapture log;
+        ASSERT_TRUE(Send()) << log.Text();
+        EXPECT_EQ(log.Text().find(line) != std::string::npos, !pinned && std::string(port) != "TLS") << log.Text();
+        EXPECT_NE(SubmissionServer::WaitForDump(token), "");
+        m_mailer.m_account.certPin.clear();
+    }
+}
+
+// A CRL that revokes the certificate under another CA's signature revokes
+// nothing, and a CRL host that takes the connection and never answers costs
+// the send a few seconds, not its whole time-out: the status is unknown, the
+// mail goes. (Windows does the same, but Wine's CryptoAPI takes the forged
+// CRL and waits for the silent host without end: the windows build leaves
+// this case out.)
+TEST_F(SubmitDelivery, AForgedOrSilentCrlLetsTheMailGoInBoundedTime) {
+    for (const char* port : {"FORGED_CRL", "SILENT_CRL"}) {
+        SCOPED_TRACE(port);
+        UsePort(port, Encryption::kImplicit);
         m_mailer.m_commandTimeoutMs = 30000;
         const std::string token = Tokened();
         LogCapture log;
         const uint32_t started = plat::TickCount();
         ASSERT_TRUE(Send()) << log.Text();
-        EXPECT_LT(plat::TickCount() - started, 20000u);
-        EXPECT_EQ(log.Text().find(line) != std::string::npos, !pinned && std::string(port) != "TLS") << log.Text();
+        EXPECT_LT(plat::TickCount() - started, 10000u);
+        EXPECT_NE(log.Text().find("I:TLS revocation status unknown (no CRL/OCSP answer), going on\r\n"),
+                  std::string::npos) << log.Text();
         EXPECT_NE(SubmissionServer::WaitForDump(token), "");
-        m_mailer.m_account.certPin.clear();
     }
 }
 

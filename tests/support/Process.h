@@ -59,5 +59,6 @@ std::string FreshProcessRole();
 int RunInFreshProcess(const std::string& role,
                       const std::vector<std::pair<std::string, std::string>>& env = {});
 
-// How many files, sockets and other handles this process holds open.
+// How many files, sockets and other handles this process holds open; 0
+// where the system does not tell (Wine).
 size_t OpenHandleCount();

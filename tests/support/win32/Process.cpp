@@ -80,7 +80,7 @@ void SetEnvVar(const std::string& name, const std::string& value) {
 }
 
 size_t OpenHandleCount() {
-    DWORD count = 0;
+    DWORD count = 0;  // Wine does not count: 0
     GetProcessHandleCount(GetCurrentProcess(), &count);
     return count;
 }
