@@ -425,6 +425,10 @@ TEST_F(HistoryFile, TheCheckAndTheRecordAreOneTurn) {
 }
 
 TEST_F(HistoryFile, ATooLargeFileIsMovedAsideWhole) {
+    // A file of exactly the bound is still read.
+    const std::string line = kLine + "sent\r\n";
+    ASSERT_TRUE(plat::ReplaceWholeFile(path, line + std::string(history::kMaxFileBytes - line.size(), 'x')));
+    EXPECT_EQ(history::Load(path).size(), 1u);
     const std::string damaged = kLine + "sent\r\n" + std::string(history::kMaxFileBytes, 'x');
     const struct {
         const char* aside;

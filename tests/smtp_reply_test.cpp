@@ -1,5 +1,5 @@
 // SMTP reply texts: completeness, joining pieces under the size cap, the
-// capabilities of an EHLO reply, Base64 for AUTH.
+// capabilities of an EHLO reply, reply codes, Base64 for AUTH.
 #include "mail/SmtpReply.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+#include "mail/SmtpConnection.h"
 
 TEST(SmtpReply, CompleteOnlyWithAFinalLineAndItsLineFeed) {
     EXPECT_FALSE(smtp::ReplyComplete(""));
@@ -49,6 +51,27 @@ TEST(SmtpReply, CapabilitiesOfAMultiLineEhloReply) {
         smtp::ParseCapabilities("250-host\r\n550-STARTTLS\r\n250-STARTTLSX\r\n250 AUTHX PLAIN\r\n");
     EXPECT_FALSE(odd.startTls);
     EXPECT_FALSE(odd.authAny());
+    // A greeting line with no name: the next line is a capability.
+    const smtp::Capabilities bare = smtp::ParseCapabilities("250-\r\n250 AUTH PLAIN\r\n");
+    EXPECT_EQ(bare.serverName, "");
+    EXPECT_TRUE(bare.authPlain);
+}
+
+TEST(SmtpReply, CodesAreThreeDigitsAndRefusalsBeginWith4Or5) {
+    const struct {
+        const char* reply;
+        int code;
+        bool refused;
+    } table[] = {
+        {"250 ok\r\n", 250, false}, {"354 go\r\n", 354, false}, {"421 bye\r\n", 421, true},
+        {"554\r\n", 554, true},     {"25", 0, false},             {"", 0, false},
+        {"2x0 ok\r\n", 0, false},   {"25: ok\r\n", 0, false},    {"/50 ok\r\n", 0, false},
+        {"5", 0, true},              {"3", 0, false},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(smtp::ReplyCode(row.reply), row.code) << row.reply;
+        EXPECT_EQ(smtp::Refused(row.reply), row.refused) << row.reply;
+    }
 }
 
 TEST(SmtpReply, Base64OfAuthTexts) {
