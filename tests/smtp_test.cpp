@@ -1260,6 +1260,7 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
     } table[] = {
         {"STARTTLS", 1, "password", "AuthRefused"},
         {"UNTRUSTED", 2, "", "CertificateNotTrusted"},
+        {"CLIENT_ONLY", 2, "", "CertificateNotTrusted"},  // a certificate not for servers
         {"WRONG_NAME", 2, "", "CertificateNameMismatch"},
         {"TLS", 2, "pin", "CertificateFingerprintMismatch"},
         {"PLAIN_AUTH", 1, "", "StartTlsNotOffered"},

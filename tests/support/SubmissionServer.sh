@@ -29,6 +29,8 @@
 #   SUBMIT_SENDER                     the account's own address
 #   SUBMIT_PORT_WRONG_NAME            TLS, certificate for SUBMIT_WRONG_NAME (trusted CA)
 #   SUBMIT_PORT_UNTRUSTED             TLS, certificate for localhost from another CA
+#   SUBMIT_PORT_CLIENT_ONLY           TLS, certificate for localhost (trusted CA) that
+#                                     serves only as a client's (extended key usage)
 #   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
 #   SUBMIT_PORT_REVOKED               TLS, a certificate for localhost (trusted CA) whose
 #                                     CRL distribution point is SUBMIT_CRL_URL, a CRL
@@ -167,9 +169,9 @@ make_certificates() {
       openssl req -x509 -key "$1.key" -days 2 -out "$1.pem" -subj "/CN=$2" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
     }
-    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES [CRL-URL]
+    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES [CRL-URL]; EKU: the usage (serverAuth)
       printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
-        "extendedKeyUsage=serverAuth" "subjectAltName=$4" \
+        "extendedKeyUsage=${EKU:-serverAuth}" "subjectAltName=$4" \
         "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid,issuer" >"$1.ext"
       [ -z "${5:-}" ] || echo "crlDistributionPoints=URI:$5" >>"$1.ext"
       openssl req -new -key server.key -subj "/CN=$3" |
@@ -183,6 +185,7 @@ make_certificates() {
     issue server ca localhost "DNS:localhost,IP:127.0.0.1"
     issue wrong-name ca "$wrong_name" "DNS:$wrong_name"
     issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
+    EKU=clientAuth issue client-only ca localhost "DNS:localhost,IP:127.0.0.1"
     issue revoked ca localhost "DNS:localhost,IP:127.0.0.1" "$crl_url"
     issue silent-crl ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$silent_port/test.crl"
     issue forged-crl ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$crl_port/forged.crl"
@@ -311,6 +314,8 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/wrong-name.pem
 127.0.0.1:${ports[UNTRUSTED]} inet n - n - - smtpd -o syslog_name=postfix/untrusted $tls_on
   -o smtpd_tls_cert_file=$root/tls/untrusted.pem
+127.0.0.1:${ports[CLIENT_ONLY]} inet n - n - - smtpd -o syslog_name=postfix/client-only $tls_on
+  -o smtpd_tls_cert_file=$root/tls/client-only.pem
 127.0.0.1:${ports[REVOKED]} inet n - n - - smtpd -o syslog_name=postfix/revoked $tls_on
   -o smtpd_tls_cert_file=$root/tls/revoked.pem
 127.0.0.1:${ports[SILENT_CRL]} inet n - n - - smtpd -o syslog_name=postfix/silent-crl $tls_on
@@ -580,7 +585,7 @@ start)
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
-                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [CLIENT_ONLY]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
                     [REVOCATION_UNKNOWN]=0 [FORGED_CRL]=0
                     [SILENT_CRL]=0)
   sink_port=
