@@ -271,6 +271,7 @@ TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
         {"Subject: [%titl%]\n\n[%titl%]\n", "", "Subject: []\n\n[]\n"},
         {"\r\n%titl%\r\n", nullptr, "\r\n\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D\r\n"},  // no header at all
         {"Subject: %titl%", "a\rb", "Subject: =?Shift_JIS?B?YQ1i?="},  // no body; a bare CR never goes in clear
+        {"%titl%\n\n", "\x83\x41", "=?Shift_JIS?B?g0E=?=\n\n"},  // the template's first bytes
     };
     for (const auto& row : table) {
         m_title = row.title != nullptr ? row.title : kTitle;

@@ -292,6 +292,13 @@ TEST(ReserveTimes, TextsOutsideAsctimesYears) {
     t.tm_wday = 9;  // never after mktime, but still no read outside the names
     t.tm_mon = -1;
     EXPECT_EQ(reserve::AsctimeText(t), "??? ??? 31 23:59:00 2147485547\n");
+    // Fields out of range in asctime's years (never after mktime): written
+    // as they are, not given to asctime.
+    tm odd = MakeTm(2004, 1, 5, 24, 60, 61, 1);
+    EXPECT_EQ(reserve::AsctimeText(odd), "Mon Jan  5 24:60:61 2004\n");
+    odd = MakeTm(2004, 13, 32, 21, 0);
+    odd.tm_wday = 7;
+    EXPECT_EQ(reserve::AsctimeText(odd), "??? ??? 32 21:00:00 2004\n");
     EXPECT_STREQ(reserve::WeekdayName(7), "?");
     EXPECT_STREQ(reserve::WeekdayName(-1), "?");
 }
