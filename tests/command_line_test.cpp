@@ -24,6 +24,7 @@ const Case kCases[] = {
     {L"q \"\" x", {L"q", L"", L"x"}},
     {L"q \"a \"\"b\"\" c\"", {L"q", L"a \"b\" c"}},
     {L"q \"unclosed arg", {L"q", L"unclosed arg"}},
+    {L"q a\\ b c\\", {L"q", L"a\\", L"b", L"c\\"}},  // a blank after backslashes still ends the argument
 };
 
 TEST(CommandLine, SplitsAsWindowsDoes) {

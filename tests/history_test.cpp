@@ -278,6 +278,11 @@ TEST(History, HostileAndExtendedLinesRead) {
         {"2026/12/07 19:05:09\t4294967296\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 0, "", false, "", ""},
         {"2026/12/07 19:05:09\t4294967295\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 1, "", false, "", ""},
         {"\xEF\xBB" + kLine + "sent", 0, "", false, "", ""},  // half a mark is damage
+        {"2026/12/31 23:59:60\t8\t2026/12/31 23:59\t2027/01/01 00:00\tA\tT\tsent", 1, "", false, "", ""},
+        {"2026/12/32 19:05:09\t8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 0, "", false, "", ""},
+        {"2026/12/07 24:05:09\t8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 0, "", false, "", ""},
+        {"2026/12/07 19:60:09\t8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 0, "", false, "", ""},
+        {"2026/12/07 19:05:61\t8\t2026/12/09 21:00\t2026/12/09 21:54\tA\tT\tsent", 0, "", false, "", ""},
     };
     for (const auto& c : cases) {
         const std::vector<history::Entry> entries = history::Parse(c.text);
@@ -352,6 +357,11 @@ TEST(History, TheProgrammeDecidesTheDuplicateQuestion) {
         {"earlier version's line", old, wanted([](history::Entry&) {}), true},
         {"earlier version's line, other adjustments", old,
          wanted([](history::Entry& w) { w.start = MakeTm(2026, 12, 9, 21, 0); }), false},
+        {"earlier version's line, other channel", old, wanted([](history::Entry& w) { w.channel = 4; }), false},
+        {"earlier version's line, a month before", old,
+         wanted([](history::Entry& w) { w.start.tm_mon = w.end.tm_mon = 10; }), false},
+        {"a month before", recorded,
+         wanted([](history::Entry& w) { w.programme.start.tm_mon = w.programme.end.tm_mon = 10; }), false},
     };
     for (const auto& c : cases) EXPECT_EQ(history::SameProgramme(c.recorded, c.wanted), c.same) << c.what;
     const std::vector<history::Entry> entries = {recorded, MakeEntry(1, 9, true)};
@@ -415,6 +425,10 @@ TEST_F(HistoryFile, TheCheckAndTheRecordAreOneTurn) {
 }
 
 TEST_F(HistoryFile, ATooLargeFileIsMovedAsideWhole) {
+    // A file of exactly the bound is still read.
+    const std::string line = kLine + "sent\r\n";
+    ASSERT_TRUE(plat::ReplaceWholeFile(path, line + std::string(history::kMaxFileBytes - line.size(), 'x')));
+    EXPECT_EQ(history::Load(path).size(), 1u);
     const std::string damaged = kLine + "sent\r\n" + std::string(history::kMaxFileBytes, 'x');
     const struct {
         const char* aside;

@@ -286,6 +286,7 @@ TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
         {"Subject: [%titl%]\n\n[%titl%]\n", "", "Subject: []\r\n\r\n[]\r\n"},
         {"\r\n%titl%\r\n", nullptr, "\r\n\x8C\x8E\x97\x6A\x83\x68\x83\x89\x83\x7D\r\n"},  // no header at all
         {"Subject: %titl%", "a\rb", "Subject: =?Shift_JIS?B?YQ1i?="},  // no body; a bare CR never goes in clear
+        {"%titl%\n\n", "\x83\x41", "=?Shift_JIS?B?g0E=?=\r\n\r\n"},  // the template's first bytes; its LFs become CR LF
     };
     for (const auto& row : table) {
         m_title = row.title != nullptr ? row.title : kTitle;
@@ -296,7 +297,9 @@ TEST_F(Composer, TitleAndStationEncodedInTheHeaderOnlyAndNotRescanned) {
 
 TEST(EncodedWords, ShortWordsWholeCharactersSameBytes) {
     std::string value;
-    for (int i = 0; i < 40; ++i) value += i % 3 == 0 ? "a" : "\x83\x41";  // "a" and "ア": 67 bytes
+    // Letters and katakana, none the same as the one five bytes before: 116 bytes.
+    for (int i = 0; i < 70; ++i)
+        value += i % 3 == 0 ? std::string(1, static_cast<char>('a' + i % 26)) : "\x83" + std::string(1, static_cast<char>(0x41 + i % 40));
     const std::string words = EncodedWords(value);
     std::string decoded;
     size_t count = 0;
@@ -312,7 +315,7 @@ TEST(EncodedWords, ShortWordsWholeCharactersSameBytes) {
         begin = end + 3;
     }
     EXPECT_EQ(decoded, value);
-    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(count, 3u);
 }
 
 TEST_F(Composer, EncodedWordsLeaveRoomForTheHeaderNameAndTheTextAfterThem) {

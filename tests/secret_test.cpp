@@ -6,6 +6,7 @@
 #include <string>
 
 #include "mail/Password.h"
+#include "platform/common.h"
 #include "platform/tls.h"
 
 TEST(Secret, RoundTripInEitherCaseAndDamagedValuesFail) {
@@ -28,6 +29,25 @@ TEST(Secret, RoundTripInEitherCaseAndDamagedValuesFail) {
     for (const std::string& bad : {std::string(), hex.substr(1), hex + "G0", flipped, std::string("00112233")}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(plat::UnprotectSecret(bad, &clear));
+    }
+}
+
+TEST(Secret, StoredDigitsAreHexadecimalInEitherCase) {
+    EXPECT_EQ(plat::HexDigits("\x0a\xff\x00", 3, plat::HexCase::kUpper), "0AFF00");
+    EXPECT_EQ(plat::HexDigits("\x0a\xff\x00", 3, plat::HexCase::kLower), "0aff00");
+    const struct {
+        const char* digits;
+        bool read;
+        std::string bytes;
+    } table[] = {
+        {"0aFf09", true, "\x0a\xff\x09"}, {"", true, ""}, {"0", false, ""},
+        // The neighbours of each range of digits.
+        {"0/", false, ""}, {"0:", false, ""}, {"0@", false, ""}, {"0G", false, ""}, {"0`", false, ""}, {"0g", false, ""},
+    };
+    for (const auto& row : table) {
+        std::string bytes;
+        EXPECT_EQ(plat::HexBytes(row.digits, &bytes), row.read) << row.digits;
+        EXPECT_EQ(row.read ? bytes : "", row.bytes) << row.digits;
     }
 }
 

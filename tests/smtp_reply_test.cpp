@@ -1,5 +1,5 @@
 // SMTP reply texts: completeness, joining pieces under the size cap, the
-// capabilities of an EHLO reply, Base64 for AUTH.
+// capabilities of an EHLO reply, reply codes, Base64 for AUTH.
 #include "mail/SmtpReply.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+#include "mail/SmtpConnection.h"
 
 TEST(SmtpReply, CompleteOnlyWithAFinalLineAndItsLineFeed) {
     EXPECT_FALSE(smtp::ReplyComplete(""));
@@ -49,6 +51,27 @@ TEST(SmtpReply, CapabilitiesOfAMultiLineEhloReply) {
         smtp::ParseCapabilities("250-host\r\n550-STARTTLS\r\n250-STARTTLSX\r\n250 AUTHX PLAIN\r\n");
     EXPECT_FALSE(odd.startTls);
     EXPECT_FALSE(odd.authAny());
+    // A greeting line with no name: the next line is a capability.
+    const smtp::Capabilities bare = smtp::ParseCapabilities("250-\r\n250 AUTH PLAIN\r\n");
+    EXPECT_EQ(bare.serverName, "");
+    EXPECT_TRUE(bare.authPlain);
+}
+
+TEST(SmtpReply, CodesAreThreeDigitsAndRefusalsBeginWith4Or5) {
+    const struct {
+        const char* reply;
+        int code;
+        bool refused;
+    } table[] = {
+        {"250 ok\r\n", 250, false}, {"354 go\r\n", 354, false}, {"421 bye\r\n", 421, true},
+        {"554\r\n", 554, true},     {"25", 0, false},             {"", 0, false},
+        {"2x0 ok\r\n", 0, false},   {"25: ok\r\n", 0, false},    {"/50 ok\r\n", 0, false},
+        {"5", 0, true},              {"3", 0, false},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(smtp::ReplyCode(row.reply), row.code) << row.reply;
+        EXPECT_EQ(smtp::Refused(row.reply), row.refused) << row.reply;
+    }
 }
 
 TEST(SmtpReply, Base64OfAuthTexts) {
@@ -75,6 +98,9 @@ TEST(SmtpReply, ARefusedSenderIsToldFromOtherRefusals) {
         {"554 5.2.0 STOREDRV.Submission.Exception:SendAsDeniedException\r\n", false, "rec@example.com", true},
         {"550 5.7.1 <me@example.net> not permitted\r\n", false, "rec@example.com", true},
         {"550 5.7.1 <me@example.net> not permitted\r\n", false, "me@example.net", false},  // the recipient
+        {"550 5.7.1 <me@example.net> not permitted\r\n", false, "ME@example.NET", false},
+        {"553 5.7.1 SENDER ADDRESS REJECTED\r\n", false, "rec@example.com", true},
+        {"550 5.7.1 <ME@EXAMPLE.NET> not permitted\r\n", false, "rec@example.com", true},
         {"554 5.7.1 <rec@example.com>: Relay access denied\r\n", false, "rec@example.com", false},
         {"250 2.1.0 Ok\r\n", true, "rec@example.com", false},
     };
@@ -99,6 +125,13 @@ TEST(SmtpReply, EhloGivesAFullyQualifiedNameOrTheAddressLiteral) {
         {"pc..example", "[192.0.2.1]"},
         {"-pc.example", "[192.0.2.1]"},                      // a label begins with a hyphen
         {"pc_1.example", "[192.0.2.1]"},
+        {"pc-.example", "[192.0.2.1]"},                      // a label ends with a hyphen
+        {"p-c.example", "p-c.example"},
+        {"PC9.EXAMPLE", "PC9.EXAMPLE"},
+        {"pc.example.j~", "[192.0.2.1]"},
+        {"a.bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb",  // a 63-letter label
+         "a.bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},
+        {"a.bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", "[192.0.2.1]"},  // 64
     };
     for (const auto& row : table) EXPECT_EQ(smtp::EhloDomain(row.hostName, local), row.ehlo) << row.hostName;
 }

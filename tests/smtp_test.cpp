@@ -20,6 +20,7 @@
 #include "platform/net.h"
 #include "platform/tls.h"
 #include "platform/platform.h"
+#include "tests/support/HostName.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Process.h"
 #include "tests/support/SmtpPeer.h"
@@ -38,21 +39,36 @@ const char kTemplate[] =
     "Subject: ch%chno% %syea%/%smon%/%sday% %shou%:%smin%\r\n\r\n.leading period\r\n.\r\nlast\r\n";
 const char kMessage[] = "Subject: ch12 04/01/05 21:30\r\n\r\n..leading period\r\n..\r\nlast\r\n\r\n.\r\n";
 
-// The host name HELO carries; starts Windows Sockets first, as the first
-// CSock would, so that it can be asked.
-std::string HostName() {
-    plat::StartupWinsock();
-    char name[plat::kHostNameSize] = "localhost";
-    plat::GetHostName(name, sizeof name);
-    return name;
+// The names this host goes by on the wire. Where the test can give its
+// process a host name of its own (Linux, as root), one longer than a DNS
+// label may be, which no resolver finds and no query leaves the machine for:
+// HELO carries it as it is, EHLO the connection's address literal, and the
+// message identifier the loopback address. Elsewhere (Windows) the names and
+// the address the system reports. Starts Windows Sockets first, as the first
+// CSock would, so that the system can be asked.
+const char kOwnHostName[] = "QUORPA-TEST-PC-WITH-A-NAME-LONGER-THAN-ANY-DNS-LABEL-01234567890";
+struct HostNames {
+    std::string helo, ehlo;
+    uint32_t address;  // the one a message identifier shows, network byte order
+};
+const HostNames& Host() {
+    static const HostNames names = [] {
+        plat::StartupWinsock();
+        if (SetOwnHostName(kOwnHostName)) return HostNames{kOwnHostName, "[127.0.0.1]", htonl(INADDR_LOOPBACK)};
+        char name[plat::kHostNameSize] = "localhost";
+        plat::GetHostName(name, sizeof name);
+        char domain[plat::kHostNameSize] = "";
+        plat::DomainHostName(domain, sizeof domain);
+        uint32_t address = htonl(INADDR_LOOPBACK);
+        plat::HostAddress(name, &address);
+        return HostNames{name, std::strchr(domain, '.') != nullptr ? domain : "[127.0.0.1]", address};
+    }();
+    return names;
 }
-
-// What EHLO names this host on a loopback connection.
-std::string EhloName() {
-    char name[plat::kHostNameSize] = "";
-    plat::DomainHostName(name, sizeof name);
-    return smtp::EhloDomain(name, htonl(INADDR_LOOPBACK));
-}
+// Named before any thread starts: a thread keeps the host name it began with.
+const HostNames& kNamedAtStart = Host();
+std::string HostName() { return Host().helo; }
+std::string EhloName() { return Host().ehlo; }
 
 std::string Repeat(const std::string& text, int count) {
     std::string out;
@@ -492,8 +508,7 @@ TEST_F(SmtpSinkDelivery, MailArrivesAsWrittenAndTheLogIsTheWholeDialogue) {
                            ".a line that begins with a period\r\n.\r\n..\r\nlast line\r\n";
     UseSink("accept");
     const std::string host = HostName();
-    uint32_t local = 0;
-    ASSERT_TRUE(plat::HostAddress(host.c_str(), &local));  // 127.0.0.1 is replaced by the host's address
+    const uint32_t local = Host().address;
     LogCapture log;
     ASSERT_TRUE(Send());
 
@@ -631,18 +646,24 @@ TEST_F(SmtpDialogue, AuthOnLoopbackGoesPlainOrLoginAndIsLoggedMasked) {
         std::vector<std::string> authReplies;
         std::string sent;  // what the server receives for AUTH
         std::string logged;
+        const char* user = kUser;
     } table[] = {
         {"250-peer hello\r\n250-SIZE 1000\r\n250 auth login plain\r\n", {"235 ok\r\n"},
          "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n", "S:AUTH PLAIN ********\r\nR:235 ok\r\n"},
         {"250-peer hello\r\n250-AUTH=LOGIN\r\n250 HELP\r\n", {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"},
          "AUTH LOGIN\r\ndXNlcg==\r\nc2VjcmV0\r\n",
          "S:AUTH LOGIN\r\nR:334 VXNlcm5hbWU6\r\nS:********\r\nR:334 UGFzc3dvcmQ6\r\nS:********\r\nR:235 ok\r\n"},
+        // A user name in code page 932 (予約太郎) goes in UTF-8.
+        {"250-peer hello\r\n250 AUTH LOGIN\r\n", {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"},
+         "AUTH LOGIN\r\n5LqI57SE5aSq6YOO\r\nc2VjcmV0\r\n",
+         "S:AUTH LOGIN\r\nR:334 VXNlcm5hbWU6\r\nS:********\r\nR:334 UGFzc3dvcmQ6\r\nS:********\r\nR:235 ok\r\n",
+         "\x97\x5c\x96\xf1\x91\xbe\x98\x59"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.ehloReply);
         SmtpPeer peer(Extended(row.ehloReply, row.authReplies));
         Use(peer);
-        m_mailer.m_account.user = kUser;
+        m_mailer.m_account.user = row.user;
         m_mailer.m_account.password = SmtpPassword::Typed(kPassword);
         LogCapture log;
         EXPECT_TRUE(Send());
@@ -897,6 +918,40 @@ TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
         EXPECT_EQ(Outcome([&] { return (m_mailer.TestConnection(), true); }), outcome) << "connection test";
         peer.Join();
         EXPECT_EQ(peer.Received(), sent(turns)) << "connection test";
+    }
+}
+
+TEST_F(SmtpDialogue, TheConnectionTestTriesTheSenderAndTellsASenderRefused) {
+    // MAIL FROM and RCPT TO both name the sender; a 5xx to MAIL is the
+    // sender's, one to RCPT only when its text says so.
+    const char from[] = "MAIL FROM: <me@example.jp>\r\n", to[] = "RCPT TO: <me@example.jp>\r\n";
+    const struct {
+        const char* what;
+        Turns turns;
+        const char* outcome;
+    } table[] = {
+        {"both accepted", {{"HELO", "250 peer\r\n"}, {"MAIL", "250 ok\r\n"}, {"RCPT", "250 ok\r\n"},
+                           {"RSET", "250 ok\r\n"}, {"QUIT", "221 bye\r\n"}}, "sent"},
+        {"MAIL refused", {{"HELO", "250 peer\r\n"}, {"MAIL", "550 5.7.1 no\r\n"}}, "SenderRefused"},
+        {"MAIL deferred", {{"HELO", "250 peer\r\n"}, {"MAIL", "451 later\r\n"}}, "SmtpSetupError"},
+        {"RCPT refused", {{"HELO", "250 peer\r\n"}, {"MAIL", "250 ok\r\n"}, {"RCPT", "550 5.1.1 no mailbox\r\n"}},
+         "SmtpSetupError"},
+        {"RCPT refuses the sender", {{"HELO", "250 peer\r\n"}, {"MAIL", "250 ok\r\n"},
+                                     {"RCPT", "553 5.7.1 Sender address rejected\r\n"}}, "SenderRefused"},
+    };
+    const std::map<std::string, std::string> texts = {{"HELO", m_commands[SmtpPeer::kHelo]}, {"MAIL", from},
+                                                      {"RCPT", to}, {"RSET", "RSET\r\n"}, {"QUIT", "QUIT\r\n"}};
+    m_mailer.m_commandTimeoutMs = 300;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        SmtpPeer peer(Answering(row.turns));
+        Use(peer);
+        LogCapture log;
+        EXPECT_EQ(Outcome([&] { return (m_mailer.TestConnection("me@example.jp"), true); }), row.outcome);
+        peer.Join();
+        std::string sent;
+        for (const Turn& turn : row.turns) sent += texts.at(turn.command);
+        EXPECT_EQ(peer.Received(), sent);
     }
 }
 
@@ -1182,9 +1237,31 @@ TEST_F(SubmitDelivery, AnUnknownRevocationStatusGoesOnWithALine) {
         const std::string token = Tokened();
         LogCapture log;
         ASSERT_TRUE(Send()) << log.Text();
-        EXPECT_EQ(log.Text().find(line) != std::string::npos, std::string(port) == "REVOCATION_UNKNOWN") << log.Text();
+        EXPECT_EQ(log.Text().find(line) != std::string::npos, !pinned && std::string(port) != "TLS") << log.Text();
         EXPECT_NE(SubmissionServer::WaitForDump(token), "");
         m_mailer.m_account.certPin.clear();
+    }
+}
+
+// A CRL that revokes the certificate under another CA's signature revokes
+// nothing, and a CRL host that takes the connection and never answers costs
+// the send a few seconds, not its whole time-out: the status is unknown, the
+// mail goes. (Windows does the same, but Wine's CryptoAPI takes the forged
+// CRL and waits for the silent host without end: the windows build leaves
+// this case out.)
+TEST_F(SubmitDelivery, AForgedOrSilentCrlLetsTheMailGoInBoundedTime) {
+    for (const char* port : {"FORGED_CRL", "SILENT_CRL"}) {
+        SCOPED_TRACE(port);
+        UsePort(port, Encryption::kImplicit);
+        m_mailer.m_commandTimeoutMs = 30000;
+        const std::string token = Tokened();
+        LogCapture log;
+        const uint32_t started = plat::TickCount();
+        ASSERT_TRUE(Send()) << log.Text();
+        EXPECT_LT(plat::TickCount() - started, 10000u);
+        EXPECT_NE(log.Text().find("I:TLS revocation status unknown (no CRL/OCSP answer), going on\r\n"),
+                  std::string::npos) << log.Text();
+        EXPECT_NE(SubmissionServer::WaitForDump(token), "");
     }
 }
 
@@ -1251,8 +1328,10 @@ TEST_F(SubmitDelivery, EhloRefusedAfterStartTlsEndsTheDialogue) {
 }
 
 TEST_F(SubmitDelivery, HangUpInsideTheSessionIsAHangUp) {
-    UsePort("CLOSED_AFTER_TLS", Encryption::kStartTls);
-    EXPECT_THROW(Send(), CSockClose);
+    for (const char* port : {"CLOSED_AFTER_TLS", "RESET_AFTER_TLS"}) {
+        UsePort(port, Encryption::kStartTls);
+        EXPECT_THROW(Send(), CSockClose) << port;
+    }
 }
 
 TEST_F(SubmitDelivery, LargeMailOverTlsArrivesWhole) {
@@ -1298,6 +1377,7 @@ TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
     EXPECT_ANY_THROW(Send());
     EXPECT_TRUE(m_mailer.Cancelled());
     EXPECT_EQ(log.Text().find("MAIL FROM"), std::string::npos) << log.Text();
+    EXPECT_EQ(log.Text().find("S:AUTH"), std::string::npos) << log.Text();  // nothing goes after the stop
     EXPECT_EQ(SubmissionServer::WaitForDump(token, 1000), "");
 }
 
@@ -1323,6 +1403,7 @@ TEST_F(SubmitDelivery, EachProblemHasItsOwnException) {
     } table[] = {
         {"STARTTLS", 1, "password", "AuthRefused"},
         {"UNTRUSTED", 2, "", "CertificateNotTrusted"},
+        {"CLIENT_ONLY", 2, "", "CertificateNotTrusted"},  // a certificate not for servers
         {"WRONG_NAME", 2, "", "CertificateNameMismatch"},
         {"TLS", 2, "pin", "CertificateFingerprintMismatch"},
         {"PLAIN_AUTH", 1, "", "StartTlsNotOffered"},

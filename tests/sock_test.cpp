@@ -13,6 +13,7 @@
 #include "base/Exceptions.h"
 #include "platform/net.h"
 #include "tests/support/HostName.h"
+#include "tests/support/Process.h"
 
 namespace {
 
@@ -201,6 +202,7 @@ TEST_F(SockTest, RefusedConnectionMakesFiveAttemptsOneSecondApart) {
     // test's listener can take it, and no connection can come from it.
     const BoundPort target;
 
+    const size_t handles = OpenHandleCount();
     const auto start = Clock::now();
     try {
         sock.Create(&target.address, 1, false);
@@ -216,8 +218,15 @@ TEST_F(SockTest, RefusedConnectionMakesFiveAttemptsOneSecondApart) {
     // The socket stays in its slot until Close.
     EXPECT_EQ(sock.GetCount(), 1);
     EXPECT_NE(sock.GetSocket(0), plat::kInvalidSocket);
+    // Each attempt had a fresh socket; the one in the slot is the last.
+    if (handles != 0) {
+        EXPECT_EQ(OpenHandleCount(), handles + 1);
+    }
     sock.Close(0);
     EXPECT_EQ(sock.GetCount(), 0);
+    if (handles != 0) {
+        EXPECT_EQ(OpenHandleCount(), handles);
+    }
 }
 
 TEST_F(SockTest, ConnectRetriesUntilTheServerComesUp) {

@@ -128,7 +128,7 @@ TEST(StationTable, HostileTexts) {
 
 TEST(StationTable, FoldedNamesWhenNoneMatchesExactly) {
     const CStationTable table("1 ＮＨＫ総合\n4 日テレ\n9 ＴＯＫＹＯ　ＭＸ\n12 NHK BS1\n20 ｔｖｋ\n21 TVK\n"
-                              "30 ＢＳ１１\n31 BS11\n40 テレビ\n");
+                              "30 ＢＳ１１\n31 BS11\n40 テレビ\n50 ＡＺ０９ａｚ\n");
     const std::pair<const char*, uint32_t> lookups[] = {
         {"NHK総合", 1},        {"nhk総合", 1},     {"ＮＨＫ 総合", 1},  {"ＮＨＫ　総合", 1}, {" NHK総合\t", 1},
         {"TOKYO MX", 9},       {"tokyomx", 9},     {"ＮＨＫ ＢＳ１", 12}, {"nhkbs1", 12},
@@ -136,6 +136,7 @@ TEST(StationTable, FoldedNamesWhenNoneMatchesExactly) {
         {"BS11", 31},          {"ＢＳ１１", 30},   // an exact match wins over a lower folded one
         {"ﾃﾚﾋﾞ", 0},           {"てれび", 0},      {"日テレ ", 4},      {"日てれ", 0},       // kana stay exact
         {"", 0},               {"　", 0},          {"ＮＨＫ総", 0},
+        {"az09az", 50},        {"AZ09AZ", 50},     // the ends of each full-width range
     };
     for (const auto& l : lookups) EXPECT_EQ(table.FindChannel(l.first), l.second) << l.first;
     EXPECT_EQ(table.FindChannel(nullptr), 0u);

@@ -87,6 +87,17 @@ if(CMAKE_CROSSCOMPILING AND TARGET smtp_test)
   set(schannel_seam_test smtp_test.schannel_seams)
 endif()
 
+# Wine's CryptoAPI takes a CRL signed by another CA than the certificate's
+# issuer, and waits for a CRL host that never answers without end (a real
+# Windows stops at the chain's retrieval time-out): the windows build leaves
+# that case out.
+if(CMAKE_CROSSCOMPILING AND TARGET smtp_test)
+  set(wine_left_out ${CMAKE_CURRENT_BINARY_DIR}/smtp_test_wine_left_out.cmake)
+  file(WRITE ${wine_left_out}
+    "set_tests_properties(SubmitDelivery.AForgedOrSilentCrlLetsTheMailGoInBoundedTime PROPERTIES DISABLED TRUE)\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${wine_left_out})
+endif()
+
 function(quorpa_use_submission_server)
   cmake_parse_arguments(ARG "" "" "TESTS;GTEST" ${ARGN})
   if(ARG_TESTS)

@@ -71,6 +71,10 @@ def history_resend(env):
                         r"\*from=2004/01/05 21:00\*to=2004/01/05 21:54", line):
         raise Failure("unexpected history line: %r" % line)
     failed_id = re.search(r"\*id=([^*]+)", line).group(1)
+    # Sent at a fixed earlier second, so that 再送 is told from a line left
+    # beside it whatever the clock's second.
+    earlier = "2026/12/07 19:05:09" + line[len("2026/12/07 19:05:09"):]
+    q.write("Quorpa.history", cp932(earlier + "\r\n"))
 
     sink = Sink(q.dir)
     try:
@@ -82,6 +86,7 @@ def history_resend(env):
         expect_boxes(boxes, [STARTED])
         expect_equal("the question's default button", boxes[0]["default"], "no")
         (before,), (after,) = lists[0]["rows"], lists[1]["rows"]
+        expect_equal("the time sent before", before[0], "2026/12/07 19:05")
         expect_row(before, "失敗 (サーバエラー)")
         expect_row(after, "送信済み")
         (mail,) = sink.mails()
@@ -90,9 +95,10 @@ def history_resend(env):
     finally:
         sink.stop()
     (line,) = history_lines(q)
-    # The same entry (its identity kept), now sent.
-    if not re.fullmatch(SENT_AT + r":\d\d\t8\t2004/01/05 21:00\t2004/01/05 21:54\tフジテレビ\t月曜ドラマ\tsent\t\t"
-                        r"\*id=%s\*from=2004/01/05 21:00\*to=2004/01/05 21:54" % re.escape(failed_id), line):
+    # The same entry (its identity kept), now sent, no longer at the earlier second.
+    if line.startswith("2026/12/07 19:05:09") or not re.fullmatch(
+            SENT_AT + r":\d\d\t8\t2004/01/05 21:00\t2004/01/05 21:54\tフジテレビ\t月曜ドラマ\tsent\t\t"
+            r"\*id=%s\*from=2004/01/05 21:00\*to=2004/01/05 21:54" % re.escape(failed_id), line):
         raise Failure("the entry after 再送: %r" % line)
 
 

@@ -58,3 +58,7 @@ std::string FreshProcessRole();
 // variables set; returns the copy's exit code (0: every check there passed).
 int RunInFreshProcess(const std::string& role,
                       const std::vector<std::pair<std::string, std::string>>& env = {});
+
+// How many files, sockets and other handles this process holds open; 0
+// where the system does not tell (Wine).
+size_t OpenHandleCount();

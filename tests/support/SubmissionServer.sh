@@ -29,10 +29,16 @@
 #   SUBMIT_SENDER                     the account's own address
 #   SUBMIT_PORT_WRONG_NAME            TLS, certificate for SUBMIT_WRONG_NAME (trusted CA)
 #   SUBMIT_PORT_UNTRUSTED             TLS, certificate for localhost from another CA
+#   SUBMIT_PORT_CLIENT_ONLY           TLS, certificate for localhost (trusted CA) that
+#                                     serves only as a client's (extended key usage)
 #   SUBMIT_PORT_OLD_TLS               TLS 1.0 and 1.1 only
 #   SUBMIT_PORT_REVOKED               TLS, a certificate for localhost (trusted CA) whose
 #                                     CRL distribution point is SUBMIT_CRL_URL, a CRL
 #                                     (served over HTTP on loopback) that revokes it
+#   SUBMIT_PORT_SILENT_CRL            TLS, the same but its CRL's host takes the
+#                                     connection and never answers
+#   SUBMIT_PORT_FORGED_CRL            TLS, the same but its CRL revokes it under the
+#                                     untrusted CA's signature
 #   SUBMIT_PORT_REVOCATION_UNKNOWN    TLS, the same but its CRL distribution point is a
 #                                     loopback port where nothing listens
 #   SUBMIT_PORT_AIA                   TLS, a certificate for localhost (trusted CA) from an
@@ -47,6 +53,7 @@
 #   SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS  not postfix: a scripted server that offers STARTTLS,
 #                                     takes the handshake and refuses the EHLO that follows
 #   SUBMIT_PORT_CLOSED_AFTER_TLS      the same, but it hangs up at that EHLO
+#   SUBMIT_PORT_RESET_AFTER_TLS       the same, but it resets the connection at that EHLO
 #   SUBMIT_PORT_SLOW_READER           the same, but it takes AUTH PLAIN and a mail, whose
 #                                     data it reads only after 0.3 s
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
@@ -166,9 +173,9 @@ make_certificates() {
       openssl req -x509 -key "$1.key" -days 2 -out "$1.pem" -subj "/CN=$2" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
     }
-    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES [CRL-URL] [ISSUER-URL]
+    issue() { # NAME CA COMMON-NAME SUBJECT-ALT-NAMES [CRL-URL] [ISSUER-URL]; EKU: the usage (serverAuth)
       printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
-        "extendedKeyUsage=serverAuth" "subjectAltName=$4" \
+        "extendedKeyUsage=${EKU:-serverAuth}" "subjectAltName=$4" \
         "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid,issuer" >"$1.ext"
       [ -z "${5:-}" ] || echo "crlDistributionPoints=URI:$5" >>"$1.ext"
       [ -z "${6:-}" ] || echo "authorityInfoAccess=caIssuers;URI:$6" >>"$1.ext"
@@ -183,7 +190,10 @@ make_certificates() {
     issue server ca localhost "DNS:localhost,IP:127.0.0.1"
     issue wrong-name ca "$wrong_name" "DNS:$wrong_name"
     issue untrusted other-ca localhost "DNS:localhost,IP:127.0.0.1"
+    EKU=clientAuth issue client-only ca localhost "DNS:localhost,IP:127.0.0.1"
     issue revoked ca localhost "DNS:localhost,IP:127.0.0.1" "$crl_url"
+    issue silent-crl ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$silent_port/test.crl"
+    issue forged-crl ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$crl_port/forged.crl"
     issue revocation-unknown ca localhost "DNS:localhost,IP:127.0.0.1" "http://127.0.0.1:$dead_port/test.crl"
     # An intermediate CA under the test CA, and two certificates of it whose
     # servers send them alone.
@@ -203,6 +213,12 @@ make_certificates() {
     mkdir -p "$root/crl"
     openssl crl -in crl.pem -outform DER -out "$root/crl/test.crl"
     openssl x509 -in intermediate.pem -outform DER -out "$root/crl/intermediate.cer"
+    # A CRL that revokes "forged-crl", signed by the other CA: no CRL of its issuer.
+    serial=$(openssl x509 -in forged-crl.pem -noout -serial | sed 's/.*=//')
+    printf 'R\t%s\t%s\t%s\tunknown\t/CN=localhost\n' "$(date -u -d '+2 days' +%y%m%d%H%M%SZ)" \
+      "$(date -u -d '-1 hour' +%y%m%d%H%M%SZ)" "$serial" >index.txt
+    openssl ca -batch -gencrl -config crl.cnf -keyfile other-ca.key -cert other-ca.pem -crldays 2 -out forged.pem
+    openssl crl -in forged.pem -outform DER -out "$root/crl/forged.crl"
     openssl x509 -in ca.pem -outform DER -out ca.der
     rm -f ./*.ext ca.key other-ca.key intermediate.key
   ) >"$root/log/openssl.log" 2>&1 || { cat "$root/log/openssl.log" >&2; die "cannot make the certificates"; }
@@ -313,8 +329,14 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/wrong-name.pem
 127.0.0.1:${ports[UNTRUSTED]} inet n - n - - smtpd -o syslog_name=postfix/untrusted $tls_on
   -o smtpd_tls_cert_file=$root/tls/untrusted.pem
+127.0.0.1:${ports[CLIENT_ONLY]} inet n - n - - smtpd -o syslog_name=postfix/client-only $tls_on
+  -o smtpd_tls_cert_file=$root/tls/client-only.pem
 127.0.0.1:${ports[REVOKED]} inet n - n - - smtpd -o syslog_name=postfix/revoked $tls_on
   -o smtpd_tls_cert_file=$root/tls/revoked.pem
+127.0.0.1:${ports[SILENT_CRL]} inet n - n - - smtpd -o syslog_name=postfix/silent-crl $tls_on
+  -o smtpd_tls_cert_file=$root/tls/silent-crl.pem
+127.0.0.1:${ports[FORGED_CRL]} inet n - n - - smtpd -o syslog_name=postfix/forged-crl $tls_on
+  -o smtpd_tls_cert_file=$root/tls/forged-crl.pem
 127.0.0.1:${ports[REVOCATION_UNKNOWN]} inet n - n - - smtpd -o syslog_name=postfix/revocation-unknown $tls_on
   -o smtpd_tls_cert_file=$root/tls/revocation-unknown.pem
 127.0.0.1:${ports[AIA]} inet n - n - - smtpd -o syslog_name=postfix/aia $tls_on
@@ -386,7 +408,7 @@ start_sink() {
 start_peers() {
   local mode
   cat >"$root/etc/peer.py" <<'PY'
-import os, socket, ssl, sys, time
+import os, socket, ssl, struct, sys, time
 root, mode = sys.argv[1], sys.argv[2]
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(root + "/tls/server.pem", root + "/tls/server.key")
@@ -412,6 +434,9 @@ while True:
         if mode == "refuse":
             session.sendall(b"554 5.7.0 not after TLS\r\n")
             session.recv(1)
+        elif mode == "reset":
+            # A hard hang-up: no close_notify, a reset for the client's read.
+            session.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         elif mode == "slow":
             # Takes a login and a mail, but reads the data only after a
             # pause, so that a large mail fills the client's socket.
@@ -435,12 +460,13 @@ while True:
         conn.close()
 PY
   rm -f "$root"/peer-*.port "$root/peer.pid"
-  for mode in refuse close slow; do
+  for mode in refuse close slow reset; do
     python3 "$root/etc/peer.py" "$root" $mode >"$root/log/peer-$mode.log" 2>&1 </dev/null &
     echo $! >>"$root/peer.pid"
   done
   for _ in $(seq 50); do
-    [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && [ -s "$root/peer-slow.port" ] && return 0
+    [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && [ -s "$root/peer-slow.port" ] &&
+      [ -s "$root/peer-reset.port" ] && return 0
     sleep 0.1
   done
   die "the scripted servers did not start: $(cat "$root"/log/peer-*.log)"
@@ -555,6 +581,7 @@ write_env() {
     echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer-refuse.port")"
     echo "SUBMIT_PORT_CLOSED_AFTER_TLS=$(cat "$root/peer-close.port")"
     echo "SUBMIT_PORT_SLOW_READER=$(cat "$root/peer-slow.port")"
+    echo "SUBMIT_PORT_RESET_AFTER_TLS=$(cat "$root/peer-reset.port")"
     echo "SUBMIT_REVOKED_CERT_SHA256=$(sha256_of "$tls/revoked.pem")"
     echo "SUBMIT_CRL_URL=$crl_url"
     echo "SUBMIT_SINK_DIR=$root/sink"
@@ -594,11 +621,12 @@ start)
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
-                    [WRONG_NAME]=0 [UNTRUSTED]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
-                    [REVOCATION_UNKNOWN]=0 [AIA]=0 [AIA_SILENT]=0)
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [CLIENT_ONLY]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
+                    [REVOCATION_UNKNOWN]=0 [FORGED_CRL]=0 [SILENT_CRL]=0 [AIA]=0 [AIA_SILENT]=0)
   sink_port=
-  # The CRL's port, and one where nothing listens (a CRL that cannot be had).
-  # The silent one holds the intermediate that never comes.
+  # The CRL's port, one where nothing listens (a CRL that cannot be had) and
+  # one that takes connections and never answers (a CRL, or an intermediate,
+  # that never comes).
   read -r crl_port dead_port silent_port <<<"$(free_ports 3)"
   crl_url=http://127.0.0.1:$crl_port/test.crl
   make_certificates

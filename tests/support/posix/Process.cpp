@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -50,4 +51,13 @@ void SetEnvVar(const std::string& name, const std::string& value) {
         unsetenv(name.c_str());
     else
         setenv(name.c_str(), value.c_str(), 1);
+}
+
+size_t OpenHandleCount() {
+    size_t count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir) != nullptr) ++count;
+        ::closedir(dir);
+    }
+    return count;
 }

@@ -78,3 +78,9 @@ void SetEnvVar(const std::string& name, const std::string& value) {
     // An empty value removes the variable.
     _putenv_s(name.c_str(), value.c_str());
 }
+
+size_t OpenHandleCount() {
+    DWORD count = 0;  // Wine does not count: 0
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
