@@ -67,14 +67,6 @@ std::string HalfWidthNumber(const std::string& text) {
 
 void Prompt(const char* text) { AfxMessageBox(text, kPromptFlags); }
 
-std::wstring WindowTextW(HWND window) {
-    const int length = ::GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = ::GetWindowTextW(window, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}
-
 // ---- typing limit in bytes ---------------------------------------------------
 // EM_LIMITTEXT counts the characters of a Unicode edit control, while the
 // check counts bytes of the text as the exchange reads it (code page 932,
@@ -92,7 +84,7 @@ size_t Bytes(UINT codePage, const std::wstring& text) {
 // After a message that may have changed edit's text from before: cuts what
 // it added to what fits, leaving the caret after the part kept.
 void KeepWithin(HWND edit, UINT codePage, size_t maxBytes, const std::wstring& before) {
-    const std::wstring after = WindowTextW(edit);
+    const std::wstring after = AfxGetWindowTextW(edit);
     const size_t afterBytes = Bytes(codePage, after);
     if (afterBytes <= maxBytes || afterBytes <= Bytes(codePage, before)) return;
     // What came in lies between the beginning and the end both texts share.
@@ -131,7 +123,7 @@ LRESULT CALLBACK LimitBytes(HWND edit, UINT message, WPARAM wParam, LPARAM lPara
         // that cannot be compared (no memory) is left as the control made it.
         std::wstring before;
         try {
-            before = WindowTextW(edit);
+            before = AfxGetWindowTextW(edit);
         } catch (...) {
             break;
         }

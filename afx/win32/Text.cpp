@@ -26,9 +26,7 @@ std::string AfxFromWide(UINT codePage, const wchar_t* text, int length, DWORD fl
     return narrow;
 }
 
-namespace {
-
-std::wstring WindowTextW(HWND window) {
+std::wstring AfxGetWindowTextW(HWND window) {
     const int length = ::GetWindowTextLengthW(window);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     const int got = ::GetWindowTextW(window, &text[0], length + 1);
@@ -36,14 +34,12 @@ std::wstring WindowTextW(HWND window) {
     return text;
 }
 
-}  // namespace
-
 std::wstring AfxWide(const char* text) { return AfxToWide(kAfxCodePage, text); }
 
 std::string AfxNarrow(const wchar_t* text, int length) { return AfxFromWide(kAfxCodePage, text, length); }
 
 std::string AfxGetWindowTextUtf8(HWND window) {
-    const std::wstring text = WindowTextW(window);
+    const std::wstring text = AfxGetWindowTextW(window);
     return AfxFromWide(CP_UTF8, text.c_str(), static_cast<int>(text.size()));
 }
 
@@ -52,7 +48,7 @@ void AfxSetWindowTextUtf8(HWND window, const char* text) { ::SetWindowTextW(wind
 void AfxSetWindowText(HWND window, const char* text) { ::SetWindowTextW(window, AfxWide(text).c_str()); }
 
 std::string AfxGetWindowText(HWND window) {
-    const std::wstring text = WindowTextW(window);
+    const std::wstring text = AfxGetWindowTextW(window);
     return AfxNarrow(text.c_str(), static_cast<int>(text.size()));
 }
 

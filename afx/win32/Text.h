@@ -25,6 +25,7 @@ std::string AfxFromWide(UINT codePage, const wchar_t* text, int length = -1, DWO
 
 void AfxSetWindowText(HWND window, const char* text);
 std::string AfxGetWindowText(HWND window);
+std::wstring AfxGetWindowTextW(HWND window);  // as the window holds it, UTF-16
 void AfxSetDlgItemText(HWND dialog, int id, const char* text);
 std::string AfxGetDlgItemText(HWND dialog, int id);
 // The same in UTF-8, for a text that may hold any character (a password,
