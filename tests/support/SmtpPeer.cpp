@@ -122,16 +122,16 @@ void SmtpPeer::Fail(const std::string& what) {
     m_error += what + "\n";
 }
 
-bool SmtpPeer::WaitReadable(plat::Socket s) {
-    for (uint32_t waited = 0; waited < kWaitMs && !m_stop; waited += kSliceMs) {
+bool SmtpPeer::WaitReadable(plat::Socket s, uint32_t waitMs) {
+    for (uint32_t waited = 0; waited < waitMs && !m_stop; waited += kSliceMs) {
         const int r = plat::WaitReadable(s, kSliceMs);
         if (r != 0) return r > 0;
     }
     return false;
 }
 
-int SmtpPeer::Fill(plat::Socket s, std::string& pending, size_t index) {
-    if (!WaitReadable(s)) return -1;
+int SmtpPeer::Fill(plat::Socket s, std::string& pending, size_t index, uint32_t waitMs) {
+    if (!WaitReadable(s, waitMs)) return -1;
     char buffer[4096];
     const int n = plat::Recv(s, buffer, sizeof buffer);
     if (n <= 0) return 0;
@@ -160,6 +160,31 @@ void SmtpPeer::Serve() {
         }
         Run(connection, index);
     }
+}
+
+namespace {
+
+// How many whole lines text holds.
+size_t Lines(const std::string& text) {
+    size_t count = 0;
+    for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', lf + 1)) ++count;
+    return count;
+}
+
+}  // namespace
+
+bool SmtpPeer::ReadGroup(plat::Socket s, std::string& pending, size_t index, uint32_t lines) {
+    int pieces = 0;
+    while (Lines(pending) < lines) {
+        if (Fill(s, pending, index, kGroupWaitMs) <= 0) {
+            Fail("group of " + std::to_string(lines) + " lines: only " + std::to_string(Lines(pending)) + " came");
+            return false;
+        }
+        ++pieces;
+    }
+    if (pieces > 1) Fail("group of " + std::to_string(lines) + " lines in " + std::to_string(pieces) + " pieces");
+    for (uint32_t i = 0; i < lines; ++i) pending.erase(0, pending.find('\n') + 1);
+    return true;
 }
 
 void SmtpPeer::Run(plat::Socket connection, size_t index) {
@@ -195,6 +220,12 @@ void SmtpPeer::Run(plat::Socket connection, size_t index) {
             pending.erase(0, at + end.size());
             break;
         }
+        case Action::kReadGroup:
+            if (!ReadGroup(connection, pending, index, action.ms)) {
+                plat::CloseSocket(connection);
+                return;
+            }
+            break;
         case Action::kClose:
             plat::CloseSocket(connection);
             open = false;
