@@ -68,6 +68,12 @@ class DelayLink:
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
     async def _serve(self, client_reader, client_writer):
+        try:
+            await self._relay(client_reader, client_writer)
+        except asyncio.CancelledError:  # the link is ending: the connection goes with it
+            client_writer.close()
+
+    async def _relay(self, client_reader, client_writer):
         self._no_delay(client_writer)
         try:
             await asyncio.sleep(2 * self.half)  # TCP's handshake

@@ -139,17 +139,17 @@ int ReplyCode(const std::string& reply) {
 
 bool Refused(const std::string& reply) { return !reply.empty() && (reply[0] == '4' || reply[0] == '5'); }
 
-std::vector<std::string> ExchangeGroup(Connection& conn, const std::vector<Command>& group) {
+void SendGroup(Connection& conn, const std::vector<Command>& group, uint32_t timeoutMs) {
     std::string all;
     for (const Command& command : group) all += command.text;
-    conn.Send(all, group.empty() ? 0 : group.front().timeoutMs);
+    conn.Send(all, timeoutMs);
     for (const Command& command : group) WriteLog("S:" + command.logText);
-    std::vector<std::string> replies;
-    for (const Command& command : group) {
-        replies.push_back(conn.ReceiveNextReply(command.timeoutMs));
-        WriteLog("R:" + replies.back());
-    }
-    return replies;
+}
+
+std::string GroupReply(Connection& conn, uint32_t timeoutMs) {
+    std::string reply = conn.ReceiveNextReply(timeoutMs);
+    WriteLog("R:" + reply);
+    return reply;
 }
 
 std::string Exchange(Connection& conn, const std::string& command, const std::string& logText, uint32_t timeoutMs) {

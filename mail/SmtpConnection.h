@@ -74,20 +74,20 @@ bool Refused(const std::string& reply);
 // and CFileIOerror (log).
 std::string Exchange(Connection& conn, const std::string& command, const std::string& logText, uint32_t timeoutMs);
 
-// One command of a group: the text sent, the log's text of it (a masked
-// form, or the message under its "<SendMail>" line) and how long its reply
-// may take.
+// One command of a group: the text sent and the log's text of it (a masked
+// form, or the message under its "<SendMail>" line).
 struct Command {
     std::string text;
     std::string logText;
-    uint32_t timeoutMs;
 };
 
-// Sends the commands at once, in one piece (so that no command waits for an
-// acknowledgement of the one before), logs each ("S:"), then receives their
-// replies in order, each logged ("R:"), and returns them, one per command.
-// Throws what Send and ReceiveNextReply throw (the replies read so far are
-// logged), and CFileIOerror (log).
-std::vector<std::string> ExchangeGroup(Connection& conn, const std::vector<Command>& group);
+// Sends the commands at once, in one piece, so that none waits for a reply
+// or an acknowledgement of the one before (RFC 2920), and logs each ("S:").
+// The replies are then read in order with GroupReply. Throws what Send
+// throws (nothing logged), and CFileIOerror (log).
+void SendGroup(Connection& conn, const std::vector<Command>& group, uint32_t timeoutMs);
+// The next reply of a group (Connection::ReceiveNextReply), logged ("R:").
+// Throws what ReceiveNextReply throws, and CFileIOerror (log).
+std::string GroupReply(Connection& conn, uint32_t timeoutMs);
 
 }  // namespace smtp

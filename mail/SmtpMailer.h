@@ -137,4 +137,8 @@ private:
     // the connection is closed (QUIT after a refusal). Throws CFileIOerror
     // (log) only.
     bool Reset(Session& session);
+    // MAIL FROM, RCPT TO and DATA as one group, then the message (with QUIT
+    // outside a batch). Returns and throws as SendMail.
+    bool SendPipelined(std::unique_ptr<Session>& session, ActiveSend& active, const std::string& mailFrom,
+                       const std::string& rcptTo, const std::string& message);
 };

@@ -218,6 +218,7 @@ void SmtpPeer::Run(plat::Socket connection, size_t index) {
                 }
             }
             pending.erase(0, at + end.size());
+            if (action.kind == Action::kReadLine && !pending.empty()) Fail("came before its turn: " + pending);
             break;
         }
         case Action::kReadGroup:

@@ -54,7 +54,9 @@ public:
 
     static Action Send(std::string text) { return {Action::kSend, std::move(text), 0}; }
     static Action Pause(uint32_t ms) { return {Action::kPause, {}, ms}; }
-    // Reads one command up to and including its line feed.
+    // Reads one command up to and including its line feed. Anything more
+    // that came with it fails the script: a command sent before the reply to
+    // the one before, which only a group may do (ReadGroup).
     static Action ReadLine() { return {Action::kReadLine, {}, 0}; }
     // Reads the message up to and including the end mark "\r\n.\r\n".
     static Action ReadData() { return {Action::kReadData, {}, 0}; }
