@@ -73,7 +73,10 @@ SmtpPeer::Script SmtpPeer::SilentAt(Step step) {
     return script;
 }
 
-SmtpPeer::SmtpPeer(Script script, int connections) : m_script(std::move(script)), m_connections(connections) {
+SmtpPeer::SmtpPeer(Script script, int connections)
+    : SmtpPeer(std::vector<Script>(connections > 0 ? connections : 0, script)) {}
+
+SmtpPeer::SmtpPeer(std::vector<Script> scripts) : m_scripts(std::move(scripts)) {
     plat::StartupWinsock();
     m_listener = plat::OpenSocket(plat::kSockStream);
     if (m_listener == plat::kInvalidSocket) throw std::runtime_error("SmtpPeer: no socket");
@@ -142,7 +145,7 @@ int SmtpPeer::Fill(plat::Socket s, std::string& pending, size_t index, uint32_t 
 }
 
 void SmtpPeer::Serve() {
-    for (int i = 0; i < m_connections && !m_stop; ++i) {
+    for (size_t i = 0; i < m_scripts.size() && !m_stop; ++i) {
         if (!WaitReadable(m_listener)) {
             Fail("no connection " + std::to_string(i + 1));
             return;
@@ -190,7 +193,7 @@ bool SmtpPeer::ReadGroup(plat::Socket s, std::string& pending, size_t index, uin
 void SmtpPeer::Run(plat::Socket connection, size_t index) {
     std::string pending;
     bool open = true;
-    for (const Action& action : m_script) {
+    for (const Action& action : m_scripts[index]) {
         switch (action.kind) {
         case Action::kSend:
             for (size_t sent = 0; sent < action.text.size();) {

@@ -91,6 +91,8 @@ public:
     // Listens on a free loopback port and serves `connections` connections
     // with script, one after the other.
     explicit SmtpPeer(Script script, int connections = 1);
+    // Serves one connection with each script, in turn.
+    explicit SmtpPeer(std::vector<Script> scripts);
     ~SmtpPeer();
     SmtpPeer(const SmtpPeer&) = delete;
     SmtpPeer& operator=(const SmtpPeer&) = delete;
@@ -120,8 +122,7 @@ private:
     bool ReadGroup(plat::Socket s, std::string& pending, size_t index, uint32_t lines);
     void Fail(const std::string& what);
 
-    Script m_script;
-    int m_connections;
+    std::vector<Script> m_scripts;  // one per connection
     plat::Socket m_listener = plat::kInvalidSocket;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
