@@ -78,10 +78,7 @@ void CReserveApp::ReserveMode(const Settings& settings, MailAccount account, con
     }
 
     const CStationTable table(stationText);
-    CSmtpMailer mailer;
-    mailer.m_account = std::move(account);
-    mailer.m_strFormat = formatText.str();
-    DesktopShell shell(mailer, m_bNotify);
+    DesktopShell shell(std::move(account), formatText.str(), m_bNotify);
     reserve::ReserveOptions options;
     options.adjust.start = settings.startAdjust;
     options.adjust.end = settings.endAdjust;

@@ -119,11 +119,8 @@ bool CReserveApp::Resend(const history::Entry& entry, const wchar_t* ini, const 
         ShowWarning("メールフォーマットファイルを読み込めません");
         return false;
     }
-    CSmtpMailer mailer;
-    mailer.m_account = std::move(account);
-    mailer.m_strFormat = formatText.str();
     m_bNotify = settings.notify == 1;
-    DesktopShell shell(mailer, m_bNotify);
+    DesktopShell shell(std::move(account), formatText.str(), m_bNotify);
     reserve::ReserveOptions options;
     options.historyPath = m_strHistoryPath;
     return reserve::Reserver(shell, options).Resend(entry);

@@ -3,6 +3,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/libraries.h"
+
+namespace {
+
+[[noreturn]] void ThrowLibraryMissing(const char* file, unsigned line, long error, const char* text) {
+    throw CSystemLibraryMissing(file, line, static_cast<int32_t>(error), text);
+}
+// A call into a system library that cannot be had throws the program's own
+// class (platform/libraries.h), set before main runs: this object is in
+// every program that can catch it.
+const bool g_libraryFailureSet = (plat::SetLibraryFailure(ThrowLibraryMissing), true);
+
+}  // namespace
+
 CExceptionBase::CExceptionBase(const char* file, uint32_t line, int32_t errorNo, const char* text) {
     CExceptionBase::SetInfo(file, line, errorNo, text);
 }
