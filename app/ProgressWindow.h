@@ -9,37 +9,17 @@
 
 #include <atomic>
 #include <functional>
-#include <utility>
 
+#include "app/StepWatch.h"
 #include "mail/MailProgramme.h"
-#include "mail/SendProgress.h"
 
 class CSmtpMailer;
 
-// The send's step as the sending thread reports it, read by the UI thread:
-// step and attempt packed into one value, so they are always read together.
-// The mailer is made with it (CSmtpMailer's progress) and the window reads it.
-class StepWatch : public SendProgress {
-public:
-    void OnStep(SendStep step, int attempt) noexcept override {
-        m_packed = static_cast<int>(step) << 16 | (attempt & 0xFFFF);
-    }
-    // The step and its attempt number, as last reported.
-    std::pair<SendStep, int> Now() const {
-        const int packed = m_packed;
-        return {static_cast<SendStep>(packed >> 16), packed & 0xFFFF};
-    }
-    // Back to the first connection attempt, as a new send begins.
-    void Reset() noexcept { OnStep(SendStep::kConnecting, 1); }
-
-private:
-    std::atomic<int> m_packed{static_cast<int>(SendStep::kConnecting) << 16 | 1};
-};
-
-// Sends programme with mailer.SendMail on a thread of its own
-// while the progress window shows the send; its 中止 and close box call
-// mailer.Cancel(); watch is the one the mailer was made with. The window names the account's server (as the settings
-// write it) and port, and is gone when this returns. With notify the window
+// Sends programme with mailer.SendMail on a thread of its own while the
+// progress window shows the send; its 中止 and close box call
+// mailer.Cancel(); watch is the one the mailer was made with. The window
+// names the account's server (as the settings write it) and port, and is
+// gone when this returns. With notify the window
 // shows at once and, after a successful send, becomes the notice of the
 // sent reservation (the programme's station, channel and times) for a
 // moment. Returns SendMail's result and throws what it throws; a window

@@ -35,6 +35,8 @@ using LibraryFailure = void (*)(const char* file, unsigned line, long error, con
 // set, std::runtime_error with the text). Set once, at static
 // initialisation; throws nothing.
 void SetLibraryFailure(LibraryFailure fail) noexcept;
+// The failure set (null: none yet), for the win32 side's stand-ins.
+LibraryFailure LibraryFailureSet() noexcept;
 
 // Takes the executable's folder and the current folder out of the library
 // search of the whole process (only the system folder is searched), where

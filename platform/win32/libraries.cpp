@@ -35,10 +35,6 @@ constexpr size_t kSlots = sizeof kLibraries / sizeof kLibraries[0] + 1;
 // What failed first in a library: "secur32.dll", or "crypt32.dll!Name" for
 // a function the library lacks, and the system's error code. Written once,
 // by the first failure (state 0 -> 1 -> 2), read by the stand-ins.
-// What a stand-in raises (SetLibraryFailure); constant-initialised, so it
-// is there before any dynamic initialisation sets it.
-std::atomic<plat::LibraryFailure> g_raise{nullptr};
-
 struct Failure {
     std::atomic<int> state{0};
     char what[96] = "";
@@ -76,7 +72,7 @@ template <size_t Slot>
     // Not yet known only while another thread is still recording it.
     std::snprintf(text, sizeof text, "SystemLibraryMissing(%s)", known ? f.what : "?");
     const DWORD error = known ? f.error : ERROR_MOD_NOT_FOUND;
-    if (const plat::LibraryFailure raise = g_raise) raise(__FILE__, __LINE__, static_cast<long>(error), text);
+    if (const plat::LibraryFailure raise = plat::LibraryFailureSet()) raise(__FILE__, __LINE__, static_cast<long>(error), text);
     throw std::runtime_error(text);
 }
 
@@ -195,8 +191,6 @@ PfnDliHook __pfnDliFailureHook2 = FailureHook;
 }
 
 namespace plat {
-
-void SetLibraryFailure(LibraryFailure fail) noexcept { g_raise = fail; }
 
 void ConfineLibrarySearch() {
     // Looked up, not imported: an executable that imports it does not start
