@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/DesktopShell.h"
+#include "app/ProgramFiles.h"
 #include "app/SettingMode.h"
 #include "app/SettingDlg.h"
 #include "app/Settings.h"
