@@ -28,6 +28,7 @@
 #include "tests/support/SmtpSink.h"
 #include "tests/support/SubmissionServer.h"
 #include "mail/Password.h"
+#include "mail/Base64.h"
 #include "mail/SmtpReply.h"
 
 namespace {
