@@ -165,7 +165,7 @@ private:
     // Returns false.
     bool TellStopped();
     // Adds entry at the history's end, or writes it over was; a history that
-    // cannot be written is only logged (E:HistoryNotWritten). Throw nothing.
+    // cannot be written is only logged (E:HistoryNotWritten). Both throw nothing.
     void AppendToHistory(const history::Entry& entry);
     void ReplaceInHistory(const history::Entry& was, const history::Entry& entry);
     // Logs that the history was not written; a log that cannot be written
