@@ -24,12 +24,6 @@ namespace {
 // HELO names this host when the system cannot tell its name.
 const char kLoopbackHostName[] = "localhost";
 
-// The longest wait for QUIT's reply once the server has taken the mail: the
-// reservation is made, and the progress window and the process should not
-// wait for a formality (a 221 from a provider 100-200 ms away comes well
-// within it).
-constexpr uint32_t kQuitReplyMs = 1000;
-
 
 // This host's name, for HELO and EHLO.
 std::string HostName() {
@@ -43,8 +37,9 @@ std::string HostName() {
 // Ends the session after the server has accepted the end of the data. The
 // server has taken the mail then (RFC 5321 section 4.1.1.4), so whatever
 // QUIT gets (a refusal, a hang-up, silence, a failed send) is only logged:
-// reporting the mail as failed would make the user send it twice. A log
-// failure still throws CFileIOerror.
+// reporting the mail as failed would make the user send it twice. Its
+// reply is waited for kQuitReplyMs at most; sent: QUIT went with the data.
+// A log failure still throws CFileIOerror.
 void Quit(Connection& conn, uint32_t timeoutMs, bool sent = false) {
     const std::string quit = "QUIT\r\n";
     try {
@@ -52,7 +47,8 @@ void Quit(Connection& conn, uint32_t timeoutMs, bool sent = false) {
             conn.Send(quit, timeoutMs);
             WriteLog("S:" + quit);
         }
-        const std::string reply = conn.ReceiveReply(timeoutMs < kQuitReplyMs ? timeoutMs : kQuitReplyMs);
+        const uint32_t waitMs = timeoutMs < CSmtpMailer::kQuitReplyMs ? timeoutMs : CSmtpMailer::kQuitReplyMs;
+        const std::string reply = conn.ReceiveReply(waitMs);
         WriteLog("R:" + reply);
         if (Refused(reply)) WriteLog("I:QUIT refused after the mail was accepted\r\n");
     } catch (const CNotError& e) {  // the server hung up, or stayed silent
