@@ -32,6 +32,13 @@ std::string DottedAddress(uint32_t address) {
            std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
 }
 
+// AUTH PLAIN with its initial response (RFC 4616: authorization identity
+// empty, user, password) and the log's masked text of it.
+Command AuthPlain(const std::string& user, const std::string& password) {
+    const std::string response = Base64(std::string(1, '\0') + AuthText(user) + '\0' + password);
+    return {"AUTH PLAIN " + response + "\r\n", std::string("AUTH PLAIN ") + kMask + "\r\n"};
+}
+
 // SMTP AUTH with the user (code page 932, sent as UTF-8) and the password
 // (UTF-8): PLAIN when the server offers it, else LOGIN. Throws
 // CAuthNotOffered, CAuthRefused (any last reply but 235), what Exchange
@@ -41,10 +48,8 @@ void SignIn(Connection& conn, const Capabilities& caps, const std::string& user,
     if (!caps.authAny()) THROW_AT(CAuthNotOffered, 0);
     std::string reply;
     if (caps.authPlain) {
-        // RFC 4616: authorization identity (empty), user, password.
-        const std::string response = Base64(std::string(1, '\0') + AuthText(user) + '\0' + password);
-        reply = Exchange(conn, "AUTH PLAIN " + response + "\r\n", std::string("AUTH PLAIN ") + kMask + "\r\n",
-                         timeoutMs);
+        const Command auth = AuthPlain(user, password);
+        reply = Exchange(conn, auth.text, auth.logText, timeoutMs);
     } else {
         reply = Exchange(conn, "AUTH LOGIN\r\n", "AUTH LOGIN\r\n", timeoutMs);
         if (ReplyCode(reply) == 334)
@@ -52,13 +57,17 @@ void SignIn(Connection& conn, const Capabilities& caps, const std::string& user,
         if (ReplyCode(reply) == 334)
             reply = Exchange(conn, Base64(password) + "\r\n", std::string(kMask) + "\r\n", timeoutMs);
     }
-    if (ReplyCode(reply) != 235) THROW_AT(CAuthRefused, ReplyCode(reply));
+    CheckSignedIn(reply);
 }
 
 }  // namespace
 
+void CheckSignedIn(const std::string& reply) {
+    if (ReplyCode(reply) != 235) THROW_AT(CAuthRefused, ReplyCode(reply));
+}
+
 bool OpenExtended(const MailAccount& account, const std::string& password, uint32_t timeoutMs,
-                  SendProgress* progress, Connection& conn, ConnectionInfo& info) {
+                  SendProgress* progress, Connection& conn, ConnectionInfo& info, Command* deferredAuth) {
     const std::string pin = NormalizePin(account.certPin);
     // Without a name the certificate must carry the address: an empty name
     // would check nothing.
@@ -92,9 +101,14 @@ bool OpenExtended(const MailAccount& account, const std::string& password, uint3
     info.tlsProtocol = tls.protocol;
     info.tlsCipher = tls.cipher;
     info.certSha256 = tls.certSha256;
+    info.pipelining = caps.pipelining;
     if (account.user.empty()) return true;
 
     if (progress != nullptr) progress->OnStep(SendStep::kSigningIn, 0);
+    if (deferredAuth != nullptr && caps.pipelining && caps.authPlain) {
+        *deferredAuth = AuthPlain(account.user, password);
+        return true;
+    }
     SignIn(conn, caps, account.user, password, timeoutMs);
     return true;
 }

@@ -20,6 +20,7 @@ struct ConnectionInfo {
     std::string tlsProtocol;  // "TLSv1.2", ...; empty without TLS
     std::string tlsCipher;
     std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
+    bool pipelining = false;  // the last EHLO offered PIPELINING (RFC 2920)
 };
 
 // Opens the extended dialogue on conn with account's settings (encryption,
@@ -29,7 +30,17 @@ struct ConnectionInfo {
 // refused EHLO or STARTTLS (nothing more may be sent); throws
 // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, what Connection
 // throws, and CFileIOerror (log). The AUTH texts are logged masked.
+//
+// Given deferredAuth, a server that offers PIPELINING and AUTH PLAIN is not
+// asked to sign in here: *deferredAuth gets AUTH PLAIN with its initial
+// response (logged masked), for the caller to send first in its first group
+// (RFC 4954 section 4 lets PLAIN, done in one round trip, be pipelined), and
+// its reply goes to CheckSignedIn. Otherwise *deferredAuth stays empty.
 bool OpenExtended(const MailAccount& account, const std::string& password, uint32_t timeoutMs,
-                  SendProgress* progress, Connection& conn, ConnectionInfo& info);
+                  SendProgress* progress, Connection& conn, ConnectionInfo& info, Command* deferredAuth = nullptr);
+
+// Throws CAuthRefused (with the reply's code) unless reply is AUTH's
+// success, 235.
+void CheckSignedIn(const std::string& reply);
 
 }  // namespace smtp

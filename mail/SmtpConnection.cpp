@@ -34,6 +34,18 @@ constexpr uint32_t kCloseNotifyMs = 1000;
     }
 }
 
+// Where the first whole reply in text ends: just after the line feed of its
+// first line that is not "ddd-..." (RFC 5321 section 4.2.1); npos while
+// that line has not come.
+size_t ReplyEnd(const std::string& text) {
+    for (size_t begin = 0, lf = text.find('\n'); lf != std::string::npos;
+         begin = lf + 1, lf = text.find('\n', begin)) {
+        if (!ReplyComplete(text.substr(begin, lf + 1 - begin))) continue;
+        return lf + 1;
+    }
+    return std::string::npos;
+}
+
 }  // namespace
 
 
@@ -72,27 +84,40 @@ void Connection::Send(const std::string& text, uint32_t timeoutMs) {
     if (status != plat::TlsStatus::kOk) RaiseTls(status, 0, false);
 }
 
+void Connection::ReceivePiece(std::string& text, uint32_t started, uint32_t timeoutMs) {
+    uint32_t remaining = plat::kInfinite;
+    if (timeoutMs != plat::kInfinite) {
+        const uint32_t elapsed = plat::TickCount() - started;
+        if (elapsed >= timeoutMs) THROW_AT(CTimeOut, 0);
+        remaining = timeoutMs - elapsed;
+    }
+    char piece[CSock::kReceiveSize];
+    size_t n = 0;
+    if (m_tls == nullptr) {
+        m_sock.m_receiveTimeoutMs = remaining;
+        n = static_cast<size_t>(m_sock.Receive(piece, m_slot));
+    } else {
+        const plat::TlsStatus status = plat::TlsReceive(m_tls, piece, sizeof piece, remaining, &n);
+        if (status != plat::TlsStatus::kOk) RaiseTls(status, 0, false);
+    }
+    if (!smtp::AppendPiece(text, piece, n, kMaxReplySize)) THROW_AT(CSockIOerror, 0);
+}
+
 std::string Connection::ReceiveReply(uint32_t timeoutMs) {
     const uint32_t started = plat::TickCount();
-    std::string reply;
-    char piece[CSock::kReceiveSize];
-    do {
-        uint32_t remaining = plat::kInfinite;
-        if (timeoutMs != plat::kInfinite) {
-            const uint32_t elapsed = plat::TickCount() - started;
-            if (elapsed >= timeoutMs) THROW_AT(CTimeOut, 0);
-            remaining = timeoutMs - elapsed;
-        }
-        size_t n = 0;
-        if (m_tls == nullptr) {
-            m_sock.m_receiveTimeoutMs = remaining;
-            n = static_cast<size_t>(m_sock.Receive(piece, m_slot));
-        } else {
-            const plat::TlsStatus status = plat::TlsReceive(m_tls, piece, sizeof piece, remaining, &n);
-            if (status != plat::TlsStatus::kOk) RaiseTls(status, 0, false);
-        }
-        if (!smtp::AppendPiece(reply, piece, n, kMaxReplySize)) THROW_AT(CSockIOerror, 0);
-    } while (!smtp::ReplyComplete(reply));
+    // Only a group leaves anything pending; the plain dialogue starts empty.
+    std::string reply = std::move(m_pending);
+    m_pending.clear();
+    while (!smtp::ReplyComplete(reply)) ReceivePiece(reply, started, timeoutMs);
+    return reply;
+}
+
+std::string Connection::ReceiveNextReply(uint32_t timeoutMs) {
+    const uint32_t started = plat::TickCount();
+    size_t end;
+    while ((end = ReplyEnd(m_pending)) == std::string::npos) ReceivePiece(m_pending, started, timeoutMs);
+    std::string reply = m_pending.substr(0, end);
+    m_pending.erase(0, end);
     return reply;
 }
 
@@ -113,6 +138,19 @@ int ReplyCode(const std::string& reply) {
 }
 
 bool Refused(const std::string& reply) { return !reply.empty() && (reply[0] == '4' || reply[0] == '5'); }
+
+void SendGroup(Connection& conn, const std::vector<Command>& group, uint32_t timeoutMs) {
+    std::string all;
+    for (const Command& command : group) all += command.text;
+    conn.Send(all, timeoutMs);
+    for (const Command& command : group) WriteLog("S:" + command.logText);
+}
+
+std::string GroupReply(Connection& conn, uint32_t timeoutMs) {
+    std::string reply = conn.ReceiveNextReply(timeoutMs);
+    WriteLog("R:" + reply);
+    return reply;
+}
 
 std::string Exchange(Connection& conn, const std::string& command, const std::string& logText, uint32_t timeoutMs) {
     conn.Send(command, timeoutMs);

@@ -37,14 +37,18 @@ std::string HostName() {
 // Ends the session after the server has accepted the end of the data. The
 // server has taken the mail then (RFC 5321 section 4.1.1.4), so whatever
 // QUIT gets (a refusal, a hang-up, silence, a failed send) is only logged:
-// reporting the mail as failed would make the user send it twice. A log
-// failure still throws CFileIOerror.
-void Quit(Connection& conn, uint32_t timeoutMs) {
+// reporting the mail as failed would make the user send it twice. Its
+// reply is waited for kQuitReplyMs at most; sent: QUIT went with the data.
+// A log failure still throws CFileIOerror.
+void Quit(Connection& conn, uint32_t timeoutMs, bool sent = false) {
     const std::string quit = "QUIT\r\n";
     try {
-        conn.Send(quit, timeoutMs);
-        WriteLog("S:" + quit);
-        const std::string reply = conn.ReceiveReply(timeoutMs);
+        if (!sent) {
+            conn.Send(quit, timeoutMs);
+            WriteLog("S:" + quit);
+        }
+        const uint32_t waitMs = timeoutMs < CSmtpMailer::kQuitReplyMs ? timeoutMs : CSmtpMailer::kQuitReplyMs;
+        const std::string reply = conn.ReceiveReply(waitMs);
         WriteLog("R:" + reply);
         if (Refused(reply)) WriteLog("I:QUIT refused after the mail was accepted\r\n");
     } catch (const CNotError& e) {  // the server hung up, or stayed silent
@@ -165,6 +169,9 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sende
 struct CSmtpMailer::Session {
     CSock sock;
     int32_t slot = -1;
+    bool pipelining = false;  // the server takes groups of commands (RFC 2920)
+    smtp::Command auth;       // AUTH PLAIN, to go first in the first group
+    bool reset = false;       // the last mail was refused: RSET goes first in the next group
     std::unique_ptr<Connection> conn;  // before the socket goes
 };
 
@@ -206,7 +213,9 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
     CheckSettings(&password);
     // A batch's connection goes on where the server lets it.
     std::unique_ptr<Session> session = std::move(m_kept);
-    if (session != nullptr) {
+    // After an accepted mail a pipelining server needs no RSET (the end of
+    // the data has reset the transaction, RFC 5321 section 4.1.1.4).
+    if (session != nullptr && !session->pipelining) {
         ActiveSend resetting(*m_cancel, session->sock);
         Report(SendStep::kSending, 0);
         if (!Reset(*session)) session.reset();
@@ -233,10 +242,12 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
         session->conn = std::make_unique<Connection>(sock, session->slot);
         if (extended) {
             ConnectionInfo info;
-            if (!smtp::OpenExtended(m_account, password, m_options.commandTimeoutMs, m_progress, *session->conn, info)) {
+            if (!smtp::OpenExtended(m_account, password, m_options.commandTimeoutMs, m_progress, *session->conn, info,
+                                    &session->auth)) {
                 session->conn->Close();
                 return false;
             }
+            session->pipelining = info.pipelining;
         } else {
             WriteLog("R:" + session->conn->ReceiveReply(m_options.commandTimeoutMs));  // the greeting is not examined
         }
@@ -258,6 +269,7 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
         {data, "S:", m_options.commandTimeoutMs},
         {message, "S:<SendMail>\r\n", m_options.dataEndTimeoutMs},
     };
+    if (session->pipelining) return SendPipelined(session, active, mailFrom, rcptTo, message);
     bool result = true;
     // The extended dialogue has said EHLO already, a connection kept HELO.
     for (size_t i = extended || reused ? 1 : 0; i < sizeof steps / sizeof steps[0]; ++i) {
@@ -284,4 +296,79 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
     if (result) Quit(conn, m_options.commandTimeoutMs);
     conn.Close();
     return result;
+}
+
+namespace {
+
+// After a refusal inside a batch's group: reads the replies still owed
+// (remaining of them) so that the connection can carry the next mail. false
+// when it cannot (the server hung up or stayed silent, which is logged, or
+// it accepted DATA after all and now waits for a message that must not go).
+// Throws CFileIOerror (log) only.
+bool OwedReplies(Connection& conn, int remaining, uint32_t timeoutMs) {
+    try {
+        std::string reply;
+        for (int i = 0; i < remaining; ++i) reply = smtp::GroupReply(conn, timeoutMs);
+        return remaining == 0 || Refused(reply);
+    } catch (const CNotError& e) {
+        WriteLog(std::string("I:<") + e.what() + "> after the refusal, the next mail on a new connection\r\n");
+    } catch (const CSockError& e) {
+        WriteLog(std::string("I:<") + e.what() + "> after the refusal, the next mail on a new connection\r\n");
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& active, const std::string& mailFrom,
+                                const std::string& rcptTo, const std::string& message) {
+    Connection& conn = *session->conn;
+    const uint32_t commandMs = m_options.commandTimeoutMs;
+    const bool signingIn = !session->auth.text.empty();
+    const bool resetting = session->reset;
+    std::vector<smtp::Command> group;
+    if (signingIn) group.push_back(std::move(session->auth));
+    if (resetting) group.push_back({"RSET\r\n", "RSET\r\n"});
+    group.insert(group.end(), {{mailFrom, mailFrom}, {rcptTo, rcptTo}, {"DATA\r\n", "DATA\r\n"}});
+    session->auth = {};
+    session->reset = false;
+    Report(SendStep::kSending, 0);
+    smtp::SendGroup(conn, group, commandMs);
+    if (signingIn) smtp::CheckSignedIn(smtp::GroupReply(conn, commandMs));
+    if (resetting) smtp::GroupReply(conn, commandMs);  // a refused RSET shows in MAIL FROM's reply
+    // Each reply is examined as if its command had waited for it: the first
+    // refusal ends this mail, and its data never goes (not even after a 354
+    // to DATA that follows a refused RCPT).
+    int step = 0;  // MAIL FROM, RCPT TO, DATA
+    for (; step < 3; ++step) {
+        const std::string reply = smtp::GroupReply(conn, commandMs);
+        if (!Refused(reply)) continue;
+        m_senderRefused = smtp::RefusesSender(reply, step == 0, m_account.sender, m_account.recipient);
+        break;
+    }
+    bool accepted = step == 3;
+    if (accepted) {
+        // A single mail says QUIT with its data: QUIT's reply then needs no
+        // round trip of its own.
+        group = {{message, "<SendMail>\r\n" + message}};
+        if (!m_batch) group.push_back({"QUIT\r\n", "QUIT\r\n"});
+        smtp::SendGroup(conn, group, m_options.dataEndTimeoutMs);
+        accepted = !Refused(smtp::GroupReply(conn, m_options.dataEndTimeoutMs));
+        step = 2;  // after the end of the data nothing more is owed
+    }
+    if (accepted) {
+        active.Delivered();
+        Report(SendStep::kDone, 0);
+    }
+    // A batch goes on in this connection after a refusal too, the next
+    // group beginning with RSET: a refused programme costs the others
+    // nothing.
+    if (m_batch && (accepted || OwedReplies(conn, 2 - step, commandMs))) {
+        session->reset = !accepted;
+        m_kept = std::move(session);
+        return accepted;
+    }
+    if (accepted) Quit(conn, commandMs, true);
+    conn.Close();
+    return accepted;
 }

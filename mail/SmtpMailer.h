@@ -31,6 +31,11 @@ class CSmtpMailer {
 public:
     static constexpr uint32_t kCommandTimeoutMs = MailerOptions::kCommandTimeoutMs;
     static constexpr uint32_t kDataEndTimeoutMs = MailerOptions::kDataEndTimeoutMs;
+    // The longest wait for QUIT's reply once the server has taken the mail:
+    // the reservation is made, and neither the progress window nor the
+    // process should wait for a formality (a 221 from a provider 100-200 ms
+    // away comes well within it). close_notify is sent, never awaited.
+    static constexpr uint32_t kQuitReplyMs = 1000;
 
     // Sends to account's server as account's sender (its password is
     // decrypted by the first send or connection test that signs in, and
@@ -50,7 +55,8 @@ public:
     // own: greeting, HELO, MAIL FROM, RCPT TO, DATA, the message, QUIT; every
     // text sent ("S:") and received ("R:") goes to the log. A refused step sends nothing more.
     // Returns true when every reply up to the end of the data was accepted
-    // (whatever QUIT then gets: that is only logged), false when the server
+    // (whatever QUIT then gets: that is only logged, and waited for
+    // kQuitReplyMs at most), false when the server
     // refused a step (a reply beginning with 4 or 5). Throws CSockIOerror,
     // CSockCreateError, CSockClose (the server hung up), CTimeOut (a reply did
     // not come in time), CIllegalParam (a message over 2 GiB, more than one
@@ -64,7 +70,13 @@ public:
     // handshake names the protocol and cipher (after a failed one, the TLS
     // library's code and, for a refused certificate, its SHA-256). A refused
     // EHLO, STARTTLS or MAIL FROM to the end of the data gives false as
-    // above. It throws besides:
+    // above. Where the last EHLO offers PIPELINING (RFC 2920), AUTH PLAIN (a
+    // user set and PLAIN offered; RFC 4954 section 4), MAIL FROM, RCPT TO
+    // and DATA go as one group, then the message with QUIT, and the replies
+    // are read in order: each examined as it would be alone, the first
+    // refusal ending the mail (no data goes after one), success known at
+    // the reply to the end of the data. The log shows the group's "S:" lines
+    // before their "R:" lines. It throws besides:
     // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch, CCertRevoked,
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
     // (no TLS and the server is not on a loopback address),
@@ -79,7 +91,11 @@ public:
     // QUIT; the next SendMail says RSET on it and goes on at MAIL FROM (RFC
     // 5321 section 4.1.1.5), or, when the server refuses RSET or the
     // connection has gone (logged as an "I:" line), opens a new connection
-    // as a single SendMail does. EndBatch says QUIT on the connection left
+    // as a single SendMail does. With PIPELINING the next mail's group goes
+    // at once, without RSET (the end of the data reset the transaction),
+    // and a refused mail leaves the connection open too, unless the server
+    // hung up or took DATA after the refusal: the next group then begins
+    // with RSET, so a refused programme costs the others nothing. EndBatch says QUIT on the connection left
     // open, if any (its outcome only logged, as after a single mail), and
     // closes it; SendMail then sends single mails again. Destroying the
     // mailer closes a connection left open without a word. EndBatch throws
@@ -147,4 +163,11 @@ private:
     // the connection is closed (QUIT after a refusal). Throws CFileIOerror
     // (log) only.
     bool Reset(Session& session);
+    // The transaction on a pipelining server's connection (session, whose
+    // socket active watches): a deferred AUTH PLAIN, RSET after a refused
+    // mail, MAIL FROM, RCPT TO and DATA as one group, then the message (with
+    // QUIT outside a batch). In a batch the session goes to m_kept when it
+    // can carry the next mail. Returns and throws as SendMail.
+    bool SendPipelined(std::unique_ptr<Session>& session, ActiveSend& active, const std::string& mailFrom,
+                       const std::string& rcptTo, const std::string& message);
 };

@@ -79,6 +79,8 @@ Capabilities ParseCapabilities(const std::string& reply) {
         const std::string keyword = Upper(words[0]);
         if (keyword == "STARTTLS") {
             caps.startTls = true;
+        } else if (keyword == "PIPELINING") {
+            caps.pipelining = true;
         } else if (keyword == "AUTH" || keyword.compare(0, 5, "AUTH=") == 0) {
             // "AUTH=PLAIN" (an old form) names its first mechanism itself.
             std::vector<std::string> mechanisms(words.begin() + 1, words.end());

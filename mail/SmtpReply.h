@@ -30,6 +30,7 @@ struct Capabilities {
     bool startTls = false;
     bool authPlain = false;
     bool authLogin = false;
+    bool pipelining = false;  // RFC 2920
     bool authAny() const { return authPlain || authLogin; }
 };
 

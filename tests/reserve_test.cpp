@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/BoxShell.h"
+#include "mail/Password.h"
 #include "mail/SmtpMailer.h"
 #include "platform/platform.h"
 #include "reserve/History.h"
@@ -680,6 +681,22 @@ SmtpPeer::Script TakingMails(int mails) {
     return script;
 }
 
+// A peer that offers PIPELINING: the first mail's group (AUTH PLAIN, MAIL
+// FROM, RCPT TO, DATA) answered with first; when that refuses it, the next
+// group begins with RSET. The second mail is taken, then QUIT.
+SmtpPeer::Script PipelinedMails(const char* first) {
+    const bool taken = std::string(first).find("354") != std::string::npos;
+    SmtpPeer::Script script = {SmtpPeer::Send("220 peer ready\r\n"), SmtpPeer::ReadLine(),
+                               SmtpPeer::Send("250-peer\r\n250-PIPELINING\r\n250 AUTH PLAIN\r\n"),
+                               SmtpPeer::ReadGroup(4), SmtpPeer::Send(first)};
+    if (taken) script.insert(script.end(), {SmtpPeer::ReadData(), SmtpPeer::Send("250 queued\r\n")});
+    script.insert(script.end(), {SmtpPeer::ReadGroup(taken ? 3 : 4),
+                                 SmtpPeer::Send(std::string(taken ? "" : "250 reset\r\n") + "250 ok\r\n250 ok\r\n354 go\r\n"),
+                                 SmtpPeer::ReadData(), SmtpPeer::Send("250 queued\r\n"), SmtpPeer::ReadLine(),
+                                 SmtpPeer::Send("221 bye\r\n"), SmtpPeer::WaitForClose()});
+    return script;
+}
+
 }  // namespace
 
 // The confirmed programmes of a file with several go out after every
@@ -700,8 +717,16 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
         std::vector<std::string> failures;  // the boxes after the two questions
         std::vector<history::Outcome> outcomes;
         const char* logEnd;
-        bool stop = false;  // the user stops the send once connected
+        bool stop = false;       // the user stops the send once connected
+        bool pipelined = false;  // the account signs in: EHLO, and the peer offers PIPELINING
     } cases[] = {
+        {"pipelined: both in one connection, no RSET", PipelinedMails("235 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"), 1,
+         {IDYES, IDYES}, true, {mail1 + mail2}, {}, {history::Outcome::kSent, history::Outcome::kSent},
+         "S:QUIT\r\nR:221 bye\r\nI:Sent=2/2\r\n", false, true},
+        {"pipelined: a refused programme leaves the other sent",
+         PipelinedMails("235 ok\r\n250 ok\r\n550 no such user\r\n554 no valid recipients\r\n"), 1, {IDYES, IDYES},
+         false, {"MAIL;RSET\r\n" + mail2}, {"(1/2) メール送信に失敗しました(サーバエラー)"},
+         {history::Outcome::kFailed, history::Outcome::kSent}, "E:SMTP error!\r\nI:Sent=1/2\r\n", false, true},
         {"both in one connection", TakingMails(2), 1, {IDYES, IDYES}, true, {mail1 + "RSET\r\n" + mail2}, {},
          {history::Outcome::kSent, history::Outcome::kSent}, "S:QUIT\r\nR:221 bye\r\nI:Sent=2/2\r\n"},
         {"No on the first sends only the second", TakingMails(1), 1, {IDNO, IDYES}, true, {mail2}, {},
@@ -726,6 +751,8 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
         SCOPED_TRACE(c.what);
         std::remove(options.historyPath.c_str());
         SmtpPeer peer(c.script, c.connections);
+        account.user = c.pipelined ? "user" : "";
+        account.password = SmtpPassword::Typed(c.pipelined ? "secret" : "");
         Use(peer);
         LogCapture runLog;
         shell.batches = 0;
@@ -736,6 +763,7 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
         EXPECT_EQ(Run(file, c.answers), c.result);
         user.join();
         peer.Join();
+        EXPECT_EQ(peer.Error(), "");
         EXPECT_EQ(shell.batches, 1);
         EXPECT_EQ(peer.Connections(), c.connections);
         for (int i = 0; i < c.connections; ++i) {

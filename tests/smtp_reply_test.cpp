@@ -40,6 +40,8 @@ TEST(SmtpReply, CapabilitiesOfAMultiLineEhloReply) {
     EXPECT_TRUE(caps.startTls);
     EXPECT_TRUE(caps.authPlain);
     EXPECT_TRUE(caps.authLogin);
+    EXPECT_TRUE(caps.pipelining);
+    EXPECT_FALSE(smtp::ParseCapabilities("250-host\r\n250-PIPELININGX\r\n250 SIZE PIPELINING\r\n").pipelining);
 
     // The first line names the server: a keyword there is no capability.
     const smtp::Capabilities none = smtp::ParseCapabilities("250 STARTTLS\r\n");

@@ -73,7 +73,10 @@ SmtpPeer::Script SmtpPeer::SilentAt(Step step) {
     return script;
 }
 
-SmtpPeer::SmtpPeer(Script script, int connections) : m_script(std::move(script)), m_connections(connections) {
+SmtpPeer::SmtpPeer(Script script, int connections)
+    : SmtpPeer(std::vector<Script>(connections > 0 ? connections : 0, script)) {}
+
+SmtpPeer::SmtpPeer(std::vector<Script> scripts) : m_scripts(std::move(scripts)) {
     plat::StartupWinsock();
     m_listener = plat::OpenSocket(plat::kSockStream);
     if (m_listener == plat::kInvalidSocket) throw std::runtime_error("SmtpPeer: no socket");
@@ -122,16 +125,16 @@ void SmtpPeer::Fail(const std::string& what) {
     m_error += what + "\n";
 }
 
-bool SmtpPeer::WaitReadable(plat::Socket s) {
-    for (uint32_t waited = 0; waited < kWaitMs && !m_stop; waited += kSliceMs) {
+bool SmtpPeer::WaitReadable(plat::Socket s, uint32_t waitMs) {
+    for (uint32_t waited = 0; waited < waitMs && !m_stop; waited += kSliceMs) {
         const int r = plat::WaitReadable(s, kSliceMs);
         if (r != 0) return r > 0;
     }
     return false;
 }
 
-int SmtpPeer::Fill(plat::Socket s, std::string& pending, size_t index) {
-    if (!WaitReadable(s)) return -1;
+int SmtpPeer::Fill(plat::Socket s, std::string& pending, size_t index, uint32_t waitMs) {
+    if (!WaitReadable(s, waitMs)) return -1;
     char buffer[4096];
     const int n = plat::Recv(s, buffer, sizeof buffer);
     if (n <= 0) return 0;
@@ -142,7 +145,7 @@ int SmtpPeer::Fill(plat::Socket s, std::string& pending, size_t index) {
 }
 
 void SmtpPeer::Serve() {
-    for (int i = 0; i < m_connections && !m_stop; ++i) {
+    for (size_t i = 0; i < m_scripts.size() && !m_stop; ++i) {
         if (!WaitReadable(m_listener)) {
             Fail("no connection " + std::to_string(i + 1));
             return;
@@ -162,10 +165,35 @@ void SmtpPeer::Serve() {
     }
 }
 
+namespace {
+
+// How many whole lines text holds.
+size_t Lines(const std::string& text) {
+    size_t count = 0;
+    for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', lf + 1)) ++count;
+    return count;
+}
+
+}  // namespace
+
+bool SmtpPeer::ReadGroup(plat::Socket s, std::string& pending, size_t index, uint32_t lines) {
+    int pieces = 0;
+    while (Lines(pending) < lines) {
+        if (Fill(s, pending, index, kGroupWaitMs) <= 0) {
+            Fail("group of " + std::to_string(lines) + " lines: only " + std::to_string(Lines(pending)) + " came");
+            return false;
+        }
+        ++pieces;
+    }
+    if (pieces > 1) Fail("group of " + std::to_string(lines) + " lines in " + std::to_string(pieces) + " pieces");
+    for (uint32_t i = 0; i < lines; ++i) pending.erase(0, pending.find('\n') + 1);
+    return true;
+}
+
 void SmtpPeer::Run(plat::Socket connection, size_t index) {
     std::string pending;
     bool open = true;
-    for (const Action& action : m_script) {
+    for (const Action& action : m_scripts[index]) {
         switch (action.kind) {
         case Action::kSend:
             for (size_t sent = 0; sent < action.text.size();) {
@@ -193,8 +221,15 @@ void SmtpPeer::Run(plat::Socket connection, size_t index) {
                 }
             }
             pending.erase(0, at + end.size());
+            if (action.kind == Action::kReadLine && !pending.empty()) Fail("came before its turn: " + pending);
             break;
         }
+        case Action::kReadGroup:
+            if (!ReadGroup(connection, pending, index, action.ms)) {
+                plat::CloseSocket(connection);
+                return;
+            }
+            break;
         case Action::kClose:
             plat::CloseSocket(connection);
             open = false;

@@ -7,7 +7,8 @@
 // every byte each connection received, so a test can compare what the client
 // sent. It covers what a real server cannot be told to do: a reply split over
 // two TCP pieces, a multi-line greeting sent in pieces, a close right after
-// DATA, a server that never answers.
+// DATA, a server that never answers. It also checks a pipelining client: a
+// group of commands must come at once, in one piece, before any reply.
 //
 // Typical use:
 //     SmtpPeer peer(SmtpPeer::Accepting());            // or RefusingAt(...), ...
@@ -40,17 +41,22 @@ public:
     // Pause between two pieces of one reply, long enough for the client to
     // receive the first piece on its own.
     static constexpr uint32_t kPieceGapMs = 150;
+    // How long a group may take to come: on loopback it comes at once, and a
+    // client waiting for a reply in between should fail the test quickly.
+    static constexpr uint32_t kGroupWaitMs = 2000;
 
     struct Action {
-        enum Kind { kSend, kPause, kReadLine, kReadData, kClose, kWaitForClose } kind;
+        enum Kind { kSend, kPause, kReadLine, kReadData, kClose, kWaitForClose, kReadGroup } kind;
         std::string text;  // kSend: the bytes to send in one call
-        uint32_t ms = 0;   // kPause: how long
+        uint32_t ms = 0;   // kPause: how long; kReadGroup: how many lines
     };
     using Script = std::vector<Action>;
 
     static Action Send(std::string text) { return {Action::kSend, std::move(text), 0}; }
     static Action Pause(uint32_t ms) { return {Action::kPause, {}, ms}; }
-    // Reads one command up to and including its line feed.
+    // Reads one command up to and including its line feed. Anything more
+    // that came with it fails the script: a command sent before the reply to
+    // the one before, which only a group may do (ReadGroup).
     static Action ReadLine() { return {Action::kReadLine, {}, 0}; }
     // Reads the message up to and including the end mark "\r\n.\r\n".
     static Action ReadData() { return {Action::kReadData, {}, 0}; }
@@ -58,6 +64,11 @@ public:
     static Action Close() { return {Action::kClose, {}, 0}; }
     // Sends nothing more and waits until the client closes the connection.
     static Action WaitForClose() { return {Action::kWaitForClose, {}, 0}; }
+    // Reads `lines` commands before any reply, as a pipelining server may
+    // (RFC 2920). They must come in one piece within kGroupWaitMs: a client
+    // that waits for a reply in between, or sends the group in several
+    // writes (each a delayed acknowledgement on a real link), fails.
+    static Action ReadGroup(uint32_t lines) { return {Action::kReadGroup, {}, lines}; }
 
     // The dialogue steps, in order, for the script builders below.
     enum Step { kGreeting, kHelo, kMail, kRcpt, kData, kMessage, kQuit, kStepCount };
@@ -80,6 +91,8 @@ public:
     // Listens on a free loopback port and serves `connections` connections
     // with script, one after the other.
     explicit SmtpPeer(Script script, int connections = 1);
+    // Serves one connection with each script, in turn.
+    explicit SmtpPeer(std::vector<Script> scripts);
     ~SmtpPeer();
     SmtpPeer(const SmtpPeer&) = delete;
     SmtpPeer& operator=(const SmtpPeer&) = delete;
@@ -99,16 +112,17 @@ private:
     void Serve();
     // Runs the script on one connection; index names its record.
     void Run(plat::Socket connection, size_t index);
-    // Waits until s is readable, the stop flag is set or kWaitMs pass.
-    bool WaitReadable(plat::Socket s);
+    // Waits until s is readable, the stop flag is set or waitMs pass.
+    bool WaitReadable(plat::Socket s, uint32_t waitMs = kWaitMs);
     // Receives what has arrived into pending and the record: 1 when data
     // came, 0 when the client closed (or the receive failed), -1 when it
-    // stayed silent for kWaitMs or the peer is stopping.
-    int Fill(plat::Socket s, std::string& pending, size_t index);
+    // stayed silent for waitMs or the peer is stopping.
+    int Fill(plat::Socket s, std::string& pending, size_t index, uint32_t waitMs = kWaitMs);
+    // kReadGroup: false (the connection closed) when the lines did not come.
+    bool ReadGroup(plat::Socket s, std::string& pending, size_t index, uint32_t lines);
     void Fail(const std::string& what);
 
-    Script m_script;
-    int m_connections;
+    std::vector<Script> m_scripts;  // one per connection
     plat::Socket m_listener = plat::kInvalidSocket;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
