@@ -108,7 +108,8 @@ std::vector<assoc::Extension> Judge(const Place& place, const std::vector<std::w
     return exts;
 }
 
-std::wstring Icon(const std::wstring& command) { return command.substr(0, command.find(L"\" ") + 1) + L",0"; }
+// The executable's path in command ("exe" "%1").
+std::wstring ExeOf(const std::wstring& command) { return command.substr(1, command.find(L"\" ") - 1); }
 
 enum class Outcome { kDone, kRefused, kFailed };
 
@@ -241,12 +242,12 @@ AssociationRegistration RegisterAssociation(const std::wstring& ext, const std::
     const std::vector<std::wstring> names = assoc::ExtensionNames(ext);
     Place place = kMachine;
     std::vector<assoc::Extension> exts = Judge(place, names);
-    std::vector<Row> rows = assoc::Rows(exts, command, Icon(command), ClassesName(place));
+    std::vector<Row> rows = assoc::Rows(exts, ExeOf(command), ClassesName(place));
     Outcome outcome = Write(place, rows, result.failure);
     if (outcome == Outcome::kRefused) {
         place = kUser;
         exts = Judge(place, names);
-        rows = assoc::Rows(exts, command, Icon(command), ClassesName(place));
+        rows = assoc::Rows(exts, ExeOf(command), ClassesName(place));
         outcome = Write(place, rows, result.failure);
     }
     if (outcome != Outcome::kDone) return result;
@@ -285,7 +286,7 @@ AssociationRemoval RemoveAssociation(const std::wstring& ext, const std::wstring
     const std::vector<std::wstring> names = AssociationExtensions(ext);
     std::vector<assoc::Extension> everyOne;
     for (const std::wstring& name : names) everyOne.push_back({name, true});
-    const std::vector<Row> all = assoc::Rows(everyOne, command, Icon(command), L"");
+    const std::vector<Row> all = assoc::Rows(everyOne, ExeOf(command), L"");
     // The per-user place first: Windows shows its keys in place of the
     // machine-wide ones, so those are judged once the user's are gone.
     bool complete = true;
@@ -297,7 +298,7 @@ AssociationRemoval RemoveAssociation(const std::wstring& ext, const std::wstring
         }
         const std::vector<assoc::Extension> exts = Judge(place, names);
         const CString failedBefore = removal.failed;
-        Remove(place, assoc::Rows(exts, command, Icon(command), L""), all, removal);
+        Remove(place, assoc::Rows(exts, ExeOf(command), L""), all, removal);
         complete = complete && removal.failed.GetLength() == failedBefore.GetLength();
     }
     // The memory goes once nothing of the registration is left anywhere.

@@ -15,8 +15,10 @@ constexpr const wchar_t* kMimeRoot = L"MIME\\Database\\Content Type\\";
 // resource's description instead of a name.
 constexpr const wchar_t* kAppKey = L"Applications\\Quorpa.exe";
 constexpr const wchar_t* kAppName = L"Quorpa";
-// What Windows' default apps show for the program, as its about box says it.
-constexpr const wchar_t* kAppDescription = L"iEPG 番組を録画メールで送信";
+// What Windows' default apps show for the program: its string resource
+// IDS_DESCRIPTION (res/resource.h), named rather than copied, so that the
+// installer's table holds no text outside ASCII (wixl 0.101 crashes on it).
+constexpr const wchar_t* kDescriptionId = L",-104";
 constexpr const wchar_t* kCapabilitiesKey = L"Software\\Quorpa\\Capabilities";
 constexpr const wchar_t* kRegisteredAppsKey = L"Software\\RegisteredApplications";
 // The shell's "safe to open" flag (FTA_OpenIsSafe, 0x00010000) as the
@@ -83,8 +85,9 @@ std::vector<Row> ExtensionRows(const Extension& ext, const std::wstring& remembe
     return rows;
 }
 
-std::vector<Row> Rows(const std::vector<Extension>& exts, const std::wstring& command, const std::wstring& icon,
-                      const std::wstring& remembered) {
+std::vector<Row> Rows(const std::vector<Extension>& exts, const std::wstring& exe, const std::wstring& remembered) {
+    const std::wstring command = L"\"" + exe + L"\" \"%1\"";
+    const std::wstring icon = L"\"" + exe + L"\",0";
     // The file type comes first, so that no extension ever points at a
     // type not yet written; its open command before its icon.
     std::vector<Row> rows = {
@@ -96,7 +99,7 @@ std::vector<Row> Rows(const std::vector<Extension>& exts, const std::wstring& co
         Value(Root::kClasses, kAppKey, L"FriendlyAppName", kAppName),
         Value(Root::kClasses, Join(kAppKey, L"shell\\open\\command"), L"", command),
         Value(Root::kSoftware, kCapabilitiesKey, L"ApplicationName", kAppName),
-        Value(Root::kSoftware, kCapabilitiesKey, L"ApplicationDescription", kAppDescription),
+        Value(Root::kSoftware, kCapabilitiesKey, L"ApplicationDescription", L"@" + exe + kDescriptionId),
     };
     for (const wchar_t* type : {kAnalogType, kDigitalType, kMultiAnalogType, kMultiDigitalType})
         rows.push_back(Value(Root::kSoftware, Join(kCapabilitiesKey, L"MimeAssociations"), type, kFileType));

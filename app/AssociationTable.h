@@ -72,10 +72,10 @@ std::vector<std::wstring> ExtensionNames(const std::wstring& typed);
 // file type with its open command and icon, the shell's "open with" entry
 // of the program, the capabilities for Windows' default apps, then for each
 // extension its memory (remembered: the place's classes root as its value),
-// its own values and those of the MIME types saved with it. command: the
-// open command ("exe" "%1"); icon: the icon's location ("exe",0).
-std::vector<Row> Rows(const std::vector<Extension>& exts, const std::wstring& command, const std::wstring& icon,
-                      const std::wstring& remembered);
+// its own values and those of the MIME types saved with it. exe: the
+// executable's full path, for the open command ("exe" "%1"), the icon
+// ("exe",0) and the description (the string resource, "@exe,-104").
+std::vector<Row> Rows(const std::vector<Extension>& exts, const std::wstring& exe, const std::wstring& remembered);
 
 // The rows of one extension only (a part of Rows).
 std::vector<Row> ExtensionRows(const Extension& ext, const std::wstring& remembered);

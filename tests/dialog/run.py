@@ -670,7 +670,7 @@ def case_reg_per_user(r):
     for key, values in want.items():
         expect_equal(f'per-user registry key {key!r}', got['HKCU:' + key], values)
     got = r.reg_dump([root + key for root in ('HKLM:', 'USER:') for key in CAPABILITY_KEYS])
-    for key, values in capabilities().items():
+    for key, values in capabilities(r).items():
         expect_equal(f'machine-wide {key!r}', got['HKLM:' + key], None)
         expect_equal(f'per-user {key!r}', got['USER:' + key], values)
 
@@ -696,11 +696,13 @@ def open_with(r):
     }
 
 
-def capabilities():
-    """The capabilities a registration of .epg writes, below the software key."""
+def capabilities(r):
+    """The capabilities a registration of .epg writes, below the software key;
+    the description is the program's string resource 104."""
+    description = f'@{win_path(r.exe)},-104'
     return {
         CAPABILITIES: {'ApplicationName': (REG_SZ, 7, 'Quorpa'),
-                       'ApplicationDescription': (REG_SZ, 28, 'iEPG 番組を録画メールで送信')},
+                       'ApplicationDescription': (REG_SZ, len(description.encode('cp932')) + 1, description)},
         CAPABILITIES + '\\FileAssociations': {'.tvpi': EPGFILE, '.tvpid': EPGFILE, '.epg': EPGFILE},
         CAPABILITIES + '\\MimeAssociations': {
             'application/x-tv-program-info': EPGFILE, 'application/x-tv-program-digital-info': EPGFILE,
@@ -727,7 +729,7 @@ def case_reg_open_with(r):
     expect_equal('open-with keys', r.reg_dump(OPEN_WITH_KEYS), open_with(r))
     machine_caps = ['HKLM:' + key for key in CAPABILITY_KEYS]
     got = r.reg_dump(machine_caps + ['HKLM:' + REGISTERED_APPS])
-    expect_equal('capabilities', {key: got['HKLM:' + key] for key in CAPABILITY_KEYS}, capabilities())
+    expect_equal('capabilities', {key: got['HKLM:' + key] for key in CAPABILITY_KEYS}, capabilities(r))
     expect_equal('registered application', got['HKLM:' + REGISTERED_APPS].get('Quorpa'),
                  (REG_SZ, 29, 'Software\\Quorpa\\Capabilities'))
     rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
