@@ -2,7 +2,7 @@
 """The per-user installer under Wine's own msiexec, on run.py's helpers: the
 release's MSI (scripts/release) installed without elevation into
 %LOCALAPPDATA%\\Programs\\Quorpa with its Start-menu entry, app-list entry
-and file types; a downloaded .tvpid opened by the shell starts the installed
+and file types, where .epg keeps the program that had it; a downloaded .tvpid opened by the shell starts the installed
 program and the mail goes; an earlier build is upgraded in place with the
 user's changed Station.txt kept; the uninstall removes the program and its
 file types and keeps the user's Station.txt and Quorpa.ini. One case, in
@@ -26,7 +26,10 @@ OWN = []
 UNINSTALL = "HKLM:Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 # What the installer's table writes for a .tvpid, read through HKEY_CLASSES_ROOT.
 TVPID = {"": (1, 8, "epgfile"), "Content Type": (1, 38, "application/x-tv-program-digital-info")}
-FILE_TYPE_KEYS = [".tvpid", ".tvpi", ".epg", "epgfile", "epgfile\\Shell\\open\\command", "USER:Software\\Quorpa"]
+FILE_TYPE_KEYS = [".tvpid", ".tvpi", ".epg\\OpenWithProgids", "epgfile", "epgfile\\Shell\\open\\command",
+                  "USER:Software\\Quorpa"]
+# .epg belongs to another program before the install, and after it.
+OTHER_EPG = {"": (1, 12, "OtherTV.epg")}
 
 
 def case(fn):
@@ -45,9 +48,13 @@ def release(env, q, folder, version=None):
     return msi
 
 
-def product_code(msi):
+def properties(msi):
     out = subprocess.run(["msiinfo", "export", msi, "Property"], capture_output=True, text=True, check=True).stdout
-    return dict(line.split("\t", 1) for line in out.splitlines() if "\t" in line)["ProductCode"]
+    return dict(line.split("\t", 1) for line in out.splitlines() if "\t" in line)
+
+
+def product_code(msi):
+    return properties(msi)["ProductCode"]
 
 
 def msiexec(env, q, *args):
@@ -82,6 +89,7 @@ def installer(env):
     new = release(env, q, q.path("new"))
     sink = Sink(q.dir)
     try:
+        check(env.wine([env.robot, "--tool", "regset", ".epg", "", "OtherTV.epg"], q.dir, "regset") == 0, "regset")
         # Installed as a user without rights installs: no elevation asked.
         expect_equal("msiexec /i's exit code", msiexec(env, q, "/i", run.win_path(old)), 0)
         expect_equal("the installed files", sorted(os.listdir(folder)), [
@@ -93,9 +101,16 @@ def installer(env):
         expect_equal("the app-list entry", {k: got.get(k, (0, 0, ""))[2] for k in
                                             ("DisplayName", "DisplayVersion", "Publisher")},
                      {"DisplayName": "Quorpa", "DisplayVersion": "0.3.9", "Publisher": "Quorpa developers"})
+        # The entry's icon: Windows writes DisplayIcon from it, Wine's
+        # msiexec does not, so the package is what can be checked here.
+        icons = subprocess.run(["msiinfo", "export", old, "Icon"], capture_output=True, text=True).stdout
+        expect_equal("the app-list icon", (properties(old).get("ARPPRODUCTICON"), "\nQuorpa.ico\t" in icons),
+                     ("Quorpa.ico", True))
         command = '"C:\\users\\%s\\AppData\\Local\\Programs\\Quorpa\\Quorpa.exe" "%%1"' % os.path.basename(users[0])
-        got = dump(env, q, [".tvpid", "epgfile\\Shell\\open\\command"])
+        got = dump(env, q, [".tvpid", "epgfile\\Shell\\open\\command", ".epg", ".epg\\OpenWithProgids"])
         expect_equal("the file type .tvpid", got[".tvpid"], TVPID)
+        expect_equal("another program's .epg", (got[".epg"], got[".epg\\OpenWithProgids"]),
+                     (OTHER_EPG, {"epgfile": (1, 1, "")}))
         expect_equal("the open command", got["epgfile\\Shell\\open\\command"],
                      {"": (1, len(command) + 1, command)})
 
@@ -140,6 +155,7 @@ def installer(env):
         check(not os.path.exists(menu), "the Start-menu entry is still there")
         expect_equal("the file types after the uninstall", dump(env, q, FILE_TYPE_KEYS),
                      {key: None for key in FILE_TYPE_KEYS})
+        expect_equal("another program's .epg after the uninstall", dump(env, q, [".epg"])[".epg"], OTHER_EPG)
         expect_equal("the app-list entry after the uninstall",
                      dump(env, q, [UNINSTALL + product_code(new)])[UNINSTALL + product_code(new)], None)
     finally:
@@ -147,6 +163,7 @@ def installer(env):
         for msi in (new, old):
             msiexec(env, q, "/x", run.win_path(msi))
         shutil.rmtree(folder, ignore_errors=True)
+        env.wine([env.robot, "--tool", "regdelete", ".epg"], q.dir, "regdelete")
 
 
 if __name__ == "__main__":
