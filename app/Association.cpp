@@ -164,6 +164,15 @@ struct Taken {
     bool failed = false;
 };
 
+// The key the box names for row, one of the rows of all.
+std::wstring ListedIn(const std::vector<Row>& all, const Row& row) {
+    size_t index = 0;
+    while (index + 1 < all.size() && !(all[index].root == row.root && assoc::SameName(all[index].key, row.key) &&
+                                       assoc::SameName(all[index].name, row.name)))
+        ++index;
+    return assoc::ListedKey(all, index);
+}
+
 // Takes rows away from place (the memory rows are left to the caller) and
 // adds to removal what went and what stayed, as the box names them, for
 // the listed keys of all (the rows of every extension as if ours).
@@ -181,10 +190,7 @@ void Remove(const Place& place, const std::vector<Row>& rows, const std::vector<
         const Row& row = rows[i];
         if (row.root == assoc::Root::kUser) continue;
         const HKEY hkey = RootOf(place, row);
-        const std::wstring listed = assoc::ListedKey(all, static_cast<size_t>(
-            std::find_if(all.begin(), all.end(), [&](const Row& r) {
-                return r.root == row.root && assoc::SameName(r.key, row.key) && assoc::SameName(r.name, row.name);
-            }) - all.begin()));
+        const std::wstring listed = ListedIn(all, row);
         auto entry = std::find_if(taken.begin(), taken.end(), [&](const Taken& t) {
             return t.root == row.root && assoc::SameName(t.listed, listed);
         });

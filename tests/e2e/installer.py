@@ -103,7 +103,8 @@ def installer(env):
                      {"DisplayName": "Quorpa", "DisplayVersion": "0.3.9", "Publisher": "Quorpa developers"})
         # The entry's icon: Windows writes DisplayIcon from it, Wine's
         # msiexec does not, so the package is what can be checked here.
-        icons = subprocess.run(["msiinfo", "export", old, "Icon"], capture_output=True, text=True).stdout
+        # (msiinfo also writes the icon itself to Icon/ in its folder.)
+        icons = subprocess.run(["msiinfo", "export", old, "Icon"], capture_output=True, text=True, cwd=q.dir).stdout
         expect_equal("the app-list icon", (properties(old).get("ARPPRODUCTICON"), "\nQuorpa.ico\t" in icons),
                      ("Quorpa.ico", True))
         command = '"C:\\users\\%s\\AppData\\Local\\Programs\\Quorpa\\Quorpa.exe" "%%1"' % os.path.basename(users[0])
