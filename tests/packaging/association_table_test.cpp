@@ -16,7 +16,7 @@ TEST(AssociationTable, ExtensionField) {
     };
     const Case cases[] = {
         {L".epg", true},           {L".tvpid", true},       {L".a", true},
-        {L".A_b-9", true},         {L".abcdefghijklmno", true},  // 15 after the dot
+        {L".A_b-9", true},         {L".e0", true},         {L".abcdefghijklmno", true},  // 15 after the dot
         {L".abcdefghijklmnop", false},  // 16
         {L"", false},              {L".", false},           {L"epg", false},
         {L"*", false},             {L"exefile\\shell", false}, {L".ep\\g", false},
@@ -59,6 +59,18 @@ TEST(AssociationTable, ForeignExtensionOnlyJoinsOpenWith) {
     EXPECT_EQ(Lines(rows), (std::vector<std::wstring>{L"Software\\Quorpa\\Associations\\.lnk", L".lnk\\OpenWithProgids",
                                                       L"Applications\\Quorpa.exe\\SupportedTypes",
                                                       L"Software\\Quorpa\\Capabilities\\FileAssociations"}));
+}
+
+TEST(AssociationTable, AKeyIsBelowAnotherByWholeNames) {
+    // .tvpid and .tvp begin as .tvpi does, yet lie beside it.
+    std::vector<assoc::Extension> exts;
+    for (const std::wstring& name : assoc::ExtensionNames(L".tvp")) exts.push_back({name, true});
+    const auto rows = assoc::Rows(exts, L"Q.exe", L"P");
+    std::vector<std::wstring> keys;
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].root == assoc::Root::kClasses && rows[i].key[0] == L'.') keys.push_back(assoc::ListedKey(rows, i));
+    EXPECT_EQ(keys, (std::vector<std::wstring>{L".tvpi", L".tvpi", L".tvpi", L".tvpid", L".tvpid", L".tvpid", L".tvp",
+                                               L".tvp", L".tvp"}));
 }
 
 TEST(AssociationTable, BoxLinesAndCommand) {
