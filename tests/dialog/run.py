@@ -94,6 +94,7 @@ def registered_box(ext='.epg'):
     return (text.replace('{ext}', ext or ''), INFORMATION)
 MSG_REMOVED = '関連付けを解除しました。削除したレジストリキー:'
 MSG_KEPT = '他のプログラムのものなので残したレジストリキー:'
+MSG_NOTHING_REMOVED = '削除する関連付けはありませんでした。'
 
 
 def user(keys):
@@ -740,7 +741,9 @@ def case_reg_open_with(r):
     got = r.reg_dump(machine_caps + ['HKLM:Software\\Quorpa', 'HKLM:' + REGISTERED_APPS])
     expect_equal('capabilities after', [got[key] for key in machine_caps + ['HKLM:Software\\Quorpa']],
                  [None] * 4)
-    expect_equal('registered application after', (got['HKLM:' + REGISTERED_APPS] or {}).get('Quorpa'), None)
+    # Only the value is Quorpa's: Windows' key stays, even empty.
+    check(got['HKLM:' + REGISTERED_APPS] is not None, 'RegisteredApplications itself was deleted')
+    expect_equal('registered application after', got['HKLM:' + REGISTERED_APPS].get('Quorpa'), None)
 
 
 def case_unreg_taken_over(r):
@@ -812,6 +815,25 @@ def case_unreg_foreign_values(r):
         r.reg_delete()
 
 
+def case_unreg_other_copy(r):
+    # The file type runs another copy of Quorpa (moved, or of another
+    # user): 関連付け解除 here leaves that place as it is and says so.
+    r.reg_delete()
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'])
+    other = '"C:\\Other\\Quorpa.exe" "%1"'
+    check(r.wine('--tool', 'regset', 'epgfile\\Shell\\open\\command', '', other) == 0, 'regset command')
+    keys = sorted(registration('.epg', other)) + ['HKLM:' + CAPABILITIES]
+    before = r.reg_dump(keys)
+    try:
+        rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
+        expect_equal('boxes', boxes(rec), [(MSG_CONFIRM_UNREG, CONFIRM),
+                                           ('\n'.join([MSG_NOTHING_REMOVED, '', MSG_KEPT, f'{MACHINE}\\epgfile']),
+                                            INFORMATION)])
+        expect_equal('the registry after', r.reg_dump(keys), before)
+    finally:
+        r.reg_delete()
+
+
 FOREIGN_KEYS = ['*', 'exefile', 'exefile\\shell', 'exefile\\shell\\open\\command', '.lnk', '.lnk\\OpenWithProgids',
                 'lnkfile', 'lnkfile\\shell\\open\\command', '*\\Content Type', 'exefile\\shell\\Content Type']
 MSG_LNK_OPEN_WITH = ('拡張子.lnkは他のプログラムが開くように設定されているため、そのままにして、'
@@ -843,10 +865,15 @@ def case_reg_refuses_foreign(r):
         expect_equal('lnkfile', after['lnkfile\\shell\\open\\command'], before['lnkfile\\shell\\open\\command'])
         expect_equal('.lnk\\OpenWithProgids', after['.lnk\\OpenWithProgids'],
                      dict(before['.lnk\\OpenWithProgids'] or {}, epgfile=(0, 0, '')))
+        # A remembered key that names no extension (made by hand) is never
+        # acted on, nor asked about.
+        check(r.wine('--tool', 'regcreate', 'USER:Software\\Quorpa\\Associations\\*') == 0, 'regcreate')
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
+        expect_equal('the question', boxes(rec)[0][0], MSG_CONFIRM_UNREG.replace('.epgの', '.epg、.lnkの'))
         expect_equal('their keys after 関連付け解除', r.reg_dump(FOREIGN_KEYS), before)
-        expect_equal('Quorpa\'s own keys after 関連付け解除', r.reg_dump(['epgfile', 'USER:Software\\Quorpa']),
-                     {'epgfile': None, 'USER:Software\\Quorpa': None})
+        memory = 'USER:Software\\Quorpa\\Associations\\'
+        expect_equal('Quorpa\'s own keys after 関連付け解除', r.reg_dump(['epgfile', memory + '.lnk', memory + '*']),
+                     {'epgfile': None, memory + '.lnk': None, memory + '*': {}})
     finally:
         r.reg_delete()
         if before['.lnk\\OpenWithProgids'] is None:
