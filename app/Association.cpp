@@ -1,493 +1,327 @@
-// The registration of this executable as the handler of iEPG files (see
-// app/Association.h): the keys it writes, where, and how it is undone.
+// The table of app/AssociationTable.h applied to the registry.
 //
-// Registration writes HKEY_CLASSES_ROOT first. Where creating a key there is
-// refused for lack of rights (a standard user on Windows Vista and later
-// cannot write its machine-wide part) it writes the same keys under
-// HKEY_CURRENT_USER\Software\Classes, which Windows merges into
-// HKEY_CLASSES_ROOT for that user, and the capabilities under
-// HKEY_CURRENT_USER\Software instead of HKEY_LOCAL_MACHINE\Software. It
-// never undoes a partial registration: registering again after fixing the
-// cause completes it, since every value is simply overwritten. The file type
-// comes first, so that no extension ever points at a type not yet written.
+// Registration judges each extension first: one whose default value names
+// another program keeps it, and gets only the rows that add Quorpa to its
+// "open with" list. It then writes the rows in the table's order below
+// HKEY_LOCAL_MACHINE; where the first key there is refused for lack of
+// rights (a standard user on Windows Vista and later) it writes the same
+// rows below HKEY_CURRENT_USER. It never undoes a partial registration:
+// registering again after fixing the cause completes it, since every value
+// is simply overwritten.
 //
-// The layout, below the classes root of the place:
-//   epgfile                  "iEPG", EditFlags, DefaultIcon, Shell\open\command
-//   .tvpi .tvpid <typed>     default "epgfile", Content Type, OpenWithProgids\epgfile
-//   MIME\Database\Content Type\<type>   Extension (.tvpi or .tvpid)
-//   Applications\Quorpa.exe  FriendlyAppName, SupportedTypes, shell\open\command
-// and below HKEY_LOCAL_MACHINE (or HKEY_CURRENT_USER):
-//   Software\Quorpa\Capabilities   ApplicationName, ApplicationDescription,
-//                                   FileAssociations, MimeAssociations
-//   Software\RegisteredApplications value Quorpa naming that key, so that
-//   Windows lists the program among its default apps.
-//
-// Unregistration looks in both places and removes only what leads to this
-// program: what another program has taken over, or added beside it, stays.
+// Unregistration builds the same rows for every remembered extension and
+// takes away, in reverse order, each value that still holds what was
+// written, then each of our keys left empty: what another program changed
+// or added stays, and so does the key that holds it.
 #include "app/Association.h"
 
 #include <algorithm>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <shlobj.h>
 
 #include "afx/win32/Program.h"
 #include "afx/win32/RegKey.h"
+#include "app/AssociationTable.h"
+#include "app/Settings.h"
 #include "platform/seams.h"
+
+using assoc::Row;
 
 namespace {
 
-constexpr const char* kFileType = "epgfile";
-constexpr const char* kCommandKey = "epgfile\\Shell\\open\\command";
-constexpr const char* kIconKey = "epgfile\\DefaultIcon";
-constexpr const char* kMimeRoot = "MIME\\Database\\Content Type\\";
-// The MIME types of iEPG files, each with the extension a browser saves it
-// with (a file of several programmes is saved like one of one).
-struct MimeType {
-    const char* type;
-    const char* ext;
-};
-constexpr MimeType kMimeTypes[] = {
-    {"application/x-tv-program-info", ".tvpi"},
-    {"application/x-tv-program-digital-info", ".tvpid"},
-    {"application/x-multi-tv-program-info", ".tvpi"},
-    {"application/x-multi-tv-program-digital-info", ".tvpid"},
-};
-constexpr const char* kDigitalExt = ".tvpid";
-// The program's key for "open with": without it the list shows the version
-// resource's description instead of a name.
-constexpr const char* kAppKey = "Applications\\Quorpa.exe";
-constexpr const char* kAppCommandKey = "Applications\\Quorpa.exe\\shell\\open\\command";
-constexpr const char* kAppName = "Quorpa";
-// What Windows' default apps show for the program, as its about box says it.
-constexpr const char* kAppDescription = "iEPG 番組を録画メールで送信";
-// Below HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER.
-constexpr const char* kProgramKey = "Software\\Quorpa";
-constexpr const char* kCapabilitiesKey = "Software\\Quorpa\\Capabilities";
-constexpr const char* kRegisteredAppsKey = "Software\\RegisteredApplications";
-// The two places of the registration, named as the messages show them.
-constexpr const char* kMachineRootName = "HKEY_CLASSES_ROOT";
-constexpr const char* kMachineSoftwareName = "HKEY_LOCAL_MACHINE";
-constexpr const char* kUserClasses = "Software\\Classes";
-constexpr const char* kUserRootName = "HKEY_CURRENT_USER\\Software\\Classes";
-constexpr const char* kUserSoftwareName = "HKEY_CURRENT_USER";
-// The shell's "safe to open" flag (FTA_OpenIsSafe, 0x00010000), stored as the
-// little-endian 32-bit value the shell reads.
-constexpr BYTE kEditFlags[4] = {0x00, 0x00, 0x01, 0x00};
+constexpr const wchar_t* kClassesKey = L"Software\\Classes\\";
+constexpr const wchar_t* kUserRootName = L"HKEY_CURRENT_USER";
+// The default value's name as the boxes show it.
+constexpr const wchar_t* kDefaultName = L"(既定)";
 
-// The messages name the place (%s first) as kMachineRootName or kUserRootName.
-constexpr const char* kMsgCreateExt = "レジストリキー%s\\%sを生成出来ません";
-constexpr const char* kMsgSetExt = "レジストリキー%s\\%sの値を設定出来ません";
-constexpr const char* kMsgSetContentType = "レジストリ%s\\Content Typeの値を設定出来ません";
-constexpr const char* kMsgCreateType = "レジストリキー%s\\epgfileを生成出来ません";
-constexpr const char* kMsgSetType = "レジストリキー%s\\epgfileの値を設定出来ません";
-constexpr const char* kMsgSetEditFlags = "レジストリepgfile\\EditFlagsの値を設定出来ません";
-constexpr const char* kMsgCreateShell = "レジストリキーepgfile\\Shellを生成出来ません";
-constexpr const char* kMsgSetShell = "レジストリキーepgfile\\Shellの値を設定出来ません";
-constexpr const char* kMsgCreateCommand = "レジストリキーepgfile\\Shell\\open\\commandを生成出来ません";
-constexpr const char* kMsgSetCommand = "レジストリキーepgfile\\Shell\\open\\commandの値を設定出来ません";
-constexpr const char* kMsgSetMime = "レジストリ%s\\%s\\Extensionの値を設定出来ません";
-// For the other keys: the place and the key.
-constexpr const char* kMsgCreateKey = "レジストリキー%s\\%sを生成出来ません";
-constexpr const char* kMsgSetValue = "レジストリキー%s\\%sの値を設定出来ません";
+constexpr const char* kMsgCreateKey = "レジストリキー%sを生成出来ません";
+constexpr const char* kMsgSetDefault = "レジストリキー%sの値を設定出来ません";
+constexpr const char* kMsgSetValue = "レジストリ%s\\%sの値を設定出来ません";
 
-// One of the two places a registration goes to: the classes and the
-// software keys, each with its name as the messages show it.
+// One of the two places a registration goes to.
 struct Place {
-    HKEY classes;
-    const char* classesName;
-    HKEY software;
-    const char* softwareName;
+    HKEY root;
+    const wchar_t* rootName;
+    bool machine;
 };
+const Place kMachine{HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE", true};
+const Place kUser{HKEY_CURRENT_USER, kUserRootName, false};
 
-// A message naming up to two things (place, key) in format.
-CString Message(const char* format, const char* first, const char* second = "") {
-    CString text;
-    text.Format(format, first, second);
-    return text;
+HKEY RootOf(const Place& place, const Row& row) { return row.root == assoc::Root::kUser ? HKEY_CURRENT_USER : place.root; }
+
+// key (of a row with root) below its registry root.
+std::wstring PathOf(assoc::Root root, const std::wstring& key) {
+    return root == assoc::Root::kClasses ? kClassesKey + key : key;
 }
 
-bool SameName(const char* a, const char* b) { return ::lstrcmpiA(a, b) == 0; }
-
-// The Content Type an extension gets: the digital one for .tvpid.
-const char* ContentTypeOf(const CString& ext) {
-    return SameName(ext, kDigitalExt) ? kMimeTypes[1].type : kMimeTypes[0].type;
+// key as the boxes name it, from the root on.
+std::wstring NameOf(const Place& place, assoc::Root root, const std::wstring& key) {
+    const std::wstring rootName = root == assoc::Root::kUser ? kUserRootName : place.rootName;
+    return rootName + L"\\" + PathOf(root, key);
 }
 
-bool IsIepgType(const char* type) {
-    for (const MimeType& mime : kMimeTypes)
-        if (SameName(type, mime.type)) return true;
+CString Line(const std::wstring& name) {
+    CString line = "\n";
+    line += Narrow(name.c_str()).c_str();
+    return line;
+}
+
+std::wstring ClassesName(const Place& place) { return std::wstring(place.rootName) + L"\\Software\\Classes"; }
+
+std::vector<BYTE> FlagBytes(const std::wstring& hex) {
+    std::vector<BYTE> bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<BYTE>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+bool Set(CRegKey& key, const Row& row) {
+    switch (row.type) {
+    case assoc::Type::kString: return key.SetString(row.name, row.value);
+    case assoc::Type::kFlags: return key.SetBinary(row.name, FlagBytes(row.value));
+    case assoc::Type::kNone: return key.SetEmpty(row.name);
+    }
     return false;
 }
 
-// This executable's path, quoted, so that paths with spaces arrive as one
-// argument each. False when the path cannot be had whole.
-bool QuotedPath(std::wstring& quoted) {
-    const std::wstring path = AfxModulePath();
-    if (path.empty()) return false;
-    quoted = L"\"" + path + L"\"";
-    return true;
+// Whether key still holds row's value as it was written.
+bool Holds(const CRegKey& key, const Row& row) {
+    switch (row.type) {
+    case assoc::Type::kString: return key.HasValue(row.name) && assoc::SameName(key.GetString(row.name), row.value);
+    case assoc::Type::kFlags: return key.GetBinary(row.name) == FlagBytes(row.value);
+    case assoc::Type::kNone: return key.HasValue(row.name);
+    }
+    return false;
 }
+
+// The extensions of names as they stand in place: an extension whose
+// default value names another program is not ours.
+std::vector<assoc::Extension> Judge(const Place& place, const std::vector<std::wstring>& names) {
+    std::vector<assoc::Extension> exts;
+    for (const std::wstring& name : names) {
+        CRegKey key;
+        const std::wstring owner = key.Open(place.root, kClassesKey + name) ? key.GetString(L"") : L"";
+        exts.push_back({name, owner.empty() || assoc::SameName(owner, assoc::kFileType)});
+    }
+    return exts;
+}
+
+// The executable's path in command ("exe" "%1").
+std::wstring ExeOf(const std::wstring& command) { return command.substr(1, command.find(L"\" ") - 1); }
 
 enum class Outcome { kDone, kRefused, kFailed };
 
-// Creates subKey below root; kRefused when the machine-wide place refuses
-// it for lack of rights (the per-user place is the user's own).
-Outcome CreateBelow(CRegKey& key, HKEY root, const char* subKey, bool first) {
-    const bool machine = root == HKEY_CLASSES_ROOT || root == HKEY_LOCAL_MACHINE;
-    LSTATUS status = ERROR_ACCESS_DENIED;
-    if (!(machine && first && plat::seam::ClassesRootRefused())) status = key.Create(root, subKey);
-    if (status == ERROR_SUCCESS) return Outcome::kDone;
-    return machine && status == ERROR_ACCESS_DENIED ? Outcome::kRefused : Outcome::kFailed;
-}
-
-// Writes every key and value of the registration of exts below place. On
-// kFailed message says which step failed; the steps before it stay written.
-Outcome WriteRegistration(const Place& place, const std::vector<CString>& exts, const std::wstring& command,
-                          CString& message) {
-    auto fail = [&](const CString& text) {
-        message = text;
-        return Outcome::kFailed;
-    };
-    // A key below root, or why not: refused, or the message of format.
-    auto create = [&](CRegKey& key, HKEY root, const char* rootName, const char* subKey, const char* format,
-                      bool first = false) {
-        const Outcome created = CreateBelow(key, root, subKey, first);
-        if (created == Outcome::kFailed) message = Message(format, rootName, subKey);
-        return created;
-    };
-    Outcome created;
-    std::wstring iconPath;
-    if (!QuotedPath(iconPath)) return fail(Message(kMsgSetValue, place.classesName, kIconKey));
-    {
-        CRegKey typeKey;
-        if ((created = create(typeKey, place.classes, place.classesName, kFileType, kMsgCreateType, true)) !=
-            Outcome::kDone)
-            return created;
-        if (!typeKey.SetString(nullptr, "iEPG")) return fail(Message(kMsgSetType, place.classesName));
-        if (!typeKey.SetBinary("EditFlags", kEditFlags, sizeof kEditFlags)) return fail(kMsgSetEditFlags);
-        CRegKey shellKey;
-        if (shellKey.Create(typeKey.get(), "Shell") != ERROR_SUCCESS) return fail(kMsgCreateShell);
-        if (!shellKey.SetString(nullptr, "open")) return fail(kMsgSetShell);
-        CRegKey commandKey;
-        if (commandKey.Create(shellKey.get(), "open\\command") != ERROR_SUCCESS) return fail(kMsgCreateCommand);
-        if (!commandKey.SetWideString(command)) return fail(kMsgSetCommand);
-        CRegKey iconKey;
-        if (iconKey.Create(place.classes, kIconKey) != ERROR_SUCCESS)
-            return fail(Message(kMsgCreateKey, place.classesName, kIconKey));
-        if (!iconKey.SetWideString(iconPath + L",0")) return fail(Message(kMsgSetValue, place.classesName, kIconKey));
-    }
-    for (const CString& ext : exts) {
-        CRegKey extKey, progidsKey;
-        if ((created = create(extKey, place.classes, place.classesName, ext, kMsgCreateExt)) != Outcome::kDone)
-            return created;
-        if (!extKey.SetString(nullptr, kFileType)) return fail(Message(kMsgSetExt, place.classesName, ext));
-        if (!extKey.SetString("Content Type", ContentTypeOf(ext))) return fail(Message(kMsgSetContentType, ext));
-        const CString progids = ext.str() + "\\OpenWithProgids";
-        if (progidsKey.Create(place.classes, progids) != ERROR_SUCCESS)
-            return fail(Message(kMsgCreateKey, place.classesName, progids));
-        if (!progidsKey.SetEmpty(kFileType)) return fail(Message(kMsgSetValue, place.classesName, progids));
-    }
-    for (const MimeType& mime : kMimeTypes) {
-        const CString key = std::string(kMimeRoot) + mime.type;
-        CRegKey mimeKey;
-        if ((created = create(mimeKey, place.classes, place.classesName, key, kMsgCreateKey)) != Outcome::kDone)
-            return created;
-        if (!mimeKey.SetString("Extension", mime.ext)) return fail(Message(kMsgSetMime, place.classesName, key));
-    }
-    {
-        const CString types = std::string(kAppKey) + "\\SupportedTypes";
-        CRegKey appKey, typesKey, commandKey;
-        if ((created = create(appKey, place.classes, place.classesName, kAppKey, kMsgCreateKey)) != Outcome::kDone)
-            return created;
-        if (!appKey.SetString("FriendlyAppName", kAppName))
-            return fail(Message(kMsgSetValue, place.classesName, kAppKey));
-        if (typesKey.Create(place.classes, types) != ERROR_SUCCESS)
-            return fail(Message(kMsgCreateKey, place.classesName, types));
-        for (const CString& ext : exts)
-            if (!typesKey.SetString(ext, "")) return fail(Message(kMsgSetValue, place.classesName, types));
-        if (commandKey.Create(place.classes, kAppCommandKey) != ERROR_SUCCESS)
-            return fail(Message(kMsgCreateKey, place.classesName, kAppCommandKey));
-        if (!commandKey.SetWideString(command)) return fail(Message(kMsgSetValue, place.classesName, kAppCommandKey));
-    }
-    {
-        const CString files = std::string(kCapabilitiesKey) + "\\FileAssociations";
-        const CString types = std::string(kCapabilitiesKey) + "\\MimeAssociations";
-        CRegKey capabilities, filesKey, typesKey, registered;
-        if ((created = create(capabilities, place.software, place.softwareName, kCapabilitiesKey,
-                              kMsgCreateKey)) != Outcome::kDone)
-            return created;
-        if (!capabilities.SetString("ApplicationName", kAppName) ||
-            !capabilities.SetString("ApplicationDescription", kAppDescription))
-            return fail(Message(kMsgSetValue, place.softwareName, kCapabilitiesKey));
-        if (filesKey.Create(place.software, files) != ERROR_SUCCESS)
-            return fail(Message(kMsgCreateKey, place.softwareName, files));
-        for (const CString& ext : exts)
-            if (!filesKey.SetString(ext, kFileType)) return fail(Message(kMsgSetValue, place.softwareName, files));
-        if (typesKey.Create(place.software, types) != ERROR_SUCCESS)
-            return fail(Message(kMsgCreateKey, place.softwareName, types));
-        for (const MimeType& mime : kMimeTypes)
-            if (!typesKey.SetString(mime.type, kFileType))
-                return fail(Message(kMsgSetValue, place.softwareName, types));
-        if ((created = create(registered, place.software, place.softwareName, kRegisteredAppsKey,
-                              kMsgCreateKey)) != Outcome::kDone)
-            return created;
-        if (!registered.SetString(kAppName, kCapabilitiesKey))
-            return fail(Message(kMsgSetValue, place.softwareName, kRegisteredAppsKey));
+// Writes rows to place. On kFailed message names the key that failed; the
+// rows before it stay written.
+Outcome Write(const Place& place, const std::vector<Row>& rows, CString& message) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        const bool machine = place.machine && row.root != assoc::Root::kUser;
+        CRegKey key;
+        LSTATUS status = ERROR_ACCESS_DENIED;
+        if (!(machine && i == 0 && plat::seam::ClassesRootRefused()))
+            status = key.Create(RootOf(place, row), PathOf(row.root, row.key));
+        const std::string name = Narrow(NameOf(place, row.root, row.key).c_str());
+        if (status != ERROR_SUCCESS) {
+            if (machine && status == ERROR_ACCESS_DENIED) return Outcome::kRefused;
+            message.Format(kMsgCreateKey, name.c_str());
+            return Outcome::kFailed;
+        }
+        if (!Set(key, row)) {
+            message.Format(row.name.empty() ? kMsgSetDefault : kMsgSetValue, name.c_str(),
+                           Narrow(row.name.c_str()).c_str());
+            return Outcome::kFailed;
+        }
     }
     return Outcome::kDone;
-}
-
-// The keys a complete registration of exts wrote to place, as the report
-// names them.
-CString RegisteredKeys(const Place& place, const std::vector<CString>& exts) {
-    CString keys;
-    auto add = [&](const char* root, const char* key) { keys += Message("\n%s\\%s", root, key); };
-    for (const CString& ext : exts) add(place.classesName, ext);
-    for (const MimeType& mime : kMimeTypes) add(place.classesName, (std::string(kMimeRoot) + mime.type).c_str());
-    add(place.classesName, kFileType);
-    add(place.classesName, kAppKey);
-    add(place.softwareName, kCapabilitiesKey);
-    add(place.softwareName, (std::string(kRegisteredAppsKey) + "\\" + kAppName).c_str());
-    return keys;
 }
 
 // Tells Explorer and the browsers that the associations changed, so that
 // they see it at once rather than after the next logon.
 void NotifyShell() { ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
 
-// Deletes key below root with everything under it, noting it in removal as
-// rootName\key.
-void DeleteKey(HKEY root, const char* rootName, const char* key, AssociationRemoval& removal) {
-    const CString line = Message("\n%s\\%s", rootName, key);
-    LSTATUS status = ::RegDeleteTreeA(root, key);
-    if (status == ERROR_SUCCESS) status = ::RegDeleteKeyA(root, key);
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
-        removal.removed += line;
-    else
-        removal.failed += line;
+std::wstring Parent(const std::wstring& key) {
+    const size_t slash = key.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : key.substr(0, slash);
 }
 
-// What an extension key holds of the registration, judged before anything
-// is deleted.
-struct ExtensionState {
-    CString name;
-    bool named;        // one of the extensions the user's registration covers
-    bool defaultOurs;  // its default value is our file type
-    bool progidOurs;   // its OpenWithProgids lists our file type
+// Deletes key (of root, below registry root hkey) when it is empty.
+bool DeleteIfEmpty(HKEY hkey, assoc::Root root, const std::wstring& key) {
+    CRegKey open;
+    if (!open.Open(hkey, PathOf(root, key)) || !open.IsEmpty()) return false;
+    open.Close();
+    return ::RegDeleteKeyW(hkey, PathOf(root, key).c_str()) == ERROR_SUCCESS;
+}
+
+// What one listed key of the box lost.
+struct Taken {
+    std::wstring listed;
+    assoc::Root root;
+    bool shared;
+    std::vector<std::wstring> values;  // each as the box names it
+    bool failed = false;
 };
 
-// The extension keys below root: every key whose name starts with a dot
-// (an extension registered by an earlier release under another typed name
-// is found too), and the named ones wherever they exist.
-std::vector<ExtensionState> JudgeExtensions(HKEY root, const std::vector<CString>& named, bool typeMine) {
-    std::vector<ExtensionState> states;
-    CRegKey rootKey;
-    std::vector<std::string> names;
-    if (rootKey.Open(root, nullptr)) names = rootKey.SubKeyNames();
-    for (const CString& ext : named) names.push_back(ext.str());
-    for (const std::string& name : names) {
-        if (name.empty() || (name[0] != '.' && std::find(named.begin(), named.end(), CString(name)) == named.end()))
+// The key the box names for row, one of the rows of all.
+std::wstring ListedIn(const std::vector<Row>& all, const Row& row) {
+    size_t index = 0;
+    while (index + 1 < all.size() && !(all[index].root == row.root && assoc::SameName(all[index].key, row.key) &&
+                                       assoc::SameName(all[index].name, row.name)))
+        ++index;
+    return assoc::ListedKey(all, index);
+}
+
+// Takes rows away from place (the memory rows are left to the caller) and
+// adds to removal what went and what stayed, as the box names them, for
+// the listed keys of all (the rows of every extension as if ours).
+void Remove(const Place& place, const std::vector<Row>& rows, const std::vector<Row>& all,
+            AssociationRemoval& removal) {
+    std::vector<Taken> taken;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const std::wstring listed = assoc::ListedKey(all, i);
+        const bool seen = std::any_of(taken.begin(), taken.end(), [&](const Taken& t) {
+            return t.root == all[i].root && assoc::SameName(t.listed, listed);
+        });
+        if (!seen && all[i].root != assoc::Root::kUser) taken.push_back({listed, all[i].root, all[i].shared, {}});
+    }
+    for (size_t i = rows.size(); i-- > 0;) {
+        const Row& row = rows[i];
+        if (row.root == assoc::Root::kUser) continue;
+        const HKEY hkey = RootOf(place, row);
+        const std::wstring listed = ListedIn(all, row);
+        auto entry = std::find_if(taken.begin(), taken.end(), [&](const Taken& t) {
+            return t.root == row.root && assoc::SameName(t.listed, listed);
+        });
+        CRegKey key;
+        if (!key.Open(hkey, PathOf(row.root, row.key), KEY_READ | KEY_SET_VALUE)) {
+            CRegKey readable;
+            entry->failed = entry->failed || (readable.Open(hkey, PathOf(row.root, row.key)) && Holds(readable, row));
             continue;
-        bool seen = false;
-        for (const ExtensionState& state : states) seen = seen || SameName(state.name, name.c_str());
-        CRegKey extKey, progidsKey;
-        if (seen || !extKey.Open(root, name.c_str())) continue;
-        ExtensionState state{name, false, false, false};
-        for (const CString& ext : named) state.named = state.named || SameName(ext, name.c_str());
-        state.defaultOurs = typeMine && SameName(extKey.GetString(nullptr), kFileType);
-        state.progidOurs = typeMine && progidsKey.Open(extKey.get(), "OpenWithProgids") &&
-                           progidsKey.HasValue(kFileType);
-        if (state.named || state.defaultOurs || state.progidOurs) states.push_back(state);
+        }
+        if (!Holds(key, row)) continue;
+        if (!key.DeleteValue(row.name)) {
+            entry->failed = true;
+            continue;
+        }
+        key.Close();
+        entry->values.insert(entry->values.begin(),
+                             NameOf(place, row.root, row.key) + L"\\" + (row.name.empty() ? kDefaultName : row.name));
+        if (row.shared) continue;
+        const std::wstring top = assoc::TopKey(rows, i);
+        for (std::wstring k = row.key; k.size() >= top.size() && DeleteIfEmpty(hkey, row.root, k); k = Parent(k)) {
+        }
     }
-    return states;
+    for (const Taken& t : taken) {
+        const std::wstring name = NameOf(place, t.root, t.listed);
+        CRegKey key;
+        const bool exists = !t.shared && key.Open(place.root, PathOf(t.root, t.listed));
+        if (t.failed)
+            removal.failed += Line(name);
+        else if (!t.values.empty() && !exists)
+            removal.removed += Line(name);
+        else if (!t.values.empty())
+            for (const std::wstring& value : t.values) removal.removed += Line(value);
+        if (!t.failed && exists) removal.kept += Line(name);
+    }
+    DeleteIfEmpty(place.root, assoc::Root::kSoftware, assoc::kProgramKey);
 }
 
-// Takes our values out of one extension key, and the key itself when
-// nothing else is left in it. False when something of ours stays.
-bool RemoveFromExtension(const Place& place, const ExtensionState& ext, AssociationRemoval& removal) {
-    const CString line = Message("\n%s\\%s", place.classesName, ext.name);
-    if (!ext.defaultOurs && !ext.progidOurs) {
-        removal.kept += line;
-        return true;
-    }
-    const CString progidsName = ext.name.str() + "\\OpenWithProgids";
-    CString taken;  // the values taken, for a key that stays
-    bool done = true;
-    {
-        CRegKey extKey, progidsKey;
-        if (!extKey.Open(place.classes, ext.name, KEY_READ | KEY_SET_VALUE)) {
-            removal.failed += line;
-            return false;
-        }
-        if (ext.defaultOurs) {
-            const bool ourType = IsIepgType(extKey.GetString("Content Type"));
-            done = extKey.DeleteValue(nullptr) && (!ourType || extKey.DeleteValue("Content Type"));
-            taken += Message("%s\\(既定)", line);
-            if (ourType) taken += Message("%s\\Content Type", line);
-        }
-        if (ext.progidOurs) {
-            const bool opened = progidsKey.Open(place.classes, progidsName, KEY_READ | KEY_SET_VALUE);
-            done = opened && progidsKey.DeleteValue(kFileType) && done;
-            taken += Message("%s\\OpenWithProgids\\%s", line, kFileType);
-        }
-        if (!done) {
-            removal.failed += line;
-            return false;
-        }
-        if (progidsKey.get() != nullptr && progidsKey.IsEmpty()) {
-            progidsKey.Close();  // before deleting
-            ::RegDeleteKeyA(place.classes, progidsName);
-        }
-    }
-    CRegKey extKey;
-    const bool empty = extKey.Open(place.classes, ext.name) && extKey.IsEmpty();
-    extKey.Close();
-    if (empty) {
-        DeleteKey(place.classes, place.classesName, ext.name, removal);
-    } else {
-        removal.removed += taken;
-        removal.kept += line;
-    }
-    return true;
-}
-
-// Removes from place what leads to command there.
-void RemoveRegistration(const Place& place, const std::vector<CString>& named, const std::wstring& command,
-                        AssociationRemoval& removal) {
-    bool hasType, typeOurs, hasApp, appOurs;
-    {
-        CRegKey typeKey, commandKey, appKey, appCommandKey;
-        hasType = typeKey.Open(place.classes, kFileType);
-        typeOurs = hasType && commandKey.Open(place.classes, kCommandKey) &&
-                   ::lstrcmpiW(commandKey.GetWideString().c_str(), command.c_str()) == 0;
-        hasApp = appKey.Open(place.classes, kAppKey);
-        appOurs = hasApp && appCommandKey.Open(place.classes, kAppCommandKey) &&
-                  ::lstrcmpiW(appCommandKey.GetWideString().c_str(), command.c_str()) == 0;
-    }
-    // A file type that is gone leaves its extensions pointing nowhere: those
-    // pointers are ours to take away too.
-    const bool typeMine = typeOurs || !hasType;
-    const std::vector<ExtensionState> exts = JudgeExtensions(place.classes, named, typeMine);
-    // A MIME type leads here through an extension that is ours, or through
-    // one of our extensions that is gone.
-    std::vector<std::pair<std::string, bool>> mimes;  // key, ours
-    for (const MimeType& mime : kMimeTypes) {
-        const std::string key = std::string(kMimeRoot) + mime.type;
-        CRegKey mimeKey;
-        if (!mimeKey.Open(place.classes, key.c_str())) continue;
-        const CString target = mimeKey.GetString("Extension");
-        bool ours = false, found = false;
-        for (const ExtensionState& ext : exts) {
-            if (!SameName(ext.name, target)) continue;
-            found = true;
-            ours = ext.defaultOurs;
-        }
-        if (!found) {
-            CRegKey targetKey;
-            for (const CString& ext : named) ours = ours || SameName(ext, target);
-            ours = ours && typeMine && !targetKey.Open(place.classes, target);
-        }
-        mimes.emplace_back(key, ours);
-    }
-
-    bool pointerLeft = false;
-    for (const ExtensionState& ext : exts) pointerLeft = !RemoveFromExtension(place, ext, removal) || pointerLeft;
-    for (const auto& mime : mimes) {
-        if (mime.second)
-            DeleteKey(place.classes, place.classesName, mime.first.c_str(), removal);
-        else
-            removal.kept += Message("\n%s\\%s", place.classesName, mime.first.c_str());
-    }
-    if (hasType && typeOurs && !pointerLeft)
-        DeleteKey(place.classes, place.classesName, kFileType, removal);
-    else if (hasType && typeOurs)
-        removal.failed += Message("\n%s\\%s", place.classesName, kFileType);
-    else if (hasType)
-        removal.kept += Message("\n%s\\%s", place.classesName, kFileType);
-    if (hasApp && appOurs)
-        DeleteKey(place.classes, place.classesName, kAppKey, removal);
-    else if (hasApp)
-        removal.kept += Message("\n%s\\%s", place.classesName, kAppKey);
-
-    // The capabilities name our file type: they go with it.
-    if (!typeMine) return;
-    {
-        CRegKey capabilities;
-        if (capabilities.Open(place.software, kCapabilitiesKey)) {
-            capabilities.Close();
-            DeleteKey(place.software, place.softwareName, kCapabilitiesKey, removal);
-            ::RegDeleteKeyA(place.software, kProgramKey);  // only when nothing else is in it
-        }
-    }
-    CRegKey registered;
-    if (registered.Open(place.software, kRegisteredAppsKey, KEY_READ | KEY_SET_VALUE) &&
-        SameName(registered.GetString(kAppName), kCapabilitiesKey)) {
-        CString line = Message("\n%s\\%s", place.softwareName, kRegisteredAppsKey);
-        line += "\\";
-        line += kAppName;
-        if (registered.DeleteValue(kAppName))
-            removal.removed += line;
-        else
-            removal.failed += line;
-    }
+// Whether place's file type runs command, or place has none.
+bool TypeMine(const Place& place, const std::wstring& command) {
+    CRegKey type, open;
+    if (!type.Open(place.root, kClassesKey + std::wstring(assoc::kFileType))) return true;
+    return open.Open(type.get(), L"Shell\\open\\command") && assoc::SameName(open.GetString(L""), command);
 }
 
 }  // namespace
 
-
 std::wstring AssociationCommand() {
-    std::wstring command;
-    if (!QuotedPath(command)) return std::wstring();
-    return command + L" \"%1\"";
+    const std::wstring path = AfxModulePath();
+    if (path.empty()) return std::wstring();
+    return L"\"" + path + L"\" \"%1\"";
 }
 
-std::vector<CString> AssociationExtensions(const CString& ext) {
-    std::vector<CString> exts = {".tvpi", kDigitalExt};
-    if (!SameName(ext, exts[0]) && !SameName(ext, exts[1])) exts.push_back(ext);
-    return exts;
-}
-
-AssociationRegistration RegisterAssociation(const CString& ext, const std::wstring& command) {
+AssociationRegistration RegisterAssociation(const std::wstring& ext, const std::wstring& command) {
     AssociationRegistration result;
-    const std::vector<CString> exts = AssociationExtensions(ext);
-    Place place{HKEY_CLASSES_ROOT, kMachineRootName, HKEY_LOCAL_MACHINE, kMachineSoftwareName};
-    Outcome outcome = WriteRegistration(place, exts, command, result.failure);
-    bool userOnly = false;
-    CRegKey userClasses;
+    const std::vector<std::wstring> names = assoc::ExtensionNames(ext);
+    Place place = kMachine;
+    std::vector<assoc::Extension> exts = Judge(place, names);
+    std::vector<Row> rows = assoc::Rows(exts, ExeOf(command), ClassesName(place));
+    Outcome outcome = Write(place, rows, result.failure);
     if (outcome == Outcome::kRefused) {
-        if (userClasses.Create(HKEY_CURRENT_USER, kUserClasses) != ERROR_SUCCESS) {
-            outcome = Outcome::kFailed;
-            result.failure = Message(kMsgCreateType, kUserRootName);
-        } else {
-            place = {userClasses.get(), kUserRootName, HKEY_CURRENT_USER, kUserSoftwareName};
-            outcome = WriteRegistration(place, exts, command, result.failure);
-            userOnly = true;
-        }
+        place = kUser;
+        exts = Judge(place, names);
+        rows = assoc::Rows(exts, ExeOf(command), ClassesName(place));
+        outcome = Write(place, rows, result.failure);
     }
     if (outcome != Outcome::kDone) return result;
     NotifyShell();
-    result.registered = RegisteredKeys(place, exts);
-    result.outcome = userOnly ? AssociationRegistration::kUserOnly : AssociationRegistration::kEveryUser;
+    std::vector<std::wstring> listed;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const std::wstring name = NameOf(place, rows[i].root, assoc::ListedKey(rows, i));
+        if (std::find(listed.begin(), listed.end(), name) != listed.end()) continue;
+        listed.push_back(name);
+        result.registered += Line(name);
+    }
+    for (const assoc::Extension& one : exts) {
+        if (one.owned) continue;
+        if (!result.openWithOnly.IsEmpty()) result.openWithOnly += "、";
+        result.openWithOnly += Narrow(one.name.c_str()).c_str();
+    }
+    result.outcome = place.machine ? AssociationRegistration::kEveryUser : AssociationRegistration::kUserOnly;
     return result;
 }
 
-AssociationRemoval RemoveAssociation(const CString& ext, const std::wstring& command) {
-    // The per-user place first: Windows shows its keys in
-    // HKEY_CLASSES_ROOT in place of the machine-wide ones, so the
-    // machine-wide ones are judged once the user's are gone.
-    AssociationRemoval removal;
-    const std::vector<CString> named = AssociationExtensions(ext);
-    {
-        CRegKey userClasses;
-        if (userClasses.Open(HKEY_CURRENT_USER, kUserClasses, KEY_READ | KEY_WRITE | DELETE))
-            RemoveRegistration({userClasses.get(), kUserRootName, HKEY_CURRENT_USER, kUserSoftwareName}, named,
-                               command, removal);
+std::vector<std::wstring> AssociationExtensions(const std::wstring& ext) {
+    std::vector<std::wstring> names = assoc::ExtensionNames(ext);
+    CRegKey memory;
+    if (!memory.Open(HKEY_CURRENT_USER, assoc::kMemoryKey)) return names;
+    for (const std::wstring& name : memory.SubKeyNames()) {
+        const bool known = std::any_of(names.begin(), names.end(),
+                                       [&](const std::wstring& n) { return assoc::SameName(n, name); });
+        // A key added by hand that names no extension is never acted on.
+        if (!known && assoc::IsExtension(name)) names.push_back(name);
     }
-    RemoveRegistration({HKEY_CLASSES_ROOT, kMachineRootName, HKEY_LOCAL_MACHINE, kMachineSoftwareName}, named,
-                       command, removal);
+    return names;
+}
+
+AssociationRemoval RemoveAssociation(const std::wstring& ext, const std::wstring& command) {
+    AssociationRemoval removal;
+    const std::vector<std::wstring> names = AssociationExtensions(ext);
+    std::vector<assoc::Extension> everyOne;
+    for (const std::wstring& name : names) everyOne.push_back({name, true});
+    const std::vector<Row> all = assoc::Rows(everyOne, ExeOf(command), L"");
+    // The per-user place first: Windows shows its keys in place of the
+    // machine-wide ones, so those are judged once the user's are gone.
+    bool complete = true;
+    for (const Place& place : {kUser, kMachine}) {
+        if (!TypeMine(place, command)) {
+            removal.kept += Line(NameOf(place, assoc::Root::kClasses, assoc::kFileType));
+            complete = false;
+            continue;
+        }
+        const std::vector<assoc::Extension> exts = Judge(place, names);
+        const CString failedBefore = removal.failed;
+        Remove(place, assoc::Rows(exts, ExeOf(command), L""), all, removal);
+        complete = complete && removal.failed.GetLength() == failedBefore.GetLength();
+    }
+    // The memory goes once nothing of the registration is left anywhere.
+    if (complete) {
+        for (const std::wstring& name : names) {
+            const std::wstring key = std::wstring(assoc::kMemoryKey) + L"\\" + name;
+            CRegKey memory;
+            if (!memory.Open(HKEY_CURRENT_USER, key)) continue;
+            memory.Close();
+            if (::RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str()) == ERROR_SUCCESS)
+                removal.removed += Line(NameOf(kUser, assoc::Root::kUser, key));
+            else
+                removal.failed += Line(NameOf(kUser, assoc::Root::kUser, key));
+        }
+        DeleteIfEmpty(HKEY_CURRENT_USER, assoc::Root::kUser, assoc::kMemoryKey);
+        DeleteIfEmpty(HKEY_CURRENT_USER, assoc::Root::kUser, assoc::kProgramKey);
+    }
     if (!removal.removed.IsEmpty()) NotifyShell();
     return removal;
 }

@@ -1,15 +1,14 @@
 // The registration of this executable as the handler of iEPG files, behind
-// the settings dialog's buttons "関連付け登録" and "関連付け解除": the
-// extensions browsers save iEPG files with (.tvpi, .tvpid) and the typed
-// one, the file type "epgfile" with its open command, the four MIME types
-// pointing back to their extensions, the shell's "open with" entries and
-// the program's capabilities for Windows' default apps; and the removal of
-// what of that points at this executable again. The classes go to
-// HKEY_CLASSES_ROOT and the capabilities to HKEY_LOCAL_MACHINE, or both to
-// the current user's keys where the machine-wide place is refused for lack
-// of rights. The shell is told after every change. Nothing here asks or
-// shows anything (the dialog does) and nothing throws: each call returns
-// what it did.
+// the settings dialog's buttons "関連付け登録" and "関連付け解除". What is
+// written is the table of app/AssociationTable.h; here it is applied to
+// the registry, taken away again, and named for the boxes. The keys go to
+// one place: HKEY_LOCAL_MACHINE (Software\Classes and Software) for every
+// user, or, where that is refused for lack of rights, HKEY_CURRENT_USER for
+// the current user only; both are named as such, never through
+// HKEY_CLASSES_ROOT, whose writes Windows sends to the user's keys wherever
+// the user has the key already. The shell is told after every change.
+// Nothing here asks or shows anything (the dialog does) and nothing throws:
+// each call returns what it did.
 #pragma once
 
 #include <string>
@@ -25,39 +24,38 @@ std::wstring AssociationCommand();
 struct AssociationRegistration {
     enum Outcome {
         kFailed,     // a step failed; the steps before it stay written
-        kEveryUser,  // written to HKEY_CLASSES_ROOT
+        kEveryUser,  // written below HKEY_LOCAL_MACHINE
         kUserOnly,   // refused there, written for the current user only
     };
     Outcome outcome = kFailed;
-    CString failure;     // kFailed: the message naming the step that failed
-    CString registered;  // otherwise: one "\n<place>\<key>" for each key written
+    CString failure;     // kFailed: the message naming the key that failed
+    CString registered;  // otherwise: one "\n<root>\<key>" for each key written
+    // The extensions whose default value names another program, which keep
+    // it (Quorpa is only added to their "open with" list): "、" between them.
+    CString openWithOnly;
 };
 
-// The extensions a registration with the typed extension ext covers:
-// ".tvpi", ".tvpid", then ext unless it is one of them (in any case).
-std::vector<CString> AssociationExtensions(const CString& ext);
-
 // Registers command (from AssociationCommand) as the handler of the
-// extensions AssociationExtensions(ext) and of the iEPG MIME types,
-// overwriting whatever is there. The file type is written before any
-// extension points at it. ext must not be empty: an empty one would make
-// HKEY_CLASSES_ROOT itself the extension key.
-AssociationRegistration RegisterAssociation(const CString& ext, const std::wstring& command);
+// extensions assoc::ExtensionNames(ext) and of the iEPG MIME types, and
+// remembers each extension below HKEY_CURRENT_USER\Software\Quorpa. ext
+// must pass assoc::IsExtension (the caller checks it).
+AssociationRegistration RegisterAssociation(const std::wstring& ext, const std::wstring& command);
 
-// What an unregistration did, key by key: one "\n<place>\<key>" a key
-// (or "\n<place>\<key>\<value>" for a value taken from a key that stays).
+// The extensions an unregistration with the typed extension ext looks at:
+// assoc::ExtensionNames(ext), then every remembered one.
+std::vector<std::wstring> AssociationExtensions(const std::wstring& ext);
+
+// What an unregistration did, key by key: one "\n<root>\<key>" a key (or
+// "\n<root>\<key>\<value>" for a value taken from a key that stays).
 struct AssociationRemoval {
-    CString removed;  // deleted (or already gone when deleting)
-    CString kept;     // left alone: it belongs to or points at another program
+    CString removed;  // deleted
+    CString kept;     // left: it holds what another program wrote
     CString failed;   // could not be deleted
 };
 
-// Removes from both places (the per-user place first) what leads to
-// command: the file type while it runs command, every extension's pointer
-// at it (the extension key itself only when nothing else is left in it:
-// other programs' "open with" entries and defaults stay), the MIME types
-// whose extension is ours, the "open with" key and the capabilities. The
-// file type goes last, once no extension points at it. Extensions of
-// AssociationExtensions(ext) that belong to another program are reported
-// as kept.
-AssociationRemoval RemoveAssociation(const CString& ext, const std::wstring& command);
+// Removes from both places (the per-user one first) exactly the rows a
+// registration of AssociationExtensions(ext) wrote there and that still
+// hold what was written, and the keys that are empty then. A place whose
+// file type runs another command is left alone. The memory of an extension
+// goes once nothing of it is left.
+AssociationRemoval RemoveAssociation(const std::wstring& ext, const std::wstring& command);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <string>
 
 #include <windows.h>
 
@@ -50,4 +51,14 @@ bool ReadTextFile(const wchar_t* path, CString& text) {
     while (std::fgets(piece, kPieceLimit, fp) != nullptr) text += piece;
     std::fclose(fp);
     return true;
+}
+
+bool CreateFromSample(const Folder& folder, const wchar_t* name) {
+    wchar_t target[kPathSize], sample[kPathSize];
+    MakePath(target, folder, name, L"txt");
+    MakePath(sample, folder, (std::wstring(name) + L".sample").c_str(), L"txt");
+    if (target[0] == L'\0' || sample[0] == L'\0' || ::GetFileAttributesW(sample) == INVALID_FILE_ATTRIBUTES)
+        return true;
+    // Fails, and leaves it, when the user's file exists.
+    return ::CopyFileW(sample, target, TRUE) || ::GetLastError() == ERROR_FILE_EXISTS;
 }

@@ -43,3 +43,11 @@ std::string Utf8(const wchar_t* path);
 // Returns false, with text empty, when the file cannot be opened. A NUL byte
 // ends the piece it stands in (the rest of that piece is dropped).
 bool ReadTextFile(const wchar_t* path, CString& text);
+
+// The installer ships the samples as <name>.sample.txt, never as the user's
+// own files, so that no upgrade or uninstall replaces or removes what the
+// user changed. Copies folder's <name>.sample.txt to <name>.txt when there
+// is no <name>.txt yet (nothing happens without the sample, as in an
+// unpacked zip, which ships the files themselves). False when the copy
+// was wanted and failed.
+bool CreateFromSample(const Folder& folder, const wchar_t* name);

@@ -65,6 +65,9 @@ void ReserveMode(const Settings& settings, MailAccount account, const Folder& fo
     WriteLog("I:ReserveMode\r\n");
     OpenShortcut(folder, L"PreExec");
 
+    // An installed copy has only the samples until the first reservation.
+    CreateFromSample(folder, L"Station");
+    CreateFromSample(folder, L"MailFormat");
     wchar_t stationPath[kPathSize];
     MakePath(stationPath, folder, L"Station", L"txt");
     CString stationText;

@@ -2,6 +2,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/Association.h"
+#include "app/AssociationTable.h"
 #include "app/MailAccount.h"
 #include "app/MailDlg.h"
 #include "app/Settings.h"
@@ -23,7 +24,16 @@ constexpr unsigned kQuestion = MB_YESNO | MB_ICONQUESTION;
 constexpr const char* kMsgEmptyExt =
     "拡張子が入力されていません。拡張子を入力してから関連付け登録してください。";
 constexpr const char* kMsgNoPath = "実行ファイルのパスを取得できません";
-constexpr const char* kMsgRegistered = "関連付けを登録しました。登録したレジストリキー:";
+// The scope the keys went to, as the first line of the report names it.
+constexpr const char* kMsgRegistered = "関連付けをすべてのユーザーに登録しました。登録したレジストリキー:";
+constexpr const char* kMsgRegisteredUser = "関連付けをこのユーザーだけに登録しました。登録したレジストリキー:";
+constexpr const char* kMsgOpenWithOnly =
+    "拡張子%sは他のプログラムが開くように設定されているため、そのままにして、"
+    "プログラムから開くの一覧にQuorpaを加えました。";
+// The extension field's own prompt: any other text would name a key that is
+// not an extension's ("*", "exefile\shell") or no key at all.
+constexpr const char* kPromptExtForm =
+    "拡張子は . に続けて半角の英数字、_ または - を 1 から 15 文字で入力してください。";
 constexpr const char* kMsgChooseQuorpa =
     "Windowsがファイルを開くプログラムを尋ねたときは、Quorpaを選んでください。\n"
     "他のプログラムが開くときは、ファイルを右クリックし、プログラムから開く→別のプログラムを選択で"
@@ -42,6 +52,18 @@ constexpr const char* kMsgNotDeleted = "削除出来なかったレジストリ�
 
 void Warn(const char* text) { AfxMessageBox(text, kWarning); }
 }  // namespace
+
+bool CSettingDlg::CheckExtension(const char* emptyMessage) {
+    if (m_strExt.IsEmpty()) {
+        Warn(emptyMessage);
+        return false;
+    }
+    if (assoc::IsExtension(Wide(m_strExt))) return true;
+    CDataExchange dx(this, TRUE);
+    dx.PrepareCtrl(IDC_EXT);
+    DDV_Prompt(&dx, kPromptExtForm);
+    return false;
+}
 
 CSettingDlg::CSettingDlg(const char* rcpt, const char* smtpSvr, int startAdjust, int endAdjust,
                          CWnd* parent)
@@ -146,26 +168,29 @@ void CSettingDlg::OnRegisterAssociation() {
     // registration goes on with that; when the extension itself fails its
     // check it holds the refused text, and nothing is registered.
     if (!UpdateData(TRUE) && m_strExt.GetLength() > kMaxExtChars) return;
-    const CString ext = m_strExt;
-    if (ext.IsEmpty()) {
-        Warn(kMsgEmptyExt);
-        return;
-    }
+    if (!CheckExtension(kMsgEmptyExt)) return;
     const std::wstring command = AssociationCommand();
     if (command.empty()) {
         Warn(kMsgNoPath);
         return;
     }
-    const AssociationRegistration done = RegisterAssociation(ext, command);
+    const AssociationRegistration done = RegisterAssociation(Wide(m_strExt), command);
     if (done.outcome == AssociationRegistration::kFailed) {
         Warn(done.failure);
         return;
     }
-    CString report = kMsgRegistered;
+    const bool userOnly = done.outcome == AssociationRegistration::kUserOnly;
+    CString report = userOnly ? kMsgRegisteredUser : kMsgRegistered;
     report += done.registered;
-    if (done.outcome == AssociationRegistration::kUserOnly) {
+    if (userOnly) {
         report += "\n\n";
         report += kMsgUserOnly;
+    }
+    if (!done.openWithOnly.IsEmpty()) {
+        CString note;
+        note.Format(kMsgOpenWithOnly, done.openWithOnly.GetString());
+        report += "\n\n";
+        report += note;
     }
     report += "\n\n";
     report += kMsgChooseQuorpa;
@@ -176,20 +201,17 @@ void CSettingDlg::OnUnregisterAssociation() {
     // After a failed check (its prompt has been shown) nothing is removed:
     // the extension field may not hold what the user meant.
     if (!UpdateData(TRUE)) return;
-    const CString ext = m_strExt;
-    if (ext.IsEmpty()) {
-        Warn(kMsgEmptyExtUnregister);
-        return;
-    }
+    if (!CheckExtension(kMsgEmptyExtUnregister)) return;
     const std::wstring command = AssociationCommand();
     if (command.empty()) {
         Warn(kMsgNoPath);
         return;
     }
+    const std::wstring ext = Wide(m_strExt);
     CString exts;
-    for (const CString& one : AssociationExtensions(ext)) {
+    for (const std::wstring& one : AssociationExtensions(ext)) {
         if (!exts.IsEmpty()) exts += "、";
-        exts += one;
+        exts += Narrow(one.c_str()).c_str();
     }
     CString question;
     question.Format(kMsgConfirmUnregister, exts.GetString());

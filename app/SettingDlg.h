@@ -46,13 +46,15 @@ public:
 
     // Registers this executable as the handler of iEPG files under .tvpi,
     // .tvpid and the extension m_strExt (after refreshing the fields from
-    // the controls), through app/Association.h, and says in a message box
-    // what it registered or what failed. Nothing throws.
+    // the controls; an extension that assoc::IsExtension refuses gets the
+    // field's prompt and nothing is written), through app/Association.h,
+    // and says in a message box where it registered what, or what failed.
+    // Nothing throws.
     void OnRegisterAssociation();
-    // After a confirmation, removes that registration (from
-    // HKEY_CURRENT_USER\Software\Classes and HKEY_CLASSES_ROOT) where it
-    // still points at this executable, and shows what was removed and what
-    // was kept. Nothing throws.
+    // After a confirmation, removes what the registrations of the
+    // remembered extensions and of m_strExt wrote (per user and for every
+    // user) where it still holds what was written, and shows what was
+    // removed and what was kept. Nothing throws.
     void OnUnregisterAssociation();
     // Opens the mail account dialog on m_mail, with the server the dialog
     // shows now; its OK replaces m_mail.
@@ -61,6 +63,10 @@ public:
     void OnHistory();
 
 protected:
+    // Whether m_strExt may be registered: empty, emptyMessage is shown; not
+    // an extension, the field's prompt, with the focus on the field.
+    bool CheckExtension(const char* emptyMessage);
+
     void DoDataExchange(CDataExchange* dx) override;
     BOOL OnInitDialog() override;
     void OnOK() override;

@@ -11,6 +11,7 @@
 // Strings
 #define IDS_ABOUTBOX 101          // system-menu entry that opens the about box
 #define IDP_SOCKETS_INIT_FAILED 103  // Windows Sockets could not be started
+#define IDS_DESCRIPTION 104  // what the program does, for Windows' default apps (app/AssociationTable.cpp)
 
 // Icons
 #define IDR_MAINFRAME 128  // 32x32 and 16x16: the about box

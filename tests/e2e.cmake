@@ -39,8 +39,9 @@ endforeach()
 
 # The cases of everyday use (tests/e2e/everyday.py), of the history of
 # reservation mails (tests/e2e/history.py) and of today's guide files
-# (tests/e2e/guidefiles.py), on run.py's helpers.
-foreach(driver everyday history realpc guidefiles)
+# (tests/e2e/guidefiles.py) and of the per-user installer
+# (tests/e2e/installer.py), on run.py's helpers.
+foreach(driver everyday history realpc guidefiles installer)
   set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/e2e/${driver}.py)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
   execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_script} --list

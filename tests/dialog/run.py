@@ -40,13 +40,14 @@ PROMPT_ADDRESS_ASCII = 'メールアドレスは半角の英数字と記号で�
 NOTE_STORED = '※空欄のままなら登録済みのパスワードを使います'
 NOTE_NONE = '※パスワードは登録されていません'
 MSG_EMPTY_EXT = '拡張子が入力されていません。拡張子を入力してから関連付け登録してください。'
+PROMPT_EXT_FORM = '拡張子は . に続けて半角の英数字、_ または - を 1 から 15 文字で入力してください。'
 
 MIME = 'MIME\\Database\\Content Type\\application/x-tv-program-info'
 MIME_DIGITAL = 'MIME\\Database\\Content Type\\application/x-tv-program-digital-info'
 MIME_MULTI = 'MIME\\Database\\Content Type\\application/x-multi-tv-program-info'
 MIME_MULTI_DIGITAL = 'MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info'
 MIMES = [MIME, MIME_DIGITAL, MIME_MULTI, MIME_MULTI_DIGITAL]
-REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.epgx', '．ｅｐｇ', '.tvp', '.tvpi', '.tvpid', '．ｔｖｐｉｄｘｙｚ',
+REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.ab', '.epgx', '．ｅｐｇ', '.tvp', '.tvpi', '.tvpid', '．ｔｖｐｉｄｘｙｚ',
             '.abcdefghijklmnop', '.abcdefghijklmno', 'epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
             'epgfile\\Shell\\open\\command', *MIMES]
 # The capabilities for Windows' default apps (HKLM: below HKEY_LOCAL_MACHINE,
@@ -54,7 +55,8 @@ REG_KEYS = ['.epg', 'epg', '.abc', '\\ab', '.epgx', '．ｅｐｇ', '.tvp', '.tv
 CAPABILITIES = 'Software\\Quorpa\\Capabilities'
 CAPABILITY_KEYS = [CAPABILITIES, CAPABILITIES + '\\FileAssociations', CAPABILITIES + '\\MimeAssociations']
 REGISTERED_APPS = 'Software\\RegisteredApplications'
-MACHINE = 'HKEY_CLASSES_ROOT'
+MACHINE = 'HKEY_LOCAL_MACHINE\\Software\\Classes'
+MEMORY = 'HKEY_CURRENT_USER\\Software\\Quorpa\\Associations\\'
 USER_CLASSES = 'HKEY_CURRENT_USER\\Software\\Classes'
 MSG_USER_ONLY = ('管理者の権限がないため、iEPGファイルの関連付けはこのユーザーだけに登録しました。\n'
                  '他のユーザーは、それぞれのユーザーで関連付け登録してください。')
@@ -63,25 +65,36 @@ MSG_CHOOSE = ('Windowsがファイルを開くプログラムを尋ねたとき�
               '他のプログラムが開くときは、ファイルを右クリックし、プログラムから開く→別のプログラムを選択で'
               'Quorpaを選んで、常に使うをオンにしてください。')
 # The box after 関連付け登録, for the typed extension {ext}, written to
-# HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE.
+# HKEY_LOCAL_MACHINE: the file type and the program's keys, then each
+# extension with its memory and the MIME types saved with it.
 MSG_REGISTERED = '\n'.join([
-    '関連付けを登録しました。登録したレジストリキー:',
-    'HKEY_CLASSES_ROOT\\.tvpi', 'HKEY_CLASSES_ROOT\\.tvpid', 'HKEY_CLASSES_ROOT\\{ext}',
-    'HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-info',
-    'HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-digital-info',
-    'HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-info',
-    'HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info',
-    'HKEY_CLASSES_ROOT\\epgfile', 'HKEY_CLASSES_ROOT\\Applications\\Quorpa.exe',
+    '関連付けをすべてのユーザーに登録しました。登録したレジストリキー:',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\epgfile',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\Applications\\Quorpa.exe',
     'HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities',
-    'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa', '', MSG_CHOOSE])
+    'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa',
+    'HKEY_CURRENT_USER\\Software\\Quorpa\\Associations\\.tvpi',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\.tvpi',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\MIME\\Database\\Content Type\\application/x-tv-program-info',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\MIME\\Database\\Content Type\\application/x-multi-tv-program-info',
+    'HKEY_CURRENT_USER\\Software\\Quorpa\\Associations\\.tvpid',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\.tvpid',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\MIME\\Database\\Content Type\\application/x-tv-program-digital-info',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info',
+    'HKEY_CURRENT_USER\\Software\\Quorpa\\Associations\\{ext}',
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\{ext}', '', MSG_CHOOSE])
 
 
 def registered_box(ext='.epg'):
     """The box; ext None: the typed extension is .tvpi or .tvpid."""
-    text = MSG_REGISTERED.replace('HKEY_CLASSES_ROOT\\{ext}\n', '') if not ext else MSG_REGISTERED
+    text = MSG_REGISTERED
+    if not ext:
+        text = text.replace('HKEY_CURRENT_USER\\Software\\Quorpa\\Associations\\{ext}\n', '')
+        text = text.replace('HKEY_LOCAL_MACHINE\\Software\\Classes\\{ext}\n', '')
     return (text.replace('{ext}', ext or ''), INFORMATION)
 MSG_REMOVED = '関連付けを解除しました。削除したレジストリキー:'
 MSG_KEPT = '他のプログラムのものなので残したレジストリキー:'
+MSG_NOTHING_REMOVED = '削除する関連付けはありませんでした。'
 
 
 def user(keys):
@@ -552,7 +565,9 @@ def case_reg_twice(r):
 
 
 def case_reg_no_dot(r):
-    registry_case(r, [typed(1004, 'epg'), 'click 1005', 'ok'], 'epg', [registered_box('epg')])
+    # Without its dot the text names no extension: the field's prompt, and
+    # nothing is written.
+    registry_case(r, [typed(1004, 'epg'), 'click 1005', 'ok'], None, [(PROMPT_EXT_FORM, WARNING)])
 
 
 def case_reg_typed_extensions(r):
@@ -621,20 +636,23 @@ def failing_registration(r, prepare, ext, message, want_present):
 def case_reg_fail_ext_key(r):
     # The file type and the extensions before it stay: each points at a
     # complete file type.
-    failing_registration(r, [], '\\ab', 'レジストリキーHKEY_CLASSES_ROOT\\\\abを生成出来ません',
+    # (.ab is volatile: no non-volatile OpenWithProgids can go below it.)
+    failing_registration(r, [('regvolatile', '.ab')], '.ab',
+                         'レジストリキーHKEY_LOCAL_MACHINE\\Software\\Classes\\.ab\\OpenWithProgidsを生成出来ません',
                          dict.fromkeys(['epgfile', 'epgfile\\Shell', 'epgfile\\Shell\\open',
-                                        'epgfile\\Shell\\open\\command', '.tvpi', '.tvpid']))
+                                        'epgfile\\Shell\\open\\command', '.tvpi', '.tvpid', '.ab', *MIMES]))
 
 
 def case_reg_fail_shell(r):
     # No non-volatile key can be made below a volatile one.
     failing_registration(r, [('regvolatile', 'epgfile')], '.epg',
-                         'レジストリキーepgfile\\Shellを生成出来ません', {'epgfile': None})
+                         'レジストリキーHKEY_LOCAL_MACHINE\\Software\\Classes\\epgfile\\Shellを生成出来ません',
+                         {'epgfile': None})
 
 
 def case_reg_fail_command(r):
     failing_registration(r, [('regcreate', 'epgfile'), ('regvolatile', 'epgfile\\Shell')], '.epg',
-                         'レジストリキーepgfile\\Shell\\open\\commandを生成出来ません',
+                         'レジストリキーHKEY_LOCAL_MACHINE\\Software\\Classes\\epgfile\\Shell\\open\\commandを生成出来ません',
                          {'epgfile': None, 'epgfile\\Shell': None})
 
 
@@ -644,7 +662,7 @@ def case_reg_per_user(r):
     r.reg_delete()
     rec = r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'], refuse_root=True)
     report = registered_box()[0].replace(MACHINE, USER_CLASSES).replace('HKEY_LOCAL_MACHINE', 'HKEY_CURRENT_USER')
-    report = report.replace('\n\n', f'\n\n{MSG_USER_ONLY}\n\n')
+    report = report.replace('\n\n', f'\n\n{MSG_USER_ONLY}\n\n').replace('すべてのユーザー', 'このユーザーだけ')
     expect_equal('message boxes', boxes(rec), [(report, INFORMATION)])
     want = registration('.epg', command_line(r))
     got = r.reg_dump(REG_KEYS + user(want))
@@ -653,7 +671,7 @@ def case_reg_per_user(r):
     for key, values in want.items():
         expect_equal(f'per-user registry key {key!r}', got['HKCU:' + key], values)
     got = r.reg_dump([root + key for root in ('HKLM:', 'USER:') for key in CAPABILITY_KEYS])
-    for key, values in capabilities().items():
+    for key, values in capabilities(r).items():
         expect_equal(f'machine-wide {key!r}', got['HKLM:' + key], None)
         expect_equal(f'per-user {key!r}', got['USER:' + key], values)
 
@@ -679,11 +697,13 @@ def open_with(r):
     }
 
 
-def capabilities():
-    """The capabilities a registration of .epg writes, below the software key."""
+def capabilities(r):
+    """The capabilities a registration of .epg writes, below the software key;
+    the description is the program's string resource 104."""
+    description = f'@{win_path(r.exe)},-104'
     return {
         CAPABILITIES: {'ApplicationName': (REG_SZ, 7, 'Quorpa'),
-                       'ApplicationDescription': (REG_SZ, 28, 'iEPG 番組を録画メールで送信')},
+                       'ApplicationDescription': (REG_SZ, len(description.encode('cp932')) + 1, description)},
         CAPABILITIES + '\\FileAssociations': {'.tvpi': EPGFILE, '.tvpid': EPGFILE, '.epg': EPGFILE},
         CAPABILITIES + '\\MimeAssociations': {
             'application/x-tv-program-info': EPGFILE, 'application/x-tv-program-digital-info': EPGFILE,
@@ -695,6 +715,13 @@ def removed(*lines):
     return '\n'.join([MSG_REMOVED, *lines])
 
 
+def machine_removed(keys, place=MACHINE, software='HKEY_LOCAL_MACHINE'):
+    """The lines of the keys removed from one place: the file type and the
+    program's keys first, then keys (of the extensions), as the table has them."""
+    return [f'{place}\\epgfile', f'{place}\\{APP}', f'{software}\\{CAPABILITIES}',
+            f'{software}\\{REGISTERED_APPS}\\Quorpa', *[f'{place}\\{key}' for key in keys]]
+
+
 def case_reg_open_with(r):
     # Registration adds the "open with" keys and the capabilities beside the
     # others; unregistration removes them with the rest.
@@ -703,19 +730,20 @@ def case_reg_open_with(r):
     expect_equal('open-with keys', r.reg_dump(OPEN_WITH_KEYS), open_with(r))
     machine_caps = ['HKLM:' + key for key in CAPABILITY_KEYS]
     got = r.reg_dump(machine_caps + ['HKLM:' + REGISTERED_APPS])
-    expect_equal('capabilities', {key: got['HKLM:' + key] for key in CAPABILITY_KEYS}, capabilities())
+    expect_equal('capabilities', {key: got['HKLM:' + key] for key in CAPABILITY_KEYS}, capabilities(r))
     expect_equal('registered application', got['HKLM:' + REGISTERED_APPS].get('Quorpa'),
                  (REG_SZ, 29, 'Software\\Quorpa\\Capabilities'))
     rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
-    report = removed(*[f'{MACHINE}\\{key}' for key in ['.epg', '.tvpi', '.tvpid', *MIMES, 'epgfile', APP]],
-                     'HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities',
-                     'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa')
+    report = removed(*machine_removed(['.tvpi', MIME, MIME_MULTI, '.tvpid', MIME_DIGITAL, MIME_MULTI_DIGITAL, '.epg']),
+                     *[MEMORY + ext for ext in ('.tvpi', '.tvpid', '.epg')])
     expect_equal('report', boxes(rec)[1:], [(report, INFORMATION)])
     expect_equal('open-with keys after', r.reg_dump(OPEN_WITH_KEYS), {key: None for key in OPEN_WITH_KEYS})
     got = r.reg_dump(machine_caps + ['HKLM:Software\\Quorpa', 'HKLM:' + REGISTERED_APPS])
     expect_equal('capabilities after', [got[key] for key in machine_caps + ['HKLM:Software\\Quorpa']],
                  [None] * 4)
-    expect_equal('registered application after', (got['HKLM:' + REGISTERED_APPS] or {}).get('Quorpa'), None)
+    # Only the value is Quorpa's: Windows' key stays, even empty.
+    check(got['HKLM:' + REGISTERED_APPS] is not None, 'RegisteredApplications itself was deleted')
+    expect_equal('registered application after', got['HKLM:' + REGISTERED_APPS].get('Quorpa'), None)
 
 
 def case_unreg_taken_over(r):
@@ -735,14 +763,14 @@ def case_unreg_taken_over(r):
         expect_equal('registry when declined', r.reg_dump(keys + user(keys)), before)
 
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
-        report = removed(*[f'{USER_CLASSES}\\{key}' for key in
-                           ['.epg', '.tvpi', '.tvpid', MIME_DIGITAL, MIME_MULTI, MIME_MULTI_DIGITAL, 'epgfile', APP]],
-                         'HKEY_CURRENT_USER\\Software\\Quorpa\\Capabilities',
-                         'HKEY_CURRENT_USER\\Software\\RegisteredApplications\\Quorpa',
-                         f'{MACHINE}\\.epg\\OpenWithProgids\\epgfile',
-                         *[f'{MACHINE}\\{key}' for key in ['.tvpi', '.tvpid', *MIMES, 'epgfile', APP]],
-                         'HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities',
-                         'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa')
+        # Per user the MIME type names another extension: kept. In
+        # HKEY_LOCAL_MACHINE .epg belongs to another program: Quorpa's
+        # "open with" entry goes, the key stays.
+        report = removed(*machine_removed(['.tvpi', MIME_MULTI, '.tvpid', MIME_DIGITAL, MIME_MULTI_DIGITAL, '.epg'],
+                                          USER_CLASSES, 'HKEY_CURRENT_USER'),
+                         *machine_removed(['.tvpi', MIME, MIME_MULTI, '.tvpid', MIME_DIGITAL, MIME_MULTI_DIGITAL,
+                                           '.epg\\OpenWithProgids\\epgfile']),
+                         *[MEMORY + ext for ext in ('.tvpi', '.tvpid', '.epg')])
         report += '\n'.join(['', '', MSG_KEPT, f'{USER_CLASSES}\\{MIME}', f'{MACHINE}\\.epg'])
         expect_equal('boxes', boxes(rec), [(MSG_CONFIRM_UNREG, CONFIRM), (report, INFORMATION)])
         after = r.reg_dump(keys + user(keys))
@@ -766,13 +794,13 @@ def case_unreg_foreign_values(r):
     check(r.wine('--tool', 'regset', '.tvpid\\OpenWithProgids', 'OtherTV.tvpid', '') == 0, 'regset .tvpid')
     try:
         rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
-        report = removed(*[f'{MACHINE}\\{key}' for key in [
-            '.epg', '.tvp', '.tvpi\\OpenWithProgids\\epgfile', '.tvpid\\(既定)', '.tvpid\\Content Type',
-            '.tvpid\\OpenWithProgids\\epgfile', MIME_DIGITAL, MIME_MULTI_DIGITAL, 'epgfile', APP]],
-            'HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities',
-            'HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa')
-        report += '\n'.join(['', '', MSG_KEPT, *[f'{MACHINE}\\{key}' for key in ['.tvpi', '.tvpid', MIME, MIME_MULTI]]])
-        expect_equal('boxes', boxes(rec), [(MSG_CONFIRM_UNREG, CONFIRM), (report, INFORMATION)])
+        report = removed(*machine_removed([
+            '.tvpi\\OpenWithProgids\\epgfile', '.tvpid\\(既定)', '.tvpid\\Content Type',
+            '.tvpid\\OpenWithProgids\\epgfile', MIME_DIGITAL, MIME_MULTI_DIGITAL, '.epg', '.tvp']),
+            *[MEMORY + ext for ext in ('.tvpi', '.tvpid', '.epg', '.tvp')])
+        report += '\n'.join(['', '', MSG_KEPT, *[f'{MACHINE}\\{key}' for key in ['.tvpi', MIME, MIME_MULTI, '.tvpid']]])
+        confirm = MSG_CONFIRM_UNREG.replace('.epgの', '.epg、.tvpの')  # .tvp is remembered
+        expect_equal('boxes', boxes(rec), [(confirm, CONFIRM), (report, INFORMATION)])
         keys = ['.epg', '.tvp', '.tvpi', '.tvpi\\OpenWithProgids', '.tvpid', '.tvpid\\OpenWithProgids', *MIMES,
                 'epgfile', APP, 'HKLM:' + CAPABILITIES]
         expect_equal('registry after', r.reg_dump(keys), {
@@ -785,6 +813,71 @@ def case_unreg_foreign_values(r):
             'epgfile': None, APP: None, 'HKLM:' + CAPABILITIES: None})
     finally:
         r.reg_delete()
+
+
+def case_unreg_other_copy(r):
+    # The file type runs another copy of Quorpa (moved, or of another
+    # user): 関連付け解除 here leaves that place as it is and says so.
+    r.reg_delete()
+    r.robot_run([f'dialog {TITLE}', 'click 1005', 'ok', 'click 2', 'gone'])
+    other = '"C:\\Other\\Quorpa.exe" "%1"'
+    check(r.wine('--tool', 'regset', 'epgfile\\Shell\\open\\command', '', other) == 0, 'regset command')
+    keys = sorted(registration('.epg', other)) + ['HKLM:' + CAPABILITIES]
+    before = r.reg_dump(keys)
+    try:
+        rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
+        expect_equal('boxes', boxes(rec), [(MSG_CONFIRM_UNREG, CONFIRM),
+                                           ('\n'.join([MSG_NOTHING_REMOVED, '', MSG_KEPT, f'{MACHINE}\\epgfile']),
+                                            INFORMATION)])
+        expect_equal('the registry after', r.reg_dump(keys), before)
+    finally:
+        r.reg_delete()
+
+
+FOREIGN_KEYS = ['*', 'exefile', 'exefile\\shell', 'exefile\\shell\\open\\command', '.lnk', '.lnk\\OpenWithProgids',
+                'lnkfile', 'lnkfile\\shell\\open\\command', '*\\Content Type', 'exefile\\shell\\Content Type']
+MSG_LNK_OPEN_WITH = ('拡張子.lnkは他のプログラムが開くように設定されているため、そのままにして、'
+                     'プログラムから開くの一覧にQuorpaを加えました。')
+
+
+def case_reg_refuses_foreign(r):
+    # * and exefile\shell name no extension: the prompt, nothing written.
+    # .lnk belongs to lnkfile: it keeps it, Quorpa only joins its "open
+    # with" list, and 関連付け解除 leaves every key of theirs as it was.
+    r.reg_delete()
+    before = r.reg_dump(FOREIGN_KEYS)
+    check(before['.lnk'] is not None and before['.lnk'].get('', (0, 0, ''))[2] == 'lnkfile',
+          f'the prefix has no .lnk of lnkfile: {before[".lnk"]!r}')
+    rec = r.robot_run([f'dialog {TITLE}', typed(1004, '*'), 'click 1005', 'ok', 'focus 1004',
+                       typed(1004, 'exefile\\shell'), 'click 1005', 'ok', 'click 2', 'gone'])
+    expect_equal('boxes', boxes(rec), [(PROMPT_EXT_FORM, WARNING)] * 2)
+    expect_equal('the focus after the prompt', focuses(rec), [1004])
+    expect_equal('their keys', r.reg_dump(FOREIGN_KEYS), before)
+    expect_equal('the registration', r.reg_dump(['epgfile', 'USER:Software\\Quorpa']),
+                 {'epgfile': None, 'USER:Software\\Quorpa': None})
+    try:
+        rec = r.robot_run([f'dialog {TITLE}', typed(1004, '.lnk'), 'click 1005', 'ok', 'click 2', 'gone'])
+        text = registered_box('.lnk')[0].replace(f'{MACHINE}\\.lnk\n', f'{MACHINE}\\.lnk\\OpenWithProgids\n')
+        text = text.replace('\n\nWindows', f'\n\n{MSG_LNK_OPEN_WITH}\n\nWindows')
+        expect_equal('boxes', boxes(rec), [(text, INFORMATION)])
+        after = r.reg_dump(FOREIGN_KEYS)
+        expect_equal('.lnk', after['.lnk'], before['.lnk'])
+        expect_equal('lnkfile', after['lnkfile\\shell\\open\\command'], before['lnkfile\\shell\\open\\command'])
+        expect_equal('.lnk\\OpenWithProgids', after['.lnk\\OpenWithProgids'],
+                     dict(before['.lnk\\OpenWithProgids'] or {}, epgfile=(0, 0, '')))
+        # A remembered key that names no extension (made by hand) is never
+        # acted on, nor asked about.
+        check(r.wine('--tool', 'regcreate', 'USER:Software\\Quorpa\\Associations\\*') == 0, 'regcreate')
+        rec = r.robot_run([f'dialog {TITLE}', 'click 1010', 'yes', 'ok', 'click 2', 'gone'])
+        expect_equal('the question', boxes(rec)[0][0], MSG_CONFIRM_UNREG.replace('.epgの', '.epg、.lnkの'))
+        expect_equal('their keys after 関連付け解除', r.reg_dump(FOREIGN_KEYS), before)
+        memory = 'USER:Software\\Quorpa\\Associations\\'
+        expect_equal('Quorpa\'s own keys after 関連付け解除', r.reg_dump(['epgfile', memory + '.lnk', memory + '*']),
+                     {'epgfile': None, memory + '.lnk': None, memory + '*': {}})
+    finally:
+        r.reg_delete()
+        if before['.lnk\\OpenWithProgids'] is None:
+            r.wine('--tool', 'regdelete', '.lnk\\OpenWithProgids')
 
 
 # ---- the mail account dialog ------------------------------------------------------

@@ -63,19 +63,22 @@ def epg(station="フジテレビ", year="2004", month="01", date="05", start="21
         "program-title: %s\n%s\n番組の説明。\n" % (station, year, month, date, start, end, title, extra)))
 
 
-# What 関連付け登録 says with the dialog's defaults, written to HKEY_CLASSES_ROOT.
+# What 関連付け登録 says with the dialog's defaults, written for every user.
 MIME_TYPES = ["application/x-tv-program-info", "application/x-tv-program-digital-info",
               "application/x-multi-tv-program-info", "application/x-multi-tv-program-digital-info"]
+MACHINE = "HKEY_LOCAL_MACHINE\\Software\\Classes"
 REGISTERED = "\n".join([
-    "関連付けを登録しました。登録したレジストリキー:",
-    "HKEY_CLASSES_ROOT\\.tvpi", "HKEY_CLASSES_ROOT\\.tvpid", "HKEY_CLASSES_ROOT\\.epg",
-    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-info",
-    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-tv-program-digital-info",
-    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-info",
-    "HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info",
-    "HKEY_CLASSES_ROOT\\epgfile", "HKEY_CLASSES_ROOT\\Applications\\Quorpa.exe",
+    "関連付けをすべてのユーザーに登録しました。登録したレジストリキー:",
+    MACHINE + "\\epgfile", MACHINE + "\\Applications\\Quorpa.exe",
     "HKEY_LOCAL_MACHINE\\Software\\Quorpa\\Capabilities",
-    "HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa", "",
+    "HKEY_LOCAL_MACHINE\\Software\\RegisteredApplications\\Quorpa",
+    "HKEY_CURRENT_USER\\Software\\Quorpa\\Associations\\.tvpi", MACHINE + "\\.tvpi",
+    MACHINE + "\\MIME\\Database\\Content Type\\application/x-tv-program-info",
+    MACHINE + "\\MIME\\Database\\Content Type\\application/x-multi-tv-program-info",
+    "HKEY_CURRENT_USER\\Software\\Quorpa\\Associations\\.tvpid", MACHINE + "\\.tvpid",
+    MACHINE + "\\MIME\\Database\\Content Type\\application/x-tv-program-digital-info",
+    MACHINE + "\\MIME\\Database\\Content Type\\application/x-multi-tv-program-digital-info",
+    "HKEY_CURRENT_USER\\Software\\Quorpa\\Associations\\.epg", MACHINE + "\\.epg", "",
     "Windowsがファイルを開くプログラムを尋ねたときは、Quorpaを選んでください。",
     "他のプログラムが開くときは、ファイルを右クリックし、プログラムから開く→別のプログラムを選択で"
     "Quorpaを選んで、常に使うをオンにしてください。"])
@@ -1125,7 +1128,7 @@ def wide_paths(env):
     finally:
         sink.stop()
         env.wine([env.robot, "--tool", "regdelete", ".epg", ".tvpi", ".tvpid", "epgfile", "Applications\\Quorpa.exe",
-                  "HKLM:Software\\Quorpa"] + ["MIME\\Database\\Content Type\\" + t for t in MIME_TYPES],
+                  "HKLM:Software\\Quorpa", "USER:Software\\Quorpa"] + ["MIME\\Database\\Content Type\\" + t for t in MIME_TYPES],
                  q.dir, "regdelete")
         env.wine([env.robot, "--tool", "regunset", "HKLM:Software\\RegisteredApplications", "Quorpa"], q.dir,
                  "regunset")
@@ -1249,7 +1252,7 @@ def user_story(env):
         expect_equal("exit code", rc, 0)
         expect_equal("boxes of the unregistration", [b["icon"] for b in boxes], ["question", "information"])
         for ext in (".epg", ".tvpi", ".tvpid"):
-            if "HKEY_CLASSES_ROOT\\%s\n" % ext not in boxes[1]["text"]:
+            if "%s\\%s\n" % (MACHINE, ext) not in boxes[1]["text"]:
                 raise Failure("the report does not name %s: %r" % (ext, boxes[1]["text"]))
         for name, _, _, _ in stories:
             try:
