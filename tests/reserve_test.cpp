@@ -1123,3 +1123,34 @@ TEST_F(ReserveTest, MegabyteValuesAreShownAndLoggedWhole) {
     EXPECT_TRUE(Run(file, {IDNO}));
     EXPECT_EQ(calls.size(), 2u);
 }
+
+// A guide server's file: the station is a remote-control key the table may
+// not know, and service-id with type name its code exactly.
+TEST_F(ReserveTest, GuideServersServiceIdNamesTheCode) {
+    const struct {
+        const char* what;
+        const char* extra;  // lines after station:
+        const char* table;
+        const char* box;
+    } cases[] = {
+        {"GR service id", "service-id: 1040\r\ntype: GR\r\n", "9 DFS00410\r\n",
+         "2004/01/05(月) 21:00～21:54\n9チャンネルで予約を実行します\nよろしいですか？"},
+        {"BS service id", "service-id: 101\r\ntype: BS\r\n", "101 BSDT101\r\n",
+         "2004/01/05(月) 21:00～21:54\n101チャンネルで予約を実行します\nよろしいですか？"},
+        {"the key known first", "service-id: 1040\r\ntype: GR\r\n", "4 4\r\n9 DFS00410\r\n",
+         "2004/01/05(月) 21:00～21:54\n4チャンネルで予約を実行します\nよろしいですか？"},
+        {"no type", "service-id: 1040\r\n", "9 DFS00410\r\n",
+         "<0004>をチャンネル番号に変換できません\nStation.txtに設定してください"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string file = Version2();
+        file.replace(file.find("station: DFS00400\r\nstation-name: ＮＨＫ総合\r\n"),
+                     std::string("station: DFS00400\r\nstation-name: ＮＨＫ総合\r\n").size(),
+                     std::string("station: 0004\r\n") + c.extra);
+        MessageBoxRecorder boxes({IDNO});
+        Reserve(CStationTable(c.table), CString(file.c_str()));
+        ASSERT_FALSE(boxes.Calls().empty());
+        EXPECT_EQ(boxes.Calls()[0].text, c.box);
+    }
+}
