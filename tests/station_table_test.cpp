@@ -1,4 +1,5 @@
 #include "reserve/StationTable.h"
+#include "reserve/StationFile.h"
 
 #include <gtest/gtest.h>
 
@@ -281,4 +282,88 @@ TEST(StationTable, WhatTheRegistrationSuggestsAndWrites) {
         {101, "NHK BS1", "ＮＨＫ ＢＳ１", "101 NHK BS1"},  // a note would break the name with a blank
     };
     for (const auto& l : lines) EXPECT_EQ(reserve::StationLine(l.channel, l.station, l.stationName), l.line);
+}
+
+// ---- Station.txt written back: every line nobody changed keeps its bytes --
+
+namespace {
+
+std::string Appended(const std::string& raw, const std::string& line) {
+    text::Lines file;
+    text::ReadLines(raw, &file);
+    std::string out;
+    EXPECT_TRUE(reserve::AppendStationLine(file, line, &out));
+    return out;
+}
+
+}  // namespace
+
+TEST(StationFile, OneLineAppended) {
+    const struct {
+        const char* what;
+        std::string raw;
+        const char* line;
+        std::string expected;
+    } rows[] = {
+        {"code page 932, CRLF", "# 局\r\n1 ＮＨＫ総合\r\n", "800 DFS00800 ＮＨＫ総合１・大阪",
+         "# 局\r\n1 ＮＨＫ総合\r\n800 DFS00800 ＮＨＫ総合１・大阪\r\n"},
+        {"LF, the last line without one", "1 A\n2 B", "3 C", "1 A\n2 B\n3 C\n"},
+        {"an empty file", "", "3 C", "3 C\r\n"},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF" "1 \xE7\xB7\x8F\n", "181 BSDT181 ＢＳフジ",
+         "\xEF\xBB\xBF" "1 \xE7\xB7\x8F\n181 BSDT181 \xEF\xBC\xA2\xEF\xBC\xB3\xE3\x83\x95\xE3\x82\xB8\n"},
+        {"UTF-16", std::string("\xFF\xFE" "1\0\r\0\n\0", 8), "2 B",
+         std::string("\xFF\xFE" "1\0\r\0\n\0" "2\0 \0B\0\r\0\n\0", 18)},
+        {"UTF-16 without a last line end", std::string("\xFF\xFE" "1\0", 4), "2 ソ",
+         std::string("\xFF\xFE" "1\0\r\0\n\0" "2\0 \0\xBD\x30\r\0\n\0", 18)},
+    };
+    for (const auto& r : rows) EXPECT_EQ(Appended(r.raw, r.line), r.expected) << r.what;
+}
+
+TEST(StationFile, RowsEditedAndSaved) {
+    const std::string kansai = "# 関西\r\n1 ＮＨＫ総合\r\n3 ＮＨＫ教育  memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n";
+    text::Lines file;
+    text::ReadLines(kansai, &file);
+    const std::vector<reserve::StationRow> rows = reserve::StationRows(file);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(reserve::RowLine(rows[1]), "3 ＮＨＫ教育 memo");
+    EXPECT_EQ(rows[1].line, 3u);
+    EXPECT_EQ(rows[2].note, "ＭＢＳ");
+
+    using Rows = std::vector<reserve::StationRow>;
+    const struct {
+        const char* what;
+        Rows edited;
+        std::string expected;
+    } cases[] = {
+        {"nothing changed", rows, kansai},
+        {"a channel changed in place", Rows{rows[0], {2, "ＮＨＫ教育", "memo", 3}, rows[2]},
+         "# 関西\r\n1 ＮＨＫ総合\r\n2 ＮＨＫ教育 memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n"},
+        {"a row removed", Rows{rows[1], rows[2]}, "# 関西\r\n3 ＮＨＫ教育  memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n"},
+        {"a row added", Rows{rows[0], rows[1], rows[2], {12, "テレ玉", "", 0}}, kansai + "12 テレ玉\r\n"},
+        {"all removed: comments stay", Rows{}, "# 関西\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::string raw;
+        EXPECT_TRUE(reserve::SaveStationRows(file, c.edited, &raw));
+        EXPECT_EQ(raw, c.expected) << c.what;
+    }
+
+    // UTF-8: the line untouched keeps its bytes, the changed one is UTF-8.
+    text::ReadLines("\xEF\xBB\xBF" "# \xE2\x80\x94\n1 \xE7\xB7\x8F\n", &file);
+    std::string raw;
+    EXPECT_TRUE(reserve::SaveStationRows(file, Rows{{5, "総", "", 2}}, &raw));
+    EXPECT_EQ(raw, "\xEF\xBB\xBF" "# \xE2\x80\x94\n5 \xE7\xB7\x8F\n");
+}
+
+TEST(StationFile, RowsAsTyped) {
+    const std::pair<reserve::StationRow, const char*> rows[] = {
+        {{1, "ＮＨＫ総合", "", 0}, ""},
+        {{1, "DFS00800", "ＮＨＫ総合１・大阪", 0}, ""},
+        {{1, "", "x", 0}, "局名またはコードを入力してください"},
+        {{1, "NHK BS1", "", 0}, "局名またはコードに空白は入れられません\n(空白の後ろはメモになります)"},
+        {{1, std::string(256, 'a'), "", 0}, "局名とメモは255バイトまでです"},
+        {{1, "A", std::string(256, 'a'), 0}, "局名とメモは255バイトまでです"},
+        {{1, "A", "x\r\ny", 0}, "改行は入力できません"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(reserve::CheckStationRow(r.first), r.second) << r.first.name;
 }
