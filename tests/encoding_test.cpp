@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/TextFile.h"
+#include "mail/TemplateCharset.h"
 
 #include <string>
 
@@ -139,4 +140,23 @@ TEST(Encoding, LineEndOfTheFile) {
     }
     EXPECT_EQ(text::UnmappableText("Station.txt", 3),
               "Station.txtの3行目に、シフトJISで表せない文字があります\nその文字を書き換えて保存してください");
+}
+
+// A template saved as UTF-8 whose own Content-Type says UTF-8 has its mail
+// sent in UTF-8; every other keeps code page 932.
+TEST(Encoding, TemplatesThatNameUtf8) {
+    const std::pair<const char*, bool> rows[] = {
+        {"Subject: x\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\nbody\r\n", true},
+        {"content-type: text/plain; CHARSET=\"utf8\"\n\n", true},
+        {"Content-Type: text/plain; charset=utf-8; format=flowed\r\n\r\n", true},
+        {"Content-Type: text/plain; charset=Shift_JIS\r\n\r\n", false},
+        {"Content-Type: text/plain; charset=utf-16\r\n\r\n", false},
+        {"Subject: x\r\n\r\nContent-Type: text/plain; charset=UTF-8\r\n", false},  // in the body
+        {"Content-Type: text/plain\r\n\r\n", false},
+        {"", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(mail::TemplateNamesUtf8(row.first), row.second) << row.first;
+    EXPECT_EQ(Hex(mail::MessageInUtf8("Subject: =?Shift_JIS?B?gms=?=\r\n\r\nソ\r\n")),
+              Hex("Subject: =?Shift_JIS?B?gms=?=\r\n\r\n\xE3\x82\xBD\r\n"));
+    EXPECT_EQ(Hex(mail::MessageInUtf8("\x82")), "82");  // not code page 932: as it is
 }
