@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "platform/platform.h"
 #include "reserve/Scan.h"
 
 namespace reserve {
@@ -51,6 +52,15 @@ bool AppendStationLine(const text::Lines& file, const std::string& line, std::st
     if (!AddLine(grown, line)) return false;
     *raw = text::JoinRaw(grown);
     return true;
+}
+
+bool AppendToStationFile(const std::string& path, const std::string& line) {
+    std::string raw;
+    if (!plat::ReadWholeFile(path, &raw)) raw.clear();
+    text::Lines file;
+    if (text::ReadLines(raw, &file) != 0) return false;
+    std::string grown;
+    return AppendStationLine(file, line, &grown) && plat::ReplaceWholeFile(path, grown);
 }
 
 std::vector<StationRow> StationRows(const text::Lines& file) {

@@ -25,6 +25,14 @@ constexpr size_t kMaxStationFieldBytes = 255;
 // page 932 text. Throws only std::bad_alloc.
 bool AppendStationLine(const text::Lines& file, const std::string& line, std::string* raw);
 
+// Appends line to the file at path (UTF-8) as AppendStationLine does, from
+// the file as it is now, in one step (plat::ReplaceWholeFile): the file is
+// the whole old one or the whole new one. false, the file as it was, when it
+// cannot be read (a missing file is written new, in code page 932), holds a
+// character with no code page 932 form, or cannot be replaced. Throws only
+// std::bad_alloc.
+bool AppendToStationFile(const std::string& path, const std::string& line);
+
 // One line of Station.txt that maps a channel, as the table's editor shows
 // it.
 struct StationRow {

@@ -1,11 +1,14 @@
 #include "reserve/StationTable.h"
-#include "reserve/StationFile.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/platform.h"
+#include "reserve/StationFile.h"
 
 namespace {
 
@@ -366,4 +369,30 @@ TEST(StationFile, RowsAsTyped) {
         {{1, "A", "x\r\ny", 0}, "改行は入力できません"},
     };
     for (const auto& r : rows) EXPECT_EQ(reserve::CheckStationRow(r.first), r.second) << r.first.name;
+}
+
+TEST(StationFile, AppendedOnTheDisk) {
+    const std::string path =
+        ::testing::TempDir() + "station_table_test." + std::to_string(plat::CurrentProcessId()) + ".txt";
+    const std::string utf16("\xFF\xFE" "1\0 \0A\0\r\0\n\0", 12);
+    std::string read;
+    ASSERT_TRUE(plat::ReplaceWholeFile(path, utf16));
+    EXPECT_TRUE(reserve::AppendToStationFile(path, "2 B"));
+    EXPECT_TRUE(plat::ReadWholeFile(path, &read));
+    EXPECT_EQ(read, utf16 + std::string("2\0 \0B\0\r\0\n\0", 10));
+
+    // A character with no code page 932 form: the file stays as it is.
+    ASSERT_TRUE(plat::ReplaceWholeFile(path, "1 caf\xC3\xA9\n"));
+    EXPECT_FALSE(reserve::AppendToStationFile(path, "2 B"));
+    EXPECT_TRUE(plat::ReadWholeFile(path, &read));
+    EXPECT_EQ(read, "1 caf\xC3\xA9\n");
+
+    // No file yet: written new.
+    std::remove(path.c_str());
+    EXPECT_TRUE(reserve::AppendToStationFile(path, "2 B"));
+    EXPECT_TRUE(plat::ReadWholeFile(path, &read));
+    EXPECT_EQ(read, "2 B\r\n");
+    std::remove(path.c_str());
+    // A folder that is not there cannot be written.
+    EXPECT_FALSE(reserve::AppendToStationFile(path + ".missing/Station.txt", "2 B"));
 }
