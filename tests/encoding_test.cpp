@@ -90,6 +90,8 @@ TEST(Encoding, UserFilesAsEditorsSaveThem) {
         {"UTF-8: an emoji on line 3", "1 A\r\n\r\n3 \xF0\x9F\x98\x80\r\n", "", "", 0, 3},
         {"UTF-16: an emoji", std::string("\xFF\xFE" "1\0\n\0\x3D\xD8\x00\xDE", 10), "", "", 0, 2},
         {"UTF-16: a lone surrogate", std::string("\xFF\xFE\x00\xD8", 4), "", "", 0, 1},
+        {"an overlong form is no UTF-8", "1 \xE0\x80\xAF\n", "cp932", "1 \xE0\x80\xAF\n", 1, 0},
+        {"a surrogate written in UTF-8 is no UTF-8", "1 \xED\xA0\x80\n", "cp932", "1 \xED\xA0\x80\n", 1, 0},
         {"empty", "", "cp932", "", 0, 0},
     };
     for (const auto& row : rows) {

@@ -341,6 +341,8 @@ TEST(StationFile, RowsEditedAndSaved) {
         {"nothing changed", rows, kansai},
         {"a channel changed in place", Rows{rows[0], {2, "ＮＨＫ教育", "memo", 3}, rows[2]},
          "# 関西\r\n1 ＮＨＫ総合\r\n2 ＮＨＫ教育 memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n"},
+        {"a note removed", Rows{rows[0], {3, "ＮＨＫ教育", "", 3}, rows[2]},
+         "# 関西\r\n1 ＮＨＫ総合\r\n3 ＮＨＫ教育\r\n\r\n8 DFS00C00 ＭＢＳ\r\n"},
         {"a row removed", Rows{rows[1], rows[2]}, "# 関西\r\n3 ＮＨＫ教育  memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n"},
         {"a row added", Rows{rows[0], rows[1], rows[2], {12, "テレ玉", "", 0}}, kansai + "12 テレ玉\r\n"},
         {"all removed: comments stay", Rows{}, "# 関西\r\n\r\n"},
