@@ -40,6 +40,16 @@ struct Reservation {
     // apart from a code, else the station value. The history, the mail's
     // "%stat%" and the boxes show this.
     const std::string& Named() const { return stationName.empty() ? station : stationName; }
+
+    // The station as the table that gave the channel names it, with the
+    // file's station-name beside it where that differs:
+    // "ＮＨＫ総合(ＮＨＫ総合１・大阪)". Named() while the table has not been
+    // asked. The boxes of a file with several programmes, 予約履歴 and the
+    // history show this.
+    std::string Shown() const {
+        if (tableName.empty()) return Named();
+        return stationName.empty() || stationName == tableName ? tableName : tableName + "(" + stationName + ")";
+    }
 };
 
 // Minutes added to every programme's start and end ("startad", "endad").

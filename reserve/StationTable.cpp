@@ -216,6 +216,16 @@ std::string UnknownStationText(const std::string& station, const std::string& st
     return text + "をチャンネル番号に変換できません\nStation.txtに設定してください";
 }
 
+std::string RegistrationText(const std::string& station, const std::string& stationName) {
+    const std::string box = UnknownStationText(station, stationName);
+    return box.substr(0, box.find('\n')) +
+           "\n録画機のチャンネル番号を入れて「登録して予約」を押すと、\nStation.txtに登録して予約します";
+}
+
+std::string NotRegisteredText(uint32_t channel) {
+    return "Station.txtに書き込めません\n今回だけ" + std::to_string(channel) + "チャンネルで予約します";
+}
+
 std::string SuggestedChannel(const std::string& station) {
     const std::string folded = CStationTable::FoldName(station);
     if (!CStationTable::IsStationCode(folded) || StartsWith(folded, "dfs")) return "";

@@ -139,6 +139,14 @@ namespace reserve {
 // std::bad_alloc.
 std::string UnknownStationText(const std::string& station, const std::string& stationName);
 
+// What 放送局の登録 says about station: UnknownStationText's first line, as
+// the box said it, then how the dialog goes on. Throws only std::bad_alloc.
+std::string RegistrationText(const std::string& station, const std::string& stationName);
+
+// The box when Station.txt cannot take the line: the reservation goes on
+// with channel this time only. Throws only std::bad_alloc.
+std::string NotRegisteredText(uint32_t channel);
+
 // The channel the station registration suggests for station (a file's
 // "station:" value): nnn of BSDTnnn and CSDTnnn (BS and CS channels are
 // their numbers), the number of a remote-control key ("0004": "4"), else

@@ -1154,3 +1154,28 @@ TEST_F(ReserveTest, GuideServersServiceIdNamesTheCode) {
         EXPECT_EQ(boxes.Calls()[0].text, c.box);
     }
 }
+
+// The station as the user sees it where the program names it: the table's
+// line, the file's station-name beside it where that differs.
+TEST(Reservation, ShownByTheTablesLine) {
+    const struct {
+        const char* station;
+        const char* stationName;
+        const char* tableName;
+        const char* shown;
+    } rows[] = {
+        {"DFS00800", "ＮＨＫ総合１・大阪", "ＮＨＫ総合", "ＮＨＫ総合(ＮＨＫ総合１・大阪)"},
+        {"DFS00800", "ＮＨＫ総合１・大阪", "ＮＨＫ総合１・大阪", "ＮＨＫ総合１・大阪"},
+        {"NHK総合", "", "ＮＨＫ総合", "ＮＨＫ総合"},
+        {"DFS00400", "テレビ東京", "ＮＨＫ総合", "ＮＨＫ総合(テレビ東京)"},
+        {"DFS00800", "ＮＨＫ総合１・大阪", "", "ＮＨＫ総合１・大阪"},  // the table not asked
+        {"DFS00800", "", "", "DFS00800"},
+    };
+    for (const auto& row : rows) {
+        reserve::Reservation r;
+        r.station = row.station;
+        r.stationName = row.stationName;
+        r.tableName = row.tableName;
+        EXPECT_EQ(r.Shown(), row.shown) << row.station;
+    }
+}

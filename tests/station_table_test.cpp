@@ -285,6 +285,11 @@ TEST(StationTable, WhatTheRegistrationSuggestsAndWrites) {
         {101, "NHK BS1", "ＮＨＫ ＢＳ１", "101 NHK BS1"},  // a note would break the name with a blank
     };
     for (const auto& l : lines) EXPECT_EQ(reserve::StationLine(l.channel, l.station, l.stationName), l.line);
+
+    EXPECT_EQ(reserve::RegistrationText("DFS00800", "ＮＨＫ総合１・大阪"),
+              "<DFS00800>(ＮＨＫ総合１・大阪)をチャンネル番号に変換できません\n"
+              "録画機のチャンネル番号を入れて「登録して予約」を押すと、\nStation.txtに登録して予約します");
+    EXPECT_EQ(reserve::NotRegisteredText(800), "Station.txtに書き込めません\n今回だけ800チャンネルで予約します");
 }
 
 // ---- Station.txt written back: every line nobody changed keeps its bytes --
