@@ -6,6 +6,8 @@
 
 #include <commctrl.h>
 
+#include "app/ProgramFiles.h"
+#include "platform/platform.h"
 #include "res/resource.h"
 
 namespace {
@@ -172,4 +174,23 @@ bool CStationTableDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
         }
     }
     return CDialog::OnMessage(message, wParam, lParam, result);
+}
+
+void EditStationTable(const std::wstring& path, CWnd* parent) {
+    const std::string utf8 = Utf8(path.c_str());
+    std::string raw;
+    if (!plat::ReadWholeFile(utf8, &raw)) raw.clear();
+    text::Lines file;
+    if (const size_t bad = text::ReadLines(raw, &file); bad != 0) {
+        AfxMessageBox(text::UnmappableText("Station.txt", bad).c_str(), MB_ICONEXCLAMATION);
+        return;
+    }
+    const auto save = [&](const std::vector<reserve::StationRow>& rows) {
+        std::string saved;
+        if (reserve::SaveStationRows(file, rows, &saved) && plat::ReplaceWholeFile(utf8, saved)) return true;
+        AfxMessageBox("Station.txtに書き込めません\nファイルが読み取り専用でないか確かめてください", MB_ICONEXCLAMATION);
+        return false;
+    };
+    CStationTableDlg dialog(reserve::StationRows(file), save, parent);
+    dialog.DoModal();
 }

@@ -61,3 +61,11 @@ private:
     std::vector<std::vector<std::string>> m_texts;
     std::vector<int> m_selected;
 };
+
+// 放送局...: the table of the Station.txt at path (beside the executable)
+// in CStationTableDlg, owned by parent; its OK writes the rows back
+// (reserve::SaveStationRows, in one step) or says why it could not. A file
+// that cannot be read is an empty table, written new on OK; one with a
+// character that has no code page 932 form gets that box instead of the
+// table. Nothing throws but std::bad_alloc.
+void EditStationTable(const std::wstring& path, CWnd* parent);
