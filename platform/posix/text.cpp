@@ -61,7 +61,8 @@ bool Cp932ToUtf16(const std::string& cp932, std::u16string* text) {
     size_t done = 0;
     if (!convert.Ok() || !convert.Run(cp932.data(), cp932.size(), &bytes, &done)) return false;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        *text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+        *text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                       static_cast<unsigned char>(bytes[i + 1]) << 8);
     return true;
 }
 
