@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "base/system.h"
+#include "reserve/History.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
 #include "reserve/StationTable.h"

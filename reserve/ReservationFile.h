@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "reserve/History.h"
+#include "mail/MailProgramme.h"
+#include "reserve/Entry.h"
 
 class CStationTable;
 
@@ -50,6 +51,9 @@ struct Reservation {
         if (tableName.empty()) return Named();
         return stationName.empty() || stationName == tableName ? tableName : tableName + "(" + stationName + ")";
     }
+    // The programme as it is reserved from here on: the one value the
+    // boxes, the history entry (history::EntryOf) and the mail are made of.
+    MailProgramme Mailed() const { return {start, end, channel, title, Named()}; }
 };
 
 // Minutes added to every programme's start and end ("startad", "endad").
