@@ -6,8 +6,11 @@
 
 #include <cstddef>
 
+#include <string>
+
 #include "afx/afx.h"
 #include "base/TextFile.h"
+#include "mail/SmtpMailer.h"
 
 enum class UserTextRead {
     kRead,
@@ -19,3 +22,13 @@ enum class UserTextRead {
 // encoding it was saved; for kUnmappable, *badLine is the 1-based line.
 // Owns nothing it is given; throws only std::bad_alloc.
 UserTextRead ReadUserText(const wchar_t* path, CString& text, text::Encoding* encoding, size_t* badLine);
+
+// Station.txt at path into text; false after a box that says why not
+// ("チャンネル設定ファイルを読み込めません", or the line with a character
+// that has no code page 932 form).
+bool ReadStationText(const wchar_t* path, CString& text);
+
+// MailFormat.txt at path into format, and into options whether its mail
+// goes out in UTF-8 (a template saved as Unicode whose Content-Type says
+// UTF-8); false after a box that says why not.
+bool ReadMailFormat(const wchar_t* path, std::string& format, MailerOptions& options);
