@@ -95,7 +95,6 @@ def first_week_outside_kanto(env):
     the next file goes straight to the confirmation; a BS code's number is
     suggested and キャンセル writes nothing; a second name keeps the first;
     a guide server's file maps through service-id."""
-    env_run = run
     q = Install(env, "first_week_outside_kanto")
     unzip_release(env, q)
     sink = Sink(q.dir)
@@ -175,11 +174,11 @@ def notepad_files(env):
             q.write("a.epg", run.epg(station="ＮＨＫ総合"))
             rc, boxes = q.run(["yes"], ["a.epg"])
             expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 1), CONFIRM, "yes")])
-            subject, body = mail_parts(sink.mails()[0])
-            expect_equal("the mail (%s)" % label, (subject, body), ("ch1 21:00", ["録画予約", "", "ＮＨＫ総合"][:1] +
-                                                                   body[1:]))
+            # In code page 932, as the template's charset says: %titl% and %stat%.
+            expect_equal("the mail (%s)" % label, mail_parts(sink.mails()[0]),
+                         ("ch1 21:00", ["録画予約", "月曜ドラマ", "ＮＨＫ総合"]))
             raw = sink.mails()[0]
-            if "録画予約".encode("cp932") not in raw:
+            if "録画予約\n".encode("cp932") not in raw:
                 raise Failure("the mail's body is not code page 932 (%s): %r" % (label, raw))
 
             q.write("b.tvpid", digital("番組", "DFS00C00", "ＭＢＳ"))
@@ -187,6 +186,14 @@ def notepad_files(env):
             expect_boxes(boxes, [(confirm_text("2004/01/05(月)", "21:00", "21:54", 4), CONFIRM, "yes")])
             expect_equal("Station.txt (%s)" % label, q.read("Station.txt"),
                          station + "4 DFS00C00 ＭＢＳ\n".encode(codec))
+
+            # The same template saying UTF-8: the mail goes in UTF-8.
+            q.write("MailFormat.txt", mark + crlf(TEMPLATE.replace("Shift_JIS", "UTF-8")).encode(codec))
+            rc, boxes = q.run(["yes"], ["a.epg"])
+            expect_equal("the UTF-8 mail (%s)" % label, mail_parts(sink.mails()[-1]),
+                         ("ch1 21:00", ["録画予約", "月曜ドラマ", "ＮＨＫ総合"]))
+            if "録画予約\n".encode("utf-8") not in sink.mails()[-1]:
+                raise Failure("the mail's body is not UTF-8 (%s): %r" % (label, sink.mails()[-1]))
         finally:
             sink.stop()
 
@@ -228,7 +235,8 @@ def station_file_not_writable(env):
 def several_programmes_one_question(env):
     """A file with three programmes, two of one unknown station: that
     station is asked about once, and every confirmation names the station
-    by the table's line beside the file's name."""
+    by the table's line (the registered line's note, for a channel with no
+    name line), the file's name beside it where that differs."""
     q = Install(env, "several_programmes_one_question")
     sink = Sink(q.dir)
     try:
@@ -244,11 +252,11 @@ def several_programmes_one_question(env):
         message, _, _ = dialog_seen(q)
         expect_equal("放送局の登録", message, "(1/3) " + unknown("DFS00800", "ＮＨＫ総合１・大阪") + ASKS)
         expect_boxes(boxes, [
-            ("(1/3) 一  DFS00800(ＮＨＫ総合１・大阪)\n" + confirm_text("2004/01/05(月)", "18:00", "18:30", 11),
+            ("(1/3) 一  ＮＨＫ総合１・大阪\n" + confirm_text("2004/01/05(月)", "18:00", "18:30", 11),
              CONFIRM, "yes"),
             ("(2/3) 二  ＮＨＫ総合(ＮＨＫ総合１・東京)\n" + confirm_text("2004/01/05(月)", "19:00", "19:30", 1),
              CONFIRM, "yes"),
-            ("(3/3) 三  DFS00800(ＮＨＫ総合１・大阪)\n" + confirm_text("2004/01/05(月)", "20:00", "20:30", 11),
+            ("(3/3) 三  ＮＨＫ総合１・大阪\n" + confirm_text("2004/01/05(月)", "20:00", "20:30", 11),
              CONFIRM, "yes")])
         expect_equal("mails", len(sink.mails()), 3)
     finally:
