@@ -90,6 +90,11 @@ TEST(Encoding, UserFilesAsEditorsSaveThem) {
         {"UTF-8: an emoji on line 3", "1 A\r\n\r\n3 \xF0\x9F\x98\x80\r\n", "", "", 0, 3},
         {"UTF-16: an emoji", std::string("\xFF\xFE" "1\0\n\0\x3D\xD8\x00\xDE", 10), "", "", 0, 2},
         {"UTF-16: a lone surrogate", std::string("\xFF\xFE\x00\xD8", 4), "", "", 0, 1},
+        // Windows' table has no exact form for U+2014 (its bar is U+2015)
+        // nor for U+301C (its wave is U+FF5E): a look-alike is no form.
+        {"UTF-8: an em dash", "1 A\n2 \xE2\x80\x94\n", "", "", 0, 2},
+        {"UTF-8: a wave dash", "\xE3\x80\x9C\n", "", "", 0, 1},
+        {"UTF-8: the bar and the full-width tilde", "\xE2\x80\x95\xEF\xBD\x9E\n", "utf8", "―～\n", 1, 0},
         {"an overlong form is no UTF-8", "1 \xE0\x80\xAF\n", "cp932", "1 \xE0\x80\xAF\n", 1, 0},
         {"a surrogate written in UTF-8 is no UTF-8", "1 \xED\xA0\x80\n", "cp932", "1 \xED\xA0\x80\n", 1, 0},
         {"empty", "", "cp932", "", 0, 0},

@@ -359,10 +359,10 @@ TEST(StationFile, RowsEditedAndSaved) {
     }
 
     // UTF-8: the line untouched keeps its bytes, the changed one is UTF-8.
-    text::ReadLines("\xEF\xBB\xBF" "# \xE2\x80\x94\n1 \xE7\xB7\x8F\n", &file);
+    ASSERT_EQ(text::ReadLines("\xEF\xBB\xBF" "# \xE2\x80\x95\n1 \xE7\xB7\x8F\n", &file), 0u);
     std::string raw;
     EXPECT_TRUE(reserve::SaveStationRows(file, Rows{{5, "総", "", 2}}, &raw));
-    EXPECT_EQ(raw, "\xEF\xBB\xBF" "# \xE2\x80\x94\n5 \xE7\xB7\x8F\n");
+    EXPECT_EQ(raw, "\xEF\xBB\xBF" "# \xE2\x80\x95\n5 \xE7\xB7\x8F\n");
 }
 
 TEST(StationFile, RowsAsTyped) {

@@ -42,16 +42,33 @@ private:
 
 bool Utf16ToCp932(const std::u16string& text, std::string* cp932, size_t* bad) {
     cp932->clear();
-    std::string bytes;
-    for (char16_t u : text) {
-        bytes += static_cast<char>(u & 0xFF);
-        bytes += static_cast<char>(u >> 8);
-    }
     Converter convert("CP932", "UTF-16LE");
-    size_t done = 0;
-    if (convert.Ok() && convert.Run(bytes.data(), bytes.size(), cp932, &done)) return true;
-    *bad = done / 2;
-    return false;
+    Converter back("UTF-16LE", "CP932");
+    // Character by character, each converted back as well: glibc also maps
+    // some characters to a look-alike (U+2014 to the bar that reads back as
+    // U+2015), which Windows' table without best fit refuses. Only a
+    // character that comes back as itself has a code page 932 form.
+    for (size_t i = 0; i < text.size();) {
+        const size_t count =
+            text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF
+                ? 2
+                : 1;
+        std::string units;
+        for (size_t k = i; k < i + count; ++k) {
+            units += static_cast<char>(text[k] & 0xFF);
+            units += static_cast<char>(text[k] >> 8);
+        }
+        std::string bytes, again;
+        size_t done = 0;
+        if (!convert.Ok() || !back.Ok() || !convert.Run(units.data(), units.size(), &bytes, &done) ||
+            !back.Run(bytes.data(), bytes.size(), &again, &done) || again != units) {
+            *bad = i;
+            return false;
+        }
+        *cp932 += bytes;
+        i += count;
+    }
+    return true;
 }
 
 bool Cp932ToUtf16(const std::string& cp932, std::u16string* text) {
