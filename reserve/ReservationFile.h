@@ -38,8 +38,8 @@ struct Reservation {
     history::Programme programme;
 
     // The station as the user reads it: the name where the file gives one
-    // apart from a code, else the station value. The history, the mail's
-    // "%stat%" and the boxes show this.
+    // apart from a code, else the station value. The mail's "%stat%" and
+    // the progress window's notice show this (the history: Shown()).
     const std::string& Named() const { return stationName.empty() ? station : stationName; }
 
     // The station as the table that gave the channel names it, with the
