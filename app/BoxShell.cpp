@@ -38,6 +38,7 @@ void BoxShell::Tell(Notice notice, const std::string& text) {
     case Notice::kProgrammeUnreadable:
     case Notice::kSendRefused:
     case Notice::kSendFailed:
+    case Notice::kStationNotAdded:
         break;
     }
     AfxMessageBox(text.c_str(), kWarning);

@@ -3,8 +3,10 @@
 #include <atomic>
 #include <utility>
 
-DesktopShell::DesktopShell(MailAccount account, std::string format, bool notify)
-    : m_mailer(std::move(account), std::move(format), &m_watch), m_notify(notify) {}
+#include "app/StationDlg.h"
+
+DesktopShell::DesktopShell(MailAccount account, std::string format, bool notify, MailerOptions options)
+    : m_mailer(std::move(account), std::move(format), &m_watch, options), m_notify(notify) {}
 
 bool DesktopShell::Send(const MailProgramme& programme) {
     if (m_inBatch) return m_mailer.SendMail(programme);  // the window is the batch's
@@ -47,3 +49,8 @@ void DesktopShell::SendEach(size_t count, const std::function<void(size_t)>& eac
 bool DesktopShell::Stopped() const { return m_mailer.Cancelled(); }
 
 bool DesktopShell::SenderRefused() const { return m_mailer.SenderRefused(); }
+
+uint32_t DesktopShell::AskStation(const std::string& text, const std::string& suggested) {
+    CStationDlg dialog(text, suggested);
+    return dialog.DoModal() == IDOK ? dialog.Channel() : 0;
+}

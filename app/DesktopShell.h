@@ -17,8 +17,10 @@ class DesktopShell : public BoxShell {
 public:
     // Sends with a mailer of its own, made with account (resolved), format
     // (MailFormat.txt's bytes) and the progress window's watch; with notify
-    // the progress window says so for a moment after a successful send.
-    DesktopShell(MailAccount account, std::string format, bool notify);
+    // the progress window says so for a moment after a successful send;
+    // options say how the template's mail goes out (its timeouts are the
+    // usual ones).
+    DesktopShell(MailAccount account, std::string format, bool notify, MailerOptions options = MailerOptions());
 
     // Sends through the progress window (SendShowingProgress); the mailer
     // decrypts the stored password itself, after the confirmation box.
@@ -30,6 +32,9 @@ public:
     // then sends on the window's sending thread, one connection for all
     // where the server allows.
     void SendEach(size_t count, const std::function<void(size_t)>& each) override;
+    // 放送局の登録 (CStationDlg): the channel typed, 0 for キャンセル (or a
+    // dialog that could not be made).
+    uint32_t AskStation(const std::string& text, const std::string& suggested) override;
 
 private:
     StepWatch m_watch;     // before the mailer, which reports to it

@@ -11,6 +11,7 @@
 #include "app/DesktopShell.h"
 #include "app/ReserveMode.h"
 #include "app/Settings.h"
+#include "app/UserText.h"
 #include "app/Warning.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
@@ -71,22 +72,18 @@ void ReserveMode(const Settings& settings, MailAccount account, const Folder& fo
     wchar_t stationPath[kPathSize];
     MakePath(stationPath, folder, L"Station", L"txt");
     CString stationText;
-    if (!ReadTextFile(stationPath, stationText)) {
-        ShowWarning("チャンネル設定ファイルを読み込めません");
-        return;
-    }
-    CString formatText;
-    if (!ReadTextFile(formatPath, formatText)) {
-        ShowWarning("メールフォーマットファイルを読み込めません");
-        return;
-    }
+    if (!ReadStationText(stationPath, stationText)) return;
+    std::string format;
+    MailerOptions mailer;
+    if (!ReadMailFormat(formatPath, format, mailer)) return;
 
-    const CStationTable table(stationText);
-    DesktopShell shell(std::move(account), formatText.str(), settings.notify == 1);
+    CStationTable table(stationText);
+    DesktopShell shell(std::move(account), std::move(format), settings.notify == 1, mailer);
     reserve::ReserveOptions options;
     options.adjust.start = settings.startAdjust;
     options.adjust.end = settings.endAdjust;
     options.historyPath = historyPath;
+    options.stationPath = Utf8(stationPath);  // where 放送局の登録 adds its line
     reserve::Reserver reserver(shell, options);
 
     for (size_t i = 1; i < args.size(); ++i) {

@@ -6,6 +6,8 @@
 #include "app/MailAccount.h"
 #include "app/MailDlg.h"
 #include "app/Settings.h"
+#include "app/StationTableDlg.h"
+#include "afx/win32/Program.h"
 #include "res/resource.h"
 
 namespace {
@@ -155,6 +157,11 @@ bool CSettingDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
             result = 0;
             return true;
         }
+        if (LOWORD(wParam) == IDC_STATIONS && HIWORD(wParam) == BN_CLICKED) {
+            OnStations();
+            result = 0;
+            return true;
+        }
         break;
     default:
         break;
@@ -245,6 +252,14 @@ void CSettingDlg::OnMailSettings() {
 void CSettingDlg::OnHistory() {
     CHistoryDlg dlg(m_history, this);
     dlg.DoModal();
+}
+
+void CSettingDlg::OnStations() {
+    // Station.txt beside the executable, as reserve mode reads it.
+    std::wstring path = AfxModulePath();
+    const size_t separator = path.find_last_of(L"\\/");
+    path = (separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1)) + L"Station.txt";
+    EditStationTable(path, this);
 }
 
 bool CSettingDlg::OnSysCommand(UINT id, LPARAM /*lParam*/) {

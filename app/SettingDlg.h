@@ -2,7 +2,8 @@
 // SMTP server, start and end adjustments, and the extension used by the
 // file-type registration and unregistration buttons, and the mail account
 // values edited in the dialog behind its 送信設定... button, and the button
-// 予約履歴... that opens the history of reservation mails. It saves nothing
+// 予約履歴... that opens the history of reservation mails, and 放送局...,
+// the station table. It saves nothing
 // itself; the start-up reads the fields after OK.
 #pragma once
 
@@ -61,6 +62,9 @@ public:
     void OnMailSettings();
     // Opens the history dialog on m_history.
     void OnHistory();
+    // Opens the station table of the Station.txt beside the executable
+    // (放送局..., EditStationTable).
+    void OnStations();
 
 protected:
     // Whether m_strExt may be registered: empty, emptyMessage is shown; not

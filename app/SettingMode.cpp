@@ -11,6 +11,7 @@
 #include "app/SettingMode.h"
 #include "app/SettingDlg.h"
 #include "app/Settings.h"
+#include "app/UserText.h"
 #include "app/Warning.h"
 #include "base/system.h"
 #include "mail/Password.h"
@@ -124,12 +125,10 @@ bool Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* form
         ShowWarning(UnresolvableServerText(account.server).c_str());
         return false;
     }
-    CString formatText;
-    if (!ReadTextFile(format, formatText)) {
-        ShowWarning("メールフォーマットファイルを読み込めません");
-        return false;
-    }
-    DesktopShell shell(std::move(account), formatText.str(), settings.notify == 1);
+    std::string formatText;
+    MailerOptions mailer;
+    if (!ReadMailFormat(format, formatText, mailer)) return false;
+    DesktopShell shell(std::move(account), std::move(formatText), settings.notify == 1, mailer);
     reserve::ReserveOptions options;
     options.historyPath = historyPath;
     return reserve::Reserver(shell, options).Resend(entry);

@@ -77,11 +77,12 @@ std::string CodeKey(const std::string& folded) {
     return first == std::string::npos ? "0" : folded.substr(first);
 }
 
-// The table as the library's "%u%s" builds it, with the lines whose name is
-// a broadcast code kept apart (code key to the lowest channel), for texts
+// The table as the library's "%u%s" builds it, every name line adding its
+// name to its channel, with the lines whose name is a broadcast code kept
+// apart (code key to the lowest channel), for texts
 // whose numbers and names stay within the library's defined range; false
 // otherwise. channels counts every channel with a name or a code.
-bool ReferenceTable(std::string_view text, std::map<uint32_t, std::string>& names,
+bool ReferenceTable(std::string_view text, std::multimap<uint32_t, std::string>& names,
                     std::map<std::string, uint32_t>& codes, std::map<uint32_t, bool>& channels) {
     size_t begin = 0;
     while (begin < text.size()) {
@@ -100,7 +101,7 @@ bool ReferenceTable(std::string_view text, std::map<uint32_t, std::string>& name
             const auto inserted = codes.emplace(CodeKey(folded), number);
             if (number < inserted.first->second) inserted.first->second = number;
         } else {
-            names[number] = name;
+            names.emplace(number, name);
         }
     }
     return true;
@@ -108,7 +109,7 @@ bool ReferenceTable(std::string_view text, std::map<uint32_t, std::string>& name
 
 void CheckStationTable(const std::string& text) {
     const CStationTable table(text.c_str());
-    std::map<uint32_t, std::string> names;
+    std::multimap<uint32_t, std::string> names;
     std::map<std::string, uint32_t> codes;
     std::map<uint32_t, bool> channels;
     if (!ReferenceTable(text, names, codes, channels)) return;

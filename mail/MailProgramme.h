@@ -15,7 +15,8 @@ struct MailProgramme {
     // For "%titl%" and "%stat%": the iEPG file's "program-title:" value and
     // the station as the user reads it (its "station-name:" where the file
     // gives one apart from a code, else its "station:"), as written; empty
-    // when absent. The history and the boxes show the same.
+    // when absent. The history names the station by the table's line
+    // instead (reserve::Reservation::Shown).
     std::string title;
     std::string station;
 };

@@ -10,6 +10,7 @@
 #include "mail/MailComposer.h"
 #include "mail/SmtpConnection.h"
 #include "mail/SmtpReply.h"
+#include "mail/TemplateCharset.h"
 #include "net/CSock.h"
 #include "platform/net.h"
 #include "platform/platform.h"
@@ -235,7 +236,8 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
         session->slot = sock.Create(&server, plat::kSockStream, false);
     }
 
-    const std::string message = FinishMessage(body, m_account, programme.start, sock.GetLocalAddress(session->slot));
+    std::string message = FinishMessage(body, m_account, programme.start, sock.GetLocalAddress(session->slot));
+    if (m_options.utf8Message) message = mail::MessageInUtf8(message);
     if (message.size() > static_cast<size_t>(INT32_MAX)) THROW_AT(CIllegalParam, 0);
 
     if (!reused) {

@@ -25,6 +25,9 @@ struct MailerOptions {
     static constexpr uint32_t kDataEndTimeoutMs = 10 * 60 * 1000;
     uint32_t commandTimeoutMs = kCommandTimeoutMs;  // the longest wait for one whole reply
     uint32_t dataEndTimeoutMs = kDataEndTimeoutMs;  // and for the reply to the end of the data
+    // The template was saved as Unicode and says UTF-8 (mail::TemplateNamesUtf8):
+    // the finished message goes out in UTF-8 (mail::MessageInUtf8).
+    bool utf8Message = false;
 };
 
 class CSmtpMailer {

@@ -7,6 +7,9 @@
 #define IDD_SETTING 102
 #define IDD_MAILSETTING 106
 #define IDD_HISTORY 108
+#define IDD_STATION 110       // 放送局の登録: a station Station.txt does not know
+#define IDD_STATIONTABLE 111  // the station table, from the settings dialog
+#define IDD_STATIONROW 112    // one row of it
 
 // Strings
 #define IDS_ABOUTBOX 101          // system-menu entry that opens the about box
@@ -29,6 +32,7 @@
 #define IDC_LOGOUTPUT 1012  // check box: keep a log
 #define IDC_NOTIFY 1013     // check box: say when a reservation has been sent
 #define IDC_HISTORY 1014    // opens the history of reservation mails
+#define IDC_STATIONS 1015   // opens the station table
 
 // Controls of the mail account dialog
 #define IDC_SMTPPORT 1020
@@ -47,6 +51,19 @@
 #define IDC_HISTORYLIST 1040  // the report-style list of reservations
 #define IDC_RESEND 1041       // sends the selected reservation again
 #define IDC_HISTDELETE 1042   // removes the selected reservations
+
+// Controls of 放送局の登録
+#define IDC_STATIONMSG 1050  // what the box about an unknown station said
+#define IDC_STATIONCH 1051   // the channel to register
+
+// Controls of the station table and its row dialog
+#define IDC_STATIONLIST 1060  // the report-style list of rows
+#define IDC_STATIONADD 1061
+#define IDC_STATIONEDIT 1062
+#define IDC_STATIONDEL 1063
+#define IDC_ROWCH 1065
+#define IDC_ROWNAME 1066
+#define IDC_ROWNOTE 1067
 
 // System-menu command of the about box (the low four bits belong to the
 // system, so the id is a multiple of 16)

@@ -34,7 +34,11 @@ ReadOutcome ReadReservation(std::string_view text, const CStationTable& table, c
     WriteLog("I:Station=" + r.station + "\r\nI:Date=" + p.year + "/" + p.month + "/" + p.date + "\r\nI:Start=" +
              p.start + "\r\nI:End=" + p.end + "\r\n");
 
-    r.channel = table.FindStation(r.station, r.stationName);
+    iepg::ExtractLineValue(text, "service-id:", r.serviceId);
+    iepg::ExtractLineValue(text, "type:", r.type);
+    const CStationTable::Match match = table.Lookup(r.station, r.stationName, r.serviceId, r.type);
+    r.channel = match.channel;
+    r.tableName = match.name;
     WriteLog("I:CH=" + std::to_string(r.channel) + "\r\n");
     if (r.channel == 0) {
         warning = UnknownStationText(r.station, r.stationName);

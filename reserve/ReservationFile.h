@@ -26,15 +26,31 @@ struct Reservation {
     std::string station;      // the file's "station:" value as written (a name, or a code in version 2)
     std::string stationName;  // its "station-name:" value; empty when absent
     std::string title;        // its "program-title:" value; empty when absent
+    // A guide server's "service-id:" and "type:" (GR, BS, CS), which name the
+    // station's code when the table knows neither station nor station-name.
+    std::string serviceId, type;
+    // The station as Station.txt names it: the line that gave the channel
+    // (CStationTable::Match). Empty until the channel is found.
+    std::string tableName;
     // The programme as the file gives it (its own times, its program-id),
     // which the duplicate question asks by; unknown for a history entry sent
     // again.
     history::Programme programme;
 
     // The station as the user reads it: the name where the file gives one
-    // apart from a code, else the station value. The history, the mail's
-    // "%stat%" and the boxes show this.
+    // apart from a code, else the station value. The mail's "%stat%" and
+    // the progress window's notice show this (the history: Shown()).
     const std::string& Named() const { return stationName.empty() ? station : stationName; }
+
+    // The station as the table that gave the channel names it, with the
+    // file's station-name beside it where that differs:
+    // "ＮＨＫ総合(ＮＨＫ総合１・大阪)". Named() while the table has not been
+    // asked. The boxes of a file with several programmes, 予約履歴 and the
+    // history show this.
+    std::string Shown() const {
+        if (tableName.empty()) return Named();
+        return stationName.empty() || stationName == tableName ? tableName : tableName + "(" + stationName + ")";
+    }
     // The programme as it is reserved from here on: the one value the
     // boxes, the history entry (history::EntryOf) and the mail are made of.
     MailProgramme Mailed() const { return {start, end, channel, title, Named()}; }
@@ -57,7 +73,7 @@ enum class ReadOutcome {
 // Reads text (one programme's text; a NUL inside it is the caller's to cut
 // off) as an iEPG programme: the six header keys, the optional title,
 // station-name and program-id (iepg::ReadProgramme), the station's channel
-// in table (FindStation with station and station-name), the two times built
+// in table (Lookup with station, station-name, service-id and type), the two times built
 // and shifted by adjust. Logs the header's values, the channel and the
 // adjusted times as it goes, as a single file always logged them. On any
 // outcome but kRead, warning holds the text of the box that tells the user:

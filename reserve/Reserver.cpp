@@ -13,6 +13,7 @@
 #include "reserve/History.h"
 #include "reserve/IepgParts.h"
 #include "reserve/ReserveTimes.h"
+#include "reserve/StationFile.h"
 #include "reserve/StationTable.h"
 
 namespace reserve {
@@ -47,14 +48,14 @@ std::string Mark(size_t place, size_t count, const Reservation& r) {
     }
     std::string mark = Place(place, count) + " ";
     if (length > 0) mark += r.title.substr(0, length) + (length < r.title.size() ? "…" : "") + "  ";
-    return mark + r.Named() + "\n";
+    return mark + r.Shown() + "\n";
 }
 
 }  // namespace
 
 Reserver::Reserver(Shell& shell, ReserveOptions options) : m_shell(shell), m_options(std::move(options)) {}
 
-bool Reserver::ReserveFile(const char* text, const CStationTable& table, const std::string& fileName) {
+bool Reserver::ReserveFile(const char* text, CStationTable& table, const std::string& fileName) {
     const std::string_view file(text);
     std::vector<std::string_view> parts;
     const iepg::PartsError error = iepg::SplitParts(file, parts);
@@ -66,11 +67,38 @@ bool Reserver::ReserveFile(const char* text, const CStationTable& table, const s
     return ReserveSeveral(parts, table, fileName);
 }
 
-bool Reserver::ReserveOne(std::string_view part, bool several, const CStationTable& table,
+ReadOutcome Reserver::ReadOrRegister(std::string_view part, const std::string& mark, CStationTable& table,
+                                     Reservation& r, std::string& warning, bool& declined) {
+    declined = false;
+    const ReadOutcome outcome = ReadReservation(part, table, m_options.adjust, r, warning);
+    if (outcome != ReadOutcome::kUnknownStation || m_options.stationPath.empty()) return outcome;
+    const std::string station = r.station + '\n' + r.stationName;
+    for (const std::string& gone : m_declined) {
+        if (gone == station) return outcome;  // asked once: told as before
+    }
+    const uint32_t channel =
+        m_shell.AskStation(mark + RegistrationText(r.station, r.stationName), SuggestedChannel(r.station));
+    if (channel == 0) {
+        m_declined.push_back(station);
+        declined = true;
+        return outcome;
+    }
+    const std::string line = StationLine(channel, r.station, r.stationName);
+    const bool added = AppendToStationFile(m_options.stationPath, line);
+    WriteLog(std::string(added ? "I:StationAdded=" : "E:StationNotAdded=") + line + "\r\n");
+    if (!added) m_shell.Tell(Shell::Notice::kStationNotAdded, NotRegisteredText(channel));
+    table.AppendLine(line);
+    return ReadReservation(part, table, m_options.adjust, r, warning);
+}
+
+bool Reserver::ReserveOne(std::string_view part, bool several, CStationTable& table,
                           const std::string& fileName) {
     Reservation r;
     std::string warning;
-    switch (ReadReservation(part, table, m_options.adjust, r, warning)) {
+    bool declined = false;
+    const ReadOutcome outcome = ReadOrRegister(part, std::string(), table, r, warning, declined);
+    if (declined) return false;  // as after the box: the file has failed
+    switch (outcome) {
     case ReadOutcome::kRead:
         break;
     case ReadOutcome::kMissingKey:
@@ -89,10 +117,10 @@ bool Reserver::ReserveOne(std::string_view part, bool several, const CStationTab
     // In the history before the first byte goes out: a run that dies during
     // the send leaves the reservation there, as "sending".
     if (!RecordSending(booking)) return true;  // declined at the second question
-    return SendAndConclude(booking.entry);
+    return SendAndConclude(booking.entry, booking.programme);
 }
 
-bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const CStationTable& table,
+bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, CStationTable& table,
                               const std::string& fileName) {
     const size_t count = parts.size();
     bool everyOneRead = true;
@@ -100,8 +128,9 @@ bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const 
     for (size_t i = 0; i < count; ++i) {
         Reservation r;
         std::string warning;
-        if (ReadReservation(parts[i], table, m_options.adjust, r, warning) != ReadOutcome::kRead) {
-            m_shell.Tell(Shell::Notice::kProgrammeUnreadable, Place(i + 1, count) + " " + warning);
+        bool declined = false;
+        if (ReadOrRegister(parts[i], Place(i + 1, count) + " ", table, r, warning, declined) != ReadOutcome::kRead) {
+            if (!declined) m_shell.Tell(Shell::Notice::kProgrammeUnreadable, Place(i + 1, count) + " " + warning);
             everyOneRead = false;
             continue;
         }
@@ -135,7 +164,7 @@ bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const 
             return;
         }
         // Told after the window, all together: here only recorded.
-        Ending ending = Attempt(history::Mailed(going[k].entry),
+        Ending ending = Attempt(going[k].programme,
                                 [&](const Ending& e) { RecordEnding(going[k].entry, e); });
         if (ending.Sent()) {
             ++sent;
@@ -162,6 +191,8 @@ bool Reserver::Confirm(const Reservation& r, const std::string& fileName, const 
     const MailProgramme programme = r.Mailed();
     history::Entry& entry = booking.entry;
     entry = history::EntryOf(programme, fileName);
+    entry.station = r.Shown();
+    booking.programme = programme;
     entry.id = history::NewId();
     entry.programme = r.programme;
     // Each of a file's several programmes is declined without a word: the
@@ -221,7 +252,7 @@ bool Reserver::Resend(const history::Entry& entry) {
     history::Entry sending = entry;
     Stamp(sending);
     ReplaceInHistory(entry, sending);
-    return SendAndConclude(sending);
+    return SendAndConclude(sending, history::Mailed(sending));
 }
 
 void Reserver::Stamp(history::Entry& entry) {
@@ -278,9 +309,9 @@ Reserver::Ending Reserver::Attempt(const MailProgramme& programme,
     return ending;
 }
 
-bool Reserver::SendAndConclude(const history::Entry& sending) {
+bool Reserver::SendAndConclude(const history::Entry& sending, const MailProgramme& programme) {
     // The outcome is recorded, then told: the box first, then the log line.
-    return Attempt(history::Mailed(sending), [&](const Ending& ending) {
+    return Attempt(programme, [&](const Ending& ending) {
                RecordEnding(sending, ending);
                if (ending.Sent()) return;
                if (ending.Stopped()) {

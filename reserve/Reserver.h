@@ -52,6 +52,7 @@ public:
         kSendRefused,         // the server refused the mail
         kSendFailed,          // the send failed otherwise (the connection, TLS, the sign-in...)
         kStopped,             // the user stopped the send (no text)
+        kStationNotAdded,     // Station.txt cannot take a station's line: the channel holds this time only
     };
 
     // The questions, each true for Yes; mark leads the box (empty in a file
@@ -78,6 +79,11 @@ public:
     // another thread than the questions: it asks and tells nothing. Returns
     // when every call has returned; throws what each throws.
     virtual void SendEach(size_t count, const std::function<void(size_t)>& each) = 0;
+    // 放送局の登録: text (code page 932: what the box about an unknown
+    // station said, led by mark, and what the channel does) and a channel
+    // field that starts as suggested. Returns the channel the user typed,
+    // or 0 when the user declined (キャンセル).
+    virtual uint32_t AskStation(const std::string& text, const std::string& suggested) = 0;
 };
 
 struct ReserveOptions {
@@ -85,6 +91,10 @@ struct ReserveOptions {
     // The history of reservation mails (UTF-8 path); empty: none is kept,
     // and no duplicate question is asked.
     std::string historyPath;
+    // Station.txt (UTF-8 path), where a station the user registers is
+    // added; empty: a station the table does not know gets the box, as
+    // before, and nothing is asked.
+    std::string stationPath;
 };
 
 class Reserver {
@@ -101,11 +111,18 @@ public:
     // cannot be reserved gets its box and the others still go; the confirmed
     // ones go out together (Shell::SendEach) and the log says how many were
     // sent ("I:Sent=1/2"). fileName (code page 932, without its folder) is
-    // kept in the history. Returns true when the file is done (every mail
-    // accepted, or the user declined), false on a failure (already shown and
-    // logged where there is something to say). Throws CFileIOerror only when
-    // a log write outside the send fails.
-    bool ReserveFile(const char* text, const CStationTable& table, const std::string& fileName);
+    // kept in the history. A station table does not know is asked about
+    // (Shell::AskStation, once for each station in the driver's life) when
+    // the options name a Station.txt: its line is added there and to table,
+    // and the programme is read again as if the line had been there (a
+    // Station.txt that cannot be written is told, and the channel holds for
+    // this run). The boxes of a file with several programmes and the history
+    // name the station by the table's line (Reservation::Shown); the mail's
+    // "%stat%" is the file's (Reservation::Named). Returns true when the file
+    // is done (every mail accepted, or the user declined), false on a
+    // failure (already shown and logged where there is something to say).
+    // Throws CFileIOerror only when a log write outside the send fails.
+    bool ReserveFile(const char* text, CStationTable& table, const std::string& fileName);
 
     // Sends the history's entry again (setting mode's 予約履歴), recorded
     // over the entry itself. Returns whether the server took the mail.
@@ -116,7 +133,8 @@ private:
     struct Booking {
         size_t place = 0;     // 1-based, in a file with several programmes; 0 in a file with one
         std::string mark;     // what leads its boxes (Confirm); empty in a file with one
-        history::Entry entry;  // made from the programme (history::EntryOf)
+        history::Entry entry;  // made from the programme (history::EntryOf), the station as shown
+        MailProgramme programme;  // what the mail carries
         std::optional<history::Entry> asked;  // the earlier send the user said Yes to sending again
         time_t looked = 0;                    // when the history was read for the question
     };
@@ -133,10 +151,16 @@ private:
 
     // A file with one programme, as a file has always been reserved; part is
     // its text, several whether the file is of the type with several.
-    bool ReserveOne(std::string_view part, bool several, const CStationTable& table, const std::string& fileName);
+    bool ReserveOne(std::string_view part, bool several, CStationTable& table, const std::string& fileName);
     // A file with parts.size() > 1 programmes.
-    bool ReserveSeveral(const std::vector<std::string_view>& parts, const CStationTable& table,
+    bool ReserveSeveral(const std::vector<std::string_view>& parts, CStationTable& table,
                         const std::string& fileName);
+    // ReadReservation, and for a station table does not know 放送局の登録
+    // (its text led by mark): declined is set when the user declined it now
+    // (nothing more to tell); otherwise the outcome of the programme read
+    // again with the station's line added to table.
+    ReadOutcome ReadOrRegister(std::string_view part, const std::string& mark, CStationTable& table,
+                               Reservation& r, std::string& warning, bool& declined);
     // Asks about an earlier send of r and for the user's confirmation, each
     // box led by mark (empty for a file with one programme). Returns false
     // when the user declined either; booking is then unspecified.
@@ -155,10 +179,10 @@ private:
     // send does (then is called again with that ending; a throw the second
     // time leaves). Returns the last ending.
     Ending Attempt(const MailProgramme& programme, const std::function<void(const Ending&)>& then);
-    // Sends sending (already recorded as "sending") and concludes: the
+    // Sends programme, recorded as sending ("sending"), and concludes: the
     // outcome over it in the history, a failure told (box first) and logged.
     // Returns whether the server took the mail.
-    bool SendAndConclude(const history::Entry& sending);
+    bool SendAndConclude(const history::Entry& sending, const MailProgramme& programme);
     // Writes the ending's outcome and reason over sending in the history.
     void RecordEnding(const history::Entry& sending, const Ending& ending);
     // The user stopped the send: told and logged like any failed send.
@@ -174,6 +198,9 @@ private:
 
     Shell& m_shell;
     ReserveOptions m_options;
+    // The stations (station and station-name) whose registration the user
+    // declined: asked once, then told as before.
+    std::vector<std::string> m_declined;
 };
 
 }  // namespace reserve

@@ -1,5 +1,6 @@
 #include "reserve/StationTable.h"
 
+#include <cstdio>
 #include <string_view>
 
 #include "base/Cp932.h"
@@ -35,6 +36,10 @@ bool StartsWith(const std::string& text, std::string_view prefix) {
 
 // A terrestrial code is "DFS" and the service id in five hexadecimal digits.
 constexpr size_t kServiceIdDigits = 5;
+// The digits a suggested channel may have: a channel is at most 4294967295.
+constexpr size_t kMaxSuggestedDigits = 9;
+// A service id is 16 bits in the broadcast's tables.
+constexpr int kMaxServiceId = 0xFFFF;
 
 }  // namespace
 
@@ -81,36 +86,49 @@ CStationTable::CStationTable(const char* text) {
         // One line, with its line feed, or the rest of the text without one.
         const size_t lf = all.find('\n', begin);
         const size_t end = lf == std::string_view::npos ? all.size() : lf + 1;
-        const std::string_view line = all.substr(begin, end - begin);
+        ReadLine(all.substr(begin, end - begin));
         begin = end;
-
-        uint32_t channel = 0;
-        std::string_view name;
-        size_t next = 0;
-        if (!scan::ScanUnsigned32(line, 0, channel, next)) continue;
-        if (!scan::ScanWord(line, next, name, next)) continue;
-        // Truncating would store a name that is not the station's (and could
-        // split a double-byte character); such a line is not a valid entry.
-        if (name.size() > kMaxNameBytes) continue;
-        // A code line adds a code to its channel and leaves the name as it is.
-        if (const std::string folded = FoldName(std::string(name)); IsStationCode(folded)) {
-            m_stations[channel];
-            const auto inserted = m_codes.emplace(CodeKey(folded), channel);
-            if (!inserted.second && channel < inserted.first->second) inserted.first->second = channel;
-            continue;
-        }
-        // The first word is the name and the rest free text; yet a station
-        // name may itself hold blanks, so the whole rest counts as well.
-        const size_t nameStart = next - name.size();
-        size_t restEnd = line.size();
-        while (restEnd > nameStart && scan::IsSpace(line[restEnd - 1])) --restEnd;
-        const std::string_view rest = line.substr(nameStart, restEnd - nameStart);
-        Entry& entry = m_stations[channel];
-        entry.name = std::string(name);
-        entry.line = rest.size() > name.size() && rest.size() <= kMaxNameBytes ? std::string(rest) : std::string();
-        entry.foldedName = FoldName(entry.name);
-        entry.foldedLine = FoldName(entry.line);
     }
+}
+
+void CStationTable::AppendLine(const std::string& line) {
+    const size_t lf = line.find('\n');
+    ReadLine(std::string_view(line).substr(0, lf == std::string::npos ? line.size() : lf + 1));
+}
+
+void CStationTable::ReadLine(std::string_view line) {
+    const size_t lineNo = ++m_lines;
+    uint32_t channel = 0;
+    std::string_view name;
+    size_t next = 0;
+    if (!scan::ScanUnsigned32(line, 0, channel, next)) return;
+    if (!scan::ScanWord(line, next, name, next)) return;
+    // Truncating would store a name that is not the station's (and could
+    // split a double-byte character); such a line is not a valid entry.
+    if (name.size() > kMaxNameBytes) return;
+    size_t restEnd = line.size();
+    while (restEnd > next && scan::IsSpace(line[restEnd - 1])) --restEnd;
+    // A code line adds a code to its channel and names nothing.
+    if (const std::string folded = FoldName(std::string(name)); IsStationCode(folded)) {
+        m_stations[channel];
+        const size_t noteStart = scan::SkipSpace(line, next);
+        const std::string note(noteStart < restEnd ? line.substr(noteStart, restEnd - noteStart) : "");
+        const auto inserted = m_codes.emplace(CodeKey(folded), Code{channel, std::string(name), note, lineNo});
+        if (!inserted.second && channel < inserted.first->second.channel)
+            inserted.first->second = Code{channel, std::string(name), note, lineNo};
+        return;
+    }
+    // The first word is the name and the rest free text; yet a station
+    // name may itself hold blanks, so the whole rest counts as well.
+    const size_t nameStart = next - name.size();
+    const std::string_view rest = line.substr(nameStart, restEnd - nameStart);
+    Name entry;
+    entry.name = std::string(name);
+    entry.line = rest.size() > name.size() && rest.size() <= kMaxNameBytes ? std::string(rest) : std::string();
+    entry.foldedName = FoldName(entry.name);
+    entry.foldedLine = FoldName(entry.line);
+    entry.lineNo = lineNo;
+    m_stations[channel].push_back(std::move(entry));
 }
 
 uint32_t CStationTable::GetChannel(const char* name) const {
@@ -118,24 +136,41 @@ uint32_t CStationTable::GetChannel(const char* name) const {
     const std::string_view wanted(name);
     // A linear scan in channel order: the first match is the lowest channel.
     // A channel known only by its codes has no name to match.
-    for (const auto& entry : m_stations) {
-        if ((!entry.second.name.empty() && entry.second.name == wanted) ||
-            (!entry.second.line.empty() && entry.second.line == wanted))
-            return entry.first;
+    for (const auto& station : m_stations) {
+        for (const Name& n : station.second) {
+            if (n.name == wanted || (!n.line.empty() && n.line == wanted)) return station.first;
+        }
     }
     return 0;
 }
 
-uint32_t CStationTable::FindName(const std::string& name) const {
-    if (const uint32_t channel = GetChannel(name.c_str()); channel != 0) return channel;
-    const std::string wanted = FoldName(name);
-    if (wanted.empty()) return 0;
-    for (const auto& entry : m_stations) {
-        if ((!entry.second.name.empty() && entry.second.foldedName == wanted) ||
-            (!entry.second.line.empty() && entry.second.foldedLine == wanted))
-            return entry.first;
+CStationTable::Match CStationTable::FindName(const std::string& name) const {
+    const std::string folded = FoldName(name);
+    // Exact first over the whole table, then folded: an exact match on a
+    // higher channel wins over a folded one on a lower. A match on channel 0
+    // ends the search as missing (the lowest channel is always found first).
+    for (const bool exact : {true, false}) {
+        if (!exact && folded.empty()) break;
+        for (const auto& station : m_stations) {
+            for (const Name& n : station.second) {
+                const bool byName = exact ? n.name == name : n.foldedName == folded;
+                const bool byLine = !n.line.empty() && (exact ? n.line == name : n.foldedLine == folded);
+                if (byName || byLine) return Match{station.first, byLine && !byName ? n.line : n.name, n.lineNo};
+            }
+        }
     }
-    return 0;
+    return Match();
+}
+
+CStationTable::Match CStationTable::FindCode(const std::string& code) const {
+    const std::string folded = FoldName(code);
+    if (!IsStationCode(folded)) return Match();
+    const auto found = m_codes.find(CodeKey(folded));
+    if (found == m_codes.end() || found->second.channel == 0) return Match();
+    const Code& c = found->second;
+    const auto& names = m_stations.at(c.channel);
+    if (!names.empty()) return Match{c.channel, names.front().name, c.lineNo};
+    return Match{c.channel, c.note.empty() ? c.written : c.note, c.lineNo};
 }
 
 uint32_t CStationTable::FindChannel(const char* name) const {
@@ -143,12 +178,34 @@ uint32_t CStationTable::FindChannel(const char* name) const {
 }
 
 uint32_t CStationTable::FindStation(const std::string& station, const std::string& stationName) const {
-    if (const std::string folded = FoldName(station); IsStationCode(folded)) {
-        const auto code = m_codes.find(CodeKey(folded));
-        if (code != m_codes.end() && code->second != 0) return code->second;
+    return Lookup(station, stationName).channel;
+}
+
+CStationTable::Match CStationTable::Lookup(const std::string& station, const std::string& stationName,
+                                           const std::string& serviceId, const std::string& type) const {
+    if (Match m = FindCode(station); m.channel != 0) return m;
+    if (Match m = FindName(station); m.channel != 0) return m;
+    if (!stationName.empty()) {
+        if (Match m = FindName(stationName); m.channel != 0) return m;
     }
-    if (const uint32_t channel = FindName(station); channel != 0) return channel;
-    return stationName.empty() ? 0 : FindName(stationName);
+    const std::string code = ServiceCode(serviceId, type);
+    return code.empty() ? Match() : FindCode(code);
+}
+
+std::string CStationTable::ServiceCode(const std::string& serviceId, const std::string& type) {
+    int id = 0;
+    size_t next = 0;
+    if (!scan::ScanInt(serviceId, 0, id, next) || scan::SkipSpace(serviceId, next) != serviceId.size()) return "";
+    if (!IsDigit(serviceId[scan::SkipSpace(serviceId, 0)]) || id < 1 || id > kMaxServiceId) return "";
+    const std::string kind = FoldName(type);
+    char code[16];
+    if (kind == "gr")
+        std::snprintf(code, sizeof code, "DFS%05X", static_cast<unsigned>(id));
+    else if (kind == "bs" || kind == "cs")
+        std::snprintf(code, sizeof code, "%sDT%03d", kind == "bs" ? "BS" : "CS", id);
+    else
+        return "";
+    return code;
 }
 
 namespace reserve {
@@ -157,6 +214,34 @@ std::string UnknownStationText(const std::string& station, const std::string& st
     std::string text = "<" + station + ">";
     if (!stationName.empty()) text += "(" + stationName + ")";
     return text + "をチャンネル番号に変換できません\nStation.txtに設定してください";
+}
+
+std::string RegistrationText(const std::string& station, const std::string& stationName) {
+    const std::string box = UnknownStationText(station, stationName);
+    return box.substr(0, box.find('\n')) +
+           "\n録画機のチャンネル番号を入れて「登録して予約」を押すと、\nStation.txtに登録して予約します";
+}
+
+std::string NotRegisteredText(uint32_t channel) {
+    return "Station.txtに書き込めません\n今回だけ" + std::to_string(channel) + "チャンネルで予約します";
+}
+
+std::string SuggestedChannel(const std::string& station) {
+    const std::string folded = CStationTable::FoldName(station);
+    if (!CStationTable::IsStationCode(folded) || StartsWith(folded, "dfs")) return "";
+    const size_t digits = AllFrom(folded, 0, IsDigit) ? 0 : 4;  // after "bsdt" or "csdt"
+    const size_t first = folded.find_first_not_of('0', digits);
+    // A channel number fits in 32 bits: a longer run of digits suggests nothing.
+    const std::string number = first == std::string::npos ? "" : folded.substr(first);
+    return number.size() <= kMaxSuggestedDigits ? number : "";
+}
+
+std::string StationLine(uint32_t channel, const std::string& station, const std::string& stationName) {
+    std::string line = std::to_string(channel) + " " + station;
+    const bool code = CStationTable::IsStationCode(CStationTable::FoldName(station));
+    const bool blank = station.find_first_of(" \t") != std::string::npos;
+    if (!stationName.empty() && stationName != station && (code || !blank)) line += " " + stationName;
+    return line;
 }
 
 }  // namespace reserve

@@ -38,10 +38,11 @@ foreach(case ${e2e_cases})
 endforeach()
 
 # The cases of everyday use (tests/e2e/everyday.py), of the history of
-# reservation mails (tests/e2e/history.py) and of today's guide files
-# (tests/e2e/guidefiles.py) and of the per-user installer
-# (tests/e2e/installer.py), on run.py's helpers.
-foreach(driver everyday history realpc guidefiles installer)
+# reservation mails (tests/e2e/history.py), of today's guide files
+# (tests/e2e/guidefiles.py), of the per-user installer
+# (tests/e2e/installer.py) and of a first week outside Kanto
+# (tests/e2e/stations.py), on run.py's helpers.
+foreach(driver everyday history realpc guidefiles installer stations)
   set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/e2e/${driver}.py)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
   execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e_script} --list

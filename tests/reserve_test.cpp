@@ -166,7 +166,15 @@ public:
         for (size_t i = 0; i < count; ++i) each(i);
         m_mailer.EndBatch();
     }
+    // 放送局の登録: each question recorded (text, suggestion), answered
+    // from channels in turn (0, キャンセル, when they have run out).
+    uint32_t AskStation(const std::string& text, const std::string& suggested) override {
+        asked.emplace_back(text, suggested);
+        return asked.size() <= channels.size() ? channels[asked.size() - 1] : 0;
+    }
     int batches = 0;  // SendEach calls
+    std::vector<uint32_t> channels;
+    std::vector<std::pair<std::string, std::string>> asked;
 
 private:
     CSmtpMailer& m_mailer;
@@ -186,7 +194,7 @@ protected:
     }
 
     // The driver over text with table, as the program runs it for one file.
-    bool Reserve(const CStationTable& stations, const CString& text) {
+    bool Reserve(CStationTable& stations, const CString& text) {
         return reserve::Reserver(shell, options).ReserveFile(text, stations, "prog.epg");
     }
 
@@ -1147,4 +1155,148 @@ TEST_F(ReserveTest, MegabyteValuesAreShownAndLoggedWhole) {
     std::string file = Version1(Header()) + std::string(4 << 20, 'x');
     EXPECT_TRUE(Run(file, {IDNO}));
     EXPECT_EQ(calls.size(), 2u);
+}
+
+// A guide server's file: the station is a remote-control key the table may
+// not know, and service-id with type name its code exactly.
+TEST_F(ReserveTest, GuideServersServiceIdNamesTheCode) {
+    const struct {
+        const char* what;
+        const char* extra;  // lines after station:
+        const char* table;
+        const char* box;
+    } cases[] = {
+        {"GR service id", "service-id: 1040\r\ntype: GR\r\n", "9 DFS00410\r\n",
+         "2004/01/05(月) 21:00～21:54\n9チャンネルで予約を実行します\nよろしいですか？"},
+        {"BS service id", "service-id: 101\r\ntype: BS\r\n", "101 BSDT101\r\n",
+         "2004/01/05(月) 21:00～21:54\n101チャンネルで予約を実行します\nよろしいですか？"},
+        {"the key known first", "service-id: 1040\r\ntype: GR\r\n", "4 4\r\n9 DFS00410\r\n",
+         "2004/01/05(月) 21:00～21:54\n4チャンネルで予約を実行します\nよろしいですか？"},
+        {"no type", "service-id: 1040\r\n", "9 DFS00410\r\n",
+         "<0004>をチャンネル番号に変換できません\nStation.txtに設定してください"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string file = Version2();
+        file.replace(file.find("station: DFS00400\r\nstation-name: ＮＨＫ総合\r\n"),
+                     std::string("station: DFS00400\r\nstation-name: ＮＨＫ総合\r\n").size(),
+                     std::string("station: 0004\r\n") + c.extra);
+        MessageBoxRecorder boxes({IDNO});
+        CStationTable stations(c.table);
+        Reserve(stations, CString(file.c_str()));
+        ASSERT_FALSE(boxes.Calls().empty());
+        EXPECT_EQ(boxes.Calls()[0].text, c.box);
+    }
+}
+
+// The station as the user sees it where the program names it: the table's
+// line, the file's station-name beside it where that differs.
+TEST(Reservation, ShownByTheTablesLine) {
+    const struct {
+        const char* station;
+        const char* stationName;
+        const char* tableName;
+        const char* shown;
+    } rows[] = {
+        {"DFS00800", "ＮＨＫ総合１・大阪", "ＮＨＫ総合", "ＮＨＫ総合(ＮＨＫ総合１・大阪)"},
+        {"DFS00800", "ＮＨＫ総合１・大阪", "ＮＨＫ総合１・大阪", "ＮＨＫ総合１・大阪"},
+        {"NHK総合", "", "ＮＨＫ総合", "ＮＨＫ総合"},
+        {"DFS00400", "テレビ東京", "ＮＨＫ総合", "ＮＨＫ総合(テレビ東京)"},
+        {"DFS00800", "ＮＨＫ総合１・大阪", "", "ＮＨＫ総合１・大阪"},  // the table not asked
+        {"DFS00800", "", "", "DFS00800"},
+    };
+    for (const auto& row : rows) {
+        reserve::Reservation r;
+        r.station = row.station;
+        r.stationName = row.stationName;
+        r.tableName = row.tableName;
+        EXPECT_EQ(r.Shown(), row.shown) << row.station;
+    }
+}
+
+// 放送局の登録: a station the table does not know is asked about once; the
+// channel typed adds a line to Station.txt and to the table, and the
+// programme goes on as if the line had been there.
+TEST_F(ReserveTest, UnknownStationsAreRegistered) {
+    const std::string osaka = Version2("\r\n", "station-name: ＮＨＫ総合１・大阪");
+    const std::string dfs800 = [&] {
+        std::string f = osaka;
+        return f.replace(f.find("DFS00400"), 8, "DFS00800");
+    }();
+    const std::string bs234 = [&] {
+        std::string f = osaka;
+        return f.replace(f.find("DFS00400"), 8, "BSDT234");
+    }();
+    const std::string asked800 = "<DFS00800>(ＮＨＫ総合１・大阪)をチャンネル番号に変換できません\n"
+                                 "録画機のチャンネル番号を入れて「登録して予約」を押すと、\nStation.txtに登録して予約します";
+    const std::string confirm800 = "2004/01/05(月) 21:00～21:54\n800チャンネルで予約を実行します\nよろしいですか？";
+    const std::string unknown800 =
+        "<DFS00800>(ＮＨＫ総合１・大阪)をチャンネル番号に変換できません\nStation.txtに設定してください";
+    const struct {
+        const char* what;
+        std::string file;
+        std::vector<uint32_t> channels;  // typed in turn; none left: キャンセル
+        bool writable;
+        bool result;
+        std::vector<std::pair<std::string, std::string>> asked;
+        std::vector<std::string> boxes;
+        std::string added;  // to Station.txt
+    } cases[] = {
+        {"a code registered", dfs800, {800}, true, true, {{asked800, ""}}, {confirm800, "予約を中止しました"},
+         "800 DFS00800 ＮＨＫ総合１・大阪\r\n"},
+        {"キャンセル", dfs800, {}, true, false, {{asked800, ""}}, {}, ""},
+        {"a BS number suggested", bs234, {234}, true, true,
+         {{"<BSDT234>(ＮＨＫ総合１・大阪)をチャンネル番号に変換できません\n録画機のチャンネル番号を入れて「登録して予約」"
+           "を押すと、\nStation.txtに登録して予約します",
+           "234"}},
+         {"2004/01/05(月) 21:00～21:54\n234チャンネルで予約を実行します\nよろしいですか？", "予約を中止しました"},
+         "234 BSDT234 ＮＨＫ総合１・大阪\r\n"},
+        {"Station.txt not writable", dfs800, {800}, false, true, {{asked800, ""}},
+         {"Station.txtに書き込めません\n今回だけ800チャンネルで予約します", confirm800, "予約を中止しました"}, ""},
+        {"several programmes of one station: asked once", Multi({dfs800, dfs800}), {800}, true, true,
+         {{"(1/2) " + asked800, ""}},
+         {"(1/2) ニュース７  ＮＨＫ総合１・大阪\n" + confirm800, "(2/2) ニュース７  ＮＨＫ総合１・大阪\n" + confirm800},
+         "800 DFS00800 ＮＨＫ総合１・大阪\r\n"},
+        {"several programmes, キャンセル: the next one told as before", Multi({dfs800, dfs800}), {}, true, false,
+         {{"(1/2) " + asked800, ""}}, {"(2/2) " + unknown800}, ""},
+    };
+    const std::string path =
+        ::testing::TempDir() + "reserve_test_station." + std::to_string(plat::CurrentProcessId()) + ".txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(plat::ReplaceWholeFile(path, kStationTxt));
+        options.stationPath = c.writable ? path : path + ".missing/Station.txt";
+        shell.channels = c.channels;
+        shell.asked.clear();
+        CStationTable stations(kStationTxt);
+        MessageBoxRecorder boxes({IDNO, IDNO, IDNO});
+        EXPECT_EQ(Reserve(stations, CString(c.file.c_str())), c.result);
+        EXPECT_EQ(shell.asked, c.asked);
+        std::vector<std::string> texts;
+        for (const MessageBoxCall& call : boxes.Calls()) texts.push_back(call.text);
+        EXPECT_EQ(texts, c.boxes);
+        std::string now;
+        EXPECT_TRUE(plat::ReadWholeFile(path, &now));
+        EXPECT_EQ(now, kStationTxt + c.added);
+    }
+    std::remove(path.c_str());
+}
+
+// The history names the station by the table's line, the file's name beside
+// it; the mail's %stat% stays the file's value.
+TEST_F(ReserveSendTest, HistoryNamesTheTablesLineAndTheMailTheFiles) {
+    SmtpPeer peer(SmtpPeer::Accepting());
+    Use(peer);
+    mailer = CSmtpMailer(account, "Subject: ch%chno%\r\n\r\n%stat%\r\n", nullptr, {10000, 10000});
+    options.historyPath =
+        ::testing::TempDir() + "reserve_test_shown." + std::to_string(plat::CurrentProcessId()) + ".history";
+    std::remove(options.historyPath.c_str());
+    EXPECT_TRUE(Run(Version2("\r\n", "station-name: ＮＨＫ総合１・東京"), {IDYES}));
+    peer.Join();
+    EXPECT_EQ(peer.Error(), "");
+    EXPECT_NE(peer.Received().find("\r\n\r\nＮＨＫ総合１・東京\r\n"), std::string::npos) << peer.Received();
+    const std::vector<history::Entry> entries = history::Load(options.historyPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].station, "DFS00400(ＮＨＫ総合１・東京)");  // channel 12 has no name line, no note
+    std::remove(options.historyPath.c_str());
 }

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/platform.h"
+#include "reserve/StationFile.h"
 
 namespace {
 
@@ -63,11 +67,12 @@ TEST(StationTable, SkippedLines) {
 
 TEST(StationTable, RepeatedNumbersAndNames) {
     const Case cases[] = {
-        {"later line replaces the earlier name", "3 A\n3 B\n", {{"A", 0}, {"B", 3}}, 1},
+        {"a later line adds a name", "3 A\n3 B\n", {{"A", 3}, {"B", 3}}, 1},
+        {"a second name keeps the first", "1 ＮＨＫ総合\r\n1 ＮＨＫ総合１\r\n", {{"ＮＨＫ総合", 1}, {"ＮＨＫ総合１", 1}}, 1},
         {"same name: the lowest channel wins", "5 X\n2 X\n9 X\n", {{"X", 2}}, 3},
         {"channel 0 is stored but counts as missing", "0 Z\n", {{"Z", 0}}, 1},
         {"channel 0 with the same name elsewhere", "0 Z\n7 Z\n", {{"Z", 0}}, 2},
-        {"replacing moves the name to the number's place", "1 A\n2 B\n1 B\n", {{"A", 0}, {"B", 1}}, 2},
+        {"a name on two channels: the lowest", "1 A\n2 B\n1 B\n", {{"A", 1}, {"B", 1}}, 2},
     };
     for (const Case& c : cases) Check(c);
 }
@@ -154,12 +159,12 @@ TEST(StationTable, CodesBesideNames) {
         uint32_t channel;
     } cases[] = {
         {"code, then name", "1 DFS00400\r\n1 ＮＨＫ総合\r\n", "ＮＨＫ総合", "", 1},
-        {"a later name still renames", "1 A\n1 DFS00400\n1 B\n", "A", "", 0},
+        {"a later name keeps the first", "1 A\n1 DFS00400\n1 B\n", "A", "", 1},
         {"the renamed channel keeps its code", "1 A\n1 DFS00400\n1 B\n", "DFS00400", "", 1},
         {"lower-case hex in the table", "9 dfs05c38\n", "DFS05C38", "", 9},
         {"a hex code renames nothing", "9 ＴＯＫＹＯ　ＭＸ\n9 DFS05C38\n", "TOKYO MX", "", 9},
         {"full-width code in the table", "1 ＤＦＳ００４００\n", "DFS00400", "", 1},
-        {"four hex digits are a name", "3 DFS0040\n3 X\n", "DFS0040", "", 0},
+        {"four hex digits are a name", "3 DFS0040\n3 X\n", "DFS0040", "", 3},
         {"six hex digits are a name", "3 DFS004000\n", "DFS004000", "", 3},
         {"BS code, any case", "181 BSDT181\n181 ＢＳフジ\n", "bsdt181", "", 181},
         {"CS digits compare as written", "300 CSDT055\n", "CSDT55", "", 0},
@@ -182,4 +187,219 @@ TEST(StationTable, CodesBesideNames) {
     // Codes count with their channel, not on their own.
     EXPECT_EQ(CStationTable("1 A\n1 DFS00400\n1 BSDT101\n2 DFS00408\n").GetCount(), 2u);
     EXPECT_EQ(CStationTable("1 DFS00400\n").GetChannel("DFS00400"), 0u);  // not a name
+}
+
+// What a lookup found, named by the table's own line: the boxes and the
+// history show the station the recorder will tune to.
+TEST(StationTable, TheLineThatGaveTheChannel) {
+    const char* table =
+        "# 関西\r\n"               // 1
+        "1 ＮＨＫ総合\r\n"         // 2
+        "1 DFS00800 大阪\r\n"      // 3
+        "1 ＮＨＫ総合１・大阪\r\n" // 4
+        "101 NHK BS1\r\n"          // 5
+        "800 DFS00C00\r\n"         // 6
+        "801 DFS00C08 ＭＢＳ\r\n"  // 7
+        "4 0004\r\n"               // 8
+        "0 ゼロ\r\n";              // 9
+    const struct {
+        const char* station;
+        const char* stationName;
+        const char* serviceId;
+        const char* type;
+        uint32_t channel;
+        const char* name;
+        size_t line;
+    } rows[] = {
+        {"DFS00800", "ＮＨＫ総合１・大阪", "", "", 1, "ＮＨＫ総合", 3},  // a code: the channel's first name
+        {"ＮＨＫ総合１・大阪", "", "", "", 1, "ＮＨＫ総合１・大阪", 4},   // the second name line
+        {"nhk総合", "", "", "", 1, "ＮＨＫ総合", 2},                    // folded
+        {"NHK BS1", "", "", "", 101, "NHK BS1", 5},                      // the whole rest
+        {"NHK", "", "", "", 101, "NHK", 5},
+        {"DFS00C00", "", "", "", 800, "DFS00C00", 6},                    // no name line, no note: the code
+        {"DFS00C08", "", "", "", 801, "ＭＢＳ", 7},                      // no name line: the note
+        {"X", "ＮＨＫ総合", "", "", 1, "ＮＨＫ総合", 2},                 // by station-name
+        {"0004", "", "", "", 4, "0004", 8},
+        {"0009", "", "2048", "GR", 1, "ＮＨＫ総合", 3},                  // service id 2048 = DFS00800
+        {"0009", "", "3072", "gr", 800, "DFS00C00", 6},
+        {"0009", "", "3072", "BS", 0, "", 0},                           // BSDT3072 is no line
+        {"DFS00400", "", "", "", 0, "", 0},
+        {"ゼロ", "", "", "", 0, "", 0},                                  // channel 0 counts as missing
+    };
+    const CStationTable t(table);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.station);
+        const CStationTable::Match m = t.Lookup(r.station, r.stationName, r.serviceId, r.type);
+        EXPECT_EQ(m.channel, r.channel);
+        EXPECT_EQ(m.name, r.name);
+        EXPECT_EQ(m.line, r.line);
+    }
+    // A line appended is read as the text's next line.
+    CStationTable grown("1 A\r\n2 B");
+    grown.AppendLine("800 DFS00800 ＮＨＫ総合１・大阪\r\nignored 9 C\n");
+    const CStationTable::Match added = grown.Lookup("DFS00800", "");
+    EXPECT_EQ(added.channel, 800u);
+    EXPECT_EQ(added.name, "ＮＨＫ総合１・大阪");
+    EXPECT_EQ(added.line, 3u);
+    EXPECT_EQ(grown.FindChannel("C"), 0u);
+    // service-id is asked only when station and station-name find nothing.
+    EXPECT_EQ(CStationTable("4 0004\n9 DFS00410\n").Lookup("0004", "", "1040", "GR").channel, 4u);
+    EXPECT_EQ(CStationTable("9 DFS00410\n").Lookup("0004", "", "1040", "GR").channel, 9u);
+}
+
+TEST(StationTable, ServiceCodes) {
+    const struct {
+        const char* serviceId;
+        const char* type;
+        const char* code;
+    } rows[] = {
+        {"1040", "GR", "DFS00410"}, {"65535", "GR", "DFS0FFFF"},  {"1", "GR", "DFS00001"},
+        {"101", "BS", "BSDT101"},   {"55", "CS", "CSDT055"},     {" 211 ", "bs", "BSDT211"},
+        {"0", "GR", ""},            {"65536", "GR", ""},         {"-1", "GR", ""},
+        {"+5", "GR", ""},           {"10a", "GR", ""},           {"", "GR", ""},
+        {"1040", "", ""},           {"1040", "SKY", ""},         {"1040", "ＧＲ", "DFS00410"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(CStationTable::ServiceCode(r.serviceId, r.type), r.code) << r.serviceId << " " << r.type;
+}
+
+TEST(StationTable, WhatTheRegistrationSuggestsAndWrites) {
+    const std::pair<const char*, const char*> suggested[] = {
+        {"BSDT101", "101"}, {"bsdt211", "211"}, {"CSDT055", "55"}, {"ＢＳＤＴ１８１", "181"},
+        {"0004", "4"},      {"12", "12"},       {"0000", ""},      {"DFS00800", ""},
+        {"ＮＨＫ総合", ""}, {"", ""},           {"BSDT", ""},      {"1234567890", ""},
+    };
+    for (const auto& s : suggested) EXPECT_EQ(reserve::SuggestedChannel(s.first), s.second) << s.first;
+
+    const struct {
+        uint32_t channel;
+        const char* station;
+        const char* stationName;
+        const char* line;
+    } lines[] = {
+        {800, "DFS00800", "ＮＨＫ総合１・大阪", "800 DFS00800 ＮＨＫ総合１・大阪"},
+        {181, "BSDT181", "", "181 BSDT181"},
+        {8, "フジテレビ", "", "8 フジテレビ"},
+        {8, "フジ", "フジテレビ", "8 フジ フジテレビ"},
+        {8, "フジテレビ", "フジテレビ", "8 フジテレビ"},
+        {101, "NHK BS1", "ＮＨＫ ＢＳ１", "101 NHK BS1"},  // a note would break the name with a blank
+    };
+    for (const auto& l : lines) EXPECT_EQ(reserve::StationLine(l.channel, l.station, l.stationName), l.line);
+
+    EXPECT_EQ(reserve::RegistrationText("DFS00800", "ＮＨＫ総合１・大阪"),
+              "<DFS00800>(ＮＨＫ総合１・大阪)をチャンネル番号に変換できません\n"
+              "録画機のチャンネル番号を入れて「登録して予約」を押すと、\nStation.txtに登録して予約します");
+    EXPECT_EQ(reserve::NotRegisteredText(800), "Station.txtに書き込めません\n今回だけ800チャンネルで予約します");
+}
+
+// ---- Station.txt written back: every line nobody changed keeps its bytes --
+
+namespace {
+
+std::string Appended(const std::string& raw, const std::string& line) {
+    text::Lines file;
+    text::ReadLines(raw, &file);
+    std::string out;
+    EXPECT_TRUE(reserve::AppendStationLine(file, line, &out));
+    return out;
+}
+
+}  // namespace
+
+TEST(StationFile, OneLineAppended) {
+    const struct {
+        const char* what;
+        std::string raw;
+        const char* line;
+        std::string expected;
+    } rows[] = {
+        {"code page 932, CRLF", "# 局\r\n1 ＮＨＫ総合\r\n", "800 DFS00800 ＮＨＫ総合１・大阪",
+         "# 局\r\n1 ＮＨＫ総合\r\n800 DFS00800 ＮＨＫ総合１・大阪\r\n"},
+        {"LF, the last line without one", "1 A\n2 B", "3 C", "1 A\n2 B\n3 C\n"},
+        {"an empty file", "", "3 C", "3 C\r\n"},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF" "1 \xE7\xB7\x8F\n", "181 BSDT181 ＢＳフジ",
+         "\xEF\xBB\xBF" "1 \xE7\xB7\x8F\n181 BSDT181 \xEF\xBC\xA2\xEF\xBC\xB3\xE3\x83\x95\xE3\x82\xB8\n"},
+        {"UTF-16", std::string("\xFF\xFE" "1\0\r\0\n\0", 8), "2 B",
+         std::string("\xFF\xFE" "1\0\r\0\n\0" "2\0 \0B\0\r\0\n\0", 18)},
+        {"UTF-16 without a last line end", std::string("\xFF\xFE" "1\0", 4), "2 ソ",
+         std::string("\xFF\xFE" "1\0\r\0\n\0" "2\0 \0\xBD\x30\r\0\n\0", 18)},
+    };
+    for (const auto& r : rows) EXPECT_EQ(Appended(r.raw, r.line), r.expected) << r.what;
+}
+
+TEST(StationFile, RowsEditedAndSaved) {
+    const std::string kansai = "# 関西\r\n1 ＮＨＫ総合\r\n3 ＮＨＫ教育  memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n";
+    text::Lines file;
+    text::ReadLines(kansai, &file);
+    const std::vector<reserve::StationRow> rows = reserve::StationRows(file);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(reserve::RowLine(rows[1]), "3 ＮＨＫ教育 memo");
+    EXPECT_EQ(rows[1].line, 3u);
+    EXPECT_EQ(rows[2].note, "ＭＢＳ");
+
+    using Rows = std::vector<reserve::StationRow>;
+    const struct {
+        const char* what;
+        Rows edited;
+        std::string expected;
+    } cases[] = {
+        {"nothing changed", rows, kansai},
+        {"a channel changed in place", Rows{rows[0], {2, "ＮＨＫ教育", "memo", 3}, rows[2]},
+         "# 関西\r\n1 ＮＨＫ総合\r\n2 ＮＨＫ教育 memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n"},
+        {"a note removed", Rows{rows[0], {3, "ＮＨＫ教育", "", 3}, rows[2]},
+         "# 関西\r\n1 ＮＨＫ総合\r\n3 ＮＨＫ教育\r\n\r\n8 DFS00C00 ＭＢＳ\r\n"},
+        {"a row removed", Rows{rows[1], rows[2]}, "# 関西\r\n3 ＮＨＫ教育  memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n"},
+        {"a row added", Rows{rows[0], rows[1], rows[2], {12, "テレ玉", "", 0}}, kansai + "12 テレ玉\r\n"},
+        {"all removed: comments stay", Rows{}, "# 関西\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::string raw;
+        EXPECT_TRUE(reserve::SaveStationRows(file, c.edited, &raw));
+        EXPECT_EQ(raw, c.expected) << c.what;
+    }
+
+    // UTF-8: the line untouched keeps its bytes, the changed one is UTF-8.
+    ASSERT_EQ(text::ReadLines("\xEF\xBB\xBF" "# \xE2\x80\x95\n1 \xE7\xB7\x8F\n", &file), 0u);
+    std::string raw;
+    EXPECT_TRUE(reserve::SaveStationRows(file, Rows{{5, "総", "", 2}}, &raw));
+    EXPECT_EQ(raw, "\xEF\xBB\xBF" "# \xE2\x80\x95\n5 \xE7\xB7\x8F\n");
+}
+
+TEST(StationFile, RowsAsTyped) {
+    const std::pair<reserve::StationRow, const char*> rows[] = {
+        {{1, "ＮＨＫ総合", "", 0}, ""},
+        {{1, "DFS00800", "ＮＨＫ総合１・大阪", 0}, ""},
+        {{1, "", "x", 0}, "局名またはコードを入力してください"},
+        {{1, "NHK BS1", "", 0}, "局名またはコードに空白は入れられません\n(空白の後ろはメモになります)"},
+        {{1, std::string(256, 'a'), "", 0}, "局名とメモは255バイトまでです"},
+        {{1, "A", std::string(256, 'a'), 0}, "局名とメモは255バイトまでです"},
+        {{1, "A", "x\r\ny", 0}, "改行は入力できません"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(reserve::CheckStationRow(r.first), r.second) << r.first.name;
+}
+
+TEST(StationFile, AppendedOnTheDisk) {
+    const std::string path =
+        ::testing::TempDir() + "station_table_test." + std::to_string(plat::CurrentProcessId()) + ".txt";
+    const std::string utf16("\xFF\xFE" "1\0 \0A\0\r\0\n\0", 12);
+    std::string read;
+    ASSERT_TRUE(plat::ReplaceWholeFile(path, utf16));
+    EXPECT_TRUE(reserve::AppendToStationFile(path, "2 B"));
+    EXPECT_TRUE(plat::ReadWholeFile(path, &read));
+    EXPECT_EQ(read, utf16 + std::string("2\0 \0B\0\r\0\n\0", 10));
+
+    // A character with no code page 932 form: the file stays as it is.
+    ASSERT_TRUE(plat::ReplaceWholeFile(path, "1 caf\xC3\xA9\n"));
+    EXPECT_FALSE(reserve::AppendToStationFile(path, "2 B"));
+    EXPECT_TRUE(plat::ReadWholeFile(path, &read));
+    EXPECT_EQ(read, "1 caf\xC3\xA9\n");
+
+    // No file yet: written new.
+    std::remove(path.c_str());
+    EXPECT_TRUE(reserve::AppendToStationFile(path, "2 B"));
+    EXPECT_TRUE(plat::ReadWholeFile(path, &read));
+    EXPECT_EQ(read, "2 B\r\n");
+    std::remove(path.c_str());
+    // A folder that is not there cannot be written.
+    EXPECT_FALSE(reserve::AppendToStationFile(path + ".missing/Station.txt", "2 B"));
 }

@@ -111,6 +111,8 @@ SETTING_CONTROLS = [
     (-1, 'Static', '宛先アドレス:'), (-1, 'Static', 'SMTPサーバ:'), (-1, 'Static', '開始時間調整:'),
     (-1, 'Static', '終了時間調整:'), (-1, 'Static', 'iEPG拡張子:'), (-1, 'Static', '分'),
     (-1, 'Static', '分'), (-1, 'Static', '※関連付け登録で使用'),
+    (1010, 'Button', '関連付け解除'), (1011, 'Button', '送信設定...'), (1013, 'Button', '送信完了を表示する'),
+    (1012, 'Button', 'ログを記録する'), (1014, 'Button', '予約履歴...'), (1015, 'Button', '放送局...'),
 ]
 
 
@@ -1124,6 +1126,47 @@ def case_mail_pin_needs_tls(r):
 
 MSG_CLEAR_TEXT = ('SMTPサーバ(%s)はループバックアドレスではないため、暗号化なしではパスワードを送信しません'
                   '(メール送信は失敗します)\n送信設定で暗号化(STARTTLSまたはSSL/TLS)を設定してください')
+
+
+STATIONS_TITLE = '放送局'
+ROW_TITLE = '放送局の編集'
+PROMPT_ROW_BLANK = '局名またはコードに空白は入れられません\n(空白の後ろはメモになります)'
+# Station.txt as Notepad saves it in UTF-8 with its mark: a comment, a blank
+# line, two blanks before a note.
+KANSAI = '# 関西\r\n1 ＮＨＫ総合\r\n3 ＮＨＫ教育  memo\r\n\r\n8 DFS00C00 ＭＢＳ\r\n'
+
+
+def station_rows(records):
+    return [(r['rows'], r['selected']) for r in records if 'list' in r]
+
+
+def case_station_table(r):
+    # 放送局... lists the lines that map a channel; 変更, 追加 (a name with a
+    # blank refused first) and 削除 edit the rows, and OK writes Station.txt
+    # in its own encoding, the comment, the blank line and the untouched
+    # line byte for byte. キャンセル writes nothing.
+    station = os.path.join(r.folder, 'Station.txt')
+    with open(station, 'wb') as f:
+        f.write(b'\xef\xbb\xbf' + KANSAI.encode('utf-8'))
+    rec = r.robot_run([
+        f'dialog {TITLE}', 'click 1015', f'dialog {STATIONS_TITLE}', 'listrows 1060',
+        'listselect 1060 1', 'click 1062', f'dialog {ROW_TITLE}', 'read 1065', 'read 1066', 'read 1067',
+        typed(1065, '2'), 'click 1', 'gone', f'dialog {STATIONS_TITLE}',
+        'click 1061', f'dialog {ROW_TITLE}', typed(1065, '12'), typed(1066, 'テレ 玉'), 'click 1', 'ok',
+        'focus 1066', typed(1066, 'テレ玉'), 'click 1', 'gone', f'dialog {STATIONS_TITLE}',
+        # 削除 is posted: the list is read once the dialog has had time to relist.
+        'listselect 1060 0', 'click 1063', 'pause 500', 'listrows 1060', 'click 1', 'gone',
+        f'dialog {TITLE}', 'click 1015', f'dialog {STATIONS_TITLE}', 'listselect 1060 0', 'click 1063',
+        'click 2', 'gone', f'dialog {TITLE}', 'click 2', 'gone'])
+    expect_equal('the table as read, then as edited', station_rows(rec), [
+        ([['1', 'ＮＨＫ総合', ''], ['3', 'ＮＨＫ教育', 'memo'], ['8', 'DFS00C00', 'ＭＢＳ']], []),
+        ([['2', 'ＮＨＫ教育', 'memo'], ['8', 'DFS00C00', 'ＭＢＳ'], ['12', 'テレ玉', '']], [])])
+    expect_equal('the row to change', texts(rec), ['3', 'ＮＨＫ教育', 'memo'])
+    expect_equal('message boxes', boxes(rec), [(PROMPT_ROW_BLANK, WARNING)])
+    expect_equal('focus after the prompt', focuses(rec), [1066])
+    with open(station, 'rb') as f:
+        expect_equal('Station.txt', f.read(), b'\xef\xbb\xbf' + '# 関西\r\n2 ＮＨＫ教育 memo\r\n\r\n'
+                     '8 DFS00C00 ＭＢＳ\r\n12 テレ玉\r\n'.encode('utf-8'))
 
 
 CASES = {name[len('case_'):]: f for name, f in globals().items() if name.startswith('case_')}

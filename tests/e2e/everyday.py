@@ -263,9 +263,8 @@ def log_kept(env):
     q = Install(env, "log_kept")
     q.ini(rcpt=RCPT, logoutput=1)
     q.write("prog.epg", epg(station="ソ表テレビ"))
-    rc, boxes = q.run(["ok", "ok"], ["prog.epg"])
-    expect_equal("boxes", [b["text"] for b in boxes], ["<ソ表テレビ>をチャンネル番号に変換できません\nStation.txtに設定してください",
-                                                       "iEPGファイル「prog.epg」の予約に失敗しました"])
+    rc, boxes = q.run(["dialog 放送局の登録", "click 2", "gone", "ok"], ["prog.epg"])
+    expect_equal("boxes", [b["text"] for b in boxes], ["iEPGファイル「prog.epg」の予約に失敗しました"])
     failure = q.read("Quorpa.log")
     rc, boxes = q.run(["dialog Quorpa", "check 1012", "check 1013", "click 1", "gone"], [])
     expect_equal("the failure's log", q.read("Quorpa.old.log"), failure)

@@ -110,17 +110,19 @@ def reserve_shapes(env, table):
             mails[body[0]] = (subject, body[1])
         expect_equal("the mails", mails, {s[0]: ("ch%d %s" % (s[5][table], s[4]), s[2]) for s in going})
 
-        # Each file it cannot map: the box names what the file gave.
+        # Each file it cannot map: 放送局の登録 names what the file gave;
+        # キャンセル writes nothing and the file fails as it did.
         for name, data, shown, _, _, channels in SHAPES:
             if channels[table] is not None:
                 continue
             station = data.decode("cp932").split("station: ")[1].split()[0]
             named = "(%s)" % shown if shown != station else ""
-            rc, boxes = q.run(["ok", "ok"], [name + ".tvpid"])
-            expect_boxes(boxes, [
-                ("<%s>%sをチャンネル番号に変換できません\nStation.txtに設定してください" % (station, named),
-                 WARNING, "ok"),
-                ("iEPGファイル「%s.tvpid」の予約に失敗しました" % name, WARNING, "ok")])
+            before = q.read("Station.txt")
+            rc, boxes = q.run(["dialog 放送局の登録", "read 1050", "click 2", "gone", "ok"], [name + ".tvpid"])
+            expect_equal("放送局の登録", [r["text"] for r in q.records if "control" in r][0].split("\n")[0],
+                         "<%s>%sをチャンネル番号に変換できません" % (station, named))
+            expect_boxes(boxes, [("iEPGファイル「%s.tvpid」の予約に失敗しました" % name, WARNING, "ok")])
+            expect_equal("Station.txt after キャンセル", q.read("Station.txt"), before)
         expect_equal("mails after the failures", len(sink.mails()), len(going))
     finally:
         sink.stop()
@@ -175,7 +177,10 @@ def two_programmes_one_connection(env):
     first sends only the second."""
     q = Install(env, "two_programmes_one_connection")
     q.write("two.tvpid", two_programmes())
-    boxes_of = [("(1/2) 番組その一  ＮＨＫ総合１・東京\n" + confirm_text("2004/01/05(月)", "21:00", "21:54", 1), CONFIRM),
+    # Each station named by the table's line, the file's name beside it
+    # where that differs.
+    boxes_of = [("(1/2) 番組その一  ＮＨＫ総合(ＮＨＫ総合１・東京)\n" + confirm_text("2004/01/05(月)", "21:00", "21:54", 1),
+                 CONFIRM),
                 ("(2/2) 番組その二  フジテレビ\n" + confirm_text("2004/01/05(月)", "22:00", "22:54", 8), CONFIRM)]
     both = ["helo", "mail", "rcpt", "data", ".", "rset", "mail", "rcpt", "data", ".", "quit"]
     # answers, the titles sent, a slow server (the window shows)
@@ -200,10 +205,10 @@ def two_programmes_one_connection(env):
             expected = both if len(sent) == 2 else ["helo", "mail", "rcpt", "data", ".", "quit"]
             expect_equal("the connections the server saw", connections, [expected])
             log = q.read("Quorpa.log").decode("cp932")
-            # 予約履歴 shows each programme's station-name.
+            # 予約履歴 names each station as the boxes do.
             stations = [line.split("\t")[4] for line in q.read("Quorpa.history").decode("cp932").splitlines()]
             expect_equal("the history's stations", stations[-len(sent):],
-                         ["ＮＨＫ総合１・東京", "フジテレビ"][-len(sent):])
+                         ["ＮＨＫ総合(ＮＨＫ総合１・東京)", "フジテレビ"][-len(sent):])
             expect_equal("the log's last lines", log[-len("I:Sent=2/2\r\nI:AplicationTerminated\r\n"):],
                          "I:Sent=%d/2\r\nI:AplicationTerminated\r\n" % len(sent))
         finally:

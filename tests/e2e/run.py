@@ -573,12 +573,11 @@ def reservation_fails(env):
     q = Install(env, "reservation_fails")
     q.ini(rcpt=RCPT, logoutput=1)
     os.makedirs(q.path("dl"))
-    unknown = epg(station="ソ表テレビ")                 # not in Station.txt: the driver warns first
+    unknown = epg(station="ソ表テレビ")                 # not in Station.txt: the driver asks first
     malformed = epg().replace(b"station:", b"Station:")  # a key missing: the driver says nothing
     table = [
         # (file name, content, argument, name in the message, the driver's box)
-        ("ソ.epg", unknown, win_path(q.path("dl/ソ.epg")), "ソ.epg",
-         "<ソ表テレビ>をチャンネル番号に変換できません\nStation.txtに設定してください"),
+        ("ソ.epg", unknown, win_path(q.path("dl/ソ.epg")), "ソ.epg", "<ソ表テレビ>をチャンネル番号に変換できません"),
         ("表ソ予約.epg", malformed, win_path(q.path("dl/表ソ予約.epg")), "表ソ予約.epg", None),
         ("x.epg", malformed, "Z:" + q.path("dl/x.epg"), "x.epg", None),
         ("ソ表", malformed, "dl\\ソ表", "ソ表", None),
@@ -586,11 +585,14 @@ def reservation_fails(env):
     ]
     for name, content, arg, shown, driver_box in table:
         q.write(os.path.join("dl", name), content)
-        answers = (["ok"] if driver_box else []) + ["ok"]
+        # 放送局の登録 declined ends the file as the box did.
+        answers = (["dialog 放送局の登録", "read 1050", "click 2", "gone"] if driver_box else []) + ["ok"]
         rc, boxes = q.run(answers, [arg, "never-read.epg"])
         expect_equal("exit code", rc, 0)
-        expected = [(driver_box, WARNING, "ok")] if driver_box else []
-        expect_boxes(boxes, expected + [("iEPGファイル「%s」の予約に失敗しました" % shown, WARNING, "ok")])
+        if driver_box:
+            expect_equal("放送局の登録", [r["text"] for r in q.records if "control" in r][0].split("\n")[0],
+                         driver_box)
+        expect_boxes(boxes, [("iEPGファイル「%s」の予約に失敗しました" % shown, WARNING, "ok")])
         if driver_box:
             expect_log(q, LOG_START + log_input(arg)
                        + "I:Station=ソ表テレビ\r\nI:Date=2004/01/05\r\nI:Start=21:00\r\nI:End=21:54\r\nI:CH=0\r\n")
