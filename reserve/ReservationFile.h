@@ -38,15 +38,15 @@ struct Reservation {
     history::Programme programme;
 
     // The station as the user reads it: the name where the file gives one
-    // apart from a code, else the station value. The mail's "%stat%" and
-    // the progress window's notice show this (the history: Shown()).
+    // apart from a code, else the station value. The mail's "%stat%", the
+    // progress window's notice and the history show this: a resend mails it
+    // again as it was, and the duplicate question finds earlier sends.
     const std::string& Named() const { return stationName.empty() ? station : stationName; }
 
     // The station as the table that gave the channel names it, with the
     // file's station-name beside it where that differs:
     // "ＮＨＫ総合(ＮＨＫ総合１・大阪)". Named() while the table has not been
-    // asked. The boxes of a file with several programmes, 予約履歴 and the
-    // history show this.
+    // asked. The boxes of a file with several programmes show this.
     std::string Shown() const {
         if (tableName.empty()) return Named();
         return stationName.empty() || stationName == tableName ? tableName : tableName + "(" + stationName + ")";

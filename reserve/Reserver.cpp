@@ -191,7 +191,6 @@ bool Reserver::Confirm(const Reservation& r, const std::string& fileName, const 
     const MailProgramme programme = r.Mailed();
     history::Entry& entry = booking.entry;
     entry = history::EntryOf(programme, fileName);
-    entry.station = r.Shown();
     booking.programme = programme;
     entry.id = history::NewId();
     entry.programme = r.programme;

@@ -205,10 +205,10 @@ def two_programmes_one_connection(env):
             expected = both if len(sent) == 2 else ["helo", "mail", "rcpt", "data", ".", "quit"]
             expect_equal("the connections the server saw", connections, [expected])
             log = q.read("Quorpa.log").decode("cp932")
-            # 予約履歴 names each station as the boxes do.
+            # The history keeps each station as its file names it.
             stations = [line.split("\t")[4] for line in q.read("Quorpa.history").decode("cp932").splitlines()]
             expect_equal("the history's stations", stations[-len(sent):],
-                         ["ＮＨＫ総合(ＮＨＫ総合１・東京)", "フジテレビ"][-len(sent):])
+                         ["ＮＨＫ総合１・東京", "フジテレビ"][-len(sent):])
             expect_equal("the log's last lines", log[-len("I:Sent=2/2\r\nI:AplicationTerminated\r\n"):],
                          "I:Sent=%d/2\r\nI:AplicationTerminated\r\n" % len(sent))
         finally:

@@ -114,7 +114,7 @@ def first_week_outside_kanto(env):
         subject = email.message_from_bytes(sink.mails()[0])["Subject"]
         expect_equal("the mail's subject", subject, "Quorpa reservation 040105 2100 ch1")
         history = q.read("Quorpa.history").decode("cp932").splitlines()
-        expect_equal("the history's station", history[-1].split("\t")[4], "ＮＨＫ総合(ＮＨＫ総合１・大阪)")
+        expect_equal("the history's station", history[-1].split("\t")[4], "ＮＨＫ総合１・大阪")
 
         # Tuesday: the same station goes straight to the confirmation.
         q.write("tuesday.tvpid", digital("天気", "DFS00800", "ＮＨＫ総合１・大阪", "19:00", "19:30"))
