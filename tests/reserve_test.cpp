@@ -488,6 +488,17 @@ TEST_F(ReserveTest, SeveralProgrammesAreAskedAboutInTurn) {
          false, {"複数の番組のファイルが途中で終わっています\n予約は送信されていません"}, ""},
         {"201 parts", Multi(std::vector<std::string>(201, news)), false,
          {"複数の番組のファイルの番組が多すぎます(200件まで)\n予約は送信されていません"}, ""},
+        {"a leading blank line: each one asked", "\r\n" + Multi({news, ntv}), true,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"a byte order mark: each one asked", "\xEF\xBB\xBF" + Multi({news, ntv}, "\n"), true,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"several under the single type: refused, no end: borrowed", [&] {
+             std::string m = Multi({Without(news, "end:"), ntv});
+             return m.replace(m.find("x-multi-"), 8, "x-");
+         }(),
+         false, {"ファイルに複数の番組がありますが、番組の区切りを読み取れません\n予約は送信されていません"}, ""},
+        {"two programmes in one part: refused", Multi({Without(news, "end:") + ntv, news}), false,
+         {"複数の番組のファイルに区切りの欠けた番組があります\n予約は送信されていません"}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
