@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Cp932.h"
 #include "fuzz/MailChecks.h"
 #include "mail/MailAccount.h"
 #include "mail/MailComposer.h"
@@ -200,7 +201,13 @@ void CheckProgramme(std::string_view part, const CStationTable& table) {
               "code case");
     }
     const std::string box = reserve::UnknownStationText(p.station, p.stationName);
-    Check(box.compare(0, p.station.size() + 2, "<" + p.station + ">") == 0, "warning names the station");
+    const std::string shown = cp932::Shortened(p.station, reserve::kMaxShownNameBytes);
+    Check(box.compare(0, shown.size() + 2, "<" + shown + ">") == 0, "warning names the station");
+    const size_t ellipsis = std::string("…").size();
+    const size_t kept = shown == p.station ? shown.size() : shown.size() - ellipsis;
+    Check(kept <= reserve::kMaxShownNameBytes && p.station.compare(0, kept, shown, 0, kept) == 0,
+          "a name in a box is bounded and its beginning");
+    Check(box.size() <= 2 * (reserve::kMaxShownNameBytes + ellipsis) + 200, "a bounded box");
 }
 
 // The mail for the file's title and station: in a header field of their own

@@ -154,8 +154,8 @@ uint32_t CStationTable::FindStation(const std::string& station, const std::strin
 namespace reserve {
 
 std::string UnknownStationText(const std::string& station, const std::string& stationName) {
-    std::string text = "<" + station + ">";
-    if (!stationName.empty()) text += "(" + stationName + ")";
+    std::string text = "<" + cp932::Shortened(station, kMaxShownNameBytes) + ">";
+    if (!stationName.empty()) text += "(" + cp932::Shortened(stationName, kMaxShownNameBytes) + ")";
     return text + "をチャンネル番号に変換できません\nStation.txtに設定してください";
 }
 

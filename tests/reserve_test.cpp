@@ -497,6 +497,17 @@ TEST_F(ReserveTest, SeveralProgrammesAreAskedAboutInTurn) {
              return m.replace(m.find("x-multi-"), 8, "x-");
          }(),
          false, {"ファイルに複数の番組がありますが、番組の区切りを読み取れません\n予約は送信されていません"}, ""},
+        {"a megabyte station-name: a bounded box", Multi({news, [] {
+                                                         std::string name;
+                                                         for (int i = 0; i < 500000; ++i) name += "謎";
+                                                         std::string v2 = Version2("\r\n", "station-name: " + name);
+                                                         return v2.replace(v2.find("DFS00400"), 8, "DFS00999");
+                                                     }()}),
+         false,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1,
+          "(2/2) <DFS00999>(謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎…)をチャンネル番号に変換できません\n"
+          "Station.txtに設定してください"},
+         "I:Sent=0/2\r\n"},
         {"two programmes in one part: refused", Multi({Without(news, "end:") + ntv, news}), false,
          {"複数の番組のファイルに区切りの欠けた番組があります\n予約は送信されていません"}, ""},
     };
@@ -1119,14 +1130,17 @@ TEST_F(ReserveTest, KeysHiddenInDoubleByteCharactersAreSkipped) {
     EXPECT_EQ(calls[0].text, "2004/01/05(月) 21:00～21:54\n1チャンネルで予約を実行します\nよろしいですか？");
 }
 
-TEST_F(ReserveTest, MegabyteValuesAreShownAndLoggedWhole) {
+// The box shows a name's first 64 bytes; the log keeps it whole.
+TEST_F(ReserveTest, MegabyteValuesAreShownCutAndLoggedWhole) {
     Header h;
     h.station.clear();
     for (int i = 0; i < (1 << 19); ++i) h.station += "局";  // a megabyte, no white space
     LogCapture runLog;
     EXPECT_FALSE(Run(Version1(h), {IDYES}));
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].text, "<" + h.station + ">をチャンネル番号に変換できません\nStation.txtに設定してください");
+    EXPECT_EQ(calls[0].text,
+              "<局局局局局局局局局局局局局局局局局局局局局局局局局局局局局局局局…>をチャンネル番号に変換できません\n"
+              "Station.txtに設定してください");
     EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=0\r\n");
 
     // Megabytes of programme text after the header change nothing.
