@@ -1,19 +1,14 @@
 #include "app/DesktopShell.h"
 
 #include <atomic>
+#include <utility>
 
-#include "app/ProgressWindow.h"
-#include "mail/SmtpMailer.h"
+DesktopShell::DesktopShell(MailAccount account, std::string format, bool notify)
+    : m_mailer(std::move(account), std::move(format), &m_watch), m_notify(notify) {}
 
-DesktopShell::DesktopShell(CSmtpMailer& mailer, bool notify) : m_mailer(mailer), m_notify(notify) {}
-
-int DesktopShell::Box(const char* text, unsigned type) { return AfxMessageBox(text, type); }
-
-bool DesktopShell::Send(const reserve::Reservation& r) {
-    m_mailer.m_strTitle = r.title;
-    m_mailer.m_strStation = r.Named();
-    if (m_inBatch) return m_mailer.SendMail(r.start, r.end, r.channel);  // the window is the batch's
-    return SendShowingProgress(m_mailer, r.start, r.end, r.channel, m_notify);
+bool DesktopShell::Send(const MailProgramme& programme) {
+    if (m_inBatch) return m_mailer.SendMail(programme);  // the window is the batch's
+    return SendShowingProgress(m_mailer, m_watch, programme, m_notify);
 }
 
 void DesktopShell::SendEach(size_t count, const std::function<void(size_t)>& each) {
@@ -33,7 +28,7 @@ void DesktopShell::SendEach(size_t count, const std::function<void(size_t)>& eac
     m_inBatch = true;
     m_mailer.BeginBatch();
     SendAllShowingProgress(
-        m_mailer,
+        m_mailer, m_watch,
         [&] {
             for (size_t i = 0; i < count; ++i) {
                 place = static_cast<int>(i + 1);

@@ -27,14 +27,14 @@ constexpr const char* kTestDeadline =
 // from its thread.
 ConnectionTestOutcome TestConnection(CSmtpMailer& mailer) {
     ConnectionTestOutcome outcome;
-    if (!ResolveServer(mailer.m_account)) {
-        outcome.text = UnresolvableServerText(mailer.m_account.server).c_str();
+    if (!mailer.ResolveServer()) {
+        outcome.text = UnresolvableServerText(mailer.Account().server).c_str();
         return outcome;
     }
     try {
         WriteLog("I:ConnectionTest\r\n");
         // Without a sender address of its own the test says no MAIL FROM.
-        const CSmtpMailer::ConnectionInfo info = mailer.TestConnection(mailer.m_account.sender);
+        const CSmtpMailer::ConnectionInfo info = mailer.TestConnection(mailer.Account().sender);
         outcome.succeeded = true;
         outcome.text.Format("接続テストに成功しました\nサーバ: %s\n暗号化: %s", info.serverName.c_str(),
                             info.tlsProtocol.empty() ? "なし" : info.tlsProtocol.c_str());
@@ -127,8 +127,7 @@ ConnectionTestOutcome RunConnectionTest(HWND window, HWND stopButton, const bool
         outcome.text = SendUnknownFailureText();
         return outcome;
     }
-    CSmtpMailer mailer;
-    mailer.m_account = account;
+    CSmtpMailer mailer(account);
     std::thread worker;
     try {
         worker = std::thread([&] {

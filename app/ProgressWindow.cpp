@@ -47,23 +47,6 @@ constexpr int kClientHeight = 72;
 constexpr Box kTextBoxes[] = {{7, 7, 186, 9}, {7, 20, 186, 9}, {7, 33, 186, 9}, {7, 46, 120, 9}};
 constexpr Box kButtonBox = {143, 51, 50, 14};
 
-// The send's step as the sending thread reports it, read by the UI thread:
-// step and attempt packed into one value, so they are always read together.
-class StepWatch : public SendProgress {
-public:
-    void OnStep(SendStep step, int attempt) noexcept override {
-        m_packed = static_cast<int>(step) << 16 | (attempt & 0xFFFF);
-    }
-    // The step and its attempt number, as last reported.
-    std::pair<SendStep, int> Now() const {
-        const int packed = m_packed;
-        return {static_cast<SendStep>(packed >> 16), packed & 0xFFFF};
-    }
-
-private:
-    std::atomic<int> m_packed{static_cast<int>(SendStep::kConnecting) << 16 | 1};
-};
-
 // The step, and for one of several mails which it is ("(1/2)").
 std::string StepText(SendStep step, int attempt, bool stopping, int place, int count) {
     if (stopping) return "中止しています";
@@ -366,18 +349,12 @@ struct HandleCloser {
 // Runs send on a thread of its own while window (made here with place and
 // count) shows it; then, when the send went through, notice (null: none)
 // with the window. Returns send's result and throws what it throws.
-bool RunShowingProgress(CSmtpMailer& mailer, const std::function<bool()>& send, bool showAtOnce,
+bool RunShowingProgress(CSmtpMailer& mailer, StepWatch& watch, const std::function<bool()>& send, bool showAtOnce,
                         const std::atomic<int>* place, int count, const std::function<void(ProgressWindow&)>& notice) {
     std::unique_ptr<void, HandleCloser> done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!done) return send();  // no event: no window, the send as it was
 
-    StepWatch watch;
-    // The mailer reports to the watch only while this call runs.
-    struct Watching {
-        CSmtpMailer& mailer;
-        ~Watching() { mailer.m_progress = nullptr; }
-    } watching{mailer};
-    mailer.m_progress = &watch;
+    watch.Reset();
     bool result = false;
     std::exception_ptr failure;
     {
@@ -394,7 +371,7 @@ bool RunShowingProgress(CSmtpMailer& mailer, const std::function<bool()>& send, 
         // The window only shows the send: whatever goes wrong with it, the
         // send's own outcome counts, waited for without a window.
         try {
-            ProgressWindow window(mailer, watch, mailer.m_account.server.c_str(), mailer.m_account.port, place,
+            ProgressWindow window(mailer, watch, mailer.Account().server.c_str(), mailer.Account().port, place,
                                   count);
             // A notice to come is shown in this window: it is there at once.
             if (showAtOnce) window.Show();
@@ -411,22 +388,22 @@ bool RunShowingProgress(CSmtpMailer& mailer, const std::function<bool()>& send, 
 
 }  // namespace
 
-bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify) {
+bool SendShowingProgress(CSmtpMailer& mailer, StepWatch& watch, const MailProgramme& programme, bool notify) {
     const auto notice = [&](ProgressWindow& window) {
-        const std::string confirmation = reserve::ConfirmationText(start, end, channel);
-        window.ShowNotice(mailer.m_strStation + "  " + std::to_string(channel) + "チャンネル",
+        const std::string confirmation = reserve::ConfirmationText(programme.start, programme.end, programme.channel);
+        window.ShowNotice(programme.station + "  " + std::to_string(programme.channel) + "チャンネル",
                           confirmation.substr(0, confirmation.find('\n')));
         PumpNotice(window);
     };
     return RunShowingProgress(
-        mailer, [&] { return mailer.SendMail(start, end, channel); }, notify, nullptr, 1,
+        mailer, watch, [&] { return mailer.SendMail(programme); }, notify, nullptr, 1,
         notify ? std::function<void(ProgressWindow&)>(notice) : nullptr);
 }
 
-void SendAllShowingProgress(CSmtpMailer& mailer, const std::function<void()>& sends, const std::atomic<int>& place,
-                            int count, bool showAtOnce) {
+void SendAllShowingProgress(CSmtpMailer& mailer, StepWatch& watch, const std::function<void()>& sends,
+                            const std::atomic<int>& place, int count, bool showAtOnce) {
     RunShowingProgress(
-        mailer,
+        mailer, watch,
         [&] {
             sends();
             return true;

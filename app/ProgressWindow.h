@@ -8,20 +8,23 @@
 #pragma once
 
 #include <atomic>
-#include <ctime>
 #include <functional>
+
+#include "app/StepWatch.h"
+#include "mail/MailProgramme.h"
 
 class CSmtpMailer;
 
-// Sends with mailer.SendMail(start, end, channel) on a thread of its own
-// while the progress window shows the send; its 中止 and close box call
-// mailer.Cancel(). The window names the account's server (as the settings
-// write it) and port, and is gone when this returns. With notify the window
+// Sends programme with mailer.SendMail on a thread of its own while the
+// progress window shows the send; its 中止 and close box call
+// mailer.Cancel(); watch is the one the mailer was made with. The window
+// names the account's server (as the settings write it) and port, and is
+// gone when this returns. With notify the window
 // shows at once and, after a successful send, becomes the notice of the
-// sent reservation (the mailer's station, the channel, the times) for a
+// sent reservation (the programme's station, channel and times) for a
 // moment. Returns SendMail's result and throws what it throws; a window
 // that cannot be made or pumped changes nothing but what is seen.
-bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, unsigned channel, bool notify);
+bool SendShowingProgress(CSmtpMailer& mailer, StepWatch& watch, const MailProgramme& programme, bool notify);
 
 // Runs sends (the mails of a file with several programmes, each through
 // mailer.SendMail) on a thread of its own while one progress window shows
@@ -29,5 +32,5 @@ bool SendShowingProgress(CSmtpMailer& mailer, const tm& start, const tm& end, un
 // count) before each mail, and the window's step says which it is at
 // ("送信しています (1/2)"). With showAtOnce the window shows at once. No
 // notice follows. Returns when sends has returned; throws what it throws.
-void SendAllShowingProgress(CSmtpMailer& mailer, const std::function<void()>& sends, const std::atomic<int>& place,
-                            int count, bool showAtOnce);
+void SendAllShowingProgress(CSmtpMailer& mailer, StepWatch& watch, const std::function<void()>& sends,
+                            const std::atomic<int>& place, int count, bool showAtOnce);

@@ -10,7 +10,11 @@
 #include <vector>
 
 #include "app/MailAccount.h"
+#include "app/ProgramFiles.h"
+#include "app/ReserveMode.h"
+#include "app/SettingMode.h"
 #include "app/Settings.h"
+#include "app/Warning.h"
 #include "base/CommandLine.h"
 #include "base/system.h"
 #include "mail/MailAccount.h"
@@ -58,8 +62,6 @@ void StartLog(const Folder& folder, const wchar_t* baseName) {
 
 }  // namespace
 
-void ShowWarning(const char* text) { AfxMessageBox(text, MB_ICONEXCLAMATION); }
-
 CReserveApp::CReserveApp() : CWinApp(nullptr) {}
 CReserveApp::~CReserveApp() = default;
 
@@ -96,7 +98,6 @@ BOOL CReserveApp::InitInstance() {
 
     MailAccount account = settings.Account();
     const bool resolved = ResolveServer(account);
-    m_bNotify = settings.notify == 1;
 
     if (!resolved) {
         ShowWarning(UnresolvableServerText(account.server).c_str());
@@ -112,13 +113,13 @@ BOOL CReserveApp::InitInstance() {
     // when the executable's path is unknown or the name does not fit.
     wchar_t historyPath[kPathSize] = L"";
     if (baseName[0] != L'\0') MakePath(historyPath, folder, baseName, L"history");
-    m_strHistoryPath = Utf8(historyPath);
+    const std::string history = Utf8(historyPath);
     wchar_t formatPath[kPathSize];
     MakePath(formatPath, folder, L"MailFormat", L"txt");
 
     if (argc < 2)
-        SettingMode(settings, iniPath, formatPath);
+        SettingMode(*this, settings, iniPath, formatPath, history);
     else
-        ReserveMode(settings, std::move(account), folder, args, formatPath);
+        ReserveMode(settings, std::move(account), folder, args, formatPath, history);
     return FALSE;
 }

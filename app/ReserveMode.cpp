@@ -9,8 +9,9 @@
 #include <shellapi.h>
 
 #include "app/DesktopShell.h"
-#include "app/ReserveApp.h"
+#include "app/ReserveMode.h"
 #include "app/Settings.h"
+#include "app/Warning.h"
 #include "base/system.h"
 #include "mail/SmtpMailer.h"
 #include "reserve/Reserver.h"
@@ -59,8 +60,8 @@ void OpenShortcut(const Folder& folder, const wchar_t* name) {
 
 }  // namespace
 
-void CReserveApp::ReserveMode(const Settings& settings, MailAccount account, const Folder& folder,
-                              const std::vector<std::wstring>& args, const wchar_t* formatPath) {
+void ReserveMode(const Settings& settings, MailAccount account, const Folder& folder,
+                 const std::vector<std::wstring>& args, const wchar_t* formatPath, const std::string& historyPath) {
     WriteLog("I:ReserveMode\r\n");
     OpenShortcut(folder, L"PreExec");
 
@@ -78,14 +79,11 @@ void CReserveApp::ReserveMode(const Settings& settings, MailAccount account, con
     }
 
     const CStationTable table(stationText);
-    CSmtpMailer mailer;
-    mailer.m_account = std::move(account);
-    mailer.m_strFormat = formatText.str();
-    DesktopShell shell(mailer, m_bNotify);
+    DesktopShell shell(std::move(account), formatText.str(), settings.notify == 1);
     reserve::ReserveOptions options;
     options.adjust.start = settings.startAdjust;
     options.adjust.end = settings.endAdjust;
-    options.historyPath = m_strHistoryPath;
+    options.historyPath = historyPath;
     reserve::Reserver reserver(shell, options);
 
     for (size_t i = 1; i < args.size(); ++i) {

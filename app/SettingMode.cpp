@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "app/DesktopShell.h"
-#include "app/ReserveApp.h"
+#include "app/ProgramFiles.h"
+#include "app/SettingMode.h"
 #include "app/SettingDlg.h"
 #include "app/Settings.h"
+#include "app/Warning.h"
 #include "base/system.h"
 #include "mail/Password.h"
 #include "mail/SendFailure.h"
@@ -63,9 +65,15 @@ bool SaveSettings(const CSettingDlg& dlg, Settings s, const wchar_t* ini) {
     return false;
 }
 
+// Sends the history's entry again: with the mail settings of the INI file
+// ini and the template format as they are now, recorded in the history at
+// historyPath. Returns whether the mail went out.
+bool Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format, const std::string& historyPath);
+
 }  // namespace
 
-void CReserveApp::SettingMode(const Settings& settings, const wchar_t* iniPath, const wchar_t* formatPath) {
+void SettingMode(CWinApp& app, const Settings& settings, const wchar_t* iniPath, const wchar_t* formatPath,
+                 const std::string& historyPath) {
     WriteLog("I:SettingMode\r\n");
     {
         CSettingDlg dlg(settings.rcpt, settings.smtpSvr, settings.startAdjust,
@@ -93,19 +101,21 @@ void CReserveApp::SettingMode(const Settings& settings, const wchar_t* iniPath, 
             }
             return SaveSettings(d, settings, iniPath);
         };
-        dlg.m_history.load = [&] { return history::Load(m_strHistoryPath); };
-        dlg.m_history.resend = [&](const history::Entry& entry) { Resend(entry, iniPath, formatPath); };
+        dlg.m_history.load = [&] { return history::Load(historyPath); };
+        dlg.m_history.resend = [&](const history::Entry& entry) { Resend(entry, iniPath, formatPath, historyPath); };
         dlg.m_history.remove = [&](const std::vector<history::Entry>& gone) {
-            if (!history::Remove(m_strHistoryPath, gone)) ShowWarning("予約履歴ファイルに書き込めません");
+            if (!history::Remove(historyPath, gone)) ShowWarning("予約履歴ファイルに書き込めません");
         };
-        m_pMainWnd = &dlg;
+        app.m_pMainWnd = &dlg;
         if (dlg.DoModal() == IDOK) WriteLog("I:SaveSetting\r\n");
-        m_pMainWnd = nullptr;
+        app.m_pMainWnd = nullptr;
     }
     WriteLog("I:AplicationTerminated\r\n");
 }
 
-bool CReserveApp::Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format) {
+namespace {
+
+bool Resend(const history::Entry& entry, const wchar_t* ini, const wchar_t* format, const std::string& historyPath) {
     // The settings as saved now, not as the dialog shows them unconfirmed.
     Settings settings;
     ReadSettings(settings, ini);
@@ -119,12 +129,10 @@ bool CReserveApp::Resend(const history::Entry& entry, const wchar_t* ini, const 
         ShowWarning("メールフォーマットファイルを読み込めません");
         return false;
     }
-    CSmtpMailer mailer;
-    mailer.m_account = std::move(account);
-    mailer.m_strFormat = formatText.str();
-    m_bNotify = settings.notify == 1;
-    DesktopShell shell(mailer, m_bNotify);
+    DesktopShell shell(std::move(account), formatText.str(), settings.notify == 1);
     reserve::ReserveOptions options;
-    options.historyPath = m_strHistoryPath;
+    options.historyPath = historyPath;
     return reserve::Reserver(shell, options).Resend(entry);
 }
+
+}  // namespace

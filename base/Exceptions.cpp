@@ -3,6 +3,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/libraries.h"
+
+namespace {
+
+[[noreturn]] void ThrowLibraryMissing(const char* file, unsigned line, long error, const char* text) {
+    throw CSystemLibraryMissing(file, line, static_cast<int32_t>(error), text);
+}
+}  // namespace
+
+// A call into a system library that cannot be had throws the program's own
+// class (platform/libraries.h), set before main runs. Named, so that every
+// program linked with the core asks for it (base/CMakeLists.txt): a program
+// that only catches the class would not otherwise bring this object in.
+extern "C" const bool quorpa_library_failure_set;
+extern "C" const bool quorpa_library_failure_set = (plat::SetLibraryFailure(ThrowLibraryMissing), true);
+
 CExceptionBase::CExceptionBase(const char* file, uint32_t line, int32_t errorNo, const char* text) {
     CExceptionBase::SetInfo(file, line, errorNo, text);
 }

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "base/Exceptions.h"
 #include "mail/MailComposer.h"
@@ -37,15 +38,14 @@ const char kTemplate[] =
     "START=20%syea%/%smon%/%sday% %shou%:%smin%\r\n"
     "END=20%eyea%/%emon%/%eday% %ehou%:%emin%\r\n";
 
-CSmtpMailer MakeMailer(uint16_t port) {
-    CSmtpMailer mailer;
-    mailer.m_strFormat = kTemplate;
-    mailer.m_account.sender = "quorpa@example.jp";
-    mailer.m_account.recipient = "recorder@example.jp";
-    mailer.m_account.address = htonl(INADDR_LOOPBACK);
-    mailer.m_account.port = port;
-    mailer.m_account.server = "127.0.0.1";
-    return mailer;
+MailAccount MakeAccount(uint16_t port) {
+    MailAccount account;
+    account.sender = "quorpa@example.jp";
+    account.recipient = "recorder@example.jp";
+    account.address = htonl(INADDR_LOOPBACK);
+    account.port = port;
+    account.server = "127.0.0.1";
+    return account;
 }
 
 tm Reservation(int minute) {
@@ -71,43 +71,44 @@ int main(int argc, char** argv) {
     if (argc < 3) return Usage();
     const std::string mode = argv[1];
     if (mode == "message") {
-        CSmtpMailer mailer = MakeMailer(25);
+        const MailAccount account = MakeAccount(25);
         const tm start = Reservation(30);
-        std::string body = ComposeBody(mailer.m_strFormat, mailer.m_account, {start, Reservation(59), 12, "", ""},
-                                       std::time(nullptr)).text;
+        std::string body =
+            ComposeBody(kTemplate, account, {start, Reservation(59), 12, "", ""}, std::time(nullptr)).text;
         const MessageIdSource ids{plat::TickCount(), plat::CurrentThreadId(), plat::CurrentProcessId(),
-                                  mailer.m_account.address, mailer.m_account.address};
-        ReplaceAll(body, "%msid%", MessageId(start, ids, mailer.m_account.sender).c_str());
+                                  account.address, account.address};
+        ReplaceAll(body, "%msid%", MessageId(start, ids, account.sender).c_str());
         FILE* out = std::fopen(argv[2], "wb");
         if (!out) return 1;
         const bool written = std::fwrite(body.data(), 1, body.size(), out) == body.size();
         return std::fclose(out) == 0 && written ? 0 : 1;
     }
     if (mode != "send" || argc < 4) return Usage();
-    CSmtpMailer mailer = MakeMailer(static_cast<uint16_t>(std::atoi(argv[2])));
+    MailAccount account = MakeAccount(static_cast<uint16_t>(std::atoi(argv[2])));
     const int count = std::atoi(argv[3]);
     for (int i = 4; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const char* value = argv[i + 1];
         if (option == "--ssl") {
-            mailer.m_account.encryption = static_cast<Encryption>(std::atoi(value));
+            account.encryption = static_cast<Encryption>(std::atoi(value));
         } else if (option == "--user") {
-            mailer.m_account.user = value;
+            account.user = value;
         } else if (option == "--password") {
-            mailer.m_account.password = SmtpPassword::Typed(value);
+            account.password = SmtpPassword::Typed(value);
         } else if (option == "--server-name") {
-            mailer.m_account.server = value;
+            account.server = value;
         } else if (option == "--cert-pin") {
-            mailer.m_account.certPin = value;
+            account.certPin = value;
         } else {
             return Usage();
         }
     }
     if ((argc - 4) % 2 != 0) return Usage();
+    CSmtpMailer mailer(std::move(account), kTemplate);
     const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
         try {
-            if (!mailer.SendMail(Reservation(i), Reservation(i + 30), 12)) {
+            if (!mailer.SendMail({Reservation(i), Reservation(i + 30), 12, "", ""})) {
                 std::fprintf(stderr, "mail %d refused\n", i + 1);
                 return 1;
             }

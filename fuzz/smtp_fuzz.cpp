@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "mail/Base64.h"
 #include "mail/SmtpReply.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/system.h"
 #include "mail/Password.h"
+#include "mail/Base64.h"
 #include "mail/SmtpReply.h"
 #include "platform/net.h"
 #include "platform/platform.h"

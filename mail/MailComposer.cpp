@@ -8,7 +8,7 @@
 #include "base/Cp932.h"
 #include "base/system.h"
 #include "mail/MailAccount.h"
-#include "mail/SmtpReply.h"
+#include "mail/Base64.h"
 #include "platform/platform.h"
 
 namespace {

@@ -13,18 +13,9 @@
 #include <string>
 #include <vector>
 
-struct MailAccount;
+#include "mail/MailProgramme.h"
 
-// What one reservation mail carries besides the account.
-struct MailProgramme {
-    tm start;          // adjusted local times
-    tm end;
-    unsigned channel;
-    // For "%titl%" and "%stat%": the iEPG file's "program-title:" and
-    // "station:" values as written; empty when absent.
-    std::string title;
-    std::string station;
-};
+struct MailAccount;
 
 // The longest value of the file that goes into a mail: far beyond any real
 // title or station, small enough that no template can make a message of

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <utility>
 
 #include "base/Exceptions.h"
 #include "base/system.h"
@@ -137,26 +138,26 @@ CSmtpMailer::ConnectionInfo CSmtpMailer::TestConnection(const std::string& sende
     Connection conn(sock, slot);
     ConnectionInfo info;
     if (m_account.Extended()) {
-        if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info))
+        if (!smtp::OpenExtended(m_account, password, m_options.commandTimeoutMs, m_progress, conn, info))
             THROW_AT(CSmtpSetupError, 0);
     } else {
-        const std::string greeting = conn.ReceiveReply(m_commandTimeoutMs);
+        const std::string greeting = conn.ReceiveReply(m_options.commandTimeoutMs);
         WriteLog("R:" + greeting);
         const std::string helo = "HELO " + HostName() + "\r\n";
-        const std::string reply = Exchange(conn, helo, helo, m_commandTimeoutMs);
+        const std::string reply = Exchange(conn, helo, helo, m_options.commandTimeoutMs);
         if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
         info.serverName = smtp::ParseCapabilities(reply).serverName;
     }
     if (!sender.empty()) {
         const std::string address = "<" + sender + ">\r\n";
         for (const char* command : {"MAIL FROM: ", "RCPT TO: "}) {
-            const std::string reply = Exchange(conn, command + address, command + address, m_commandTimeoutMs);
+            const std::string reply = Exchange(conn, command + address, command + address, m_options.commandTimeoutMs);
             if (smtp::RefusesSender(reply, command[0] == 'M', sender, "")) THROW_AT(CSenderRefused, ReplyCode(reply));
             if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));
         }
-        Exchange(conn, "RSET\r\n", "RSET\r\n", m_commandTimeoutMs);
+        Exchange(conn, "RSET\r\n", "RSET\r\n", m_options.commandTimeoutMs);
     }
-    Exchange(conn, "QUIT\r\n", "QUIT\r\n", m_commandTimeoutMs);
+    Exchange(conn, "QUIT\r\n", "QUIT\r\n", m_options.commandTimeoutMs);
     conn.Close();
     return info;
 }
@@ -167,7 +168,8 @@ struct CSmtpMailer::Session {
     std::unique_ptr<Connection> conn;  // before the socket goes
 };
 
-CSmtpMailer::CSmtpMailer() = default;
+CSmtpMailer::CSmtpMailer(MailAccount account, std::string format, SendProgress* progress, MailerOptions options)
+    : m_account(std::move(account)), m_format(std::move(format)), m_progress(progress), m_options(options) {}
 CSmtpMailer::~CSmtpMailer() = default;
 CSmtpMailer::CSmtpMailer(CSmtpMailer&&) noexcept = default;
 CSmtpMailer& CSmtpMailer::operator=(CSmtpMailer&&) noexcept = default;
@@ -175,9 +177,9 @@ CSmtpMailer& CSmtpMailer::operator=(CSmtpMailer&&) noexcept = default;
 bool CSmtpMailer::Reset(Session& session) {
     const std::string rset = "RSET\r\n";
     try {
-        if (!Refused(Exchange(*session.conn, rset, rset, m_commandTimeoutMs))) return true;
+        if (!Refused(Exchange(*session.conn, rset, rset, m_options.commandTimeoutMs))) return true;
         WriteLog("I:RSET refused, the next mail on a new connection\r\n");
-        Quit(*session.conn, m_commandTimeoutMs);
+        Quit(*session.conn, m_options.commandTimeoutMs);
     } catch (const CNotError& e) {  // the server hung up, or stayed silent
         WriteLog(std::string("I:<") + e.what() + "> at RSET, the next mail on a new connection\r\n");
     } catch (const CSockError& e) {
@@ -193,11 +195,11 @@ void CSmtpMailer::EndBatch() {
     if (session == nullptr) return;
     ActiveSend active(*m_cancel, session->sock);
     active.Delivered();  // a stop now only ends the wait for QUIT's reply
-    Quit(*session->conn, m_commandTimeoutMs);
+    Quit(*session->conn, m_options.commandTimeoutMs);
     session->conn->Close();
 }
 
-bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
+bool CSmtpMailer::SendMail(const MailProgramme& programme) {
     m_senderRefused = false;
     const bool extended = m_account.Extended();
     std::string password;
@@ -214,8 +216,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
     CSock& sock = session->sock;
     ActiveSend active(*m_cancel, sock);
     sock.m_onConnectAttempt = [this](int attempt) { Report(SendStep::kConnecting, attempt); };
-    const ComposedBody body =
-        ComposeBody(m_strFormat, m_account, {start, end, channel, m_strTitle, m_strStation}, std::time(nullptr));
+    const ComposedBody body = ComposeBody(m_format, m_account, programme, std::time(nullptr));
 
     if (!reused) {
         sockaddr_in server{};
@@ -225,19 +226,19 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         session->slot = sock.Create(&server, plat::kSockStream, false);
     }
 
-    const std::string message = FinishMessage(body, m_account, start, sock.GetLocalAddress(session->slot));
+    const std::string message = FinishMessage(body, m_account, programme.start, sock.GetLocalAddress(session->slot));
     if (message.size() > static_cast<size_t>(INT32_MAX)) THROW_AT(CIllegalParam, 0);
 
     if (!reused) {
         session->conn = std::make_unique<Connection>(sock, session->slot);
         if (extended) {
             ConnectionInfo info;
-            if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, *session->conn, info)) {
+            if (!smtp::OpenExtended(m_account, password, m_options.commandTimeoutMs, m_progress, *session->conn, info)) {
                 session->conn->Close();
                 return false;
             }
         } else {
-            WriteLog("R:" + session->conn->ReceiveReply(m_commandTimeoutMs));  // the greeting is not examined
+            WriteLog("R:" + session->conn->ReceiveReply(m_options.commandTimeoutMs));  // the greeting is not examined
         }
     }
     Connection& conn = *session->conn;
@@ -251,11 +252,11 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         const char* logPrefix;
         uint32_t timeoutMs;
     } steps[] = {
-        {helo, "S:", m_commandTimeoutMs},
-        {mailFrom, "S:", m_commandTimeoutMs},
-        {rcptTo, "S:", m_commandTimeoutMs},
-        {data, "S:", m_commandTimeoutMs},
-        {message, "S:<SendMail>\r\n", m_dataEndTimeoutMs},
+        {helo, "S:", m_options.commandTimeoutMs},
+        {mailFrom, "S:", m_options.commandTimeoutMs},
+        {rcptTo, "S:", m_options.commandTimeoutMs},
+        {data, "S:", m_options.commandTimeoutMs},
+        {message, "S:<SendMail>\r\n", m_options.dataEndTimeoutMs},
     };
     bool result = true;
     // The extended dialogue has said EHLO already, a connection kept HELO.
@@ -280,7 +281,7 @@ bool CSmtpMailer::SendMail(const tm& start, const tm& end, unsigned channel) {
         m_kept = std::move(session);  // the next mail goes on from here
         return true;
     }
-    if (result) Quit(conn, m_commandTimeoutMs);
+    if (result) Quit(conn, m_options.commandTimeoutMs);
     conn.Close();
     return result;
 }

@@ -12,34 +12,41 @@
 
 #include "mail/EsmtpSession.h"
 #include "mail/MailAccount.h"
+#include "mail/MailProgramme.h"
 #include "mail/SendProgress.h"
 
 class CSock;
 
-class CSmtpMailer {
-public:
-    // How long a reply may take (RFC 5321 section 4.5.3.2): 5 minutes for
-    // the greeting and each command, 10 minutes after the end of the data,
-    // while the server may still be processing the message.
+// How long a reply may take (RFC 5321 section 4.5.3.2): 5 minutes for the
+// greeting and each command, 10 minutes after the end of the data, while the
+// server may still be processing the message. Tests shorten them.
+struct MailerOptions {
     static constexpr uint32_t kCommandTimeoutMs = 5 * 60 * 1000;
     static constexpr uint32_t kDataEndTimeoutMs = 10 * 60 * 1000;
+    uint32_t commandTimeoutMs = kCommandTimeoutMs;  // the longest wait for one whole reply
+    uint32_t dataEndTimeoutMs = kDataEndTimeoutMs;  // and for the reply to the end of the data
+};
 
-    // Where the mail goes and as whom. Its password is decrypted by the
-    // first send or connection test that signs in, and kept for the next.
-    MailAccount m_account;
-    std::string m_strFormat;      // the template: MailFormat.txt's bytes as stored
-    // The programme, for "%titl%" and "%stat%": the iEPG file's
-    // "program-title:" and "station:" values as written; empty when absent.
-    std::string m_strTitle;
-    std::string m_strStation;
-    // The longest wait for one whole reply; tests shorten them.
-    uint32_t m_commandTimeoutMs = kCommandTimeoutMs;
-    uint32_t m_dataEndTimeoutMs = kDataEndTimeoutMs;
-    // Told each step of a send (not owned; null: nobody watches).
-    SendProgress* m_progress = nullptr;
+class CSmtpMailer {
+public:
+    static constexpr uint32_t kCommandTimeoutMs = MailerOptions::kCommandTimeoutMs;
+    static constexpr uint32_t kDataEndTimeoutMs = MailerOptions::kDataEndTimeoutMs;
 
-    // Composes the message for start, end (adjusted local times) and channel
-    // (ComposeBody, FinishMessage) and delivers it over one connection of its
+    // Sends to account's server as account's sender (its password is
+    // decrypted by the first send or connection test that signs in, and
+    // kept for the next), filling format (the template: MailFormat.txt's
+    // bytes as stored). progress (not owned, outlives the mailer; null:
+    // nobody watches) is told each step of a send, on the sending thread.
+    explicit CSmtpMailer(MailAccount account, std::string format = std::string(), SendProgress* progress = nullptr,
+                         MailerOptions options = MailerOptions());
+
+    // The account the mailer sends with.
+    const MailAccount& Account() const { return m_account; }
+    // Resolves the account's server name into its address (ResolveServer,
+    // which may wait for the name service); false when it does not resolve.
+    bool ResolveServer() { return ::ResolveServer(m_account); }
+
+    // Composes the message for programme (ComposeBody, FinishMessage) and delivers it over one connection of its
     // own: greeting, HELO, MAIL FROM, RCPT TO, DATA, the message, QUIT; every
     // text sent ("S:") and received ("R:") goes to the log. A refused step sends nothing more.
     // Returns true when every reply up to the end of the data was accepted
@@ -65,7 +72,7 @@ public:
     // decrypt; nothing is sent), CUnknownEncryption (an encryption none of
     // the three), CPinWithoutTls (a pin with kNone) and CBadAddress (a
     // sender or recipient that CheckAddress faults), all before connecting.
-    bool SendMail(const tm& start, const tm& end, unsigned channel);
+    bool SendMail(const MailProgramme& programme);
 
     // Several mails in one connection. After BeginBatch, a SendMail whose
     // mail the server took leaves its connection open instead of saying
@@ -80,7 +87,6 @@ public:
     void BeginBatch() { m_batch = true; }
     void EndBatch();
 
-    CSmtpMailer();
     ~CSmtpMailer();
     CSmtpMailer(CSmtpMailer&&) noexcept;
     CSmtpMailer& operator=(CSmtpMailer&&) noexcept;
@@ -120,6 +126,10 @@ private:
     class ActiveSend;
     // One connection and its dialogue's transport.
     struct Session;
+    MailAccount m_account;
+    std::string m_format;
+    SendProgress* m_progress;
+    MailerOptions m_options;
     std::unique_ptr<CancelState> m_cancel = std::make_unique<CancelState>();
     bool m_senderRefused = false;
     bool m_batch = false;

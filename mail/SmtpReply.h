@@ -45,9 +45,6 @@ Capabilities ParseCapabilities(const std::string& reply);
 // rcpt (a refused recipient names itself). Case-blind.
 bool RefusesSender(const std::string& reply, bool atMailFrom, const std::string& from, const std::string& rcpt);
 
-// Base64 (RFC 4648) of data, for AUTH.
-std::string Base64(const std::string& data);
-
 // The name EHLO gives (RFC 5321 sections 4.1.3 and 4.1.4): hostName when it
 // is a fully qualified ASCII domain name (letters, digits and hyphens in
 // labels joined by dots, at least one dot), else the address literal of

@@ -1,7 +1,10 @@
 // The platform layer's portable helpers (common.h) and what the interface
-// gives the same way on both sides (ReadWholeFile).
+// gives the same way on both sides (ReadWholeFile, the library failure).
 #include "platform/common.h"
 
+#include <atomic>
+
+#include "platform/libraries.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -52,5 +55,13 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
     if (!ok) data->clear();
     return ok;
 }
+
+// Constant-initialised: there before any dynamic initialisation sets it.
+namespace {
+std::atomic<LibraryFailure> g_libraryFailure{nullptr};
+}  // namespace
+
+void SetLibraryFailure(LibraryFailure fail) noexcept { g_libraryFailure = fail; }
+LibraryFailure LibraryFailureSet() noexcept { return g_libraryFailure; }
 
 }  // namespace plat

@@ -17,14 +17,26 @@
 //     handles as a quiet "did not work" (starting COM, opening a shortcut,
 //     telling Explorer of a registration, protecting a password), returns
 //     that call's failure result;
-//   - every other call throws CSystemLibraryMissing (base/Exceptions.h) on
-//     the calling thread, from the call itself, as if the function had
-//     thrown it: the send and the connection test report it as a failure.
+//   - every other call raises the failure set by SetLibraryFailure on the
+//     calling thread, from the call itself, as if the function had thrown
+//     it (the program's is CSystemLibraryMissing, set by base/): the send
+//     and the connection test report it as a failure.
 // The library is never loaded before its first use, so a run that needs no
 // TLS still shows its confirmation box without SChannel.
 #pragma once
 
 namespace plat {
+
+// Raises the failure of a call into a library that cannot be had, with
+// where it was found (file, line), the system's error code and a text
+// ("SystemLibraryMissing(secur32.dll)"). Must throw; never returns.
+using LibraryFailure = void (*)(const char* file, unsigned line, long error, const char* text);
+// Sets what such a call raises (the upper floor's exception; before it is
+// set, std::runtime_error with the text). Set once, at static
+// initialisation; throws nothing.
+void SetLibraryFailure(LibraryFailure fail) noexcept;
+// The failure set (null: none yet), for the win32 side's stand-ins.
+LibraryFailure LibraryFailureSet() noexcept;
 
 // Takes the executable's folder and the current folder out of the library
 // search of the whole process (only the system folder is searched), where

@@ -30,6 +30,9 @@
 #include <string>
 #include <vector>
 
+#include "reserve/Entry.h"
+#include "reserve/HistoryLine.h"
+
 namespace history {
 
 constexpr size_t kMaxEntries = 300;
@@ -42,45 +45,9 @@ constexpr size_t kMaxFileBytes = 1024 * 1024;
 // may hold it for a read, a write and the replacement's retries
 // (plat::kReplaceRetryMs) is well inside.
 constexpr uint32_t kTurnWaitMs = 5000;
-// Longest station, title, reason and file name kept, in bytes (cut between
-// characters): the file stays small whatever an iEPG file holds.
-constexpr size_t kMaxFieldBytes = 256;
-
-enum class Outcome { kFailed, kSent, kStopped, kSending };
-
-// The programme as its iEPG file gives it, before the adjustments: what the
-// duplicate question asks by, so that changed adjustments still find it.
-struct Programme {
-    bool known = false;     // false for entries of earlier versions
-    tm start{};             // minutes; normalised (SetProgramme)
-    tm end{};
-    std::string programId;  // the file's program-id, when it has a usable one
-};
-
-struct Entry {
-    tm sent{};          // local time of the send (its fields only)
-    unsigned channel = 0;
-    tm start{};         // the programme as reserved (adjusted), minutes
-    tm end{};
-    std::string station;
-    std::string title;
-    Outcome outcome = Outcome::kFailed;
-    std::string reason;  // why it failed, as the log names it ("SMTP error")
-    std::string file;    // the iEPG file's name, without its folder
-    // (reason and file are not kept for a sent entry)
-    std::string id;      // its identity (NewId); empty in earlier versions' lines
-    Programme programme;
-};
-
 // A new identity: different for every call in this process and for every
 // process running at once (its process id, the time and a count).
 std::string NewId();
-
-// Whether the history can hold t as a time: a year of four digits from 1900,
-// every other field in its range (as after normalisation). A reservation
-// whose times it cannot hold is to be refused before it is sent; Append,
-// Replace and AppendUnlessSent refuse such an entry.
-bool CanHold(const tm& t);
 
 // Sets entry's programme from the file's own start and end (before the
 // adjustments; normalised here) and its program-id (kept when it is 1 to 64
@@ -94,12 +61,6 @@ bool SetProgramme(Entry& entry, tm start, tm end, const std::string& programId);
 // either unknown (an earlier version's line), the same channel and adjusted
 // start and end, as that version asked.
 bool SameProgramme(const Entry& recorded, const Entry& wanted);
-
-// The entries of a history file's text, oldest first; unreadable lines are
-// left out.
-std::vector<Entry> Parse(const std::string& text);
-// The file's text for entries (all of them; the caller keeps the limit).
-std::string Format(const std::vector<Entry>& entries);
 
 // The latest successful send of the same channel, start and end (to the
 // minute) in entries, or null.

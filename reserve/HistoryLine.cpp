@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/Cp932.h"
-#include "reserve/History.h"
 
 namespace history {
 

@@ -4,6 +4,7 @@
 
 #include "base/Cp932.h"
 #include "base/system.h"
+#include "reserve/History.h"
 #include "reserve/IepgText.h"
 #include "reserve/ReserveTimes.h"
 #include "reserve/StationTable.h"

@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "reserve/History.h"
+#include "mail/MailProgramme.h"
+#include "reserve/Entry.h"
 
 class CStationTable;
 
@@ -34,6 +35,9 @@ struct Reservation {
     // apart from a code, else the station value. The history, the mail's
     // "%stat%" and the boxes show this.
     const std::string& Named() const { return stationName.empty() ? station : stationName; }
+    // The programme as it is reserved from here on: the one value the
+    // boxes, the history entry (history::EntryOf) and the mail are made of.
+    MailProgramme Mailed() const { return {start, end, channel, title, Named()}; }
 };
 
 // Minutes added to every programme's start and end ("startad", "endad").

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
-#include "afx/afx.h"  // the MB_* flags and ID* answers
 #include "base/Cp932.h"
 #include "base/Exceptions.h"
 #include "base/system.h"
 #include "mail/SendFailure.h"
+#include "reserve/History.h"
 #include "reserve/IepgParts.h"
 #include "reserve/ReserveTimes.h"
 #include "reserve/StationTable.h"
@@ -19,22 +19,12 @@ namespace reserve {
 
 namespace {
 
-constexpr unsigned kWarning = MB_ICONEXCLAMATION;  // flags 48: OK button, exclamation icon
-constexpr unsigned kDuplicateQuestion = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 // The history's reason for a send the user stopped.
 constexpr char kStoppedReason[] = "Stopped by user";
 
 // Whether the programme ending at end (local time) is over: booking it
 // again cannot record it twice, so the history is not asked about it.
 bool HasEnded(tm end) { return std::mktime(&end) < std::time(nullptr); }
-
-// "この番組は 12/7 09:30 に予約メールを送信済みです。..." for an earlier send.
-std::string DuplicateQuestion(const history::Entry& sent) {
-    char when[64];
-    std::snprintf(when, sizeof when, "%d/%d %02d:%02d", sent.sent.tm_mon + 1, sent.sent.tm_mday, sent.sent.tm_hour,
-                  sent.sent.tm_min);
-    return std::string("この番組は ") + when + " に予約メールを送信済みです。もう一度送信しますか？";
-}
 
 // The longest title a box's mark shows, in bytes (cut between characters):
 // enough to tell programmes apart, and a box stays a box whatever the file
@@ -60,17 +50,6 @@ std::string Mark(size_t place, size_t count, const Reservation& r) {
     return mark + r.Named() + "\n";
 }
 
-// The programme a history entry records, as the shell sends it.
-Reservation Recorded(const history::Entry& entry) {
-    Reservation r;
-    r.channel = entry.channel;
-    r.start = entry.start;
-    r.end = entry.end;
-    r.station = entry.station;
-    r.title = entry.title;
-    return r;
-}
-
 }  // namespace
 
 Reserver::Reserver(Shell& shell, ReserveOptions options) : m_shell(shell), m_options(std::move(options)) {}
@@ -80,7 +59,7 @@ bool Reserver::ReserveFile(const char* text, const CStationTable& table, const s
     std::vector<std::string_view> parts;
     const iepg::PartsError error = iepg::SplitParts(file, parts);
     if (error != iepg::PartsError::kNone) {
-        m_shell.Box(iepg::PartsErrorText(error).c_str(), kWarning);
+        m_shell.Tell(Shell::Notice::kFileUnreadable, iepg::PartsErrorText(error));
         return false;
     }
     if (parts.size() == 1) return ReserveOne(parts[0], iepg::IsMultiFile(file), table, fileName);
@@ -98,16 +77,19 @@ bool Reserver::ReserveOne(std::string_view part, bool several, const CStationTab
     case ReadOutcome::kMalformed:
         // A file of the type with several programmes is none a page served
         // before them: it says what is wrong.
-        if (several) m_shell.Box(warning.c_str(), kWarning);
+        if (several) m_shell.Tell(Shell::Notice::kProgrammeUnreadable, warning);
         return false;
     case ReadOutcome::kUnknownStation:
     case ReadOutcome::kBadDate:
-        m_shell.Box(warning.c_str(), kWarning);
+        m_shell.Tell(Shell::Notice::kProgrammeUnreadable, warning);
         return false;
     }
     Booking booking;
     if (!Confirm(r, fileName, std::string(), booking)) return true;  // declined: the file is done, the run goes on
-    return SendRecorded(booking.entry, nullptr, &booking);
+    // In the history before the first byte goes out: a run that dies during
+    // the send leaves the reservation there, as "sending".
+    if (!RecordSending(booking)) return true;  // declined at the second question
+    return SendAndConclude(booking.entry);
 }
 
 bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const CStationTable& table,
@@ -119,7 +101,7 @@ bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const 
         Reservation r;
         std::string warning;
         if (ReadReservation(parts[i], table, m_options.adjust, r, warning) != ReadOutcome::kRead) {
-            m_shell.Box((Place(i + 1, count) + " " + warning).c_str(), kWarning);
+            m_shell.Tell(Shell::Notice::kProgrammeUnreadable, Place(i + 1, count) + " " + warning);
             everyOneRead = false;
             continue;
         }
@@ -133,43 +115,43 @@ bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const 
     // question another run's send may raise is asked before the window.
     std::vector<Booking> going;
     for (Booking& booking : confirmed) {
-        Stamp(booking.entry);
-        if (RecordSending(booking.entry, booking)) going.push_back(std::move(booking));
+        if (RecordSending(booking)) going.push_back(std::move(booking));
     }
 
     // After a failure that is not the server's refusal of this one mail
     // (the connection, the sign-in, a stop) the rest would fail alike: they
     // are recorded as it was, to be sent again from the history.
+    struct Failure {
+        Ending ending;
+        size_t place = 0;            // 1-based, in the file
+        bool othersNotSent = false;  // the programmes after it were not tried
+    };
     std::vector<Failure> failures;
     size_t sent = 0;
     m_shell.SendEach(going.size(), [&](size_t k) {
-        if (!failures.empty() && failures.back().kind != Failure::kRefused) {
-            history::Entry entry = going[k].entry;
-            entry.outcome = failures.back().kind == Failure::kStopped ? history::Outcome::kStopped
-                                                                       : history::Outcome::kFailed;
-            entry.reason = failures.back().reason;
-            KeepInHistory(&going[k].entry, entry);
+        if (!failures.empty() && failures.back().ending.notice != Shell::Notice::kSendRefused) {
+            RecordEnding(going[k].entry, failures.back().ending);
             failures.back().othersNotSent = true;
             return;
         }
-        std::optional<Failure> failure = SendQuietly(going[k].entry);
-        if (!failure) {
+        // Told after the window, all together: here only recorded.
+        Ending ending = Attempt(history::Mailed(going[k].entry),
+                                [&](const Ending& e) { RecordEnding(going[k].entry, e); });
+        if (ending.Sent()) {
             ++sent;
             return;
         }
-        failure->place = going[k].place;
-        failures.push_back(std::move(*failure));
+        failures.push_back({std::move(ending), going[k].place});
     });
 
     for (const Failure& f : failures) {
-        if (f.kind == Failure::kStopped) {
-            SendStopped();
+        if (f.ending.Stopped()) {
+            TellStopped();
             continue;
         }
-        m_shell.Box((Place(f.place, count) + " " + f.text + (f.othersNotSent ? "\n以降の番組も送信されていません" : ""))
-                        .c_str(),
-                    kWarning);
-        WriteLog(f.logLine);
+        m_shell.Tell(f.ending.notice, Place(f.place, count) + " " + f.ending.text +
+                                          (f.othersNotSent ? "\n以降の番組も送信されていません" : ""));
+        WriteLog(f.ending.logLine);
     }
     WriteLog("I:Sent=" + std::to_string(sent) + "/" + std::to_string(count) + "\r\n");
     return everyOneRead && failures.empty();
@@ -177,42 +159,38 @@ bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, const 
 
 bool Reserver::Confirm(const Reservation& r, const std::string& fileName, const std::string& mark,
                        Booking& booking) {
+    const MailProgramme programme = r.Mailed();
     history::Entry& entry = booking.entry;
+    entry = history::EntryOf(programme, fileName);
     entry.id = history::NewId();
-    entry.channel = r.channel;
-    entry.start = r.start;
-    entry.end = r.end;
-    entry.station = r.Named();
-    entry.title = r.title;
-    entry.file = fileName;
     entry.programme = r.programme;
     // Each of a file's several programmes is declined without a word: the
     // next one's box follows.
     const auto declined = [&] {
-        if (mark.empty()) m_shell.Box("予約を中止しました", MB_ICONINFORMATION);
+        if (mark.empty()) m_shell.Tell(Shell::Notice::kDeclined, std::string());
         return false;
     };
 
-    if (!m_options.historyPath.empty() && !HasEnded(r.end)) {
+    if (!m_options.historyPath.empty() && !HasEnded(programme.end)) {
         booking.looked = std::time(nullptr);
         const std::vector<history::Entry> entries = history::Load(m_options.historyPath);
         const history::Entry* sent = history::FindSent(entries, entry);
         if (sent != nullptr) {
-            if (m_shell.Box((mark + DuplicateQuestion(*sent)).c_str(), kDuplicateQuestion) != IDYES)
-                return declined();
+            if (!m_shell.AskSendAgain(mark, sent->sent)) return declined();
             booking.asked = *sent;
         }
     }
 
-    const std::string question = mark + ConfirmationText(r.start, r.end, r.channel);
-    if (m_shell.Box(question.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) return declined();
+    if (!m_shell.AskConfirm(mark, programme)) return declined();
     return true;
 }
 
-bool Reserver::RecordSending(const history::Entry& sending, Booking& booking) {
+bool Reserver::RecordSending(Booking& booking) {
+    Stamp(booking.entry);
+    const history::Entry& sending = booking.entry;
     if (m_options.historyPath.empty()) return true;
     if (HasEnded(sending.end)) {
-        KeepInHistory(nullptr, sending);
+        AppendToHistory(sending);
         return true;
     }
     // The check and the record in one turn of the history: two runs at once
@@ -227,21 +205,24 @@ bool Reserver::RecordSending(const history::Entry& sending, Booking& booking) {
         }
         if (recorded == history::Recorded::kWritten) return true;
         if (recorded == history::Recorded::kNotWritten) {
-            try {
-                WriteLog("E:HistoryNotWritten\r\n");
-            } catch (...) {
-            }
+            HistoryNotWritten();
             return true;
         }
-        if (m_shell.Box((booking.mark + DuplicateQuestion(found)).c_str(), kDuplicateQuestion) != IDYES) {
-            if (booking.mark.empty()) m_shell.Box("予約を中止しました", MB_ICONINFORMATION);
+        if (!m_shell.AskSendAgain(booking.mark, found.sent)) {
+            if (booking.mark.empty()) m_shell.Tell(Shell::Notice::kDeclined, std::string());
             return false;
         }
         booking.asked = found;
     }
 }
 
-bool Reserver::Resend(const history::Entry& entry) { return SendRecorded(entry, &entry); }
+bool Reserver::Resend(const history::Entry& entry) {
+    // Recorded over the entry itself, as "sending" before the first byte.
+    history::Entry sending = entry;
+    Stamp(sending);
+    ReplaceInHistory(entry, sending);
+    return SendAndConclude(sending);
+}
 
 void Reserver::Stamp(history::Entry& entry) {
     const time_t now = std::time(nullptr);
@@ -250,119 +231,105 @@ void Reserver::Stamp(history::Entry& entry) {
     entry.reason.clear();
 }
 
-bool Reserver::SendRecorded(history::Entry entry, const history::Entry* was, Booking* booking) {
-    // In the history before the first byte goes out: a run that dies during
-    // the send leaves the reservation there, as "sending".
-    Stamp(entry);
-    const history::Entry sending = entry;
-    if (booking != nullptr) {
-        if (!RecordSending(sending, *booking)) return true;  // declined at the second question
-    } else {
-        KeepInHistory(was, sending);
-    }
-    const auto record = [&](history::Outcome outcome, const char* reason) {
-        entry.outcome = outcome;
-        entry.reason = reason;
-        KeepInHistory(&sending, entry);
-        return outcome == history::Outcome::kSent;
-    };
-
-    // Every outcome of the send becomes a message and a log line, the message
-    // first. A log failure while reporting a refused mail is itself caught.
-    // A send the user stopped fails whatever its socket made of the stop.
-    // The history's reason is the log's name for the failure.
-    try {
-        if (m_shell.Send(Recorded(entry))) return record(history::Outcome::kSent, "");
-        if (m_shell.Stopped()) {
-            record(history::Outcome::kStopped, kStoppedReason);
-            return SendStopped();
-        }
-        record(history::Outcome::kFailed, "SMTP error");
-        m_shell.Box(m_shell.SenderRefused() ? SenderRefusedText() : SendRefusedText(), kWarning);
-        WriteLog("E:SMTP error!\r\n");
-        return false;
-    } catch (const CExceptionBase& e) {
-        if (m_shell.Stopped()) {
-            record(history::Outcome::kStopped, kStoppedReason);
-            return SendStopped();
-        }
-        record(history::Outcome::kFailed, e.what());
-        m_shell.Box(SendFailureText(e), kWarning);
-        // GetLocation's buffer is shared: copied into the line at once.
-        WriteLog(std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n");
-        return false;
-    } catch (...) {
-        record(history::Outcome::kFailed, "UnknownException");
-        m_shell.Box(SendUnknownFailureText(), kWarning);
-        WriteLog("E:UnknownException!\r\n");
-        return false;
-    }
-}
-
-std::optional<Reserver::Failure> Reserver::SendQuietly(history::Entry entry) {
-    const history::Entry sending = entry;
-    Failure failure;
-    const auto record = [&](history::Outcome outcome, const std::string& reason) {
-        entry.outcome = outcome;
-        entry.reason = reason;
-        KeepInHistory(&sending, entry);
-        failure.reason = reason;
+Reserver::Ending Reserver::Attempt(const MailProgramme& programme,
+                                   const std::function<void(const Ending&)>& then) {
+    // Every outcome of the send becomes an ending: sent, stopped (whatever
+    // its socket made of the stop), refused by the server or failed. The
+    // history's reason is the log's name for the failure.
+    Ending ending;
+    const auto stopped = [&] {
+        ending.outcome = history::Outcome::kStopped;
+        ending.reason = kStoppedReason;
+        ending.notice = Shell::Notice::kStopped;
     };
     try {
-        if (m_shell.Send(Recorded(entry))) {
-            record(history::Outcome::kSent, "");
-            return std::nullopt;
+        if (!m_shell.Send(programme)) {
+            if (m_shell.Stopped()) {
+                stopped();
+            } else {
+                ending.outcome = history::Outcome::kFailed;
+                ending.reason = "SMTP error";
+                ending.notice = Shell::Notice::kSendRefused;
+                ending.text = m_shell.SenderRefused() ? SenderRefusedText() : SendRefusedText();
+                ending.logLine = "E:SMTP error!\r\n";
+            }
         }
-        if (m_shell.Stopped()) {
-            record(history::Outcome::kStopped, kStoppedReason);
-            failure.kind = Failure::kStopped;
-            return failure;
-        }
-        record(history::Outcome::kFailed, "SMTP error");
-        failure.text = m_shell.SenderRefused() ? SenderRefusedText() : SendRefusedText();
-        failure.logLine = "E:SMTP error!\r\n";
-        return failure;
+        then(ending);
+        return ending;
     } catch (const CExceptionBase& e) {
+        ending = Ending();
         if (m_shell.Stopped()) {
-            record(history::Outcome::kStopped, kStoppedReason);
-            failure.kind = Failure::kStopped;
-            return failure;
+            stopped();
+        } else {
+            ending.outcome = history::Outcome::kFailed;
+            ending.reason = e.what();
+            ending.text = SendFailureText(e);
+            // GetLocation's buffer is shared: copied into the line at once.
+            ending.logLine = std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n";
         }
-        record(history::Outcome::kFailed, e.what());
-        failure.kind = Failure::kThrown;
-        failure.text = SendFailureText(e);
-        failure.logLine = std::string("E:<") + e.what() + "> at " + e.GetLocation() + "\r\n";
-        return failure;
     } catch (...) {
-        record(history::Outcome::kFailed, "UnknownException");
-        failure.kind = Failure::kThrown;
-        failure.text = SendUnknownFailureText();
-        failure.logLine = "E:UnknownException!\r\n";
-        return failure;
+        ending = Ending();
+        ending.outcome = history::Outcome::kFailed;
+        ending.reason = "UnknownException";
+        ending.text = SendUnknownFailureText();
+        ending.logLine = "E:UnknownException!\r\n";
     }
+    then(ending);
+    return ending;
 }
 
-bool Reserver::SendStopped() {
-    m_shell.Box("メール送信を中止しました\n予約は送信されていません", kWarning);
+bool Reserver::SendAndConclude(const history::Entry& sending) {
+    // The outcome is recorded, then told: the box first, then the log line.
+    return Attempt(history::Mailed(sending), [&](const Ending& ending) {
+               RecordEnding(sending, ending);
+               if (ending.Sent()) return;
+               if (ending.Stopped()) {
+                   TellStopped();
+                   return;
+               }
+               m_shell.Tell(ending.notice, ending.text);
+               WriteLog(ending.logLine);
+           }).Sent();
+}
+
+void Reserver::RecordEnding(const history::Entry& sending, const Ending& ending) {
+    history::Entry entry = sending;
+    entry.outcome = ending.outcome;
+    entry.reason = ending.reason;
+    ReplaceInHistory(sending, entry);
+}
+
+bool Reserver::TellStopped() {
+    m_shell.Tell(Shell::Notice::kStopped, std::string());
     WriteLog("E:Stopped by user!\r\n");
     return false;
 }
 
-void Reserver::KeepInHistory(const history::Entry* was, const history::Entry& entry) {
-    if (m_options.historyPath.empty()) return;
-    // The send is made whatever becomes of its record (a file that cannot be
-    // written, no memory for its lines); a log that cannot be written either
-    // changes nothing.
-    try {
-        if (was != nullptr ? history::Replace(m_options.historyPath, *was, entry)
-                           : history::Append(m_options.historyPath, entry))
-            return;
-    } catch (...) {
-    }
+void Reserver::HistoryNotWritten() noexcept {
     try {
         WriteLog("E:HistoryNotWritten\r\n");
     } catch (...) {
     }
+}
+
+// The send is made whatever becomes of its record (a file that cannot be
+// written, no memory for its lines).
+void Reserver::AppendToHistory(const history::Entry& entry) {
+    if (m_options.historyPath.empty()) return;
+    try {
+        if (history::Append(m_options.historyPath, entry)) return;
+    } catch (...) {
+    }
+    HistoryNotWritten();
+}
+
+void Reserver::ReplaceInHistory(const history::Entry& was, const history::Entry& entry) {
+    if (m_options.historyPath.empty()) return;
+    try {
+        if (history::Replace(m_options.historyPath, was, entry)) return;
+    } catch (...) {
+    }
+    HistoryNotWritten();
 }
 
 }  // namespace reserve

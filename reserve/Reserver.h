@@ -1,20 +1,22 @@
 // The reservation driver: one iEPG file from its text to the history line,
 // in this order:
 //   iepg::SplitParts (IepgParts.h)        the file's programmes, one or several
-//   ReadReservation (ReservationFile.h)   each programme's channel and times
+//   ReadReservation (ReservationFile.h)   each programme's channel and times,
+//                                         as one MailProgramme (Reservation::Mailed)
 //   Reserver::ReserveFile                 for each programme: the duplicate
 //                                         question (History.h), the confirmation
-//   Reserver::SendRecorded                the history's "sending" line (asking
-//                                         again when another run has just sent
-//                                         it), the send (Shell::Send), its
-//                                         outcome told and logged, the history
-//                                         line rewritten
+//   Reserver::RecordSending               the history's "sending" line (asking
+//                                         again when another run has just sent it)
+//   Reserver::Attempt                     the send (Shell::Send) and how it ended,
+//                                         sorted in this one place
+//   Reserver::Conclude / ReserveSeveral   the outcome in the history, told and logged
 // A file with several programmes asks about each in turn, then sends every
 // confirmed one within one Shell::SendEach, and tells the failures after it.
-// Resending a history entry from setting mode enters at SendRecorded.
-// The driver talks to the user and to the mailer only through Shell: the
-// program's shell (app/) shows message boxes and the progress window and
-// sends with the SMTP client; the tests' shell sends on the calling thread.
+// Resending a history entry from setting mode enters at Resend.
+// The driver talks to the user and to the mailer only through Shell, by
+// what it means: the program's shell (app/) shows message boxes and the
+// progress window and sends with the SMTP client; the tests' shell sends on
+// the calling thread.
 #pragma once
 
 #include <cstddef>
@@ -26,24 +28,45 @@
 #include <string_view>
 #include <vector>
 
-#include "reserve/History.h"
+#include "mail/MailProgramme.h"
+#include "reserve/Entry.h"
 #include "reserve/ReservationFile.h"
 
 class CStationTable;
 
 namespace reserve {
 
-// What the driver needs from around it.
+// What the driver needs from around it. Every question and every notice is
+// one method or one Notice; the shell chooses how it is shown.
 class Shell {
 public:
     virtual ~Shell() = default;
-    // Shows text (code page 932) in a message box of type (MB_* flags) and
-    // returns the button pressed (IDYES, IDNO, IDOK...). May throw; a throw
-    // while a send's outcome is being told counts as an unknown failure.
-    virtual int Box(const char* text, unsigned type) = 0;
-    // Mails r: true when the server took it, false when it refused a step.
-    // Throws what CSmtpMailer::SendMail throws.
-    virtual bool Send(const Reservation& r) = 0;
+
+    // What the user is told; text (code page 932) says what and why where
+    // the notice has one, led by the programme's place in a file with
+    // several.
+    enum class Notice {
+        kDeclined,            // the user said No: nothing is sent (no text)
+        kFileUnreadable,      // the file cannot be split into programmes
+        kProgrammeUnreadable, // a programme cannot be reserved (its station, its times)
+        kSendRefused,         // the server refused the mail
+        kSendFailed,          // the send failed otherwise (the connection, TLS, the sign-in...)
+        kStopped,             // the user stopped the send (no text)
+    };
+
+    // The questions, each true for Yes; mark leads the box (empty in a file
+    // with one programme). May throw; a throw while a send's outcome is
+    // being told counts as an unknown failure.
+    // The programme was sent at sent (local time): send it again? (No the default.)
+    virtual bool AskSendAgain(const std::string& mark, const tm& sent) = 0;
+    // Reserve programme?
+    virtual bool AskConfirm(const std::string& mark, const MailProgramme& programme) = 0;
+    // Tells the user notice. May throw, as above.
+    virtual void Tell(Notice notice, const std::string& text) = 0;
+
+    // Mails programme: true when the server took it, false when it refused
+    // a step. Throws what CSmtpMailer::SendMail throws.
+    virtual bool Send(const MailProgramme& programme) = 0;
     // Whether the user stopped the last Send before the server took the mail.
     virtual bool Stopped() const = 0;
     // Whether the last Send that returned false was refused for its sender.
@@ -52,8 +75,8 @@ public:
     // to each(count - 1) in turn, each calling Send once, while one progress
     // window shows them and which of count is going out; the connection of
     // one mail is kept for the next where the server allows. each may run on
-    // another thread than Box: it shows no box. Returns when every call has
-    // returned; throws what each throws.
+    // another thread than the questions: it asks and tells nothing. Returns
+    // when every call has returned; throws what each throws.
     virtual void SendEach(size_t count, const std::function<void(size_t)>& each) = 0;
 };
 
@@ -72,8 +95,8 @@ public:
     // Reserves the programmes of text (one iEPG file's bytes; ends at its
     // first NUL byte): splits it (a file that cannot be split gets its box
     // and fails), reads each programme (ReadReservation) with table, asks
-    // about one already sent, asks the user to confirm and sends it through
-    // SendRecorded. A file with several programmes marks each box with the
+    // about one already sent, asks the user to confirm, records it as
+    // "sending" and sends it (Attempt). A file with several programmes marks each box with the
     // programme's place, title and station ("(1/2) ..."); a programme that
     // cannot be reserved gets its box and the others still go; the confirmed
     // ones go out together (Shell::SendEach) and the log says how many were
@@ -93,18 +116,19 @@ private:
     struct Booking {
         size_t place = 0;     // 1-based, in a file with several programmes; 0 in a file with one
         std::string mark;     // what leads its boxes (Confirm); empty in a file with one
-        history::Entry entry;
+        history::Entry entry;  // made from the programme (history::EntryOf)
         std::optional<history::Entry> asked;  // the earlier send the user said Yes to sending again
         time_t looked = 0;                    // when the history was read for the question
     };
-    // A failed send as the user is told of it after a file's several sends.
-    struct Failure {
-        enum Kind { kRefused, kThrown, kStopped } kind = kRefused;  // by the server, by anything else, by the user
-        size_t place = 0;      // 1-based, in the file
-        std::string text;      // the box
-        std::string logLine;   // the "E:" line, after the box
-        std::string reason;    // the history's
-        bool othersNotSent = false;  // the programmes after it were not tried
+    // How one send ended, as the history records it and the user is told.
+    struct Ending {
+        history::Outcome outcome = history::Outcome::kSent;
+        std::string reason;  // the history's: the log's name for the failure
+        Shell::Notice notice = Shell::Notice::kSendFailed;  // for a failure
+        std::string text;     // the failure's box (kStopped: none)
+        std::string logLine;  // the "E:" line, after the box
+        bool Sent() const { return outcome == history::Outcome::kSent; }
+        bool Stopped() const { return outcome == history::Outcome::kStopped; }
     };
 
     // A file with one programme, as a file has always been reserved; part is
@@ -117,31 +141,36 @@ private:
     // box led by mark (empty for a file with one programme). Returns false
     // when the user declined either; booking is then unspecified.
     bool Confirm(const Reservation& r, const std::string& fileName, const std::string& mark, Booking& booking);
-    // Writes sending (booking's entry, stamped) in the history, unless
-    // another run has sent the programme meanwhile and the user, asked again
-    // (the question led by booking's mark), says No. Returns false when the
-    // user said No. A history that cannot be written is only logged.
-    bool RecordSending(const history::Entry& sending, Booking& booking);
+    // Stamps booking's entry (Stamp) and writes it in the history as
+    // "sending", unless another run has sent the programme meanwhile and the
+    // user, asked again (the question led by booking's mark), says No.
+    // Returns false when the user said No. A history that cannot be written
+    // is only logged.
+    bool RecordSending(Booking& booking);
     // Sets entry's time sent to now and its outcome to "sending".
     static void Stamp(history::Entry& entry);
-    // Sends entry (channel, start, end, station, title, file) through the
-    // shell, recorded in the history first as "sending" (a new reservation:
-    // RecordSending with booking; was, the entry sent again: over it), then
-    // with its outcome. A failure is told and logged, the box first. Returns
-    // whether the server took the mail, or true when the user declined at the
-    // second question.
-    bool SendRecorded(history::Entry entry, const history::Entry* was, Booking* booking = nullptr);
-    // One send of a file with several programmes, its entry already recorded
-    // as "sending": the outcome recorded, a failure returned to be told
-    // later (no box). Runs inside Shell::SendEach. Throws nothing.
-    std::optional<Failure> SendQuietly(history::Entry entry);
+    // The one place that sorts how a send ended: sends programme through the
+    // shell and calls then with the ending, inside the same watch, so that a
+    // throw from then counts as the send's failure, as a throw from the
+    // send does (then is called again with that ending; a throw the second
+    // time leaves). Returns the last ending.
+    Ending Attempt(const MailProgramme& programme, const std::function<void(const Ending&)>& then);
+    // Sends sending (already recorded as "sending") and concludes: the
+    // outcome over it in the history, a failure told (box first) and logged.
+    // Returns whether the server took the mail.
+    bool SendAndConclude(const history::Entry& sending);
+    // Writes the ending's outcome and reason over sending in the history.
+    void RecordEnding(const history::Entry& sending, const Ending& ending);
     // The user stopped the send: told and logged like any failed send.
     // Returns false.
-    bool SendStopped();
-    // Writes entry into the history, over was or (null) at its end; a
-    // history that cannot be written is only logged (E:HistoryNotWritten).
-    // Throws nothing.
-    void KeepInHistory(const history::Entry* was, const history::Entry& entry);
+    bool TellStopped();
+    // Adds entry at the history's end, or writes it over was; a history that
+    // cannot be written is only logged (E:HistoryNotWritten). Both throw nothing.
+    void AppendToHistory(const history::Entry& entry);
+    void ReplaceInHistory(const history::Entry& was, const history::Entry& entry);
+    // Logs that the history was not written; a log that cannot be written
+    // either changes nothing.
+    static void HistoryNotWritten() noexcept;
 
     Shell& m_shell;
     ReserveOptions m_options;

@@ -80,23 +80,23 @@ M = [
     ('pass3', A, '    if (m_unreadable) return false;\n', '', 'an unreadable password sent empty'),
     ('ext1', H, "return encryption != Encryption::kNone || !user.empty() || !certPin.empty();",
      "return encryption != Encryption::kNone || !user.empty();", 'a pin alone keeps the plain dialogue'),
-    ('test1', S, '''        if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info))
+    ('test1', S, '''        if (!smtp::OpenExtended(m_account, password, m_options.commandTimeoutMs, m_progress, conn, info))
             THROW_AT(CSmtpSetupError, 0);''',
-     '        smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info);',
+     '        smtp::OpenExtended(m_account, password, m_options.commandTimeoutMs, m_progress, conn, info);',
      'the connection test ignores a refused EHLO'),
     ('test2', S, '        if (Refused(reply)) THROW_AT(CSmtpSetupError, ReplyCode(reply));\n        info.serverName', '        info.serverName',
      'the connection test ignores a refused HELO'),
-    ('test3', S, '    Exchange(conn, "QUIT\\r\\n", "QUIT\\r\\n", m_commandTimeoutMs);\n    conn.Close();\n    return info;',
+    ('test3', S, '    Exchange(conn, "QUIT\\r\\n", "QUIT\\r\\n", m_options.commandTimeoutMs);\n    conn.Close();\n    return info;',
      '    conn.Close();\n    return info;', 'the connection test without QUIT'),
-    ('send1', S, '''        if (!smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info)) {
+    ('send1', S, '''        if (!smtp::OpenExtended(m_account, password, m_options.commandTimeoutMs, m_progress, conn, info)) {
             conn.Close();
             return false;
-        }''', '''        smtp::OpenExtended(m_account, password, m_commandTimeoutMs, m_progress, conn, info);''',
+        }''', '''        smtp::OpenExtended(m_account, password, m_options.commandTimeoutMs, m_progress, conn, info);''',
      'the send goes on after a refused EHLO'),
     ('send2', S, 'for (size_t i = extended ? 1 : 0;', 'for (size_t i = 0;', 'HELO after EHLO'),
     ('to1', N, '            remaining = timeoutMs - elapsed;', '            remaining = timeoutMs;',
      'the whole-reply time-out turned per piece'),
-    ('to2', S, '{message, "S:<SendMail>\\r\\n", m_dataEndTimeoutMs},', '{message, "S:<SendMail>\\r\\n", m_commandTimeoutMs},',
+    ('to2', S, '{message, "S:<SendMail>\\r\\n", m_options.dataEndTimeoutMs},', '{message, "S:<SendMail>\\r\\n", m_options.commandTimeoutMs},',
      'the end of data waits only the command time'),
     ('tls1', N, '''    case plat::TlsStatus::kClosed:
         if (!handshake) THROW_AT(CSockClose, 0);''', '''    case plat::TlsStatus::kClosed:
@@ -105,7 +105,7 @@ M = [
      'case plat::TlsStatus::kNameMismatch: THROW_AT(CCertUntrusted, detail);', 'name mismatch reported untrusted'),
     ('tls3', N, 'if (!info.certSha256.empty()) WriteLog("I:TLS certificate SHA-256 " + info.certSha256 + "\\r\\n");', '',
      'the refused certificate not logged'),
-    ('quit1', S, '    if (result) Quit(conn, m_commandTimeoutMs);', '    Quit(conn, m_commandTimeoutMs);',
+    ('quit1', S, '    if (result) Quit(conn, m_options.commandTimeoutMs);', '    Quit(conn, m_options.commandTimeoutMs);',
      'QUIT after a refusal'),
     ('quit2', S, '''    } catch (const CNotError& e) {  // the server hung up, or stayed silent
         WriteLog(std::string("I:<") + e.what() + "> at QUIT after the mail was accepted\\r\\n");
@@ -134,7 +134,7 @@ M = [
      '            if (!words.empty()) caps.serverName = words[0];',
      'the first EHLO line read as a keyword'),
     ('rep4', R, 'word.compare(0, 5, "AUTH=") == 0', 'word == "AUTH="', 'AUTH=LOGIN not understood'),
-    ('rep5', R, "out += n > 1 ? kDigits[(v >> 6) & 63] : '=';", "out += kDigits[(v >> 6) & 63];", 'Base64 padding'),
+    ('rep5', 'mail/Base64.cpp', "out += n > 1 ? kDigits[(v >> 6) & 63] : '=';", "out += kDigits[(v >> 6) & 63];", 'Base64 padding'),
     # ---- composing ----
     ('comp1', C, "if (lineStart && c == '.') out += '.';", "if (c == '.') out += '.';", 'every period doubled'),
     ('comp2', C, "const char sign = eastSeconds < 0 ? '-' : '+';", "const char sign = eastSeconds <= 0 ? '-' : '+';",

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/BoxShell.h"
 #include "mail/SmtpMailer.h"
 #include "platform/platform.h"
 #include "reserve/History.h"
@@ -149,18 +150,13 @@ std::string AdjustedLines(std::string start, std::string end) {
     return "I:AdjustedStart=" + start + "\n\r\nI:AdjustedEnd=" + end + "\n\r\n";
 }
 
-// The tests' shell: every box goes through AfxMessageBox (a
-// MessageBoxRecorder answers it) and the mail goes on the calling thread,
-// without a window.
-class DirectShell : public reserve::Shell {
+// The tests' shell: every box is the program's (BoxShell, through
+// AfxMessageBox: a MessageBoxRecorder answers it) and the mail goes on the
+// calling thread, without a window.
+class DirectShell : public BoxShell {
 public:
     explicit DirectShell(CSmtpMailer& mailer) : m_mailer(mailer) {}
-    int Box(const char* text, unsigned type) override { return AfxMessageBox(text, type); }
-    bool Send(const reserve::Reservation& r) override {
-        m_mailer.m_strTitle = r.title;
-        m_mailer.m_strStation = r.Named();
-        return m_mailer.SendMail(r.start, r.end, r.channel);
-    }
+    bool Send(const MailProgramme& programme) override { return m_mailer.SendMail(programme); }
     bool Stopped() const override { return m_mailer.Cancelled(); }
     bool SenderRefused() const override { return m_mailer.SenderRefused(); }
     void SendEach(size_t count, const std::function<void(size_t)>& each) override {
@@ -195,7 +191,7 @@ protected:
 
     reserve::ReserveOptions options;
     CStationTable table{kStationTxt};
-    CSmtpMailer mailer;
+    CSmtpMailer mailer{MailAccount()};
     DirectShell shell{mailer};
     LogCapture log;
     std::vector<MessageBoxCall> calls;
@@ -560,18 +556,19 @@ class ReserveSendTest : public ReserveTest {
 protected:
     void SetUp() override {
         ReserveTest::SetUp();
-        // The reservation's adjusted times and channel must reach the mail.
-        mailer.m_strFormat = "Subject: ch%chno% %syea%/%smon%/%sday% %shou%:%smin%-%ehou%:%emin%\r\n";
-        mailer.m_account.sender = mailer.m_account.recipient = "recorder@example.jp";
-        // A broken dialogue must fail the test, not hang it.
-        mailer.m_commandTimeoutMs = mailer.m_dataEndTimeoutMs = 10000;
+        account.sender = account.recipient = "recorder@example.jp";
         options.adjust.start = -5;
         options.adjust.end = 10;
     }
     void Use(const SmtpPeer& peer) {
-        mailer.m_account.address = peer.Address();
-        mailer.m_account.port = peer.Port();
+        account.address = peer.Address();
+        account.port = peer.Port();
+        // The reservation's adjusted times and channel must reach the mail;
+        // a broken dialogue must fail the test, not hang it.
+        mailer = CSmtpMailer(account, "Subject: ch%chno% %syea%/%smon%/%sday% %shou%:%smin%-%ehou%:%emin%\r\n",
+                             nullptr, {10000, 10000});
     }
+    MailAccount account;
     // The log up to the confirmation: what every send outcome starts with.
     static std::string LogBeforeSend() {
         return StationBlock(Header()) + "I:CH=1\r\n" +

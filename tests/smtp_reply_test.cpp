@@ -1,5 +1,6 @@
 // SMTP reply texts: completeness, joining pieces under the size cap, the
 // capabilities of an EHLO reply, reply codes, Base64 for AUTH.
+#include "mail/Base64.h"
 #include "mail/SmtpReply.h"
 
 #include <gtest/gtest.h>

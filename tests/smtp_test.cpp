@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -27,6 +28,7 @@
 #include "tests/support/SmtpSink.h"
 #include "tests/support/SubmissionServer.h"
 #include "mail/Password.h"
+#include "mail/Base64.h"
 #include "mail/SmtpReply.h"
 
 namespace {
@@ -128,6 +130,46 @@ SmtpPeer::Script InPieces(const std::vector<std::vector<std::string>>& replies) 
     return script;
 }
 
+// The settings a test changes between sends, as fields. Each send (and
+// connection test, and batch) makes its mailer from them as the program
+// does; the mailer stays until the next, for Cancel and Cancelled.
+struct MailerSetup {
+    MailAccount m_account;
+    std::string m_strFormat;
+    std::string m_strTitle;
+    std::string m_strStation;
+    uint32_t m_commandTimeoutMs = CSmtpMailer::kCommandTimeoutMs;
+    uint32_t m_dataEndTimeoutMs = CSmtpMailer::kDataEndTimeoutMs;
+    SendProgress* m_progress = nullptr;
+
+    bool SendMail(const tm& start, const tm& end, unsigned channel) {
+        if (!m_batch) Make();
+        return m_made->SendMail({start, end, channel, m_strTitle, m_strStation});
+    }
+    CSmtpMailer::ConnectionInfo TestConnection(const std::string& sender = std::string()) {
+        return Make().TestConnection(sender);
+    }
+    void BeginBatch() {
+        Make().BeginBatch();
+        m_batch = true;
+    }
+    void EndBatch() {
+        m_made->EndBatch();
+        m_batch = false;
+    }
+    void Cancel() { m_made->Cancel(); }
+    bool Cancelled() const { return m_made->Cancelled(); }
+
+private:
+    CSmtpMailer& Make() {
+        m_made = std::make_unique<CSmtpMailer>(m_account, m_strFormat, m_progress,
+                                               MailerOptions{m_commandTimeoutMs, m_dataEndTimeoutMs});
+        return *m_made;
+    }
+    std::unique_ptr<CSmtpMailer> m_made;
+    bool m_batch = false;
+};
+
 class SmtpDialogue : public ::testing::Test {
 protected:
     SmtpDialogue() {
@@ -144,7 +186,7 @@ protected:
     }
     bool Send() { return m_mailer.SendMail(m_start, m_end, 12); }
 
-    CSmtpMailer m_mailer;
+    MailerSetup m_mailer;
     tm m_start = MakeTm(2004, 1, 5, 21, 30);
     tm m_end = MakeTm(2004, 1, 5, 23, 0);
     const std::vector<std::string> m_commands = Commands(kFrom, kRcpt, kMessage);
@@ -376,7 +418,7 @@ TEST_F(SmtpDialogue, ReportsEachStep) {
 TEST_F(SmtpDialogue, CancelFromAnotherThreadStopsASilentServerAtOnce) {
     for (SmtpPeer::Step step : {SmtpPeer::kGreeting, SmtpPeer::kRcpt, SmtpPeer::kMessage}) {
         SCOPED_TRACE(step);
-        CSmtpMailer mailer;
+        MailerSetup mailer;
         mailer.m_strFormat = kTemplate;
         mailer.m_account.sender = kFrom;
         mailer.m_account.recipient = kRcpt;
@@ -414,11 +456,12 @@ TEST_F(SmtpDialogue, CancelBeforeTheSendStopsItAndAfterTheMailWasTakenDoesNothin
     EXPECT_FALSE(m_mailer.Cancelled());
     peer.Join();
 
-    CSmtpMailer early;
-    early.m_account.address = peer.Address();
-    early.m_account.port = peer.Port();
+    MailAccount account;
+    account.address = peer.Address();
+    account.port = peer.Port();
+    CSmtpMailer early(account);
     early.Cancel();
-    EXPECT_THROW(early.SendMail(m_start, m_end, 12), CSockIOerror);
+    EXPECT_THROW(early.SendMail({m_start, m_end, 12, "", ""}), CSockIOerror);
     EXPECT_TRUE(early.Cancelled());
     EXPECT_EQ(peer.Connections(), 1);
 }
@@ -1365,7 +1408,7 @@ TEST_F(SubmitDelivery, ReportsEncryptingAndSigningInAndStopsInsideTheSession) {
 
     // Stopped while signing in: the encrypted session ends, no mail goes.
     struct StopAtSignIn : SendProgress {
-        CSmtpMailer* mailer;
+        MailerSetup* mailer;
         void OnStep(SendStep step, int) noexcept override {
             if (step == SendStep::kSigningIn) mailer->Cancel();
         }
@@ -1456,7 +1499,7 @@ TEST_F(SubmitDelivery, AMissingIntermediateIsFetchedWithinTheTimeAndAStopEndsThe
         UsePort(row.port, Encryption::kImplicit);
         m_mailer.m_commandTimeoutMs = row.timeoutMs;
         struct StopLater : SendProgress {
-            CSmtpMailer* mailer;
+            MailerSetup* mailer;
             uint32_t afterMs;
             uint32_t stopped = 0;
             std::thread user;

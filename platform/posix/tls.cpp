@@ -1,8 +1,10 @@
 // posix side of the TLS interface: OpenSSL (Debian's libssl). The session
 // works on the caller's socket in non-blocking mode, so that every wait is a
 // poll bounded by the time left; the socket is blocking again after TlsClose.
-// This file holds the session: the handshake and the records; the server
-// certificate's checks are cert.cpp's.
+// This file makes the session: the handshake; the records are
+// tls_records.cpp's, the server certificate's checks cert.cpp's.
+#include "tls_session.h"
+
 #include "cert.h"
 
 #include <cerrno>
@@ -20,30 +22,12 @@
 
 namespace plat {
 
-struct TlsSession {
-    SSL_CTX* ctx = nullptr;
-    SSL* ssl = nullptr;
-    Socket socket = kInvalidSocket;
-    Wake* wake = nullptr;  // the socket's wake-up (not owned)
-    int savedFlags = 0;
-    ~TlsSession() {
-        if (ssl != nullptr) SSL_free(ssl);
-        if (ctx != nullptr) SSL_CTX_free(ctx);
-        if (socket != kInvalidSocket) ::fcntl(socket, F_SETFL, savedFlags);
-    }
-};
-
-namespace {
-
-// The time left of a wait that began at started; kInfinite stays infinite.
 uint32_t Remaining(uint32_t started, uint32_t timeoutMs) {
     if (timeoutMs == kInfinite) return kInfinite;
     const uint32_t elapsed = TickCount() - started;
     return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
 }
 
-// Waits for the socket to become readable or writable as OpenSSL asked, or
-// for the wake-up.
 TlsStatus WaitFor(Socket s, Wake* wake, int sslError, uint32_t started, uint32_t timeoutMs) {
     const uint32_t left = Remaining(started, timeoutMs);
     if (left == 0) return TlsStatus::kTimeOut;
@@ -53,7 +37,6 @@ TlsStatus WaitFor(Socket s, Wake* wake, int sslError, uint32_t started, uint32_t
     return TlsStatus::kOk;
 }
 
-// The status for a failed SSL_* call that is not a wish to wait.
 TlsStatus Failure(int sslError) {
     if (sslError == SSL_ERROR_ZERO_RETURN) return TlsStatus::kClosed;
     if (sslError == SSL_ERROR_SYSCALL) return errno == 0 || errno == ECONNRESET || errno == EPIPE ? TlsStatus::kClosed
@@ -63,8 +46,6 @@ TlsStatus Failure(int sslError) {
         return TlsStatus::kClosed;
     return TlsStatus::kHandshake;
 }
-
-}  // namespace
 
 TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,
                      TlsSession** session, TlsInfo* info, int32_t* detail, Wake* wake) {
@@ -121,69 +102,6 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
     info->cipher = SSL_get_cipher_name(tls->ssl);
     *session = tls.release();
     return TlsStatus::kOk;
-}
-
-TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t timeoutMs) {
-    // The socket does not block, so only the wake-up itself can stop a write.
-    if (IsWakeSet(session->wake)) return TlsStatus::kIoError;
-    const uint32_t started = TickCount();
-    size_t sent = 0;
-    while (sent < length) {
-        errno = 0;
-        size_t n = 0;
-        const int r = SSL_write_ex(session->ssl, data + sent, length - sent, &n);
-        if (r == 1) {
-            sent += n;
-            continue;
-        }
-        const int e = SSL_get_error(session->ssl, r);
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const TlsStatus waited = WaitFor(session->socket, session->wake, e, started, timeoutMs);
-            if (waited != TlsStatus::kOk) return waited;
-            continue;
-        }
-        ERR_clear_error();
-        return Failure(e) == TlsStatus::kHandshake ? TlsStatus::kIoError : Failure(e);
-    }
-    return TlsStatus::kOk;
-}
-
-TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t timeoutMs, size_t* received) {
-    const uint32_t started = TickCount();
-    *received = 0;
-    if (IsWakeSet(session->wake)) return TlsStatus::kIoError;
-    for (;;) {
-        errno = 0;
-        const int r = SSL_read_ex(session->ssl, buffer, size, received);
-        if (r == 1) return TlsStatus::kOk;
-        const int e = SSL_get_error(session->ssl, r);
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const TlsStatus waited = WaitFor(session->socket, session->wake, e, started, timeoutMs);
-            if (waited != TlsStatus::kOk) return waited;
-            continue;
-        }
-        const TlsStatus failure = Failure(e);
-        ERR_clear_error();
-        return failure == TlsStatus::kHandshake ? TlsStatus::kIoError : failure;
-    }
-}
-
-void TlsClose(TlsSession* session, uint32_t timeoutMs) {
-    if (session == nullptr) return;
-    // close_notify goes out; the peer's answer is not awaited (RFC 8446
-    // section 6.1 lets a client close its side at once).
-    const uint32_t started = TickCount();
-    // A stopped session sends nothing more, close_notify neither.
-    while (!IsWakeSet(session->wake)) {
-        const int r = SSL_shutdown(session->ssl);
-        if (r >= 0) break;
-        const int e = SSL_get_error(session->ssl, r);
-        if ((e != SSL_ERROR_WANT_WRITE && e != SSL_ERROR_WANT_READ) ||
-            WaitFor(session->socket, session->wake, e, started, timeoutMs) != TlsStatus::kOk)
-            break;
-    }
-    ERR_clear_error();
-    delete session;
 }
 
 }  // namespace plat

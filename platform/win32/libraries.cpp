@@ -19,8 +19,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-
-#include "base/Exceptions.h"
+#include <stdexcept>
 
 namespace {
 
@@ -72,7 +71,9 @@ template <size_t Slot>
     char text[128];
     // Not yet known only while another thread is still recording it.
     std::snprintf(text, sizeof text, "SystemLibraryMissing(%s)", known ? f.what : "?");
-    THROW_AT(CSystemLibraryMissing, static_cast<int32_t>(known ? f.error : ERROR_MOD_NOT_FOUND), text);
+    const DWORD error = known ? f.error : ERROR_MOD_NOT_FOUND;
+    if (const plat::LibraryFailure raise = plat::LibraryFailureSet()) raise(__FILE__, __LINE__, static_cast<long>(error), text);
+    throw std::runtime_error(text);
 }
 
 // BOOL FALSE, a null pointer, or nothing (void).

@@ -1,6 +1,6 @@
 // win32 side of the TLS interface: SChannel through SSPI. This file holds
-// the session: its credentials, the handshake and the records; the server
-// certificate's checks are cert.cpp's.
+// the session's making: its credentials and the handshake; the records are
+// tls_records.cpp's, the server certificate's checks cert.cpp's.
 //
 // The session owns every buffer in one place: `in` holds what came from the
 // socket and is not yet used (handshake tokens, encrypted records), `plain`
@@ -8,14 +8,9 @@
 // TlsConnect is the one state machine: each SECURITY_STATUS either reads
 // more, answers again with the same input, or ends it with a TlsStatus
 // (HandshakeFailure says which).
-#define SECURITY_WIN32
-// SCH_CREDENTIALS with TLS_PARAMETERS.
-#define SCHANNEL_USE_BLACKLISTS
-#include "cert.h"
+#include "tls_session.h"
 
-#include <subauth.h>
-#include <schannel.h>
-#include <security.h>
+#include "cert.h"
 
 #include <cstring>
 #include <memory>
@@ -34,11 +29,6 @@ namespace {
 constexpr size_t kMaxHandshakeInput = 256 * 1024;
 // One socket read.
 constexpr int kReadSize = 16 * 1024 + 1024;
-// The handshake's requests: a stream of records with replay and sequence
-// checks, SChannel allocates the output, the certificate is ours to check.
-constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                                ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
-                                ISC_REQ_MANUAL_CRED_VALIDATION;
 // What the finished handshake must have granted of those: without any of
 // them the records would not be the protected stream the session assumes.
 constexpr unsigned long kRequiredAttributes =
@@ -48,59 +38,14 @@ constexpr unsigned long kRequiredAttributes =
 // below it.
 constexpr unsigned long kFirstTls13Build = 20348;
 
-// The test seam's TLS 1.3 session ticket, which Wine never sends
-// (seam::SchannelSplitsTicket): armed after the handshake, taken by the
-// first record received, then done.
-enum class SeamTicket { kNone, kArmed, kTaking, kDone };
-
-}  // namespace
-
-struct TlsSession {
-    Socket socket = kInvalidSocket;
-    Wake* wake = nullptr;  // the socket's wake-up (not owned)
-    CredHandle cred{};
-    bool hasCred = false;
-    CtxtHandle context{};
-    bool hasContext = false;
-    // The handshake's requests; gains ISC_REQ_USE_SUPPLIED_CREDS once the
-    // server has asked for a client certificate, which we do not have.
-    DWORD flags = kContextFlags;
-    bool seamAskedCertificate = false;
-    bool tls13 = false;  // the protocol agreed: TLS 1.2 alone can renegotiate
-    bool allowsTls13 = false;  // the credentials let SChannel offer TLS 1.3
-    unsigned long attributes = 0;  // what the last handshake step granted
-    // A post-handshake message (a TLS 1.3 ticket or key update) is being
-    // read: what arrives goes to the handshake until it is whole.
-    bool postHandshake = false;
-    SeamTicket seamTicket = SeamTicket::kNone;
-    std::string seamHeld;  // the seam's byte for the next read
-    SecPkgContext_StreamSizes sizes{};
-    std::string in;     // received bytes not used yet
-    std::string plain;  // decrypted bytes not handed out yet
-
-    ~TlsSession() {
-        if (hasContext) ::DeleteSecurityContext(&context);
-        if (hasCred) ::FreeCredentialsHandle(&cred);
-    }
-};
-
-namespace {
-
-// Frees what SChannel allocated for an output buffer.
-struct OutputToken {
-    SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
-    ~OutputToken() {
-        if (buffer.pvBuffer != nullptr) ::FreeContextBuffer(buffer.pvBuffer);
-    }
-};
-
 uint32_t Remaining(uint32_t started, uint32_t timeoutMs) {
     if (timeoutMs == kInfinite) return kInfinite;
     const uint32_t elapsed = TickCount() - started;
     return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
 }
 
-// Sends every byte; false when the socket fails or the wake-up is set.
+}  // namespace
+
 bool SendAll(const TlsSession& session, const char* data, size_t length) {
     while (length > 0) {
         const int n = Send(session.socket, data, static_cast<int>(length), session.wake);
@@ -111,7 +56,6 @@ bool SendAll(const TlsSession& session, const char* data, size_t length) {
     return true;
 }
 
-// Appends what arrives within the time left to session.in.
 TlsStatus ReadMore(TlsSession& session, uint32_t started, uint32_t timeoutMs) {
     if (!session.seamHeld.empty()) {
         session.in += session.seamHeld;
@@ -135,6 +79,8 @@ TlsStatus ReadMore(TlsSession& session, uint32_t started, uint32_t timeoutMs) {
     session.in.append(buffer, length);
     return TlsStatus::kOk;
 }
+
+namespace {
 
 // What a failed handshake status means for the user.
 TlsStatus HandshakeFailure(SECURITY_STATUS status) {
@@ -236,8 +182,8 @@ SECURITY_STATUS AcquireCredentials(TlsSession& session) {
     return status;
 }
 
-// One step of the handshake with what is in session.in; sends the token
-// SChannel produces. Keeps input SChannel has not used.
+}  // namespace
+
 SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bool first) {
     SecBuffer input[2] = {{static_cast<unsigned long>(session.in.size()), SECBUFFER_TOKEN, &session.in[0]},
                           {0, SECBUFFER_EMPTY, nullptr}};
@@ -294,8 +240,6 @@ SECURITY_STATUS HandshakeStep(TlsSession& session, const std::string& target, bo
     }
     return status;
 }
-
-}  // namespace
 
 TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string& pinSha256, uint32_t timeoutMs,
                      TlsSession** session, TlsInfo* info, int32_t* detail, Wake* wake) {
@@ -369,117 +313,6 @@ TlsStatus TlsConnect(Socket s, const std::string& serverName, const std::string&
     if (seam::SchannelSplitsTicket()) tls->seamTicket = SeamTicket::kArmed;
     *session = tls.release();
     return TlsStatus::kOk;
-}
-
-TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t) {
-    const SecPkgContext_StreamSizes& sizes = session->sizes;
-    std::vector<char> record(sizes.cbHeader + sizes.cbMaximumMessage + sizes.cbTrailer);
-    size_t sent = 0;
-    do {
-        const size_t chunk = length - sent < sizes.cbMaximumMessage ? length - sent : sizes.cbMaximumMessage;
-        std::memcpy(record.data() + sizes.cbHeader, data + sent, chunk);
-        SecBuffer buffers[4] = {
-            {sizes.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-            {static_cast<unsigned long>(chunk), SECBUFFER_DATA, record.data() + sizes.cbHeader},
-            {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes.cbHeader + chunk},
-            {0, SECBUFFER_EMPTY, nullptr}};
-        SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        if (::EncryptMessage(&session->context, 0, &desc, 0) != SEC_E_OK) return TlsStatus::kIoError;
-        if (!SendAll(*session, record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))
-            return TlsStatus::kIoError;
-        sent += chunk;
-    } while (sent < length);
-    return TlsStatus::kOk;
-}
-
-TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t timeoutMs, size_t* received) {
-    const uint32_t started = TickCount();
-    *received = 0;
-    while (session->plain.empty()) {
-        SECURITY_STATUS status = SEC_E_INCOMPLETE_MESSAGE;
-        if (!session->in.empty() && !session->postHandshake) {
-            SecBuffer buffers[4] = {{static_cast<unsigned long>(session->in.size()), SECBUFFER_DATA, &session->in[0]},
-                                    {0, SECBUFFER_EMPTY, nullptr},
-                                    {0, SECBUFFER_EMPTY, nullptr},
-                                    {0, SECBUFFER_EMPTY, nullptr}};
-            SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-            if (session->seamTicket == SeamTicket::kArmed) {
-                // As SChannel tells a TLS 1.3 ticket: nothing decrypted, all
-                // of the input left for the handshake.
-                session->seamTicket = SeamTicket::kTaking;
-                status = SEC_I_RENEGOTIATE;
-                buffers[1] = {static_cast<unsigned long>(session->in.size()), SECBUFFER_EXTRA, &session->in[0]};
-                buffers[0].cbBuffer = 0;
-            } else {
-                status = ::DecryptMessage(&session->context, &desc, 0, nullptr);
-            }
-            if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
-                // Decrypted in place: copy the text before the leftover
-                // moves to the front.
-                size_t extra = 0;
-                for (const SecBuffer& b : buffers) {
-                    if (b.BufferType == SECBUFFER_DATA)
-                        session->plain.append(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
-                    if (b.BufferType == SECBUFFER_EXTRA) extra = b.cbBuffer;
-                }
-                session->in.erase(0, session->in.size() - extra);
-            }
-            if (status == SEC_I_CONTEXT_EXPIRED) {
-                if (!session->plain.empty()) break;
-                return TlsStatus::kClosed;  // the peer's close_notify
-            }
-            if (status == SEC_I_RENEGOTIATE) {
-                // Under TLS 1.2 the server asks for a new handshake, which
-                // could bring a certificate nobody checks: refused.
-                if (!session->tls13 && session->seamTicket != SeamTicket::kTaking) return TlsStatus::kIoError;
-                // Post-handshake messages (a TLS 1.3 ticket or key update)
-                // go back to the handshake, until each is whole.
-                session->postHandshake = true;
-            }
-            if (status != SEC_E_OK && status != SEC_E_INCOMPLETE_MESSAGE && status != SEC_I_RENEGOTIATE)
-                return TlsStatus::kIoError;
-        }
-        if (session->postHandshake && (status == SEC_I_RENEGOTIATE || !session->in.empty())) {
-            // At once, and again after each read while the message is
-            // incomplete: SChannel keeps nothing of an incomplete one, so its
-            // bytes stay in `in` for the next try.
-            status = HandshakeStep(*session, std::string(), false);
-            if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_E_INCOMPLETE_MESSAGE)
-                return TlsStatus::kIoError;
-            if (status != SEC_E_INCOMPLETE_MESSAGE) session->postHandshake = false;
-        }
-        if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            const TlsStatus read = ReadMore(*session, started, timeoutMs);
-            if (read != TlsStatus::kOk) return read;
-        }
-    }
-    const size_t n = session->plain.size() < size ? session->plain.size() : size;
-    std::memcpy(buffer, session->plain.data(), n);
-    session->plain.erase(0, n);
-    *received = n;
-    return TlsStatus::kOk;
-}
-
-void TlsClose(TlsSession* session, uint32_t) {
-    if (session == nullptr) return;
-    if (session->hasContext) {
-        // close_notify: SChannel makes the alert once told to shut down.
-        DWORD type = SCHANNEL_SHUTDOWN;
-        SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
-        SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
-        if (::ApplyControlToken(&session->context, &controlDesc) == SEC_E_OK) {
-            OutputToken token;
-            SecBufferDesc outputDesc{SECBUFFER_VERSION, 1, &token.buffer};
-            unsigned long attributes = 0;
-            TimeStamp expiry;
-            const SECURITY_STATUS status =
-                ::InitializeSecurityContextA(&session->cred, &session->context, nullptr, kContextFlags, 0, 0, nullptr,
-                                             0, nullptr, &outputDesc, &attributes, &expiry);
-            if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && token.buffer.cbBuffer > 0)
-                SendAll(*session, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer);
-        }
-    }
-    delete session;
 }
 
 }  // namespace plat

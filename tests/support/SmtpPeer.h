@@ -11,9 +11,9 @@
 //
 // Typical use:
 //     SmtpPeer peer(SmtpPeer::Accepting());            // or RefusingAt(...), ...
-//     mailer.m_account.address = peer.Address();
-//     mailer.m_account.port = peer.Port();
-//     bool ok = mailer.SendMail(start, end, 12);
+//     account.address = peer.Address();
+//     account.port = peer.Port();
+//     bool ok = CSmtpMailer(account, format).SendMail({start, end, 12, "", ""});
 //     peer.Join();                                      // the script has run
 //     EXPECT_EQ(peer.Received(), "HELO ...");           // what the client sent
 //     EXPECT_EQ(peer.Error(), "");                      // the script ran as written

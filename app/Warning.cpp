@@ -1,0 +1,5 @@
+#include "app/Warning.h"
+
+#include "afx/afx.h"
+
+void ShowWarning(const char* text) { AfxMessageBox(text, MB_ICONEXCLAMATION); }
