@@ -504,6 +504,16 @@ TEST_F(ReserveTest, SeveralProgrammesAreAskedAboutInTurn) {
           "(2/2) <DFS00999>(謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎…)をチャンネル番号に変換できません\n"
           "Station.txtに設定してください"},
          "I:Sent=0/2\r\n"},
+        {"a megabyte station-name of a known code: a bounded mark", Multi({[] {
+             std::string name;
+             for (int i = 0; i < 500000; ++i) name += "謎";
+             return Version2("\r\n", "station-name: " + name);
+         }(), ntv}),
+         true,
+         {"(1/2) ニュース７  謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎…\n"
+          "2004/01/05(月) 21:00～21:54\n12チャンネルで予約を実行します\nよろしいですか？",
+          "(2/2) 天気  日本テレビ\n" + q2},
+         "I:Sent=0/2\r\n"},
         {"two programmes in one part: refused", Multi({Without(news, "end:") + ntv, news}), false,
          {"複数の番組のファイルに区切りの欠けた番組があります\n予約は送信されていません"}, ""},
     };
@@ -797,10 +807,13 @@ TEST_F(ReserveSendTest, DuplicatesAreAskedByTheProgrammeAndAgainUnderTheLock) {
     std::remove(options.historyPath.c_str());
     const Header h = Programme("ＮＨＫ総合", "21:00", "21:54", "2099");
     const std::string file = Version1(h);
-    // "この番組は 12/7 09:30 に予約メールを送信済みです。もう一度送信しますか？"
-    // (a regex would read the trail bytes of code page 932 as its own).
+    // "この番組は 12/7 09:30 に予約メールを送信済みです。\n送信済み: ..." naming
+    // the earlier send's programme as reserved (a regex would read the trail
+    // bytes of code page 932 as its own).
     const auto isDuplicate = [](const std::string& text) {
-        const std::string head = "この番組は ", tail = " に予約メールを送信済みです。もう一度送信しますか？";
+        const std::string head = "この番組は ",
+                          tail = " に予約メールを送信済みです。\n送信済み: ニュース７ 2099/01/05 20:55～22:04\n"
+                                 "もう一度送信しますか？";
         return text.size() > head.size() + tail.size() && text.rfind(head, 0) == 0 && EndsWith(text, tail) &&
                std::regex_match(text.substr(head.size(), text.size() - head.size() - tail.size()),
                                 std::regex("[0-9]+/[0-9]+ [0-9]{2}:[0-9]{2}"));
