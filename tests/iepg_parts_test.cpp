@@ -219,3 +219,10 @@ TEST(IepgParts, WarningTexts) {
     EXPECT_EQ(iepg::PartsErrorText(PartsError::kMergedParts),
               "複数の番組のファイルに区切りの欠けた番組があります\n予約は送信されていません");
 }
+
+TEST(IepgParts, ALineValueNotThereLeavesTheValue) {
+    std::string value = "unchanged";
+    EXPECT_FALSE(iepg::ExtractLineValue("station: x\r\nyear: 1\r\n", "station-name:", value));
+    EXPECT_FALSE(iepg::ExtractLineValue("", "program-id:", value));
+    EXPECT_EQ(value, "unchanged");
+}

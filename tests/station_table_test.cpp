@@ -183,3 +183,7 @@ TEST(StationTable, CodesBesideNames) {
     EXPECT_EQ(CStationTable("1 A\n1 DFS00400\n1 BSDT101\n2 DFS00408\n").GetCount(), 2u);
     EXPECT_EQ(CStationTable("1 DFS00400\n").GetChannel("DFS00400"), 0u);  // not a name
 }
+
+TEST(StationTable, AFoldedNameKeepsALoneLeadByteAtItsEnd) {
+    EXPECT_EQ(CStationTable::FoldName("NHK\x83"), std::string("nhk\x83"));
+}
