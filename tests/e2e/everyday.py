@@ -142,7 +142,8 @@ def hostile_titles(env):
             (smuggled, smuggled, "[News . MAIL FROM:<x@evil.example> RCPT TO:<victim@example.com> DATA .]"),
             ("%stat% %msid% %chno%", "%stat% %msid% %chno%", "[%stat% %msid% %chno%]"),
             ("=?UTF-8?B?44CQ6YeN6KaB44CR?=", "=?UTF-8?B?44CQ6YeN6KaB44CR?=", "[=?UTF-8?B?44CQ6YeN6KaB44CR?=]"),
-            ("x" * (1 << 20), "x" * 1024, "[%s]" % ("x" * 1024)),
+            # Its 1 KB in the body: a line broken at 998 bytes.
+            ("x" * (1 << 20), "x" * 1024, "[%s\n%s]" % ("x" * 997, "x" * 27)),
         ]
         names = []
         for i, (title, _, _) in enumerate(table):
