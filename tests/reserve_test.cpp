@@ -514,6 +514,8 @@ TEST_F(ReserveTest, SeveralProgrammesAreAskedAboutInTurn) {
           "2004/01/05(月) 21:00～21:54\n12チャンネルで予約を実行します\nよろしいですか？",
           "(2/2) 天気  日本テレビ\n" + q2},
          "I:Sent=0/2\r\n"},
+        {"an ASCII title", Multi({Version1(Header(), "\r\n", "News 7"), ntv}), true,
+         {"(1/2) News 7  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
         {"two programmes in one part: refused", Multi({Without(news, "end:") + ntv, news}), false,
          {"複数の番組のファイルに区切りの欠けた番組があります\n予約は送信されていません"}, ""},
     };
