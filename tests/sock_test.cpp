@@ -578,6 +578,7 @@ class TlsPeer : public ::testing::Test {
 protected:
     void Open(const char* port) {
         if (SubmissionServer::Directory().empty()) GTEST_SKIP() << "runs with the submission server fixture only";
+        ASSERT_EQ(plat::StartupWinsock(), 0);
         m_socket = plat::OpenSocket(plat::kSockStream);
         ASSERT_TRUE(plat::Connect(m_socket, Loopback(SubmissionServer::Port(port))));
         plat::TlsInfo info;
