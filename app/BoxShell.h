@@ -11,9 +11,11 @@
 
 class BoxShell : public reserve::Shell {
 public:
-    // "この番組は 12/7 09:30 に予約メールを送信済みです。もう一度送信しますか？"
-    // after mark, Yes/No with No the default.
-    bool AskSendAgain(const std::string& mark, const tm& sent) override;
+    // "この番組は 12/7 09:30 に予約メールを送信済みです。\n送信済み: <title>
+    // 2030/01/05 21:00～21:54\nもう一度送信しますか？" after mark: when earlier
+    // was sent, its title (cut at 64 bytes, left out when empty) and its
+    // times as reserved; Yes/No with No the default.
+    bool AskSendAgain(const std::string& mark, const history::Entry& earlier) override;
     // mark and the confirmation (reserve::ConfirmationText), Yes/No.
     bool AskConfirm(const std::string& mark, const MailProgramme& programme) override;
     // "予約を中止しました" (information) for kDeclined, "メール送信を中止しました

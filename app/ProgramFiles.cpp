@@ -1,6 +1,5 @@
 #include "app/ProgramFiles.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -8,15 +7,7 @@
 #include <windows.h>
 
 #include "afx/win32/Text.h"
-
-namespace {
-
-// ReadTextFile's pieces: a 256-byte buffer, fgets limited to 255, so at most
-// 254 bytes per piece.
-constexpr size_t kPieceBufferSize = 256;
-constexpr int kPieceLimit = 255;
-
-}  // namespace
+#include "platform/platform.h"
 
 void MakePath(wchar_t (&path)[kPathSize], const Folder& folder, const wchar_t* name, const wchar_t* ext) {
     size_t dirLength = std::wcslen(folder.dir);
@@ -45,11 +36,11 @@ std::string Utf8(const wchar_t* path) { return AfxFromWide(CP_UTF8, path); }
 bool ReadTextFile(const wchar_t* path, CString& text) {
     text.Empty();
     text.FreeExtra();
-    FILE* fp = ::_wfopen(path, L"rb");
-    if (fp == nullptr) return false;
-    char piece[kPieceBufferSize];
-    while (std::fgets(piece, kPieceLimit, fp) != nullptr) text += piece;
-    std::fclose(fp);
+    std::string bytes;
+    if (!plat::ReadWholeFile(Utf8(path), &bytes)) return false;
+    // As a C string: the text ends at its first NUL, never gluing the line
+    // before a NUL to the line after it.
+    text = bytes.c_str();
     return true;
 }
 

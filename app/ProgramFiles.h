@@ -39,9 +39,9 @@ const wchar_t* BaseName(const wchar_t* path);
 // folder's name survives).
 std::string Utf8(const wchar_t* path);
 
-// Reads the whole file at path in binary mode into text (emptied first).
-// Returns false, with text empty, when the file cannot be opened. A NUL byte
-// ends the piece it stands in (the rest of that piece is dropped).
+// Reads the whole file at path in binary mode into text (emptied first), up
+// to its first NUL byte: the text ends there. Returns false, with text
+// empty, when the file cannot be opened or read.
 bool ReadTextFile(const wchar_t* path, CString& text);
 
 // The installer ships the samples as <name>.sample.txt, never as the user's

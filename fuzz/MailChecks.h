@@ -35,9 +35,15 @@ inline std::vector<std::string> HeaderLines(const std::string& message) {
     return lines;
 }
 
-// The message as the server reads it: CR LF only, dot-stuffed, one end mark.
+// The message as the server reads it: CR LF only, dot-stuffed, one end mark,
+// no line over kMaxDataLine bytes.
 inline void CheckData(const std::string& message) {
+    size_t lineStart = 0;
     for (size_t i = 0; i < message.size(); ++i) {
+        if (message[i] == '\n') {
+            Require(i - 1 - lineStart <= kMaxDataLine, "a line over 998 bytes");
+            lineStart = i + 1;
+        }
         if (message[i] == '\r') Require(i + 1 < message.size() && message[i + 1] == '\n', "a bare CR");
         if (message[i] == '\n') Require(i > 0 && message[i - 1] == '\r', "a bare LF");
     }

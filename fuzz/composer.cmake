@@ -5,6 +5,9 @@ add_executable(composer_fuzz
   ${CMAKE_CURRENT_LIST_DIR}/composer_fuzz.cpp
   ${CMAKE_SOURCE_DIR}/mail/MailComposer.cpp
   ${CMAKE_SOURCE_DIR}/mail/SmtpReply.cpp
+  ${CMAKE_SOURCE_DIR}/mail/Base64.cpp
+  ${CMAKE_SOURCE_DIR}/platform/common.cpp
+  ${CMAKE_SOURCE_DIR}/platform/posix/file.cpp
   ${CMAKE_SOURCE_DIR}/base/system.cpp
   ${CMAKE_SOURCE_DIR}/base/Exceptions.cpp
   ${CMAKE_SOURCE_DIR}/platform/posix/sys.cpp)

@@ -13,6 +13,9 @@ add_executable(reserve_fuzz
   ${CMAKE_SOURCE_DIR}/reserve/StationTable.cpp
   ${CMAKE_SOURCE_DIR}/mail/MailComposer.cpp
   ${CMAKE_SOURCE_DIR}/mail/SmtpReply.cpp
+  ${CMAKE_SOURCE_DIR}/mail/Base64.cpp
+  ${CMAKE_SOURCE_DIR}/platform/common.cpp
+  ${CMAKE_SOURCE_DIR}/platform/posix/file.cpp
   ${CMAKE_SOURCE_DIR}/base/system.cpp
   ${CMAKE_SOURCE_DIR}/base/Exceptions.cpp
   ${CMAKE_SOURCE_DIR}/afx/CString.cpp

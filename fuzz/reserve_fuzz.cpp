@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Cp932.h"
 #include "fuzz/MailChecks.h"
 #include "mail/MailAccount.h"
 #include "mail/MailComposer.h"
@@ -138,16 +139,37 @@ std::string Cased(std::string text, bool upper) {
     return text;
 }
 
-// The split keeps its promises: a file with one programme is read whole;
-// otherwise the parts lie in the text in order, never overlap, never hold a
-// blank programme, and are at most kMaxParts; a refusal leaves none.
-void CheckParts(const std::string& text, iepg::PartsError error, const std::vector<std::string_view>& parts) {
+// Whether text holds the header of a second programme: a line that begins,
+// after white space, with "boundary:" or a second "Content-type:" (in any
+// case). Written apart from the split's own scan.
+bool HoldsTwoHeaders(std::string_view text) {
+    int contentTypes = 0;
+    for (size_t begin = 0; begin < text.size();) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string_view::npos) end = text.size();
+        std::string line(text.substr(begin, end - begin));
+        begin = end + 1;
+        line.erase(0, line.find_first_not_of(" \t\n\v\f\r"));
+        line = Cased(line.substr(0, 13), false);
+        if (line.compare(0, 9, "boundary:") == 0) return true;
+        if (line == "content-type:" && ++contentTypes > 1) return true;
+    }
+    return false;
+}
+
+// The split keeps its promises: a file with one programme is read whole,
+// unless it holds a second programme's header; otherwise the parts lie in
+// the text in order, never overlap, never hold a blank programme nor a
+// second header, and are at most kMaxParts; a refusal leaves none.
+void CheckParts(std::string_view text, iepg::PartsError error, const std::vector<std::string_view>& parts) {
     if (error != iepg::PartsError::kNone) {
-        Check(parts.empty() && iepg::IsMultiFile(text) && !iepg::PartsErrorText(error).empty(), "refusal");
+        Check(parts.empty() && !iepg::PartsErrorText(error).empty(), "refusal");
+        Check(iepg::IsMultiFile(text) == (error != iepg::PartsError::kUnrecognised), "refusal of its kind");
         return;
     }
     if (!iepg::IsMultiFile(text)) {
         Check(parts.size() == 1 && parts[0].data() == text.data() && parts[0].size() == text.size(), "whole file");
+        Check(!HoldsTwoHeaders(text), "two programmes read as one");
         return;
     }
     Check(!parts.empty() && parts.size() <= iepg::kMaxParts, "part count");
@@ -155,6 +177,7 @@ void CheckParts(const std::string& text, iepg::PartsError error, const std::vect
     for (std::string_view part : parts) {
         Check(part.data() >= previousEnd && part.data() + part.size() <= text.data() + text.size(), "part bounds");
         Check(part.find_first_not_of(" \t\n\v\f\r") != std::string_view::npos, "blank part");
+        Check(!HoldsTwoHeaders(part), "two programmes in one part");
         previousEnd = part.data() + part.size();
     }
 }
@@ -179,7 +202,13 @@ void CheckProgramme(std::string_view part, const CStationTable& table) {
               "code case");
     }
     const std::string box = reserve::UnknownStationText(p.station, p.stationName);
-    Check(box.compare(0, p.station.size() + 2, "<" + p.station + ">") == 0, "warning names the station");
+    const std::string shown = cp932::Shortened(p.station, reserve::kMaxShownNameBytes);
+    Check(box.compare(0, shown.size() + 2, "<" + shown + ">") == 0, "warning names the station");
+    const size_t ellipsis = std::string("…").size();
+    const size_t kept = shown == p.station ? shown.size() : shown.size() - ellipsis;
+    Check(kept <= reserve::kMaxShownNameBytes && p.station.compare(0, kept, shown, 0, kept) == 0,
+          "a name in a box is bounded and its beginning");
+    Check(box.size() <= 2 * (reserve::kMaxShownNameBytes + ellipsis) + 200, "a bounded box");
 }
 
 // The mail for the file's title and station: in a header field of their own
@@ -252,5 +281,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const iepg::PartsError error = iepg::SplitParts(text, parts);
     CheckParts(text, error, parts);
     for (std::string_view part : parts) CheckProgramme(part, table);
+    // The bytes after a NUL never reach the split; it keeps its promises on
+    // them all the same.
+    if (text.size() < raw.size()) {
+        std::vector<std::string_view> rawParts;
+        CheckParts(raw, iepg::SplitParts(raw, rawParts), rawParts);
+    }
     return 0;
 }

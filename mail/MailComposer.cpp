@@ -258,6 +258,40 @@ std::string MessageId(const tm& start, const MessageIdSource& ids, const std::st
     return id;
 }
 
+std::string BreakLongLines(const std::string& text, size_t* broken) {
+    *broken = 0;
+    std::string out;
+    out.reserve(text.size() + text.size() / kMaxDataLine * 3);
+    bool header = true;  // before the first empty line
+    for (size_t begin = 0;;) {
+        size_t end = text.find("\r\n", begin);
+        const bool last = end == std::string::npos;
+        if (last) end = text.size();
+        if (end == begin) header = false;
+        bool continued = false;  // at a piece after a break
+        for (size_t at = begin;;) {
+            const bool folded = continued && header;  // the piece follows the fold's blank
+            const bool stuffed = !folded && at < end && text[at] == '.';
+            const size_t limit = kMaxDataLine - (folded || stuffed ? 1 : 0);
+            if (end - at <= limit) {
+                out.append(text, at, end - at);
+                break;
+            }
+            // The piece is shorter than its line, so it never reaches the
+            // CR: a character cut there is one of the line.
+            const size_t cut = WholeCharacters(text, at, limit);
+            out.append(text, at, cut - at);
+            out += header ? "\r\n " : "\r\n";
+            if (!continued) ++*broken;
+            continued = true;
+            at = cut;
+        }
+        if (last) return out;
+        out += "\r\n";
+        begin = end + 2;
+    }
+}
+
 std::string DotStuff(const std::string& body) {
     std::string out;
     out.reserve(body.size() + body.size() / 64 + 1);
@@ -378,5 +412,8 @@ std::string FinishMessage(const ComposedBody& body, const MailAccount& account, 
         from = at + kKeyLength;
     }
     filled.append(body.text, from, std::string::npos);
-    return DotStuff(filled) + kEndOfData;
+    size_t broken = 0;
+    const std::string lines = BreakLongLines(filled, &broken);
+    if (broken > 0) WriteLog("I:Mail lines over 998 bytes broken: " + std::to_string(broken) + "\r\n");
+    return DotStuff(lines) + kEndOfData;
 }

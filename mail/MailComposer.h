@@ -27,6 +27,10 @@ constexpr size_t kMaxHeaderLine = 998;
 // RFC 2047 section 2: a header line that holds an encoded word is at most 76
 // characters.
 constexpr size_t kMaxEncodedLine = 76;
+// RFC 5321 section 4.5.3.1.6: a line of the mail data is at most 1,000
+// bytes with its CR LF; longer ones are refused by strict servers and split
+// anywhere (inside a double-byte character) by others.
+constexpr size_t kMaxDataLine = 998;
 
 // A filled template before the message identifier is known.
 struct ComposedBody {
@@ -55,7 +59,9 @@ ComposedBody ComposeBody(const std::string& format, const MailAccount& account, 
 // identifier built for start, this process and thread, account's sender and
 // address and the connection's local address (network byte order), every
 // line's leading period doubled, and the end-of-data mark appended. Its line
-// ends are all CR LF. Throws std::bad_alloc.
+// ends are all CR LF. A line that would pass kMaxDataLine bytes is broken
+// between two characters (BreakLongLines), and the log says how many were.
+// Throws CFileIOerror (log), std::bad_alloc.
 std::string FinishMessage(const ComposedBody& body, const MailAccount& account, const tm& start,
                           uint32_t localAddr);
 
@@ -124,6 +130,13 @@ struct MessageIdSource {
 // month from 0 and year minus 1900, then the five values of ids and from.
 // Addresses appear as 32-bit numbers, so 127.0.0.1 gives 100007f.
 std::string MessageId(const tm& start, const MessageIdSource& ids, const std::string& from);
+
+// text (CR LF line ends) with every line that would pass kMaxDataLine bytes
+// once DotStuff has doubled its leading period broken between two
+// characters, as often as it takes: a header line (before the first empty
+// line) is folded, with CR LF and a blank, a body line goes on in a line of
+// its own. *broken gets the count of lines broken.
+std::string BreakLongLines(const std::string& text, size_t* broken);
 
 // A period that begins a line is doubled, so that no line of the body reads
 // as the end-of-data mark; the server removes the extra period again. A line

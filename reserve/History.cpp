@@ -133,11 +133,13 @@ bool SameProgramme(const Entry& recorded, const Entry& wanted) {
     if (!recorded.programme.known || !wanted.programme.known)
         return recorded.channel == wanted.channel && SameMinute(recorded.start, wanted.start) &&
                SameMinute(recorded.end, wanted.end);
+    // A site may give every programme of a station one id, or reuse one:
+    // the id only tells apart programmes of the same times.
     if (recorded.station != Field(wanted.station)) return false;
     const Programme& a = recorded.programme;
     const Programme& b = wanted.programme;
-    if (!a.programId.empty() && !b.programId.empty()) return a.programId == b.programId;
-    return SameMinute(a.start, b.start) && SameMinute(a.end, b.end);
+    if (!SameMinute(a.start, b.start) || !SameMinute(a.end, b.end)) return false;
+    return a.programId.empty() || b.programId.empty() || a.programId == b.programId;
 }
 
 std::string NewId() {

@@ -56,10 +56,12 @@ std::string NewId();
 bool SetProgramme(Entry& entry, tm start, tm end, const std::string& programId);
 
 // Whether recorded is a reservation of the programme of wanted: with both
-// programmes known, the same station (as the file keeps it) and the same
-// program-id where both have one, or else the same own start and end; with
-// either unknown (an earlier version's line), the same channel and adjusted
-// start and end, as that version asked.
+// programmes known, the same station (as the file keeps it), the same own
+// start and end (the file's date and times, before the adjustments) and the
+// same program-id where both have one (sites reuse ids, so an id alone
+// never makes two programmes one); with either unknown (an earlier
+// version's line), the same channel and adjusted start and end, as that
+// version asked.
 bool SameProgramme(const Entry& recorded, const Entry& wanted);
 
 // The latest successful send of the same channel, start and end (to the

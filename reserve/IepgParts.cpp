@@ -11,6 +11,8 @@ constexpr std::string_view kMultiTypes[] = {"application/x-multi-tv-program-info
 constexpr std::string_view kContentTypeKey = "content-type:";
 constexpr std::string_view kBoundaryKey = "boundary:";
 constexpr std::string_view kDashes = "--";
+// The UTF-8 byte order mark an editor may put before the first line.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -55,13 +57,38 @@ private:
 
 bool IsBlank(std::string_view text) { return Trim(text).empty(); }
 
-}  // namespace
+std::string_view WithoutByteOrderMark(std::string_view text) {
+    return text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? text.substr(kByteOrderMark.size()) : text;
+}
 
-bool IsMultiFile(std::string_view text) {
+// Whether text holds a line that begins (after white space) with
+// "boundary:", or more than contentTypes lines that begin with
+// "Content-type:": the header of another programme.
+bool HoldsAnotherHeader(std::string_view text, int contentTypes) {
     Lines lines(text);
     std::string_view line;
     size_t start = 0;
-    while (lines.Next(line, start) && !IsBlank(line)) {
+    while (lines.Next(line, start)) {
+        const std::string_view trimmed = Trim(line);
+        if (StartsNoCase(trimmed, kBoundaryKey)) return true;
+        if (StartsNoCase(trimmed, kContentTypeKey) && --contentTypes < 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsMultiFile(std::string_view text) {
+    Lines lines(WithoutByteOrderMark(text));
+    std::string_view line;
+    size_t start = 0;
+    bool inHeader = false;  // past the blank lines before it
+    while (lines.Next(line, start)) {
+        if (IsBlank(line)) {
+            if (inHeader) break;
+            continue;
+        }
+        inHeader = true;
         if (!StartsNoCase(line, kContentTypeKey)) continue;
         std::string_view type = Trim(line.substr(kContentTypeKey.size()));
         size_t typeEnd = 0;
@@ -78,9 +105,12 @@ bool IsMultiFile(std::string_view text) {
 PartsError SplitParts(std::string_view text, std::vector<std::string_view>& parts) {
     parts.clear();
     if (!IsMultiFile(text)) {
+        // Read as one programme only when it can be no more than one.
+        if (HoldsAnotherHeader(WithoutByteOrderMark(text), 1)) return PartsError::kUnrecognised;
         parts.push_back(text);
         return PartsError::kNone;
     }
+    text = WithoutByteOrderMark(text);
     Lines lines(text);
     std::string_view line;
     size_t start = 0;
@@ -104,20 +134,22 @@ PartsError SplitParts(std::string_view text, std::vector<std::string_view>& part
     // boundary line.
     size_t partStart = std::string_view::npos;
     const auto endPart = [&](size_t end) {
-        if (partStart == std::string_view::npos) return true;
+        if (partStart == std::string_view::npos) return PartsError::kNone;
         const std::string_view part = text.substr(partStart, end - partStart);
-        if (IsBlank(part)) return true;
-        if (parts.size() == kMaxParts) return false;
+        if (IsBlank(part)) return PartsError::kNone;
+        if (HoldsAnotherHeader(part, 1)) return PartsError::kMergedParts;
+        if (parts.size() == kMaxParts) return PartsError::kTooManyParts;
         parts.push_back(part);
-        return true;
+        return PartsError::kNone;
     };
     while (lines.Next(line, start)) {
         const std::string_view trimmed = Trim(line);
         const bool isClosing = trimmed == closing || trimmed == dashedClosing;
         if (trimmed == boundary || trimmed == dashed || isClosing) {
-            if (!endPart(start)) {
+            const PartsError error = endPart(start);
+            if (error != PartsError::kNone) {
                 parts.clear();
-                return PartsError::kTooManyParts;
+                return error;
             }
             if (isClosing) {
                 if (!parts.empty()) return PartsError::kNone;
@@ -143,6 +175,10 @@ std::string PartsErrorText(PartsError error) {
         case PartsError::kTooManyParts:
             return "複数の番組のファイルの番組が多すぎます(" + std::to_string(kMaxParts) +
                    "件まで)\n予約は送信されていません";
+        case PartsError::kUnrecognised:
+            return "ファイルに複数の番組がありますが、番組の区切りを読み取れません\n予約は送信されていません";
+        case PartsError::kMergedParts:
+            return "複数の番組のファイルに区切りの欠けた番組があります\n予約は送信されていません";
     }
     return std::string();
 }

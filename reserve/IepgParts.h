@@ -35,22 +35,34 @@ enum class PartsError {
     kNoEnd,         // the closing line (the boundary and "--") never comes: the file is cut short
     kNoParts,       // the closing line comes before any programme
     kTooManyParts,  // more than kMaxParts programmes
+    // A file that is not of the type with several programmes, yet holds a
+    // second "Content-type:" line or a "boundary:" line: programmes that
+    // cannot be told apart, so that one would take keys from another.
+    kUnrecognised,
+    // A programme of a file with several that holds a second
+    // "Content-type:" or a "boundary:" line: a boundary line is lost.
+    kMergedParts,
 };
 
 // Whether text is a file with several programmes: the first line of its
-// header (the lines before the first blank line) that begins with
-// "Content-type:" (in any case) names one of the two multi types (in any
-// case, ending at ';' or white space).
+// header that begins with "Content-type:" (in any case) names one of the two
+// multi types (in any case, ending at ';' or white space). The header is the
+// lines before the first blank line that follows a line of text: a UTF-8
+// byte order mark (an editor's) and blank lines before it are skipped.
 bool IsMultiFile(std::string_view text);
 
 // The programmes of text, as views into it, in file order. A file that is
-// not IsMultiFile is one programme: its whole text, as it is. Otherwise each
+// not IsMultiFile is one programme, its whole text as it is, unless a line
+// of it begins with "boundary:" or a second one with "Content-type:" (in
+// any case; kUnrecognised). Otherwise each
 // programme runs from the line after a boundary line up to the next
 // boundary line or the closing line; a line is a boundary line when,
 // trimmed of white space, it is the boundary or "--" and the boundary, and
 // the closing line when it is either of those followed by "--". Text before
 // the first boundary line and after the closing line is not read, nor is a
-// programme holding nothing but white space. On an error parts is empty.
+// programme holding nothing but white space. A programme holding a line that
+// begins with "boundary:" or a second one with "Content-type:" refuses the
+// file (kMergedParts). On an error parts is empty.
 PartsError SplitParts(std::string_view text, std::vector<std::string_view>& parts);
 
 // The warning shown for error (code page 932): what is wrong with the file,

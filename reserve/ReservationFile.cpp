@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/Cp932.h"
 #include "base/system.h"
 #include "reserve/History.h"
 #include "reserve/IepgText.h"
@@ -67,8 +68,9 @@ ReadOutcome ReadReservation(std::string_view text, const CStationTable& table, c
     history::Entry own;
     if (!history::SetProgramme(own, start, end, p.programId) || !history::CanHold(r.start) ||
         !history::CanHold(r.end)) {
-        warning = "日時(" + p.year + "/" + p.month + "/" + p.date + " " + p.start + "～" + p.end +
-                  ")を予約できません\n予約は送信されていません";
+        const auto shown = [](const std::string& value) { return cp932::Shortened(value, kMaxShownNameBytes); };
+        warning = "日時(" + shown(p.year) + "/" + shown(p.month) + "/" + shown(p.date) + " " + shown(p.start) + "～" +
+                  shown(p.end) + ")を予約できません\n予約は送信されていません";
         return ReadOutcome::kBadDate;
     }
     r.programme = own.programme;

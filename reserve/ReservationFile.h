@@ -77,7 +77,8 @@ enum class ReadOutcome {
 // and shifted by adjust. Logs the header's values, the channel and the
 // adjusted times as it goes, as a single file always logged them. On any
 // outcome but kRead, warning holds the text of the box that tells the user:
-// for kUnknownStation (UnknownStationText) and kBadDate one a single file
+// for kUnknownStation (UnknownStationText) and kBadDate (each value of the
+// date at most kMaxShownNameBytes) one a single file
 // shows; for kMissingKey and kMalformed one only a file with several
 // programmes shows. Owns nothing it is given. Throws CFileIOerror when a log
 // write fails, std::bad_alloc.

@@ -38,7 +38,7 @@ std::string Place(size_t place, size_t count) {
 }
 
 // The line that leads each box about one of a file's several programmes:
-// its place, its title (cut) and its station, "(1/2) ニュース７  ＮＨＫ総合".
+// its place, its title and its station (each cut), "(1/2) ニュース７  ＮＨＫ総合".
 std::string Mark(size_t place, size_t count, const Reservation& r) {
     size_t length = 0;
     while (length < r.title.size()) {
@@ -48,7 +48,7 @@ std::string Mark(size_t place, size_t count, const Reservation& r) {
     }
     std::string mark = Place(place, count) + " ";
     if (length > 0) mark += r.title.substr(0, length) + (length < r.title.size() ? "…" : "") + "  ";
-    return mark + r.Shown() + "\n";
+    return mark + cp932::Shortened(r.Shown(), kMaxShownNameBytes) + "\n";
 }
 
 }  // namespace
@@ -206,7 +206,7 @@ bool Reserver::Confirm(const Reservation& r, const std::string& fileName, const 
         const std::vector<history::Entry> entries = history::Load(m_options.historyPath);
         const history::Entry* sent = history::FindSent(entries, entry);
         if (sent != nullptr) {
-            if (!m_shell.AskSendAgain(mark, sent->sent)) return declined();
+            if (!m_shell.AskSendAgain(mark, *sent)) return declined();
             booking.asked = *sent;
         }
     }
@@ -238,7 +238,7 @@ bool Reserver::RecordSending(Booking& booking) {
             HistoryNotWritten();
             return true;
         }
-        if (!m_shell.AskSendAgain(booking.mark, found.sent)) {
+        if (!m_shell.AskSendAgain(booking.mark, found)) {
             if (booking.mark.empty()) m_shell.Tell(Shell::Notice::kDeclined, std::string());
             return false;
         }

@@ -58,8 +58,10 @@ public:
     // The questions, each true for Yes; mark leads the box (empty in a file
     // with one programme). May throw; a throw while a send's outcome is
     // being told counts as an unknown failure.
-    // The programme was sent at sent (local time): send it again? (No the default.)
-    virtual bool AskSendAgain(const std::string& mark, const tm& sent) = 0;
+    // The programme was sent before, as earlier records it (when it was
+    // sent; the title, start and end as reserved then): send it again? (No
+    // the default.)
+    virtual bool AskSendAgain(const std::string& mark, const history::Entry& earlier) = 0;
     // Reserve programme?
     virtual bool AskConfirm(const std::string& mark, const MailProgramme& programme) = 0;
     // Tells the user notice. May throw, as above.

@@ -211,8 +211,8 @@ std::string CStationTable::ServiceCode(const std::string& serviceId, const std::
 namespace reserve {
 
 std::string UnknownStationText(const std::string& station, const std::string& stationName) {
-    std::string text = "<" + station + ">";
-    if (!stationName.empty()) text += "(" + stationName + ")";
+    std::string text = "<" + cp932::Shortened(station, kMaxShownNameBytes) + ">";
+    if (!stationName.empty()) text += "(" + cp932::Shortened(stationName, kMaxShownNameBytes) + ")";
     return text + "をチャンネル番号に変換できません\nStation.txtに設定してください";
 }
 

@@ -132,11 +132,17 @@ private:
 
 namespace reserve {
 
+// The longest name of a file (its station, station-name) that a box shows,
+// in bytes: enough to recognise it, and a box stays a box whatever the file
+// holds. A longer one is cut between characters and "…" follows
+// (cp932::Shortened).
+constexpr size_t kMaxShownNameBytes = 64;
+
 // The warning for a station that no channel matches:
 // "<station>をチャンネル番号に変換できません\nStation.txtに設定してください",
 // with "(stationName)" after "<station>" when stationName is not empty, so
-// the user sees both the code and the name a line can give. Throws only
-// std::bad_alloc.
+// the user sees both the code and the name a line can give; each at most
+// kMaxShownNameBytes. Throws only std::bad_alloc.
 std::string UnknownStationText(const std::string& station, const std::string& stationName);
 
 // What 放送局の登録 says about station: UnknownStationText's first line, as

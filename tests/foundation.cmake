@@ -1,9 +1,11 @@
 # Foundation tests with rules of their own.
 
-# Starting and waiting for other processes differs per system.
+# Starting and waiting for other processes, and interrupting a call, differ
+# per system.
 target_sources(quorpa_test_support PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/support/${QUORPA_PLATFORM}/Process.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/support/${QUORPA_PLATFORM}/HostName.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/${QUORPA_PLATFORM}/HostName.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/${QUORPA_PLATFORM}/Interrupts.cpp)
 
 # The second process of the lock tests: lock_test starts it from its own
 # directory (natively, or as lock_peer.exe under Wine).

@@ -350,8 +350,19 @@ TEST(History, TheProgrammeDecidesTheDuplicateQuestion) {
         {"other station", recorded, wanted([](history::Entry& w) { w.station = "ＮＨＫＥテレ"; }), false},
         {"later start", recorded,
          wanted([](history::Entry& w) { w.programme.start = MakeTm(2026, 12, 9, 21, 1); }), false},
-        {"same program-id, moved", Identified("r", "55"),
-         wanted([](history::Entry& w) { w.programme.start.tm_hour = 22, w.programme.programId = "55"; }), true},
+        {"same program-id, moved: another programme", Identified("r", "55"),
+         wanted([](history::Entry& w) { w.programme.start.tm_hour = 22, w.programme.programId = "55"; }), false},
+        {"same program-id, another day", Identified("r", "55"),
+         wanted([](history::Entry& w) {
+             w.programme.start = MakeTm(2027, 2, 15, 21, 0), w.programme.end = MakeTm(2027, 2, 15, 21, 54);
+             w.programme.programId = "55";
+         }),
+         false},
+        {"same program-id, later end", Identified("r", "55"),
+         wanted([](history::Entry& w) { w.programme.end.tm_min = 55, w.programme.programId = "55"; }), false},
+        {"same program-id, same times", Identified("r", "55"),
+         wanted([](history::Entry& w) { w.programme.programId = "55"; }), true},
+        {"a program-id on one side only", Identified("r", "55"), wanted([](history::Entry&) {}), true},
         {"other program-id, same times", Identified("r", "55"),
          wanted([](history::Entry& w) { w.programme.programId = "56"; }), false},
         {"earlier version's line", old, wanted([](history::Entry&) {}), true},

@@ -112,6 +112,11 @@ TEST(IepgParts, FileShapes) {
     std::string endless = "Content-type: application/x-multi-tv-program-info\nboundary: B\n";
     for (int i = 0; i < 1000000; ++i) endless += "B\n";
     const std::string oneMulti = Multi({Text(File())});
+    const std::string two = Multi({Text(File()), V2("DFS00430", "テレ東１")});
+    const std::string noEnd = [] {
+        std::string t = Text(File());
+        return t.erase(t.find("end:"), 12);
+    }();
 
     const struct {
         const char* what;
@@ -164,6 +169,22 @@ TEST(IepgParts, FileShapes) {
         {"multi: never ends", oneMulti.substr(0, oneMulti.rfind("==B7==--")), PartsError::kNoEnd, {}},
         {"multi: a million boundary lines, no end", endless, PartsError::kNoEnd, {}},
         {"multi: ends at once", Multi({}), PartsError::kNoParts, {}},
+        {"multi after a byte order mark", "\xEF\xBB\xBF" + two, PartsError::kNone,
+         {kNews, "7 01/05 21:00-01/05 21:54 ニュース|77"}},
+        {"multi after a blank line", "\r\n" + two, PartsError::kNone, {kNews, "7 01/05 21:00-01/05 21:54 ニュース|77"}},
+        {"multi after a mark, blanks and empty lines", "\xEF\xBB\xBF \t\r\n\n" + two, PartsError::kNone,
+         {kNews, "7 01/05 21:00-01/05 21:54 ニュース|77"}},
+        {"one programme after a byte order mark", "\xEF\xBB\xBF" + Text(File()), PartsError::kNone, {kNews}},
+        {"two programmes without the multi type: refused", Text(File()) + Text(File()), PartsError::kUnrecognised,
+         {}},
+        {"a multi file under the single type: no end: borrowed",
+         Multi({noEnd, Text(File())}, "\r\n", "application/x-tv-program-info"), PartsError::kUnrecognised, {}},
+        {"a multi file whose type comes after a header of its own", "X-Guide: 1\r\n\r\n" + two,
+         PartsError::kUnrecognised, {}},
+        {"one programme with a boundary line", Text(File()) + " Boundary: x\r\n", PartsError::kUnrecognised, {}},
+        {"multi: two programmes in one part", Multi({noEnd + Text(File())}), PartsError::kMergedParts, {}},
+        {"multi: a boundary key in a part", Multi({Text(File()), "boundary: ==B8==\r\n" + Text(File())}),
+         PartsError::kMergedParts, {}},
         {"multi: CR-only lines", "Content-type: application/x-multi-tv-program-info\rboundary: X\rX\r" +
          Text(With([](File& f) { f.eol = "\r"; })) + "X--\r", PartsError::kNoBoundary, {}},
     };
@@ -175,7 +196,7 @@ TEST(IepgParts, FileShapes) {
         for (std::string_view part : parts) outcomes.push_back(Outcome(part));
         EXPECT_EQ(outcomes, c.outcomes);
         // A file with one programme is read whole, as it always was.
-        if (!iepg::IsMultiFile(c.file)) {
+        if (!iepg::IsMultiFile(c.file) && c.error == PartsError::kNone) {
             EXPECT_TRUE(parts.size() == 1 && parts[0].data() == c.file.data() && parts[0].size() == c.file.size());
         }
     }
@@ -193,4 +214,15 @@ TEST(IepgParts, WarningTexts) {
     EXPECT_EQ(iepg::PartsErrorText(PartsError::kTooManyParts),
               "複数の番組のファイルの番組が多すぎます(200件まで)\n予約は送信されていません");
     EXPECT_EQ(iepg::PartsErrorText(PartsError::kNoEnd), "複数の番組のファイルが途中で終わっています\n予約は送信されていません");
+    EXPECT_EQ(iepg::PartsErrorText(PartsError::kUnrecognised),
+              "ファイルに複数の番組がありますが、番組の区切りを読み取れません\n予約は送信されていません");
+    EXPECT_EQ(iepg::PartsErrorText(PartsError::kMergedParts),
+              "複数の番組のファイルに区切りの欠けた番組があります\n予約は送信されていません");
+}
+
+TEST(IepgParts, ALineValueNotThereLeavesTheValue) {
+    std::string value = "unchanged";
+    EXPECT_FALSE(iepg::ExtractLineValue("station: x\r\nyear: 1\r\n", "station-name:", value));
+    EXPECT_FALSE(iepg::ExtractLineValue("", "program-id:", value));
+    EXPECT_EQ(value, "unchanged");
 }

@@ -355,16 +355,41 @@ TEST_F(Composer, PlaceholderBombsEndAtOnceAndTheCutIsLogged) {
         const char* log;
     } table[] = {
         // 240,000 bytes of %msid% in the title: its first 1 KB stays as text, one identifier.
+        // Its line is broken at 998 bytes.
         {"%msid% in the title", "\r\n%titl%<%msid%>", Repeat("%msid%", 40000), "",
-         "\r\n" + Repeat("%msid%", 170) + "%msi<1e155068$", "$0$rec@example.jp>\r\n.\r\n", 1,
-         "I:program-title of 240000 bytes cut to 1024\r\n"},
+         "\r\n" + Repeat("%msid%", 166) + "%m\r\nsid%" + Repeat("%msid%", 3) + "%msi<1e155068$",
+         "$0$rec@example.jp>\r\n.\r\n", 1,
+         "I:program-title of 240000 bytes cut to 1024\r\nI:Mail lines over 998 bytes broken: 1\r\n"},
         // 198 KB of %stat% with a large station: each value once.
         {"%stat% in the title", "\r\n%titl%%stat%", Repeat("%stat%", 33000), std::string(50000, 's'),
-         "\r\n" + Repeat("%stat%", 170) + "%sta" + std::string(1024, 's') + "\r\n.\r\n", "", 0,
-         "I:program-title of 198000 bytes cut to 1024\r\nI:station of 50000 bytes cut to 1024\r\n"},
+         "\r\n" + Repeat("%stat%", 166) + "%s\r\ntat%" + Repeat("%stat%", 3) + "%sta" + std::string(972, 's') +
+             "\r\n" + std::string(52, 's') + "\r\n.\r\n",
+         "", 0,
+         "I:program-title of 198000 bytes cut to 1024\r\nI:station of 50000 bytes cut to 1024\r\n"
+         "I:Mail lines over 998 bytes broken: 1\r\n"},
         // The template's own 40,000 identifiers.
-        {"%msid% in the template", "\r\n" + Repeat("%msid%", 40000), "", "", "\r\n1e155068$",
-         "$0$rec@example.jp\r\n.\r\n", 40000, ""},
+        {"%msid% in the template", "\r\n" + Repeat("%msid%\r\n", 40000), "", "", "\r\n1e155068$",
+         "$0$rec@example.jp\r\n\r\n.\r\n", 40000, ""},
+        // No line of the data passes 998 bytes: broken between two characters.
+        {"a 1 KB title on a line", "\r\nab %titl%\r\n", Repeat(kA, 512), "",
+         "\r\nab " + Repeat(kA, 497) + "\r\n" + Repeat(kA, 15) + "\r\n\r\n.\r\n", "", 0,
+         "I:Mail lines over 998 bytes broken: 1\r\n"},
+        {"a 1 KB title and station: 2,055 bytes", "\r\n番組: %titl% %stat%\r\n", Repeat(kA, 512),
+         std::string(1024, 's'),
+         "\r\n番組: " + Repeat(kA, 496) + "\r\n" + Repeat(kA, 16) + " " + std::string(965, 's') + "\r\n" +
+             std::string(59, 's') + "\r\n\r\n.\r\n",
+         "", 0, "I:Mail lines over 998 bytes broken: 1\r\n"},
+        {"a leading period counts doubled", "\r\n.%stat%\r\n", "", std::string(1024, 's'),
+         "\r\n.." + std::string(996, 's') + "\r\n" + std::string(28, 's') + "\r\n\r\n.\r\n", "", 0,
+         "I:Mail lines over 998 bytes broken: 1\r\n"},
+        {"a piece that begins with a period", "\r\n%stat%\r\n%stat%", "", std::string(998, 's') + ".x",
+         "\r\n" + std::string(998, 's') + "\r\n..x\r\n" + std::string(998, 's') + "\r\n..x\r\n.\r\n", "", 0,
+         "I:Mail lines over 998 bytes broken: 2\r\n"},
+        {"a header line folded", "Subject: " + std::string(1000, 'h') + "\r\n\r\nbody", "", "",
+         "Subject: " + std::string(989, 'h') + "\r\n " + std::string(11, 'h') + "\r\n\r\nbody\r\n.\r\n", "", 0,
+         "I:Mail lines over 998 bytes broken: 1\r\n"},
+        {"998 bytes stay whole", "\r\n%stat%", "", std::string(998, 's'),
+         "\r\n" + std::string(998, 's') + "\r\n.\r\n", "", 0, ""},
     };
     for (const auto& row : table) {
         m_title = row.title;
@@ -380,5 +405,7 @@ TEST_F(Composer, PlaceholderBombsEndAtOnceAndTheCutIsLogged) {
         for (size_t at = 0; (at = message.find("$rec@example.jp", at)) != std::string::npos; ++at) ++identifiers;
         EXPECT_EQ(identifiers, row.identifiers) << row.what;
         EXPECT_EQ(log.Text(), row.log) << row.what;
+        for (size_t begin = 0, end; (end = message.find("\r\n", begin)) != std::string::npos; begin = end + 2)
+            EXPECT_LE(end - begin, 998u) << row.what;
     }
 }

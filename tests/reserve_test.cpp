@@ -493,6 +493,40 @@ TEST_F(ReserveTest, SeveralProgrammesAreAskedAboutInTurn) {
          false, {"複数の番組のファイルが途中で終わっています\n予約は送信されていません"}, ""},
         {"201 parts", Multi(std::vector<std::string>(201, news)), false,
          {"複数の番組のファイルの番組が多すぎます(200件まで)\n予約は送信されていません"}, ""},
+        {"a leading blank line: each one asked", "\r\n" + Multi({news, ntv}), true,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"a byte order mark: each one asked", "\xEF\xBB\xBF" + Multi({news, ntv}, "\n"), true,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"several under the single type: refused, no end: borrowed", [&] {
+             std::string m = Multi({Without(news, "end:"), ntv});
+             return m.replace(m.find("x-multi-"), 8, "x-");
+         }(),
+         false, {"ファイルに複数の番組がありますが、番組の区切りを読み取れません\n予約は送信されていません"}, ""},
+        {"a megabyte station-name: a bounded box", Multi({news, [] {
+                                                         std::string name;
+                                                         for (int i = 0; i < 500000; ++i) name += "謎";
+                                                         std::string v2 = Version2("\r\n", "station-name: " + name);
+                                                         return v2.replace(v2.find("DFS00400"), 8, "DFS00999");
+                                                     }()}),
+         false,
+         {"(1/2) ニュース７  ＮＨＫ総合\n" + q1,
+          "(2/2) <DFS00999>(謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎…)をチャンネル番号に変換できません\n"
+          "Station.txtに設定してください"},
+         "I:Sent=0/2\r\n"},
+        {"a megabyte station-name of a known code: a bounded mark", Multi({[] {
+             std::string name;
+             for (int i = 0; i < 500000; ++i) name += "謎";
+             return Version2("\r\n", "station-name: " + name);
+         }(), ntv}),
+         true,
+         {"(1/2) ニュース７  謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎…\n"
+          "2004/01/05(月) 21:00～21:54\n12チャンネルで予約を実行します\nよろしいですか？",
+          "(2/2) 天気  日本テレビ\n" + q2},
+         "I:Sent=0/2\r\n"},
+        {"an ASCII title", Multi({Version1(Header(), "\r\n", "News 7"), ntv}), true,
+         {"(1/2) News 7  ＮＨＫ総合\n" + q1, "(2/2) 天気  日本テレビ\n" + q2}, "I:Sent=0/2\r\n"},
+        {"two programmes in one part: refused", Multi({Without(news, "end:") + ntv, news}), false,
+         {"複数の番組のファイルに区切りの欠けた番組があります\n予約は送信されていません"}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -811,10 +845,13 @@ TEST_F(ReserveSendTest, DuplicatesAreAskedByTheProgrammeAndAgainUnderTheLock) {
     std::remove(options.historyPath.c_str());
     const Header h = Programme("ＮＨＫ総合", "21:00", "21:54", "2099");
     const std::string file = Version1(h);
-    // "この番組は 12/7 09:30 に予約メールを送信済みです。もう一度送信しますか？"
-    // (a regex would read the trail bytes of code page 932 as its own).
+    // "この番組は 12/7 09:30 に予約メールを送信済みです。\n送信済み: ..." naming
+    // the earlier send's programme as reserved (a regex would read the trail
+    // bytes of code page 932 as its own).
     const auto isDuplicate = [](const std::string& text) {
-        const std::string head = "この番組は ", tail = " に予約メールを送信済みです。もう一度送信しますか？";
+        const std::string head = "この番組は ",
+                          tail = " に予約メールを送信済みです。\n送信済み: ニュース７ 2099/01/05 20:55～22:04\n"
+                                 "もう一度送信しますか？";
         return text.size() > head.size() + tail.size() && text.rfind(head, 0) == 0 && EndsWith(text, tail) &&
                std::regex_match(text.substr(head.size(), text.size() - head.size() - tail.size()),
                                 std::regex("[0-9]+/[0-9]+ [0-9]{2}:[0-9]{2}"));
@@ -1141,14 +1178,17 @@ TEST_F(ReserveTest, KeysHiddenInDoubleByteCharactersAreSkipped) {
     EXPECT_EQ(calls[0].text, "2004/01/05(月) 21:00～21:54\n1チャンネルで予約を実行します\nよろしいですか？");
 }
 
-TEST_F(ReserveTest, MegabyteValuesAreShownAndLoggedWhole) {
+// The box shows a name's first 64 bytes; the log keeps it whole.
+TEST_F(ReserveTest, MegabyteValuesAreShownCutAndLoggedWhole) {
     Header h;
     h.station.clear();
     for (int i = 0; i < (1 << 19); ++i) h.station += "局";  // a megabyte, no white space
     LogCapture runLog;
     EXPECT_FALSE(Run(Version1(h), {IDYES}));
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].text, "<" + h.station + ">をチャンネル番号に変換できません\nStation.txtに設定してください");
+    EXPECT_EQ(calls[0].text,
+              "<局局局局局局局局局局局局局局局局局局局局局局局局局局局局局局局局…>をチャンネル番号に変換できません\n"
+              "Station.txtに設定してください");
     EXPECT_EQ(runLog.Text(), StationBlock(h) + "I:CH=0\r\n");
 
     // Megabytes of programme text after the header change nothing.

@@ -1282,13 +1282,18 @@ TEST_F(SmtpDialogue, HostileFilesAndSettingsOnTheWire) {
          "Subject: =?Shift_JIS?B?gm2CZ4JqDZGNjYc=?= ch12\r\n\r\n\r\n..\r\n\r\n.\r\n", 0},
         {"an encoded word look-alike", "", "=?UTF-8?B?44CQ6YeN6KaB?=", kFrom, kRcpt,
          "Subject: =?Shift_JIS?B?PT9VVEYtOD9CPzQ0Q1E2WWVONkthQj89?= ch12\r\n\r\n\r\n..\r\n\r\n.\r\n", 0},
-        // 198 KB of %stat%: the first 1 KB of it as written.
+        // 198 KB of %stat%: the first 1 KB of it as written, its line
+        // broken at 998 bytes.
         {"placeholder bomb", Repeat("%stat%", 33000), "NHK", kFrom, kRcpt,
-         "Subject: NHK ch12\r\n\r\n" + Repeat("%stat%", 170) + "%sta\r\n..\r\n\r\n.\r\n", 0},
+         "Subject: NHK ch12\r\n\r\n" + Repeat("%stat%", 166) + "%s\r\ntat%" + Repeat("%stat%", 3) +
+             "%sta\r\n..\r\n\r\n.\r\n",
+         0},
         {"1 MB title", std::string(1 << 20, 'x'), "NHK", kFrom, kRcpt,
-         "Subject: NHK ch12\r\n\r\n" + std::string(1024, 'x') + "\r\n..\r\n\r\n.\r\n", 0},
-        {"the cut keeps a double-byte character whole", "a" + Repeat("ア", 600), "NHK", kFrom, kRcpt,
-         "Subject: NHK ch12\r\n\r\na" + Repeat("ア", 511) + "\r\n..\r\n\r\n.\r\n", 0},
+         "Subject: NHK ch12\r\n\r\n" + std::string(998, 'x') + "\r\n" + std::string(26, 'x') +
+             "\r\n..\r\n\r\n.\r\n",
+         0},
+        {"the cut and the break keep a double-byte character whole", "a" + Repeat("ア", 600), "NHK", kFrom, kRcpt,
+         "Subject: NHK ch12\r\n\r\na" + Repeat("ア", 498) + "\r\n" + Repeat("ア", 13) + "\r\n..\r\n\r\n.\r\n", 0},
         {"NUL, tab and escape in the body", "", std::string("b\0c\td\x1b", 6), kFrom, kRcpt,
          "\r\n[b c d ]\r\n.\r\n", 0, "\r\n[%stat%]"},
         {"a long ASCII title folds before a blank", std::string(600, 'a') + " " + std::string(423, 'b'), "", kFrom,

@@ -12,8 +12,12 @@
 
 #include "base/Exceptions.h"
 #include "platform/net.h"
+#include "platform/platform.h"
+#include "platform/tls.h"
 #include "tests/support/HostName.h"
+#include "tests/support/Interrupts.h"
 #include "tests/support/Process.h"
+#include "tests/support/SubmissionServer.h"
 
 namespace {
 
@@ -544,6 +548,83 @@ TEST_F(SockTest, WrappedAcceptedSocketTalksAndClosesWithItsObject) {
     // The wrapper's destruction closed the accepted socket.
     client.m_receiveTimeoutMs = kPeerPatienceMs;
     ExpectRaised<CSockClose>([&] { client.Receive(line, slot); }, 0, "SocketClose");
+}
+
+// ---- what only a signal, a full pipe or a broken descriptor shows ----------
+
+TEST(PlatformGaps, ASleepLastsItsTimeThroughSignals) {
+    int signals = 0;
+    const auto begun = Clock::now();
+    if (!CallInterrupted([] { plat::SleepMs(300); }, 20, &signals)) GTEST_SKIP() << "no such signals here";
+    EXPECT_GE(ElapsedMs(begun), 300);
+    EXPECT_GE(signals, 5);
+}
+
+TEST(PlatformGaps, AShortWriteGoesOnWhereItStopped) {
+    std::string data(1 << 20, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 % 251);
+    std::string received;
+    bool result = true;
+    if (!ReplaceThroughInterruptedPipe("sock_test_short_write", data, &received, &result))
+        GTEST_SKIP() << "no named pipes here";
+    EXPECT_EQ(received.size(), data.size());
+    EXPECT_TRUE(received == data);
+    EXPECT_FALSE(result);  // a pipe is never on a disk
+}
+
+// A TLS session on the submission server's port name (TLS from the first
+// byte), the certificate checked against the test CA.
+class TlsPeer : public ::testing::Test {
+protected:
+    void Open(const char* port) {
+        if (SubmissionServer::Directory().empty()) GTEST_SKIP() << "runs with the submission server fixture only";
+        ASSERT_EQ(plat::StartupWinsock(), 0);
+        m_socket = plat::OpenSocket(plat::kSockStream);
+        ASSERT_TRUE(plat::Connect(m_socket, Loopback(SubmissionServer::Port(port))));
+        plat::TlsInfo info;
+        int32_t detail = 0;
+        ASSERT_EQ(plat::TlsConnect(m_socket, SubmissionServer::Value("SUBMIT_SERVER_NAME"), "", kPeerPatienceMs,
+                                   &m_session, &info, &detail),
+                  plat::TlsStatus::kOk);
+    }
+    void TearDown() override {
+        plat::TlsClose(m_session, 0);
+        if (m_socket != plat::kInvalidSocket) plat::CloseSocket(m_socket);
+    }
+    plat::Socket m_socket = plat::kInvalidSocket;
+    plat::TlsSession* m_session = nullptr;
+};
+
+// Only a peer's reset or hang-up is the end of the connection; any other
+// failure of the socket is an error of it.
+TEST_F(TlsPeer, AWriteErrorOtherThanAHangUpIsAnIoError) {
+    Open("TLS");
+    if (!MakeUnwritable(m_socket)) GTEST_SKIP() << "no dup2 here";
+    EXPECT_EQ(plat::TlsSend(m_session, "EHLO me\r\n", 9, 1000), plat::TlsStatus::kIoError);
+}
+
+// close_notify goes out and the peer's answer is not awaited.
+TEST_F(TlsPeer, CloseAwaitsNoAnswer) {
+    Open("STALLED_READER");
+    const auto begun = Clock::now();
+    plat::TlsClose(m_session, 2000);
+    m_session = nullptr;
+    EXPECT_LT(ElapsedMs(begun), 500);
+}
+
+// Nor does it wait longer than its time for a peer that reads nothing.
+TEST_F(TlsPeer, CloseToAPeerThatReadsNothingEndsInItsTime) {
+    if (!TlsSendsGiveUp()) GTEST_SKIP() << "sends block here";
+    Open("STALLED_READER");
+    const std::string chunk(1 << 20, 'x');
+    plat::TlsStatus status = plat::TlsStatus::kOk;
+    for (int i = 0; i < 256 && status == plat::TlsStatus::kOk; ++i)
+        status = plat::TlsSend(m_session, chunk.data(), chunk.size(), 300);
+    EXPECT_EQ(status, plat::TlsStatus::kTimeOut);
+    const auto begun = Clock::now();
+    plat::TlsClose(m_session, 300);
+    m_session = nullptr;
+    EXPECT_LT(ElapsedMs(begun), 1500);
 }
 
 }  // namespace

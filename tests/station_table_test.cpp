@@ -403,3 +403,7 @@ TEST(StationFile, AppendedOnTheDisk) {
     // A folder that is not there cannot be written.
     EXPECT_FALSE(reserve::AppendToStationFile(path + ".missing/Station.txt", "2 B"));
 }
+
+TEST(StationTable, AFoldedNameKeepsALoneLeadByteAtItsEnd) {
+    EXPECT_EQ(CStationTable::FoldName("NHK\x83"), std::string("nhk\x83"));
+}

@@ -121,8 +121,9 @@ if(NOT CMAKE_CROSSCOMPILING)
 endif()
 quorpa_use_submission_server(GTEST submission_server_test)
 
-# The tests that send through it.
+# The tests that send through it, and the TLS sessions' own.
 quorpa_use_submission_server(GTEST smtp_test)
+quorpa_use_submission_server(GTEST sock_test)
 if(schannel_seam_test)
   quorpa_use_submission_server(TESTS ${schannel_seam_test})
 endif()

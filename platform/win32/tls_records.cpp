@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace plat {
 
 TlsStatus TlsSend(TlsSession* session, const char* data, size_t length, uint32_t) {
@@ -97,8 +99,30 @@ TlsStatus TlsReceive(TlsSession* session, char* buffer, size_t size, uint32_t ti
     return TlsStatus::kOk;
 }
 
-void TlsClose(TlsSession* session, uint32_t) {
+namespace {
+
+// Sends data as far as the socket takes it before timeoutMs from started
+// have passed: a peer that reads nothing, whose window is closed, never
+// holds the caller longer (a send would wait for it). A set wake-up sends
+// nothing more. Returns whether every byte went.
+bool SendWithin(const TlsSession& session, const char* data, size_t length, uint32_t started, uint32_t timeoutMs) {
+    while (length > 0) {
+        const uint32_t elapsed = TickCount() - started;
+        const uint32_t left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        if (WaitSocket(session.socket, true, left, session.wake) != 1) return false;
+        const int n = Send(session.socket, data, static_cast<int>(length), session.wake);
+        if (n <= 0) return false;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+void TlsClose(TlsSession* session, uint32_t timeoutMs) {
     if (session == nullptr) return;
+    const uint32_t started = TickCount();
     if (session->hasContext) {
         // close_notify: SChannel makes the alert once told to shut down.
         DWORD type = SCHANNEL_SHUTDOWN;
@@ -113,7 +137,8 @@ void TlsClose(TlsSession* session, uint32_t) {
                 ::InitializeSecurityContextA(&session->cred, &session->context, nullptr, kContextFlags, 0, 0, nullptr,
                                              0, nullptr, &outputDesc, &attributes, &expiry);
             if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && token.buffer.cbBuffer > 0)
-                SendAll(*session, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer);
+                SendWithin(*session, static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer, started,
+                           timeoutMs);
         }
     }
     delete session;

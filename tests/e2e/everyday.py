@@ -146,7 +146,8 @@ def hostile_titles(env):
             (smuggled, smuggled, "[News . MAIL FROM:<x@evil.example> RCPT TO:<victim@example.com> DATA .]"),
             ("%stat% %msid% %chno%", "%stat% %msid% %chno%", "[%stat% %msid% %chno%]"),
             ("=?UTF-8?B?44CQ6YeN6KaB44CR?=", "=?UTF-8?B?44CQ6YeN6KaB44CR?=", "[=?UTF-8?B?44CQ6YeN6KaB44CR?=]"),
-            ("x" * (1 << 20), "x" * 1024, "[%s]" % ("x" * 1024)),
+            # Its 1 KB in the body: a line broken at 998 bytes.
+            ("x" * (1 << 20), "x" * 1024, "[%s\n%s]" % ("x" * 997, "x" * 27)),
         ]
         names = []
         for i, (title, _, _) in enumerate(table):
@@ -172,6 +173,13 @@ def hostile_titles(env):
             raise Failure("the cut is not in the log")
     finally:
         sink.stop()
+
+
+def duplicate_text(sent, earlier):
+    """The question about a programme sent before: when (sent, a match of a
+    history line's time), and the earlier programme as reserved."""
+    return ("この番組は %d/%d %s:%s に予約メールを送信済みです。\n送信済み: %s\nもう一度送信しますか？"
+            % (int(sent.group(2)), int(sent.group(3)), sent.group(4), sent.group(5), earlier))
 
 
 def weekday(year, month, day):
@@ -201,8 +209,7 @@ def duplicate_question(env):
                             r"\*from=%d/01/05 21:00\*to=%d/01/05 21:54" % (year, year, year, year), lines[0])
         if not sent:
             raise Failure("unexpected history line: %r" % lines[0])
-        question = ("この番組は %d/%d %s:%s に予約メールを送信済みです。もう一度送信しますか？"
-                    % (int(sent.group(2)), int(sent.group(3)), sent.group(4), sent.group(5)))
+        question = duplicate_text(sent, "月曜ドラマ %d/01/05 21:00～21:54" % year)
         rc, boxes = q.run(["no", "ok"], ["prog.epg"])
         expect_boxes(boxes, [(question, CONFIRM, "no"), ("予約を中止しました", INFORMATION, "ok")])
         expect_equal("the question's default button", boxes[0]["default"], "no")
@@ -220,6 +227,91 @@ def duplicate_question(env):
         expect_equal("mails", len(sink.mails()), 3)
         if not q.read("Quorpa.log").decode("cp932").endswith("E:HistoryNotWritten\r\nI:AplicationTerminated\r\n"):
             raise Failure("the log does not say so: %r" % q.read("Quorpa.log"))
+    finally:
+        sink.stop()
+
+
+@case
+def reused_program_id(env):
+    """A site that gives a later programme the program-id of one sent before:
+    the later one is only confirmed. The same programme again is asked
+    about, the question naming the earlier one."""
+    q = Install(env, "reused_program_id")
+    sink = Sink(q.dir)
+    try:
+        year = time.localtime().tm_year + 1
+        q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
+        q.write("a.epg", epg(year=str(year), extra="program-id: 1234"))
+        q.write("b.epg", epg(year=str(year), month="02", date="15", title="別の番組", extra="program-id: 1234"))
+        confirm_a = (confirm_text("%d/01/05(%s)" % (year, weekday(year, 1, 5)), "21:00", "21:54", 8), CONFIRM, "yes")
+        confirm_b = (confirm_text("%d/02/15(%s)" % (year, weekday(year, 2, 15)), "21:00", "21:54", 8), CONFIRM, "yes")
+        rc, boxes = q.run(["yes", "yes"], ["a.epg", "b.epg"])
+        expect_boxes(boxes, [confirm_a, confirm_b])
+        expect_equal("mails", len(sink.mails()), 2)
+        line = q.read("Quorpa.history").decode("cp932").split("\r\n")[0]
+        sent = re.match(r"(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d)", line)
+        question = duplicate_text(sent, "月曜ドラマ %d/01/05 21:00～21:54" % year)
+        rc, boxes = q.run(["no", "ok"], ["a.epg"])
+        expect_boxes(boxes, [(question, CONFIRM, "no"), ("予約を中止しました", INFORMATION, "ok")])
+        expect_equal("the question's default button", boxes[0]["default"], "no")
+        expect_equal("mails", len(sink.mails()), 2)
+    finally:
+        sink.stop()
+
+
+@case
+def long_mail_lines(env):
+    """A 1 KB title and a 1 KB station-name on one line of the template's
+    body: no line of the mail passes 998 bytes, each broken between two
+    characters, the text whole when the breaks are taken out; the log says
+    so."""
+    q = Install(env, "long_mail_lines")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
+        q.write("MailFormat.txt", cp932(crlf("From: <%from%>\nSubject: long\n\n番組: %titl% %stat%\n")))
+        title, name = "題" * 600, "局" * 600
+        q.write("long.tvpid", cp932(crlf(
+            "Content-type: application/x-tv-program-digital-info; charset=shift_jis\nversion: 2\n"
+            "station: DFS00420\nstation-name: %s\nyear: 2004\nmonth: 01\ndate: 05\nstart: 21:00\nend: 21:54\n"
+            "program-title: %s\n" % (name, title))))
+        rc, boxes = q.run(["yes"], ["long.tvpid"])
+        expect_boxes(boxes, [CONFIRM_SAMPLE])
+        (mail,) = sink.mails()
+        lines = mail.partition(b"\n\n")[2].rstrip(b"\n").split(b"\n")
+        expect_equal("the body's lines", lines, [cp932("番組: " + "題" * 496), cp932("題" * 16 + " " + "局" * 482),
+                                                 cp932("局" * 30)])
+        log = q.read("Quorpa.log")
+        for data in re.findall(rb"S:<SendMail>\r\n(.*?\r\n\.\r\n)R:", log, re.S):
+            if max(len(line) for line in data.split(b"\r\n")) > 998:
+                raise Failure("a line over 998 bytes after DATA")
+        for said in (b"I:program-title of 1200 bytes cut to 1024\r\n", b"I:station of 1200 bytes cut to 1024\r\n",
+                     b"I:Mail lines over 998 bytes broken: 1\r\n"):
+            if said not in log:
+                raise Failure("the log does not say %r" % said)
+    finally:
+        sink.stop()
+
+
+@case
+def nul_ends_the_file(env):
+    """A NUL byte ends a file's text: the line before it is never glued to
+    the line after it. "station: フジテレビ", a NUL and the year's line after
+    it leave a file without its year, which fails without a box of its own;
+    a NUL after the keys changes nothing."""
+    q = Install(env, "nul_ends_the_file")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpport=sink.port, logoutput=1)
+        q.write("cut.epg", epg().replace(b"\r\nyear:", b"\0 x\r\nyear:"))
+        q.write("tail.epg", epg() + b"\0\r\nstation: NHK\r\n")
+        rc, boxes = q.run(["ok"], ["cut.epg"])
+        expect_boxes(boxes, [("iEPGファイル「cut.epg」の予約に失敗しました", WARNING, "ok")])
+        if "I:Station=" in q.read("Quorpa.log").decode("cp932"):
+            raise Failure("a station was read: %r" % q.read("Quorpa.log"))
+        rc, boxes = q.run(["yes"], ["tail.epg"])
+        expect_boxes(boxes, [CONFIRM_SAMPLE])
+        expect_equal("mails", len(sink.mails()), 1)
     finally:
         sink.stop()
 

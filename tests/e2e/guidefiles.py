@@ -217,6 +217,62 @@ def two_programmes_one_connection(env):
             sink.stop()
 
 
+@case
+def multi_files_leading_lines(env):
+    """Files with several programmes after a UTF-8 byte order mark, a blank
+    line, or both: each programme asked about and sent. Several programmes
+    under the single type are never read as one: a box says that nothing was
+    sent."""
+    q = Install(env, "multi_files_leading_lines")
+    sink = Sink(q.dir)
+    try:
+        q.ini(rcpt=RCPT, smtpsvr="127.0.0.1", smtpport=sink.port, logoutput=1)
+        q.write("MailFormat.txt", cp932(crlf(TEMPLATE)))
+        for name, prefix in (("bom", b"\xef\xbb\xbf"), ("blank", b"\r\n"), ("both", b"\xef\xbb\xbf\r\n \r\n")):
+            q.write(name + ".tvpid", prefix + two_programmes())
+        rc, boxes = q.run(["yes"] * 6, ["bom.tvpid", "blank.tvpid", "both.tvpid"])
+        expect_equal("exit code", rc, 0)
+        expect_boxes(boxes, [
+            ("(1/2) 番組その一  ＮＨＫ総合１・東京\n" + confirm_text("2004/01/05(月)", "21:00", "21:54", 1), CONFIRM, "yes"),
+            ("(2/2) 番組その二  フジテレビ\n" + confirm_text("2004/01/05(月)", "22:00", "22:54", 8), CONFIRM, "yes"),
+        ] * 3)
+        expect_equal("the mails' titles", sorted(mail_parts(m)[1][0] for m in sink.mails()),
+                     ["番組その一"] * 3 + ["番組その二"] * 3)
+
+        q.write("single.tvpid", two_programmes().replace(b"x-multi-tv-", b"x-tv-"))
+        rc, boxes = q.run(["ok", "ok"], ["single.tvpid"])
+        expect_boxes(boxes, [
+            ("ファイルに複数の番組がありますが、番組の区切りを読み取れません\n予約は送信されていません", WARNING, "ok"),
+            ("iEPGファイル「single.tvpid」の予約に失敗しました", WARNING, "ok")])
+        expect_equal("mails after the refusal", len(sink.mails()), 6)
+    finally:
+        sink.stop()
+
+
+@case
+def huge_station_name(env):
+    """A station-name of a megabyte: each box shows its first 64 bytes and
+    "…", whether the station is unknown or the name marks a programme of a
+    file with several."""
+    q = Install(env, "huge_station_name")
+    name = "局" * (1 << 19)
+    shown = "局" * 32 + "…"
+    q.write("unknown.tvpid", version2("巨大", "DFS00999", name, "21:00", "21:54"))
+    rc, boxes = q.run(["ok", "ok"], ["unknown.tvpid"])
+    expect_boxes(boxes, [
+        ("<DFS00999>(%s)をチャンネル番号に変換できません\nStation.txtに設定してください" % shown, WARNING, "ok"),
+        ("iEPGファイル「unknown.tvpid」の予約に失敗しました", WARNING, "ok")])
+    parts = [version2("番組その一", "DFS00400", name, "21:00", "21:54"),
+             version2("番組その二", "DFS00420", "フジテレビ", "22:00", "22:54")]
+    outer = cp932(crlf("Content-type: application/x-multi-tv-program-digital-info\n"
+                       "version: 2\nboundary: ----QuorpaGuide\n\n"))
+    q.write("known.tvpid", outer + b"".join(b"----QuorpaGuide\r\n" + p for p in parts) + b"----QuorpaGuide--\r\n")
+    rc, boxes = q.run(["no", "no"], ["known.tvpid"])
+    expect_boxes(boxes, [
+        ("(1/2) 番組その一  %s\n" % shown + confirm_text("2004/01/05(月)", "21:00", "21:54", 1), CONFIRM, "no"),
+        ("(2/2) 番組その二  フジテレビ\n" + confirm_text("2004/01/05(月)", "22:00", "22:54", 8), CONFIRM, "no")])
+
+
 if __name__ == "__main__":
     if "--list" in sys.argv:
         print(";".join(OWN))

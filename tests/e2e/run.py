@@ -373,17 +373,17 @@ def confirmed(env):
 @case
 def declined(env):
     """No to the confirmation: the notice, no mail, a normal end. The file's
-    description line is longer than one 254-byte read piece and the keys come
-    after it; a NUL byte drops the rest of its piece."""
+    description line is longer than 254 bytes (the pieces an earlier reader
+    took) and the keys come after it; a NUL byte ends the text, so a station
+    key after it is never read."""
     q = Install(env, "declined")
     sink = Sink(q.dir)
     try:
         q.ini(rcpt=RCPT, smtpsvr="localhost", smtpport=sink.port, logoutput=1, startad=-5, endad=10)
         long_line = "x" * 300 + "番組" * 200
-        # A NUL byte ends its read piece: the rest of that line (a station key
-        # that would otherwise come first) is dropped.
-        memo = cp932("memo: " + long_line + "\r\nmemo: \0station: NHK総合")
+        memo = cp932("memo: " + long_line)
         data = epg(start="00:00", end="00:30").replace(b"version: 1", b"version: 1\r\n" + memo)
+        data += cp932("memo: \0\r\nstation: NHK総合\r\n")
         q.write("prog.epg", data)
         rc, boxes = q.run(["no", "ok"], ["prog.epg"])
         expect_equal("exit code", rc, 0)

@@ -56,6 +56,8 @@
 #   SUBMIT_PORT_RESET_AFTER_TLS       the same, but it resets the connection at that EHLO
 #   SUBMIT_PORT_SLOW_READER           the same, but it takes AUTH PLAIN and a mail, whose
 #                                     data it reads only after 0.3 s
+#   SUBMIT_PORT_STALLED_READER        not postfix: TLS from the first byte, then nothing
+#                                     read for 10 s (a peer whose window closes)
 #   SUBMIT_CA_PEM, SUBMIT_CA_DER      the test CA (trust it for the tests only)
 #   SUBMIT_CERT_SHA256                SHA-256 of the good server certificate (hex)
 #   SUBMIT_WRONG_NAME_CERT_SHA256, SUBMIT_UNTRUSTED_CERT_SHA256,
@@ -403,12 +405,12 @@ start_sink() {
 
 # Scripted servers for what postfix cannot be told to do: refuse the EHLO
 # that follows a good STARTTLS handshake ("refuse"), or hang up there
-# ("close"), or take a mail slowly ("slow"). Python's ssl, one connection at a time; the port comes in
+# ("close"), or take a mail slowly ("slow"), or read nothing after a TLS handshake ("stall"). Python's ssl, one connection at a time; the port comes in
 # peer-MODE.port once it listens.
 start_peers() {
   local mode
   cat >"$root/etc/peer.py" <<'PY'
-import os, socket, ssl, struct, sys, time
+import os, socket, ssl, struct, sys, threading, time
 root, mode = sys.argv[1], sys.argv[2]
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(root + "/tls/server.pem", root + "/tls/server.key")
@@ -417,8 +419,22 @@ port = root + "/peer-" + mode + ".port"
 with open(port + ".new", "w") as f:
     f.write(str(server.getsockname()[1]))
 os.rename(port + ".new", port)
+def stall(conn):
+    # TLS from the first byte, then nothing read nor answered: what the
+    # client sends fills the windows until its writes wait.
+    try:
+        conn.settimeout(20)
+        session = context.wrap_socket(conn, server_side=True)
+        time.sleep(10)
+    except (OSError, ValueError):
+        pass
+    finally:
+        conn.close()
 while True:
     conn, _ = server.accept()
+    if mode == "stall":
+        threading.Thread(target=stall, args=(conn,), daemon=True).start()
+        continue
     try:
         conn.settimeout(20)
         reader = conn.makefile("rb")
@@ -460,13 +476,13 @@ while True:
         conn.close()
 PY
   rm -f "$root"/peer-*.port "$root/peer.pid"
-  for mode in refuse close slow reset; do
+  for mode in refuse close slow reset stall; do
     python3 "$root/etc/peer.py" "$root" $mode >"$root/log/peer-$mode.log" 2>&1 </dev/null &
     echo $! >>"$root/peer.pid"
   done
   for _ in $(seq 50); do
     [ -s "$root/peer-refuse.port" ] && [ -s "$root/peer-close.port" ] && [ -s "$root/peer-slow.port" ] &&
-      [ -s "$root/peer-reset.port" ] && return 0
+      [ -s "$root/peer-reset.port" ] && [ -s "$root/peer-stall.port" ] && return 0
     sleep 0.1
   done
   die "the scripted servers did not start: $(cat "$root"/log/peer-*.log)"
@@ -581,6 +597,7 @@ write_env() {
     echo "SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS=$(cat "$root/peer-refuse.port")"
     echo "SUBMIT_PORT_CLOSED_AFTER_TLS=$(cat "$root/peer-close.port")"
     echo "SUBMIT_PORT_SLOW_READER=$(cat "$root/peer-slow.port")"
+    echo "SUBMIT_PORT_STALLED_READER=$(cat "$root/peer-stall.port")"
     echo "SUBMIT_PORT_RESET_AFTER_TLS=$(cat "$root/peer-reset.port")"
     echo "SUBMIT_REVOKED_CERT_SHA256=$(sha256_of "$tls/revoked.pem")"
     echo "SUBMIT_CRL_URL=$crl_url"
