@@ -78,4 +78,11 @@ ReadOutcome ReadReservation(std::string_view text, const CStationTable& table, c
     return ReadOutcome::kRead;
 }
 
+std::string Reservation::Shown() const {
+    const auto cut = [](const std::string& name) { return cp932::Shortened(name, kMaxShownNameBytes); };
+    if (tableName.empty()) return cut(Named());
+    if (stationName.empty() || stationName == tableName) return cut(tableName);
+    return cut(tableName) + "(" + cut(stationName) + ")";
+}
+
 }  // namespace reserve

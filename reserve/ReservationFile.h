@@ -46,11 +46,10 @@ struct Reservation {
     // The station as the table that gave the channel names it, with the
     // file's station-name beside it where that differs:
     // "ＮＨＫ総合(ＮＨＫ総合１・大阪)". Named() while the table has not been
-    // asked. The boxes of a file with several programmes show this.
-    std::string Shown() const {
-        if (tableName.empty()) return Named();
-        return stationName.empty() || stationName == tableName ? tableName : tableName + "(" + stationName + ")";
-    }
+    // asked. Each name is cut at kMaxShownNameBytes (StationTable.h), so
+    // the boxes of a file with several programmes, which show this, stay
+    // boxes whatever the file holds.
+    std::string Shown() const;
     // The programme as it is reserved from here on: the one value the
     // boxes, the history entry (history::EntryOf) and the mail are made of.
     MailProgramme Mailed() const { return {start, end, channel, title, Named()}; }

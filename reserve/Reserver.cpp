@@ -48,7 +48,7 @@ std::string Mark(size_t place, size_t count, const Reservation& r) {
     }
     std::string mark = Place(place, count) + " ";
     if (length > 0) mark += r.title.substr(0, length) + (length < r.title.size() ? "…" : "") + "  ";
-    return mark + cp932::Shortened(r.Shown(), kMaxShownNameBytes) + "\n";
+    return mark + r.Shown() + "\n";
 }
 
 }  // namespace

@@ -519,7 +519,7 @@ TEST_F(ReserveTest, SeveralProgrammesAreAskedAboutInTurn) {
              return Version2("\r\n", "station-name: " + name);
          }(), ntv}),
          true,
-         {"(1/2) ニュース７  謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎…\n"
+         {"(1/2) ニュース７  DFS00400(謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎謎…)\n"
           "2004/01/05(月) 21:00～21:54\n12チャンネルで予約を実行します\nよろしいですか？",
           "(2/2) 天気  日本テレビ\n" + q2},
          "I:Sent=0/2\r\n"},
