@@ -233,7 +233,8 @@ def multi_files_leading_lines(env):
         rc, boxes = q.run(["yes"] * 6, ["bom.tvpid", "blank.tvpid", "both.tvpid"])
         expect_equal("exit code", rc, 0)
         expect_boxes(boxes, [
-            ("(1/2) 番組その一  ＮＨＫ総合１・東京\n" + confirm_text("2004/01/05(月)", "21:00", "21:54", 1), CONFIRM, "yes"),
+            ("(1/2) 番組その一  ＮＨＫ総合(ＮＨＫ総合１・東京)\n" + confirm_text("2004/01/05(月)", "21:00", "21:54", 1),
+             CONFIRM, "yes"),
             ("(2/2) 番組その二  フジテレビ\n" + confirm_text("2004/01/05(月)", "22:00", "22:54", 8), CONFIRM, "yes"),
         ] * 3)
         expect_equal("the mails' titles", sorted(mail_parts(m)[1][0] for m in sink.mails()),
@@ -251,17 +252,17 @@ def multi_files_leading_lines(env):
 
 @case
 def huge_station_name(env):
-    """A station-name of a megabyte: each box shows its first 64 bytes and
-    "…", whether the station is unknown or the name marks a programme of a
-    file with several."""
+    """A station-name of a megabyte: 放送局の登録 and each box show its first
+    64 bytes and "…", whether the station is unknown or the name marks a
+    programme of a file with several."""
     q = Install(env, "huge_station_name")
     name = "局" * (1 << 19)
     shown = "局" * 32 + "…"
     q.write("unknown.tvpid", version2("巨大", "DFS00999", name, "21:00", "21:54"))
-    rc, boxes = q.run(["ok", "ok"], ["unknown.tvpid"])
-    expect_boxes(boxes, [
-        ("<DFS00999>(%s)をチャンネル番号に変換できません\nStation.txtに設定してください" % shown, WARNING, "ok"),
-        ("iEPGファイル「unknown.tvpid」の予約に失敗しました", WARNING, "ok")])
+    rc, boxes = q.run(["dialog 放送局の登録", "read 1050", "click 2", "gone", "ok"], ["unknown.tvpid"])
+    expect_equal("放送局の登録", [r["text"] for r in q.records if "control" in r][0].split("\n")[0],
+                 "<DFS00999>(%s)をチャンネル番号に変換できません" % shown)
+    expect_boxes(boxes, [("iEPGファイル「unknown.tvpid」の予約に失敗しました", WARNING, "ok")])
     parts = [version2("番組その一", "DFS00400", name, "21:00", "21:54"),
              version2("番組その二", "DFS00420", "フジテレビ", "22:00", "22:54")]
     outer = cp932(crlf("Content-type: application/x-multi-tv-program-digital-info\n"
@@ -269,7 +270,7 @@ def huge_station_name(env):
     q.write("known.tvpid", outer + b"".join(b"----QuorpaGuide\r\n" + p for p in parts) + b"----QuorpaGuide--\r\n")
     rc, boxes = q.run(["no", "no"], ["known.tvpid"])
     expect_boxes(boxes, [
-        ("(1/2) 番組その一  %s\n" % shown + confirm_text("2004/01/05(月)", "21:00", "21:54", 1), CONFIRM, "no"),
+        ("(1/2) 番組その一  ＮＨＫ総合(%s)\n" % shown + confirm_text("2004/01/05(月)", "21:00", "21:54", 1), CONFIRM, "no"),
         ("(2/2) 番組その二  フジテレビ\n" + confirm_text("2004/01/05(月)", "22:00", "22:54", 8), CONFIRM, "no")])
 
 
