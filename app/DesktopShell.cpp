@@ -13,7 +13,8 @@ bool DesktopShell::Send(const MailProgramme& programme) {
     return SendShowingProgress(m_mailer, m_watch, programme, m_notify);
 }
 
-void DesktopShell::SendEach(size_t count, const std::function<void(size_t)>& each) {
+void DesktopShell::SendEach(const std::vector<MailProgramme>& programmes, const std::function<void(size_t)>& each) {
+    const size_t count = programmes.size();
     if (count == 0) return;
     std::atomic<int> place{1};
     struct InBatch {
@@ -28,7 +29,7 @@ void DesktopShell::SendEach(size_t count, const std::function<void(size_t)>& eac
         }
     } inBatch{*this};
     m_inBatch = true;
-    m_mailer.BeginBatch();
+    m_mailer.BeginBatch(programmes);
     SendAllShowingProgress(
         m_mailer, m_watch,
         [&] {

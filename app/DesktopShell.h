@@ -31,7 +31,7 @@ public:
     // notify) with the mailer in a batch (CSmtpMailer::BeginBatch): Send
     // then sends on the window's sending thread, one connection for all
     // where the server allows.
-    void SendEach(size_t count, const std::function<void(size_t)>& each) override;
+    void SendEach(const std::vector<MailProgramme>& programmes, const std::function<void(size_t)>& each) override;
     // 放送局の登録 (CStationDlg): the channel typed, 0 for キャンセル (or a
     // dialog that could not be made).
     uint32_t AskStation(const std::string& text, const std::string& suggested) override;

@@ -20,6 +20,7 @@
 #include <ctime>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/Exceptions.h"
 #include "mail/MailComposer.h"
@@ -110,11 +111,13 @@ int main(int argc, char** argv) {
     }
     if ((argc - 4) % 2 != 0) return Usage();
     CSmtpMailer mailer(std::move(account), kTemplate);
+    std::vector<MailProgramme> programmes;
+    for (int i = 0; i < count; ++i) programmes.push_back({Reservation(i), Reservation(i + 30), 12, "", ""});
     const auto started = std::chrono::steady_clock::now();
-    if (batch) mailer.BeginBatch();
+    if (batch) mailer.BeginBatch(programmes);
     for (int i = 0; i < count; ++i) {
         try {
-            if (!mailer.SendMail({Reservation(i), Reservation(i + 30), 12, "", ""})) {
+            if (!mailer.SendMail(programmes[i])) {
                 std::fprintf(stderr, "mail %d refused\n", i + 1);
                 return 1;
             }

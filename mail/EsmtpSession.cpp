@@ -102,10 +102,11 @@ bool OpenExtended(const MailAccount& account, const std::string& password, uint3
     info.tlsCipher = tls.cipher;
     info.certSha256 = tls.certSha256;
     info.pipelining = caps.pipelining;
+    info.chunking = caps.chunking;
     if (account.user.empty()) return true;
 
     if (progress != nullptr) progress->OnStep(SendStep::kSigningIn, 0);
-    if (deferredAuth != nullptr && caps.pipelining && caps.authPlain) {
+    if (deferredAuth != nullptr && caps.pipelining && caps.authPlain && !caps.chunking) {
         *deferredAuth = AuthPlain(account.user, password);
         return true;
     }

@@ -21,6 +21,7 @@ struct ConnectionInfo {
     std::string tlsCipher;
     std::string certSha256;   // the server certificate's SHA-256 (lowercase hex); empty without TLS
     bool pipelining = false;  // the last EHLO offered PIPELINING (RFC 2920)
+    bool chunking = false;    // and CHUNKING: the message may go in BDAT (RFC 3030)
 };
 
 // Opens the extended dialogue on conn with account's settings (encryption,
@@ -35,7 +36,11 @@ struct ConnectionInfo {
 // asked to sign in here: *deferredAuth gets AUTH PLAIN with its initial
 // response (logged masked), for the caller to send first in its first group
 // (RFC 4954 section 4 lets PLAIN, done in one round trip, be pipelined), and
-// its reply goes to CheckSignedIn. Otherwise *deferredAuth stays empty.
+// its reply goes to CheckSignedIn. Otherwise *deferredAuth stays empty. A
+// server that offers CHUNKING as well signs in here all the same: there the
+// message goes in the first group, and it must not go before the sign-in is
+// known (a server that refuses the password may still take mail for its
+// own users).
 bool OpenExtended(const MailAccount& account, const std::string& password, uint32_t timeoutMs,
                   SendProgress* progress, Connection& conn, ConnectionInfo& info, Command* deferredAuth = nullptr);
 

@@ -304,6 +304,22 @@ std::string DotStuff(const std::string& body) {
     return out;
 }
 
+std::string Unstuffed(const std::string& message) {
+    // The mark's CR LF ends the last line; ".\r\n" after it goes.
+    const size_t end = message.size() >= 3 && message.compare(message.size() - 3, 3, ".\r\n") == 0
+                           ? message.size() - 3
+                           : message.size();
+    std::string out;
+    out.reserve(end);
+    bool lineStart = true;
+    for (size_t i = 0; i < end; ++i) {
+        const char c = message[i];
+        if (!(lineStart && c == '.')) out += c;
+        lineStart = (c == '\n');
+    }
+    return out;
+}
+
 ComposedBody ComposeBody(const std::string& format, const MailAccount& account, const MailProgramme& programme,
                          time_t now) {
     // The runtime's conversion buffer is shared: copy it before the next call.

@@ -142,3 +142,9 @@ std::string BreakLongLines(const std::string& text, size_t* broken);
 // as the end-of-data mark; the server removes the extra period again. A line
 // begins at the start of body and after every line feed.
 std::string DotStuff(const std::string& body);
+
+// message (as FinishMessage makes it) as the server takes it after DATA:
+// the end-of-data mark's period line gone and every leading period that
+// DotStuff doubled single again. The text BDAT carries (RFC 3030 section 2),
+// which counts bytes instead of marking the end.
+std::string Unstuffed(const std::string& message);

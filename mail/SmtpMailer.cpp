@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <iterator>
+#include <tuple>
 #include <utility>
 
 #include "base/Exceptions.h"
@@ -171,10 +173,40 @@ struct CSmtpMailer::Session {
     CSock sock;
     int32_t slot = -1;
     bool pipelining = false;  // the server takes groups of commands (RFC 2920)
+    bool chunking = false;    // and the message in BDAT (RFC 3030)
     smtp::Command auth;       // AUTH PLAIN, to go first in the first group
     bool reset = false;       // the last mail was refused: RSET goes first in the next group
+    // Mails whose commands and message are written and whose replies are
+    // not yet read, the next to read first; reset: RSET went before it.
+    struct Written {
+        MailProgramme programme;
+        bool reset = false;
+    };
+    std::deque<Written> written;
+    bool quitSent = false;  // QUIT went after the last of them
     std::unique_ptr<Connection> conn;  // before the socket goes
 };
+
+namespace {
+
+// Whether a and b are the same programme as the mail gives it.
+bool Same(const MailProgramme& a, const MailProgramme& b) {
+    const auto minutes = [](const tm& t) {
+        return std::make_tuple(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min);
+    };
+    return minutes(a.start) == minutes(b.start) && minutes(a.end) == minutes(b.end) && a.channel == b.channel &&
+           a.title == b.title && a.station == b.station;
+}
+
+// MAIL FROM, RCPT TO and BDAT with message as the last chunk (RFC 3030
+// section 2), logged as after DATA.
+void AddChunked(std::vector<smtp::Command>& group, const std::string& mailFrom, const std::string& rcptTo,
+                const std::string& message) {
+    const std::string bdat = "BDAT " + std::to_string(message.size()) + " LAST\r\n";
+    group.insert(group.end(), {{mailFrom, mailFrom}, {rcptTo, rcptTo}, {bdat, bdat}, {message, "<SendMail>\r\n" + message}});
+}
+
+}  // namespace
 
 CSmtpMailer::CSmtpMailer(MailAccount account, std::string format, SendProgress* progress, MailerOptions options)
     : m_account(std::move(account)), m_format(std::move(format)), m_progress(progress), m_options(options) {}
@@ -197,14 +229,46 @@ bool CSmtpMailer::Reset(Session& session) {
     return false;
 }
 
+void CSmtpMailer::BeginBatch(std::vector<MailProgramme> coming) {
+    m_batch = true;
+    m_announced = !coming.empty();
+    m_coming.assign(std::make_move_iterator(coming.begin()), std::make_move_iterator(coming.end()));
+}
+
 void CSmtpMailer::EndBatch() {
     m_batch = false;
+    m_announced = false;
+    m_coming.clear();
     const std::unique_ptr<Session> session = std::move(m_kept);
     if (session == nullptr) return;
-    ActiveSend active(*m_cancel, session->sock);
-    active.Delivered();  // a stop now only ends the wait for QUIT's reply
-    Quit(*session->conn, m_options.commandTimeoutMs);
-    session->conn->Close();
+    ReadOutAndQuit(*session);
+}
+
+void CSmtpMailer::ReadOutAndQuit(Session& session) {
+    ActiveSend active(*m_cancel, session.sock);
+    active.Delivered();  // a stop now only ends the waits
+    Connection& conn = *session.conn;
+    try {
+        if (!session.written.empty())
+            WriteLog("I:Replies read out for " + std::to_string(session.written.size()) + " mails written ahead\r\n");
+        for (const Session::Written& mail : session.written) {
+            for (int i = mail.reset ? 0 : 1; i < 4; ++i) smtp::GroupReply(conn, m_options.commandTimeoutMs);
+        }
+        session.written.clear();
+        Quit(conn, m_options.commandTimeoutMs, session.quitSent);
+    } catch (const CNotError& e) {  // the server hung up, or stayed silent
+        WriteLog(std::string("I:<") + e.what() + "> at the replies of mails written ahead\r\n");
+    } catch (const CSockError& e) {
+        WriteLog(std::string("I:<") + e.what() + "> at the replies of mails written ahead\r\n");
+    }
+    conn.Close();
+}
+
+std::string CSmtpMailer::Message(Session& session, const ComposedBody& body, const tm& start) {
+    std::string message = FinishMessage(body, m_account, start, session.sock.GetLocalAddress(session.slot));
+    if (m_options.utf8Message) message = mail::MessageInUtf8(message);
+    if (message.size() > static_cast<size_t>(INT32_MAX)) THROW_AT(CIllegalParam, 0);
+    return message;
 }
 
 bool CSmtpMailer::SendMail(const MailProgramme& programme) {
@@ -214,6 +278,23 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
     CheckSettings(&password);
     // A batch's connection goes on where the server lets it.
     std::unique_ptr<Session> session = std::move(m_kept);
+    if (session != nullptr && !session->written.empty()) {
+        if (Same(session->written.front().programme, programme)) {  // written ahead: its replies are owed
+            ActiveSend active(*m_cancel, session->sock);
+            Report(SendStep::kSending, 0);
+            return ReadWritten(session, active);
+        }
+        ReadOutAndQuit(*session);
+        session.reset();
+    }
+    // The batch's programmes after this one may go ahead of their SendMail;
+    // after one out of their order, none does.
+    if (!m_coming.empty() && Same(m_coming.front(), programme)) {
+        m_coming.pop_front();
+    } else {
+        m_coming.clear();
+        m_announced = false;
+    }
     // After an accepted mail a pipelining server needs no RSET (the end of
     // the data has reset the transaction, RFC 5321 section 4.1.1.4).
     if (session != nullptr && !session->pipelining) {
@@ -236,9 +317,7 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
         session->slot = sock.Create(&server, plat::kSockStream, false);
     }
 
-    std::string message = FinishMessage(body, m_account, programme.start, sock.GetLocalAddress(session->slot));
-    if (m_options.utf8Message) message = mail::MessageInUtf8(message);
-    if (message.size() > static_cast<size_t>(INT32_MAX)) THROW_AT(CIllegalParam, 0);
+    const std::string message = Message(*session, body, programme.start);
 
     if (!reused) {
         session->conn = std::make_unique<Connection>(sock, session->slot);
@@ -250,6 +329,7 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
                 return false;
             }
             session->pipelining = info.pipelining;
+            session->chunking = info.pipelining && info.chunking;
         } else {
             WriteLog("R:" + session->conn->ReceiveReply(m_options.commandTimeoutMs));  // the greeting is not examined
         }
@@ -271,7 +351,7 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
         {data, "S:", m_options.commandTimeoutMs},
         {message, "S:<SendMail>\r\n", m_options.dataEndTimeoutMs},
     };
-    if (session->pipelining) return SendPipelined(session, active, mailFrom, rcptTo, message);
+    if (session->pipelining) return SendPipelined(session, active, programme, mailFrom, rcptTo, message);
     bool result = true;
     // The extended dialogue has said EHLO already, a connection kept HELO.
     for (size_t i = extended || reused ? 1 : 0; i < sizeof steps / sizeof steps[0]; ++i) {
@@ -322,8 +402,8 @@ bool OwedReplies(Connection& conn, int remaining, uint32_t timeoutMs) {
 
 }  // namespace
 
-bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& active, const std::string& mailFrom,
-                                const std::string& rcptTo, const std::string& message) {
+bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& active, const MailProgramme& programme,
+                                const std::string& mailFrom, const std::string& rcptTo, const std::string& message) {
     Connection& conn = *session->conn;
     const uint32_t commandMs = m_options.commandTimeoutMs;
     const bool signingIn = !session->auth.text.empty();
@@ -331,9 +411,33 @@ bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& a
     std::vector<smtp::Command> group;
     if (signingIn) group.push_back(std::move(session->auth));
     if (resetting) group.push_back({"RSET\r\n", "RSET\r\n"});
+    session->reset = false;
+    if (session->chunking) {
+        // The message goes with its commands, and the batch's next mails
+        // with it: none waits for a reply. Each after the first begins with
+        // RSET, whatever became of the one before.
+        AddChunked(group, mailFrom, rcptTo, Unstuffed(message));
+        session->written.push_back({programme, resetting});
+        size_t bytes = message.size();
+        while (m_batch && !m_coming.empty()) {
+            const MailProgramme& coming = m_coming.front();
+            const std::string next =
+                Unstuffed(Message(*session, ComposeBody(m_format, m_account, coming, std::time(nullptr)), coming.start));
+            if (bytes + next.size() > kAheadBytes) break;
+            bytes += next.size();
+            group.push_back({"RSET\r\n", "RSET\r\n"});
+            AddChunked(group, mailFrom, rcptTo, next);
+            session->written.push_back({std::move(m_coming.front()), true});
+            m_coming.pop_front();
+        }
+        session->quitSent = !m_batch || (m_announced && m_coming.empty());
+        if (session->quitSent) group.push_back({"QUIT\r\n", "QUIT\r\n"});
+        Report(SendStep::kSending, 0);
+        smtp::SendGroup(conn, group, m_options.dataEndTimeoutMs);
+        return ReadWritten(session, active);
+    }
     group.insert(group.end(), {{mailFrom, mailFrom}, {rcptTo, rcptTo}, {"DATA\r\n", "DATA\r\n"}});
     session->auth = {};
-    session->reset = false;
     Report(SendStep::kSending, 0);
     smtp::SendGroup(conn, group, commandMs);
     if (signingIn) smtp::CheckSignedIn(smtp::GroupReply(conn, commandMs));
@@ -371,6 +475,35 @@ bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& a
         return accepted;
     }
     if (accepted) Quit(conn, commandMs, true);
+    conn.Close();
+    return accepted;
+}
+
+bool CSmtpMailer::ReadWritten(std::unique_ptr<Session>& session, ActiveSend& active) {
+    Connection& conn = *session->conn;
+    const Session::Written mail = std::move(session->written.front());
+    session->written.pop_front();
+    if (mail.reset) smtp::GroupReply(conn, m_options.commandTimeoutMs);  // a refused RSET shows in MAIL FROM's reply
+    // Every reply is owed (BDAT's comes even after a refusal); the first
+    // refusal decides, as if its command had waited for it.
+    bool accepted = true;
+    for (int step = 0; step < 3; ++step) {  // MAIL FROM, RCPT TO, BDAT
+        const std::string reply =
+            smtp::GroupReply(conn, step == 2 ? m_options.dataEndTimeoutMs : m_options.commandTimeoutMs);
+        if (!accepted || !Refused(reply)) continue;
+        m_senderRefused = smtp::RefusesSender(reply, step == 0, m_account.sender, m_account.recipient);
+        accepted = false;
+    }
+    if (accepted) {
+        active.Delivered();
+        Report(SendStep::kDone, 0);
+    }
+    if (!session->written.empty() || (m_batch && !session->quitSent)) {
+        session->reset = !accepted;
+        m_kept = std::move(session);
+        return accepted;
+    }
+    if (accepted) Quit(conn, m_options.commandTimeoutMs, session->quitSent);
     conn.Close();
     return accepted;
 }

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "mail/EsmtpSession.h"
 #include "mail/MailAccount.h"
@@ -16,6 +18,7 @@
 #include "mail/SendProgress.h"
 
 class CSock;
+struct ComposedBody;
 
 // How long a reply may take (RFC 5321 section 4.5.3.2): 5 minutes for the
 // greeting and each command, 10 minutes after the end of the data, while the
@@ -103,8 +106,23 @@ public:
     // closes it; SendMail then sends single mails again. Destroying the
     // mailer closes a connection left open without a word. EndBatch throws
     // CFileIOerror (log) only.
-    void BeginBatch() { m_batch = true; }
+    //
+    // coming: the programmes the batch's SendMail calls will take, in that
+    // order (empty: not known). Where the server offers PIPELINING and
+    // CHUNKING (RFC 3030), the mail's group (MAIL FROM, RCPT TO, BDAT with
+    // the message) goes with the groups of the programmes after it, each
+    // led by RSET, up to kAheadBytes, and with QUIT after the last of
+    // coming: one round trip for them all. Their SendMail calls then only
+    // read their replies, each examined as above. A SendMail out of that
+    // order has what was written ahead read out (logged) and its connection
+    // closed first, and goes on a new one.
+    void BeginBatch(std::vector<MailProgramme> coming = {});
     void EndBatch();
+    // The most message bytes written ahead of their SendMail in one group:
+    // the group is written before any reply is read, and a server may stop
+    // reading until its replies are (RFC 2920 section 3.1); it stays within
+    // what a TCP window takes at once.
+    static constexpr size_t kAheadBytes = 64 * 1024;
 
     ~CSmtpMailer();
     CSmtpMailer(CSmtpMailer&&) noexcept;
@@ -152,6 +170,8 @@ private:
     std::unique_ptr<CancelState> m_cancel = std::make_unique<CancelState>();
     bool m_senderRefused = false;
     bool m_batch = false;
+    std::deque<MailProgramme> m_coming;  // the batch's programmes after the one being sent
+    bool m_announced = false;            // the batch was given its programmes
     std::unique_ptr<Session> m_kept;  // the batch's connection left open after a mail
 
     void Report(SendStep step, int attempt) const noexcept;
@@ -171,6 +191,18 @@ private:
     // mail, MAIL FROM, RCPT TO and DATA as one group, then the message (with
     // QUIT outside a batch). In a batch the session goes to m_kept when it
     // can carry the next mail. Returns and throws as SendMail.
-    bool SendPipelined(std::unique_ptr<Session>& session, ActiveSend& active, const std::string& mailFrom,
-                       const std::string& rcptTo, const std::string& message);
+    bool SendPipelined(std::unique_ptr<Session>& session, ActiveSend& active, const MailProgramme& programme,
+                       const std::string& mailFrom, const std::string& rcptTo, const std::string& message);
+    // The message of body, for a programme that starts at start, on
+    // session's connection, as it goes after DATA. Throws CIllegalParam
+    // (over 2 GiB), CFileIOerror (log), std::bad_alloc.
+    std::string Message(Session& session, const ComposedBody& body, const tm& start);
+    // Reads the replies of the first mail written ahead on session and
+    // decides it; then keeps the session for the next (m_kept) or ends it.
+    // Returns and throws as SendMail.
+    bool ReadWritten(std::unique_ptr<Session>& session, ActiveSend& active);
+    // Reads out (logs) the replies still owed for mails written ahead, then
+    // says QUIT (unless it went with them) and closes. Throws CFileIOerror
+    // (log) only.
+    void ReadOutAndQuit(Session& session);
 };

@@ -81,6 +81,8 @@ Capabilities ParseCapabilities(const std::string& reply) {
             caps.startTls = true;
         } else if (keyword == "PIPELINING") {
             caps.pipelining = true;
+        } else if (keyword == "CHUNKING") {
+            caps.chunking = true;
         } else if (keyword == "AUTH" || keyword.compare(0, 5, "AUTH=") == 0) {
             // "AUTH=PLAIN" (an old form) names its first mechanism itself.
             std::vector<std::string> mechanisms(words.begin() + 1, words.end());

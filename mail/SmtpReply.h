@@ -31,6 +31,7 @@ struct Capabilities {
     bool authPlain = false;
     bool authLogin = false;
     bool pipelining = false;  // RFC 2920
+    bool chunking = false;    // BDAT, RFC 3030
     bool authAny() const { return authPlain || authLogin; }
 };
 

@@ -157,7 +157,9 @@ bool Reserver::ReserveSeveral(const std::vector<std::string_view>& parts, CStati
     };
     std::vector<Failure> failures;
     size_t sent = 0;
-    m_shell.SendEach(going.size(), [&](size_t k) {
+    std::vector<MailProgramme> programmes;
+    for (const Booking& booking : going) programmes.push_back(booking.programme);
+    m_shell.SendEach(programmes, [&](size_t k) {
         if (!failures.empty() && failures.back().ending.notice != Shell::Notice::kSendRefused) {
             RecordEnding(going[k].entry, failures.back().ending);
             failures.back().othersNotSent = true;

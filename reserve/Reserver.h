@@ -75,12 +75,14 @@ public:
     // Whether the last Send that returned false was refused for its sender.
     virtual bool SenderRefused() const = 0;
     // The programmes of a file with several, sent in one go: calls each(0)
-    // to each(count - 1) in turn, each calling Send once, while one progress
+    // to each(count - 1) in turn (count: programmes.size()), each calling
+    // Send once, with programmes[k] or not at all, while one progress
     // window shows them and which of count is going out; the connection of
-    // one mail is kept for the next where the server allows. each may run on
+    // one mail is kept for the next where the server allows, and the mails
+    // after one may go with it (CSmtpMailer::BeginBatch). each may run on
     // another thread than the questions: it asks and tells nothing. Returns
     // when every call has returned; throws what each throws.
-    virtual void SendEach(size_t count, const std::function<void(size_t)>& each) = 0;
+    virtual void SendEach(const std::vector<MailProgramme>& programmes, const std::function<void(size_t)>& each) = 0;
     // 放送局の登録: text (code page 932: what the box about an unknown
     // station said, led by mark, and what the channel does) and a channel
     // field that starts as suggested. Returns the channel the user typed,

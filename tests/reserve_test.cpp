@@ -160,10 +160,10 @@ public:
     bool Send(const MailProgramme& programme) override { return m_mailer.SendMail(programme); }
     bool Stopped() const override { return m_mailer.Cancelled(); }
     bool SenderRefused() const override { return m_mailer.SenderRefused(); }
-    void SendEach(size_t count, const std::function<void(size_t)>& each) override {
+    void SendEach(const std::vector<MailProgramme>& programmes, const std::function<void(size_t)>& each) override {
         ++batches;
-        m_mailer.BeginBatch();
-        for (size_t i = 0; i < count; ++i) each(i);
+        m_mailer.BeginBatch(programmes);
+        for (size_t i = 0; i < programmes.size(); ++i) each(i);
         m_mailer.EndBatch();
     }
     // 放送局の登録: each question recorded (text, suggestion), answered
