@@ -250,7 +250,7 @@ void CSmtpMailer::ReadOutAndQuit(Session& session) {
     Connection& conn = *session.conn;
     try {
         if (!session.written.empty())
-            WriteLog("I:Replies read out for " + std::to_string(session.written.size()) + " mails written ahead\r\n");
+            WriteLog("I:Replies read out of mails written ahead: " + std::to_string(session.written.size()) + "\r\n");
         for (const Session::Written& mail : session.written) {
             for (int i = mail.reset ? 0 : 1; i < 4; ++i) smtp::GroupReply(conn, m_options.commandTimeoutMs);
         }

@@ -150,6 +150,10 @@ TEST(DotStuff, DoublesALeadingPeriodOnEveryLine) {
         {"", ""},
     };
     for (const auto& row : table) EXPECT_EQ(DotStuff(row.body), row.expected) << row.body;
+    // BDAT carries what the server takes after DATA: the end mark's period
+    // line gone, each doubled period single again.
+    for (const auto& row : table)
+        EXPECT_EQ(Unstuffed(row.expected + std::string("\r\n.\r\n")), row.body + std::string("\r\n")) << row.body;
 }
 
 class Composer : public ::testing::Test {

@@ -35,12 +35,14 @@ TEST(SmtpReply, PiecesStopAtTheirZeroByteAndTheCapHolds) {
 TEST(SmtpReply, CapabilitiesOfAMultiLineEhloReply) {
     const smtp::Capabilities caps = smtp::ParseCapabilities(
         "250-mail.example.jp Hello there\r\n250-PIPELINING\r\n250-starttls\r\n250-AUTH=LOGIN\r\n"
-        "250-AUTH CRAM-MD5 plain\r\n250 8BITMIME\r\n");
+        "250-AUTH CRAM-MD5 plain\r\n250-8BITMIME\r\n250 chunking\r\n");
     EXPECT_EQ(caps.serverName, "mail.example.jp");
     EXPECT_TRUE(caps.startTls);
     EXPECT_TRUE(caps.authPlain);
     EXPECT_TRUE(caps.authLogin);
     EXPECT_TRUE(caps.pipelining);
+    EXPECT_TRUE(caps.chunking);
+    EXPECT_FALSE(smtp::ParseCapabilities("250-host\r\n250 PIPELINING\r\n").chunking);
     EXPECT_FALSE(smtp::ParseCapabilities("250-host\r\n250-PIPELININGX\r\n250 SIZE PIPELINING\r\n").pipelining);
 
     // The first line names the server: a keyword there is no capability.

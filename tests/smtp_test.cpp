@@ -149,8 +149,8 @@ struct MailerSetup {
     CSmtpMailer::ConnectionInfo TestConnection(const std::string& sender = std::string()) {
         return Make().TestConnection(sender);
     }
-    void BeginBatch() {
-        Make().BeginBatch();
+    void BeginBatch(std::vector<MailProgramme> coming = {}) {
+        Make().BeginBatch(std::move(coming));
         m_batch = true;
     }
     void EndBatch() {
@@ -894,6 +894,10 @@ SmtpPeer::Script Grouped(const std::string& ehloReply, const std::vector<Group>&
 }
 
 const char kPipelining[] = "250-peer\r\n250-PIPELINING\r\n250 AUTH PLAIN\r\n";
+const char kChunking[] = "250-peer\r\n250-PIPELINING\r\n250-CHUNKING\r\n250 AUTH PLAIN\r\n";
+// kMessage as BDAT carries it: the end mark gone, no period doubled.
+const char kChunk[] = "Subject: ch12 04/01/05 21:30\r\n\r\n.leading period\r\n.\r\nlast\r\n\r\n";
+const char kBdat[] = "BDAT 60 LAST\r\n";
 const char kAuthPlain[] = "AUTH PLAIN AHVzZXIAc2VjcmV0\r\n";
 
 }  // namespace
@@ -906,6 +910,7 @@ TEST_F(SmtpDialogue, APipeliningServerGetsGroupsAndEachReplyHasItsEffect) {
     const std::string mail = m_commands[SmtpPeer::kMail], rcpt = m_commands[SmtpPeer::kRcpt], data = "DATA\r\n",
                       quit = "QUIT\r\n", group = kAuthPlain + mail + rcpt + data;
     const std::string sentGroup = "S:AUTH PLAIN ********\r\nS:" + mail + "S:" + rcpt + "S:DATA\r\n";
+    const std::string chunked = kAuthPlain + mail + rcpt + kBdat + kChunk;
     const std::string after = " after the mail was accepted\r\n";
     const struct {
         const char* what;
@@ -945,6 +950,22 @@ TEST_F(SmtpDialogue, APipeliningServerGetsGroupsAndEachReplyHasItsEffect) {
         {"silent at QUIT: the mail is sent within a short wait", kPipelining,
          {{4, "235 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"}, {kWithQuit, "250 queued\r\n"}}, "sent",
          group + kMessage + quit, "S:QUIT\r\nR:250 queued\r\nI:<TimeOut> at QUIT" + after},
+        // With CHUNKING the message goes with its commands and QUIT, once
+        // the sign-in is known; every reply of the group is read.
+        {"CHUNKING: signed in, then one group", kChunking,
+         {{1, "235 ok\r\n"}, {4, "250 ok\r\n250 ok\r\n250 queued\r\n221 bye\r\n"}}, "sent", chunked + quit,
+         "S:" + mail + "S:" + rcpt + "S:" + kBdat + "S:<SendMail>\r\n" + kChunk +
+             "S:QUIT\r\nR:250 ok\r\nR:250 ok\r\nR:250 queued\r\nR:221 bye\r\n"},
+        {"CHUNKING: a refused RCPT", kChunking,
+         {{1, "235 ok\r\n"}, {4, "250 ok\r\n550 5.1.1 no such user\r\n554 5.5.1 no valid recipients\r\n221 bye\r\n"}},
+         "refused", chunked + quit,
+         "S:QUIT\r\nR:250 ok\r\nR:550 5.1.1 no such user\r\nR:554 5.5.1 no valid recipients\r\n"},
+        {"CHUNKING: the sender refused", kChunking,
+         {{1, "235 ok\r\n"}, {4, "553 5.7.1 not yours\r\n503 5.5.1 need MAIL\r\n554 5.5.1 no valid recipients\r\n"}},
+         "refused", chunked + quit, "R:553 5.7.1 not yours\r\nR:503 5.5.1 need MAIL\r\nR:554 5.5.1 no valid recipients\r\n",
+         true},
+        {"CHUNKING: AUTH refused, no mail command goes", kChunking, {{1, "535 5.7.8 bad\r\n"}}, "AuthRefused", kAuthPlain,
+         "S:AUTH PLAIN ********\r\nR:535 5.7.8 bad\r\n"},
         {"no PIPELINING: one command at a time", "250-peer\r\n250 AUTH PLAIN\r\n",
          {{1, "235 ok\r\n"}, {1, "250 ok\r\n"}, {1, "250 ok\r\n"}, {1, "354 go\r\n"}, {kMessageOnly, "250 queued\r\n"},
           {1, "221 bye\r\n"}},
@@ -984,11 +1005,13 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
     const std::string ehlo = "EHLO " + EhloName() + "\r\n", quit = "QUIT\r\n";
     const std::string mail = m_commands[SmtpPeer::kMail] + m_commands[SmtpPeer::kRcpt] + "DATA\r\n";
     const std::string first = ehlo + kAuthPlain + mail;
+    const std::string chunked = m_commands[SmtpPeer::kMail] + m_commands[SmtpPeer::kRcpt] + kBdat + kChunk;
     const Group taken[] = {{3, "250 ok\r\n250 ok\r\n354 go\r\n"}, {kMessageOnly, "250 queued\r\n"}};
     const struct {
         const char* what;
         std::vector<SmtpPeer::Script> scripts;
         std::vector<std::string> received;
+        std::string logTail;  // announced four
     } cases[] = {
         {"DATA refused too: RSET in the next group",
          {Grouped(kPipelining, {{4, "235 ok\r\n250 ok\r\n550 5.1.1 no such user\r\n554 no valid recipients\r\n"},
@@ -1000,6 +1023,18 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
           Grouped(kPipelining, {{4, "235 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"},
                                 taken[1], taken[0], taken[1], {1, "221 bye\r\n"}})},
          {first, first + kMessage + mail + kMessage + quit}},
+        // Told the programmes to come, a chunking server gets them all in
+        // one write once signed in, each after the first led by RSET, QUIT
+        // after the last; one the batch did not send after all has its
+        // replies read out at its end.
+        {"CHUNKING: all in one write",
+         {Grouped(kChunking, {{1, "235 ok\r\n"},
+                              {16, "250 ok\r\n550 5.1.1 no such user\r\n554 5.5.1 no valid recipients\r\n"
+                                   "250 reset\r\n250 ok\r\n250 ok\r\n250 queued\r\n250 reset\r\n250 ok\r\n250 ok\r\n"
+                                   "250 queued\r\n250 reset\r\n250 ok\r\n250 ok\r\n250 queued\r\n221 bye\r\n"}})},
+         {ehlo + kAuthPlain + chunked + "RSET\r\n" + chunked + "RSET\r\n" + chunked + "RSET\r\n" + chunked + quit},
+         "I:Replies read out of mails written ahead: 1\r\nR:250 reset\r\nR:250 ok\r\nR:250 ok\r\nR:250 queued\r\n"
+         "R:221 bye\r\n"},
     };
     m_mailer.m_account.user = kUser;
     m_mailer.m_account.password = SmtpPassword::Typed(kPassword);
@@ -1007,11 +1042,15 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
         SCOPED_TRACE(c.what);
         SmtpPeer peer(c.scripts);
         Use(peer);
-        m_mailer.BeginBatch();
+        LogCapture log;
+        // Four announced, three sent: only a chunking server sees the fourth.
+        m_mailer.BeginBatch(std::vector<MailProgramme>(4, {m_start, m_end, 12, "", ""}));
         EXPECT_FALSE(Send());
         EXPECT_TRUE(Send());
         EXPECT_TRUE(Send());
         m_mailer.EndBatch();
+        const std::string text = log.Text();
+        EXPECT_EQ(text.compare(text.size() - c.logTail.size(), c.logTail.size(), c.logTail), 0) << text;
         peer.Join();
         EXPECT_EQ(peer.Error(), "");
         ASSERT_EQ(peer.Connections(), static_cast<int>(c.received.size()));
@@ -1413,6 +1452,27 @@ TEST_F(SubmitDelivery, DeliveredOverStartTlsAndTlsWithTheLogInTheLog) {
         EXPECT_EQ(text.find(smtp::Base64(m_password)), std::string::npos) << text;
         const std::string mail = SubmissionServer::WaitForDump(token);
         EXPECT_NE(mail.find("Subject: " + token + " ch12\n\n.leading period\nlast\n"), std::string::npos) << mail;
+    }
+}
+
+// postfix offers PIPELINING and CHUNKING: a batch told its programmes goes
+// in one connection and one write after the sign-in, and each mail arrives
+// as DATA would have brought it.
+TEST_F(SubmitDelivery, ABatchGoesInOneWriteAndEveryMailArrives) {
+    UsePort("STARTTLS", Encryption::kStartTls);
+    const std::string token = Tokened();
+    LogCapture log;
+    m_mailer.BeginBatch({{m_start, m_end, 11, "", ""}, {m_start, m_end, 12, "", ""}, {m_start, m_end, 13, "", ""}});
+    for (unsigned channel : {11u, 12u, 13u}) EXPECT_TRUE(m_mailer.SendMail(m_start, m_end, channel)) << channel;
+    m_mailer.EndBatch();
+    const std::string text = log.Text();
+    EXPECT_EQ(text.find("S:STARTTLS"), text.rfind("S:STARTTLS")) << text;
+    const size_t group = text.find("S:MAIL FROM");
+    EXPECT_LT(text.find("R:235"), group) << text;
+    EXPECT_GT(text.find("R:", group), text.rfind("S:QUIT")) << text;
+    for (const char* channel : {" ch11", " ch12", " ch13"}) {
+        const std::string mail = SubmissionServer::WaitForDump(token + channel);
+        EXPECT_NE(mail.find("Subject: " + token + channel + "\n\n.leading period\nlast\n"), std::string::npos) << mail;
     }
 }
 

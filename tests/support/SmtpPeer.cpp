@@ -1,5 +1,6 @@
 #include "tests/support/SmtpPeer.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/platform.h"
@@ -168,9 +169,21 @@ void SmtpPeer::Serve() {
 namespace {
 
 // How many whole lines text holds.
+// Where the command at from ends: after its line feed, and for BDAT after
+// the chunk of as many bytes as it names (RFC 3030); npos while it has not
+// all come.
+size_t CommandEnd(const std::string& text, size_t from) {
+    const size_t lf = text.find('\n', from);
+    if (lf == std::string::npos) return lf;
+    if (text.compare(from, 5, "BDAT ") != 0) return lf + 1;
+    const size_t chunk = std::strtoul(text.c_str() + from + 5, nullptr, 10);
+    return text.size() - (lf + 1) < chunk ? std::string::npos : lf + 1 + chunk;
+}
+
+// The whole commands text holds.
 size_t Lines(const std::string& text) {
     size_t count = 0;
-    for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', lf + 1)) ++count;
+    for (size_t at = 0; (at = CommandEnd(text, at)) != std::string::npos;) ++count;
     return count;
 }
 
@@ -186,7 +199,9 @@ bool SmtpPeer::ReadGroup(plat::Socket s, std::string& pending, size_t index, uin
         ++pieces;
     }
     if (pieces > 1) Fail("group of " + std::to_string(lines) + " lines in " + std::to_string(pieces) + " pieces");
-    for (uint32_t i = 0; i < lines; ++i) pending.erase(0, pending.find('\n') + 1);
+    size_t at = 0;
+    for (uint32_t i = 0; i < lines; ++i) at = CommandEnd(pending, at);
+    pending.erase(0, at);
     return true;
 }
 

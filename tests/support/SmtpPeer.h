@@ -67,7 +67,8 @@ public:
     // Reads `lines` commands before any reply, as a pipelining server may
     // (RFC 2920). They must come in one piece within kGroupWaitMs: a client
     // that waits for a reply in between, or sends the group in several
-    // writes (each a delayed acknowledgement on a real link), fails.
+    // writes (each a delayed acknowledgement on a real link), fails. A BDAT
+    // command counts with its chunk (RFC 3030).
     static Action ReadGroup(uint32_t lines) { return {Action::kReadGroup, {}, lines}; }
 
     // The dialogue steps, in order, for the script builders below.
