@@ -1011,7 +1011,7 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
         const char* what;
         std::vector<SmtpPeer::Script> scripts;
         std::vector<std::string> received;
-        std::string logTail;  // announced four
+        std::string logTail{};  // announced four
     } cases[] = {
         {"DATA refused too: RSET in the next group",
          {Grouped(kPipelining, {{4, "235 ok\r\n250 ok\r\n550 5.1.1 no such user\r\n554 no valid recipients\r\n"},

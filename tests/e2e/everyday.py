@@ -66,17 +66,19 @@ def sender_address(env):
     expect_equal("mails that arrived", len(mails), 1)
     if b"From: <%s>" % sub["SUBMIT_SENDER"].encode() not in mails[0]:
         raise Failure("the sender is not in the mail: %r" % mails[0])
-    # MAIL FROM goes in one group with AUTH PLAIN, RCPT TO and DATA; its
-    # reply is the second of the group's.
-    if not re.search(r"S:MAIL FROM: <%s>\r\nS:RCPT TO: <[^\r]*>\r\nS:DATA\r\nR:235 [^\r]*\r\nR:250 "
+    # MAIL FROM goes in one group with RCPT TO and BDAT once the sign-in is
+    # known; its reply is the first of the group's.
+    if not re.search(r"R:235 [^\r]*\r\nS:MAIL FROM: <%s>\r\nS:RCPT TO: <[^\r]*>\r\nS:BDAT \d+ LAST\r\n"
+                     r"S:<SendMail>\r\n[^\0]*?\r\nS:QUIT\r\nR:250 "
                      % re.escape(sub["SUBMIT_SENDER"]), q.read("Quorpa.log").decode("cp932")):
         raise Failure("MAIL FROM is not the sender: %r" % q.read("Quorpa.log"))
 
     q.ini(**account)
     rc, boxes = q.run(["yes", "ok", "ok"], ["prog.epg"])
     expect_boxes(boxes, [CONFIRM_SAMPLE, (SENDER_REFUSED, WARNING, "ok"), FAILED])
-    if not re.search(r"S:RCPT TO: <%s>\r\nS:DATA\r\nR:235 [^\r]*\r\nR:250 [^\r]*\r\n"
-                     r"R:553 [^\r]*Sender address rejected[^\r]*\r\nE:SMTP error!\r\n"
+    if not re.search(r"R:235 [^\r]*\r\nS:MAIL FROM: <[^\r]*>\r\nS:RCPT TO: <%s>\r\nS:BDAT \d+ LAST\r\n"
+                     r"S:<SendMail>\r\n[^\0]*?\r\nS:QUIT\r\n"
+                     r"R:250 [^\r]*\r\nR:553 [^\r]*Sender address rejected[^\r]*\r\nR:[^\r]*\r\nE:SMTP error!\r\n"
                      % re.escape(RCPT), q.read("Quorpa.log").decode("cp932")):
         raise Failure("unexpected log: %r" % q.read("Quorpa.log"))
     expect_equal("mails that arrived", len(run.mails_with(sub["SUBMIT_SINK_DIR"], token.encode())), 1)

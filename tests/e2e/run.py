@@ -936,11 +936,13 @@ def provider(env):
                    + r"R:220 [^\r]*\r\nS:EHLO \S+\r\nR:250-[^\0]*?"
                    + (r"S:STARTTLS\r\nR:220 [^\r]*\r\nI:TLS TLSv1\.[23] \S+\r\nS:EHLO \S+\r\nR:250-[^\0]*?"
                       if ssl == 1 else "")
-                   # PIPELINING: AUTH PLAIN, MAIL FROM, RCPT TO and DATA as one
-                   # group, the message with QUIT, each group's replies after it.
-                   + r"S:AUTH PLAIN \*{8}\r\nS:MAIL FROM: <[^\r]*\r\nS:RCPT TO: <[^\r]*\r\nS:DATA\r\n"
-                   + r"R:235 [^\r]*\r\nR:250 [^\r]*\r\nR:250 [^\r]*\r\nR:354 [^\r]*\r\n"
-                   + r"S:<SendMail>\r\n[^\0]*\r\n\.\r\nS:QUIT\r\nR:250 [^\r]*\r\nR:221 [^\r]*\r\n"
+                   # PIPELINING and CHUNKING: AUTH PLAIN on its own, then MAIL
+                   # FROM, RCPT TO, BDAT with the message and QUIT as one group,
+                   # their replies after it.
+                   + r"S:AUTH PLAIN \*{8}\r\nR:235 [^\r]*\r\n"
+                   + r"S:MAIL FROM: <[^\r]*\r\nS:RCPT TO: <[^\r]*\r\nS:BDAT \d+ LAST\r\n"
+                   + r"S:<SendMail>\r\n[^\0]*\r\nS:QUIT\r\n"
+                   + r"R:250 [^\r]*\r\nR:250 [^\r]*\r\nR:250 [^\r]*\r\nR:221 [^\r]*\r\n"
                    + re.escape(LOG_END))
         if not re.fullmatch(pattern, log):
             raise Failure("unexpected log: %r" % log)
