@@ -251,11 +251,14 @@ void CSmtpMailer::ReadOutAndQuit(Session& session) {
     try {
         if (!session.written.empty())
             WriteLog("I:Replies read out of mails written ahead: " + std::to_string(session.written.size()) + "\r\n");
+        // Without CHUNKING only the next mail's group went ahead; after its
+        // 354 the server waits for data that must not go, and QUIT with it.
+        const bool quit = session.chunking || session.written.empty();
         for (const Session::Written& mail : session.written) {
             for (int i = mail.reset ? 0 : 1; i < 4; ++i) smtp::GroupReply(conn, m_options.commandTimeoutMs);
         }
         session.written.clear();
-        Quit(conn, m_options.commandTimeoutMs, session.quitSent);
+        if (quit) Quit(conn, m_options.commandTimeoutMs, session.quitSent);
     } catch (const CNotError& e) {  // the server hung up, or stayed silent
         WriteLog(std::string("I:<") + e.what() + "> at the replies of mails written ahead\r\n");
     } catch (const CSockError& e) {
@@ -442,6 +445,12 @@ bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& a
     smtp::SendGroup(conn, group, commandMs);
     if (signingIn) smtp::CheckSignedIn(smtp::GroupReply(conn, commandMs));
     if (resetting) smtp::GroupReply(conn, commandMs);  // a refused RSET shows in MAIL FROM's reply
+    return ReadDataReplies(session, active, message);
+}
+
+bool CSmtpMailer::ReadDataReplies(std::unique_ptr<Session>& session, ActiveSend& active, const std::string& message) {
+    Connection& conn = *session->conn;
+    const uint32_t commandMs = m_options.commandTimeoutMs;
     // Each reply is examined as if its command had waited for it: the first
     // refusal ends this mail, and its data never goes (not even after a 354
     // to DATA that follows a refused RCPT).
@@ -454,10 +463,21 @@ bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& a
     }
     bool accepted = step == 3;
     if (accepted) {
-        // A single mail says QUIT with its data: QUIT's reply then needs no
-        // round trip of its own.
-        group = {{message, "<SendMail>\r\n" + message}};
-        if (!m_batch) group.push_back({"QUIT\r\n", "QUIT\r\n"});
+        std::vector<smtp::Command> group = {{message, "<SendMail>\r\n" + message}};
+        if (m_batch && !m_coming.empty()) {
+            // The batch's next mail's group goes with the data: the end of
+            // the data resets the transaction, whatever its reply.
+            const std::string mailFrom = "MAIL FROM: <" + m_account.sender + ">\r\n";
+            const std::string rcptTo = "RCPT TO: <" + m_account.recipient + ">\r\n";
+            group.insert(group.end(), {{mailFrom, mailFrom}, {rcptTo, rcptTo}, {"DATA\r\n", "DATA\r\n"}});
+            session->written.push_back({std::move(m_coming.front()), false});
+            m_coming.pop_front();
+        } else if (!m_batch || m_announced) {
+            // A single mail, or the batch's last, says QUIT with its data:
+            // QUIT's reply then needs no round trip of its own.
+            group.push_back({"QUIT\r\n", "QUIT\r\n"});
+            session->quitSent = true;
+        }
         smtp::SendGroup(conn, group, m_options.dataEndTimeoutMs);
         accepted = !Refused(smtp::GroupReply(conn, m_options.dataEndTimeoutMs));
         step = 2;  // after the end of the data nothing more is owed
@@ -469,12 +489,13 @@ bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& a
     // A batch goes on in this connection after a refusal too, the next
     // group beginning with RSET: a refused programme costs the others
     // nothing.
-    if (m_batch && (accepted || OwedReplies(conn, 2 - step, commandMs))) {
-        session->reset = !accepted;
+    if (!session->written.empty() ||
+        (m_batch && !session->quitSent && (accepted || OwedReplies(conn, 2 - step, commandMs)))) {
+        session->reset = !accepted && session->written.empty();
         m_kept = std::move(session);
         return accepted;
     }
-    if (accepted) Quit(conn, commandMs, true);
+    if (accepted) Quit(conn, commandMs, session->quitSent);
     conn.Close();
     return accepted;
 }
@@ -483,6 +504,10 @@ bool CSmtpMailer::ReadWritten(std::unique_ptr<Session>& session, ActiveSend& act
     Connection& conn = *session->conn;
     const Session::Written mail = std::move(session->written.front());
     session->written.pop_front();
+    if (!session->chunking) {  // its group went with the data before it
+        const ComposedBody body = ComposeBody(m_format, m_account, mail.programme, std::time(nullptr));
+        return ReadDataReplies(session, active, Message(*session, body, mail.programme.start));
+    }
     if (mail.reset) smtp::GroupReply(conn, m_options.commandTimeoutMs);  // a refused RSET shows in MAIL FROM's reply
     // Every reply is owed (BDAT's comes even after a refusal); the first
     // refusal decides, as if its command had waited for it.

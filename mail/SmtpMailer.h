@@ -197,6 +197,12 @@ private:
     // session's connection, as it goes after DATA. Throws CIllegalParam
     // (over 2 GiB), CFileIOerror (log), std::bad_alloc.
     std::string Message(Session& session, const ComposedBody& body, const tm& start);
+    // The replies to MAIL FROM, RCPT TO and DATA on session's connection,
+    // each examined as if it had come alone; after a 354, message goes,
+    // with the batch's next mail's group (or QUIT) after it, and the reply
+    // to the end of the data decides. Then keeps the session for the next
+    // (m_kept) or ends it. Returns and throws as SendMail.
+    bool ReadDataReplies(std::unique_ptr<Session>& session, ActiveSend& active, const std::string& message);
     // Reads the replies of the first mail written ahead on session and
     // decides it; then keeps the session for the next (m_kept) or ends it.
     // Returns and throws as SendMail.

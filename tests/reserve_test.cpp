@@ -764,7 +764,7 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
     } cases[] = {
         {"pipelined: both in one connection, no RSET", PipelinedMails("235 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"), 1,
          {IDYES, IDYES}, true, {mail1 + mail2}, {}, {history::Outcome::kSent, history::Outcome::kSent},
-         "S:QUIT\r\nR:221 bye\r\nI:Sent=2/2\r\n", false, true},
+         "S:QUIT\r\nR:250 queued\r\nR:221 bye\r\nI:Sent=2/2\r\n", false, true},
         {"pipelined: a refused programme leaves the other sent",
          PipelinedMails("235 ok\r\n250 ok\r\n550 no such user\r\n554 no valid recipients\r\n"), 1, {IDYES, IDYES},
          false, {"MAIL;RSET\r\n" + mail2}, {"(1/2) メール送信に失敗しました(サーバエラー)"},

@@ -872,9 +872,10 @@ TEST_F(SmtpDialogue, ABatchGoesOnInOneConnectionWhereTheServerLetsIt) {
 namespace {
 
 // A turn of a pipelining peer: `lines` commands read at once (kWithQuit:
-// the message and the QUIT sent with it; kMessageOnly: the message alone),
+// the message and the QUIT sent with it; kMessageOnly: the message alone;
+// kMessageAndGroup: the message and the next mail's three commands),
 // then the reply, every reply of the group in one piece; none: silent.
-constexpr uint32_t kWithQuit = 0, kMessageOnly = 100;
+constexpr uint32_t kWithQuit = 0, kMessageOnly = 100, kMessageAndGroup = 200;
 struct Group {
     uint32_t lines;
     const char* reply;
@@ -883,9 +884,11 @@ struct Group {
 SmtpPeer::Script Grouped(const std::string& ehloReply, const std::vector<Group>& groups) {
     SmtpPeer::Script script = {SmtpPeer::Send("220 peer ready\r\n"), SmtpPeer::ReadLine(), SmtpPeer::Send(ehloReply)};
     for (const Group& group : groups) {
-        if (group.lines == kWithQuit || group.lines == kMessageOnly) script.push_back(SmtpPeer::ReadData());
+        const bool message = group.lines == kWithQuit || group.lines == kMessageOnly || group.lines == kMessageAndGroup;
+        if (message) script.push_back(SmtpPeer::ReadData());
         if (group.lines == kWithQuit || group.lines == 1) script.push_back(SmtpPeer::ReadLine());
-        if (group.lines > 1 && group.lines != kMessageOnly) script.push_back(SmtpPeer::ReadGroup(group.lines));
+        if (group.lines == kMessageAndGroup) script.push_back(SmtpPeer::ReadGroup(3));
+        if (group.lines > 1 && !message) script.push_back(SmtpPeer::ReadGroup(group.lines));
         if (group.reply == nullptr) break;
         script.push_back(SmtpPeer::Send(group.reply));
     }
@@ -1011,7 +1014,8 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
         const char* what;
         std::vector<SmtpPeer::Script> scripts;
         std::vector<std::string> received;
-        std::string logTail{};  // announced four
+        size_t announced = 0;  // programmes the batch is told of
+        std::string logTail{};
     } cases[] = {
         {"DATA refused too: RSET in the next group",
          {Grouped(kPipelining, {{4, "235 ok\r\n250 ok\r\n550 5.1.1 no such user\r\n554 no valid recipients\r\n"},
@@ -1023,6 +1027,16 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
           Grouped(kPipelining, {{4, "235 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"},
                                 taken[1], taken[0], taken[1], {1, "221 bye\r\n"}})},
          {first, first + kMessage + mail + kMessage + quit}},
+        // Told the programmes, a server without CHUNKING gets the next
+        // mail's group with the data (the peer answers the end of the data
+        // only once the group has come), and QUIT with the last.
+        {"told the programmes: the next group with the data",
+         {Grouped(kPipelining, {{4, "235 ok\r\n250 ok\r\n550 5.1.1 no such user\r\n554 no valid recipients\r\n"},
+                                {4, "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n"},
+                                {kMessageAndGroup, "250 queued\r\n250 ok\r\n250 ok\r\n354 go\r\n"},
+                                {kWithQuit, "250 queued\r\n221 bye\r\n"}})},
+         {first + "RSET\r\n" + mail + kMessage + mail + kMessage + quit},
+         3},
         // Told the programmes to come, a chunking server gets them all in
         // one write once signed in, each after the first led by RSET, QUIT
         // after the last; one the batch did not send after all has its
@@ -1033,6 +1047,7 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
                                    "250 reset\r\n250 ok\r\n250 ok\r\n250 queued\r\n250 reset\r\n250 ok\r\n250 ok\r\n"
                                    "250 queued\r\n250 reset\r\n250 ok\r\n250 ok\r\n250 queued\r\n221 bye\r\n"}})},
          {ehlo + kAuthPlain + chunked + "RSET\r\n" + chunked + "RSET\r\n" + chunked + "RSET\r\n" + chunked + quit},
+         4,
          "I:Replies read out of mails written ahead: 1\r\nR:250 reset\r\nR:250 ok\r\nR:250 ok\r\nR:250 queued\r\n"
          "R:221 bye\r\n"},
     };
@@ -1043,8 +1058,7 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
         SmtpPeer peer(c.scripts);
         Use(peer);
         LogCapture log;
-        // Four announced, three sent: only a chunking server sees the fourth.
-        m_mailer.BeginBatch(std::vector<MailProgramme>(4, {m_start, m_end, 12, "", ""}));
+        m_mailer.BeginBatch(std::vector<MailProgramme>(c.announced, {m_start, m_end, 12, "", ""}));
         EXPECT_FALSE(Send());
         EXPECT_TRUE(Send());
         EXPECT_TRUE(Send());
