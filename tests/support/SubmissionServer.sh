@@ -48,6 +48,8 @@
 #   SUBMIT_PORT_STRICT_HELO           as STARTTLS, and HELO/EHLO must name a
 #                                     fully qualified domain or an address
 #                                     literal (refused at EHLO itself)
+#   SUBMIT_PORT_NO_CHUNKING           as STARTTLS, without CHUNKING: the message
+#                                     goes after DATA
 #   SUBMIT_PORT_SNI                   TLS; the good certificate only to a client that
 #                                     names localhost (SNI), else the SUBMIT_WRONG_NAME one
 #   SUBMIT_PORT_EHLO_REFUSED_AFTER_TLS  not postfix: a scripted server that offers STARTTLS,
@@ -345,6 +347,8 @@ scache    unix  -       -       n       -       1       scache
   -o smtpd_tls_cert_file=$root/tls/aia.pem
 127.0.0.1:${ports[AIA_SILENT]} inet n - n - - smtpd -o syslog_name=postfix/aia-silent $tls_on
   -o smtpd_tls_cert_file=$root/tls/aia-silent.pem
+127.0.0.1:${ports[NO_CHUNKING]} inet n - n - - smtpd -o syslog_name=postfix/no-chunking
+  -o smtpd_discard_ehlo_keywords=chunking
 127.0.0.1:${ports[STRICT_HELO]} inet n - n - - smtpd -o syslog_name=postfix/strict-helo
   -o smtpd_helo_required=yes -o smtpd_delay_reject=no
   -o smtpd_helo_restrictions=reject_invalid_helo_hostname,reject_non_fqdn_helo_hostname
@@ -560,7 +564,7 @@ wait_ready() {
     case $name in
     PLAIN_AUTH)
       [[ $(greeting "$port") == 220* ]] ;;
-    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH | SENDER_LOGIN | STRICT_HELO)
+    STARTTLS | STARTTLS_LOGIN | STARTTLS_NOAUTH | SENDER_LOGIN | STRICT_HELO | NO_CHUNKING)
       handshakes "$port" -starttls smtp ;;
     OLD_TLS)
       handshakes "$port" -tls1_1 -cipher DEFAULT:@SECLEVEL=0 ;;
@@ -638,7 +642,7 @@ start)
   mkdir -p "$root/etc" "$root/log"
   # The behaviours; start_master gives each its port.
   declare -A ports=([STARTTLS]=0 [STARTTLS_LOGIN]=0 [SENDER_LOGIN]=0 [TLS]=0 [PLAIN_AUTH]=0 [STARTTLS_NOAUTH]=0
-                    [WRONG_NAME]=0 [UNTRUSTED]=0 [CLIENT_ONLY]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [SNI]=0 [REVOKED]=0
+                    [WRONG_NAME]=0 [UNTRUSTED]=0 [CLIENT_ONLY]=0 [OLD_TLS]=0 [STRICT_HELO]=0 [NO_CHUNKING]=0 [SNI]=0 [REVOKED]=0
                     [REVOCATION_UNKNOWN]=0 [FORGED_CRL]=0 [SILENT_CRL]=0 [AIA]=0 [AIA_SILENT]=0)
   sink_port=
   # The CRL's port, one where nothing listens (a CRL that cannot be had) and
