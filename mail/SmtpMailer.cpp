@@ -491,7 +491,7 @@ bool CSmtpMailer::ReadDataReplies(std::unique_ptr<Session>& session, ActiveSend&
     // nothing.
     if (!session->written.empty() ||
         (m_batch && !session->quitSent && (accepted || OwedReplies(conn, 2 - step, commandMs)))) {
-        session->reset = !accepted && session->written.empty();
+        session->reset = !accepted;
         m_kept = std::move(session);
         return accepted;
     }
