@@ -81,8 +81,12 @@ public:
     // and DATA go as one group, then the message with QUIT, and the replies
     // are read in order: each examined as it would be alone, the first
     // refusal ending the mail (no data goes after one), success known at
-    // the reply to the end of the data. The log shows the group's "S:" lines
-    // before their "R:" lines. It throws besides:
+    // the reply to the end of the data. Where it offers CHUNKING (RFC 3030)
+    // too, AUTH goes alone first (the message must not go before the
+    // sign-in is known), then MAIL FROM, RCPT TO, "BDAT <size> LAST" with the
+    // message (Unstuffed) and QUIT as one group; every reply of it is read,
+    // the first refusal deciding, success known at BDAT's. The log shows the
+    // group's "S:" lines before their "R:" lines. It throws besides:
     // CTlsHandshakeError, CCertUntrusted, CCertNameMismatch, CCertPinMismatch, CCertRevoked,
     // CStartTlsNotOffered, CAuthNotOffered, CAuthRefused, CClearTextPassword
     // (no TLS and the server is not on a loopback address),
