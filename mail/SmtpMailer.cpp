@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <iterator>
 #include <tuple>
 #include <utility>
 
@@ -182,7 +181,7 @@ struct CSmtpMailer::Session {
         MailProgramme programme;
         bool reset = false;
     };
-    std::deque<Written> written;
+    std::vector<Written> written;
     bool quitSent = false;  // QUIT went after the last of them
     std::unique_ptr<Connection> conn;  // before the socket goes
 };
@@ -232,7 +231,7 @@ bool CSmtpMailer::Reset(Session& session) {
 void CSmtpMailer::BeginBatch(std::vector<MailProgramme> coming) {
     m_batch = true;
     m_announced = !coming.empty();
-    m_coming.assign(std::make_move_iterator(coming.begin()), std::make_move_iterator(coming.end()));
+    m_coming = std::move(coming);
 }
 
 void CSmtpMailer::EndBatch() {
@@ -293,7 +292,7 @@ bool CSmtpMailer::SendMail(const MailProgramme& programme) {
     // The batch's programmes after this one may go ahead of their SendMail;
     // after one out of their order, none does.
     if (!m_coming.empty() && Same(m_coming.front(), programme)) {
-        m_coming.pop_front();
+        m_coming.erase(m_coming.begin());
     } else {
         m_coming.clear();
         m_announced = false;
@@ -431,7 +430,7 @@ bool CSmtpMailer::SendPipelined(std::unique_ptr<Session>& session, ActiveSend& a
             group.push_back({"RSET\r\n", "RSET\r\n"});
             AddChunked(group, mailFrom, rcptTo, next);
             session->written.push_back({std::move(m_coming.front()), true});
-            m_coming.pop_front();
+            m_coming.erase(m_coming.begin());
         }
         session->quitSent = !m_batch || (m_announced && m_coming.empty());
         if (session->quitSent) group.push_back({"QUIT\r\n", "QUIT\r\n"});
@@ -471,7 +470,7 @@ bool CSmtpMailer::ReadDataReplies(std::unique_ptr<Session>& session, ActiveSend&
             const std::string rcptTo = "RCPT TO: <" + m_account.recipient + ">\r\n";
             group.insert(group.end(), {{mailFrom, mailFrom}, {rcptTo, rcptTo}, {"DATA\r\n", "DATA\r\n"}});
             session->written.push_back({std::move(m_coming.front()), false});
-            m_coming.pop_front();
+            m_coming.erase(m_coming.begin());
         } else if (!m_batch || m_announced) {
             // A single mail, or the batch's last, says QUIT with its data:
             // QUIT's reply then needs no round trip of its own.
@@ -503,7 +502,7 @@ bool CSmtpMailer::ReadDataReplies(std::unique_ptr<Session>& session, ActiveSend&
 bool CSmtpMailer::ReadWritten(std::unique_ptr<Session>& session, ActiveSend& active) {
     Connection& conn = *session->conn;
     const Session::Written mail = std::move(session->written.front());
-    session->written.pop_front();
+    session->written.erase(session->written.begin());
     if (!session->chunking) {  // its group went with the data before it
         const ComposedBody body = ComposeBody(m_format, m_account, mail.programme, std::time(nullptr));
         return ReadDataReplies(session, active, Message(*session, body, mail.programme.start));

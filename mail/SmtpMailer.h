@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <ctime>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -174,7 +173,7 @@ private:
     std::unique_ptr<CancelState> m_cancel = std::make_unique<CancelState>();
     bool m_senderRefused = false;
     bool m_batch = false;
-    std::deque<MailProgramme> m_coming;  // the batch's programmes after the one being sent
+    std::vector<MailProgramme> m_coming;  // the batch's programmes after the one being sent
     bool m_announced = false;            // the batch was given its programmes
     std::unique_ptr<Session> m_kept;  // the batch's connection left open after a mail
 
