@@ -831,7 +831,9 @@ TEST_F(ReserveSendTest, SeveralProgrammesGoOutTogether) {
         const std::vector<history::Entry> entries = history::Load(options.historyPath);
         ASSERT_EQ(entries.size(), c.outcomes.size());
         for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].outcome, c.outcomes[i]) << i;
-        if (entries.size() == 2) EXPECT_NE(entries[0].id, entries[1].id);
+        if (entries.size() == 2) {
+            EXPECT_NE(entries[0].id, entries[1].id);
+        }
     }
     std::remove(options.historyPath.c_str());
 }
