@@ -1072,6 +1072,38 @@ TEST_F(SmtpDialogue, APipelinedBatchGoesOnInOneConnectionPastARefusal) {
     }
 }
 
+// A batch that sends a programme out of the order it was told: the group
+// written ahead has its replies read out and its connection closed, and the
+// programme goes on a new one, nothing more written ahead.
+TEST_F(SmtpDialogue, AProgrammeOutOfTheToldOrderGoesOnANewConnection) {
+    const std::string ehlo = "EHLO " + EhloName() + "\r\n", quit = "QUIT\r\n";
+    const std::string group = m_commands[SmtpPeer::kMail] + m_commands[SmtpPeer::kRcpt] + "DATA\r\n";
+    const auto message = [](const char* channel) { return std::string("Subject: ch") + channel + (kMessage + 13); };
+    SmtpPeer peer({Grouped(kPipelining, {{4, "235 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"},
+                                         {kMessageAndGroup, "250 queued\r\n250 ok\r\n250 ok\r\n354 go\r\n"}}),
+                   Grouped(kPipelining, {{4, "235 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n"},
+                                         {kMessageOnly, "250 queued\r\n"}, {1, "221 bye\r\n"}})});
+    Use(peer);
+    m_mailer.m_account.user = kUser;
+    m_mailer.m_account.password = SmtpPassword::Typed(kPassword);
+    LogCapture log;
+    m_mailer.BeginBatch({{m_start, m_end, 11, "", ""}, {m_start, m_end, 12, "", ""}, {m_start, m_end, 13, "", ""}});
+    EXPECT_TRUE(m_mailer.SendMail(m_start, m_end, 11));
+    EXPECT_TRUE(m_mailer.SendMail(m_start, m_end, 14));
+    m_mailer.EndBatch();
+    peer.Join();
+    EXPECT_EQ(peer.Error(), "");
+    EXPECT_EQ(peer.Received(0), ehlo + kAuthPlain + group + message("11") + group);
+    EXPECT_EQ(peer.Received(1), ehlo + kAuthPlain + group + message("14") + quit);
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("I:Replies read out of mails written ahead: 1\r\nR:250 ok\r\nR:250 ok\r\nR:354 go\r\n"),
+              std::string::npos)
+        << text;
+    // No longer told what comes, the batch says QUIT at its end.
+    const std::string tail = "R:250 queued\r\nS:QUIT\r\nR:221 bye\r\n";
+    EXPECT_EQ(text.compare(text.size() - tail.size(), tail.size(), tail), 0) << text;
+}
+
 TEST_F(SmtpDialogue, EveryStepsRepliesForTheSendAndTheConnectionTest) {
     // kLogin: the extended dialogue in clear text, which a loopback server
     // may have (a fingerprint without encryption is refused before any
@@ -1487,7 +1519,9 @@ TEST_F(SubmitDelivery, ABatchToldItsProgrammesArrivesWhole) {
         const bool chunked = std::string(port) == "STARTTLS";
         EXPECT_EQ(text.find("S:BDAT") != std::string::npos, chunked) << text;
         // Chunked, every reply comes after the one write, QUIT its end.
-        if (chunked) EXPECT_GT(text.find("R:", text.find("S:MAIL FROM")), text.rfind("S:QUIT")) << text;
+        if (chunked) {
+            EXPECT_GT(text.find("R:", text.find("S:MAIL FROM")), text.rfind("S:QUIT")) << text;
+        }
         for (const char* channel : {" ch11", " ch12", " ch13"}) {
             const std::string mail = SubmissionServer::WaitForDump(token + channel);
             EXPECT_NE(mail.find("Subject: " + token + channel + "\n\n.leading period\nlast\n"), std::string::npos)
