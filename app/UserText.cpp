@@ -28,38 +28,39 @@ UserTextRead ReadUserText(const wchar_t* path, CString& text, text::Encoding* en
     return UserTextRead::kRead;
 }
 
-bool ReadStationText(const wchar_t* path, CString& text) {
-    text::Encoding encoding = text::Encoding::kCp932;
+namespace {
+
+// Reads the user's file fileName at path into text; false after the box
+// that says why: unreadable (that text) or a line that is not text.
+bool ReadOwnFile(const wchar_t* path, const char* fileName, const char* unreadable, CString& text,
+                 text::Encoding* encoding) {
     size_t badLine = 0;
-    switch (ReadUserText(path, text, &encoding, &badLine)) {
+    switch (ReadUserText(path, text, encoding, &badLine)) {
     case UserTextRead::kRead:
         return true;
     case UserTextRead::kUnreadable:
-        ShowWarning("チャンネル設定ファイルを読み込めません");
+        ShowWarning(unreadable);
         return false;
     case UserTextRead::kUnmappable:
         break;
     }
-    ShowWarning(text::UnmappableText("Station.txt", badLine).c_str());
+    ShowWarning(text::UnmappableText(fileName, badLine).c_str());
     return false;
+}
+
+}  // namespace
+
+bool ReadStationText(const wchar_t* path, CString& text) {
+    text::Encoding encoding = text::Encoding::kCp932;
+    return ReadOwnFile(path, "Station.txt", "チャンネル設定ファイルを読み込めません", text, &encoding);
 }
 
 bool ReadMailFormat(const wchar_t* path, std::string& format, MailerOptions& options) {
     CString text;
     text::Encoding encoding = text::Encoding::kCp932;
-    size_t badLine = 0;
-    switch (ReadUserText(path, text, &encoding, &badLine)) {
-    case UserTextRead::kRead:
-        format = text.str();
-        // A code page 932 template goes as it always went, whatever it says.
-        options.utf8Message = encoding != text::Encoding::kCp932 && mail::TemplateNamesUtf8(format);
-        return true;
-    case UserTextRead::kUnreadable:
-        ShowWarning("メールフォーマットファイルを読み込めません");
-        return false;
-    case UserTextRead::kUnmappable:
-        break;
-    }
-    ShowWarning(text::UnmappableText("MailFormat.txt", badLine).c_str());
-    return false;
+    if (!ReadOwnFile(path, "MailFormat.txt", "メールフォーマットファイルを読み込めません", text, &encoding)) return false;
+    format = text.str();
+    // A code page 932 template goes as it always went, whatever it says.
+    options.utf8Message = encoding != text::Encoding::kCp932 && mail::TemplateNamesUtf8(format);
+    return true;
 }

@@ -1195,6 +1195,18 @@ def setting_mode(env):
     expect_log(q, "I:AplicationInitCompleted\r\nI:SettingMode\r\nI:SaveSetting\r\nI:AplicationTerminated\r\n")
 
 
+def release_package(env, q):
+    """Runs scripts/release into q's dist folder; returns that folder and
+    the zip package's name."""
+    dist = q.path("dist")
+    with open(q.path("release.out"), "wb") as out:
+        rc = subprocess.call([os.path.join(env.source, "scripts", "release"), "--exe", env.quorpa, dist],
+                             stdout=out, stderr=subprocess.STDOUT)
+    expect_equal("scripts/release's exit code", rc, 0)
+    (package,) = [n for n in os.listdir(dist) if n.endswith("-win64.zip")]
+    return dist, package
+
+
 @case
 def user_story(env):
     """A user's whole way, in a fresh Wine prefix: unzip the release package
@@ -1207,12 +1219,7 @@ def user_story(env):
     story.prefix = q.path("wineprefix")  # fresh: made by the first Wine call
     sink = Sink(q.dir)
     try:
-        dist = q.path("dist")
-        with open(q.path("release.out"), "wb") as out:
-            rc = subprocess.call([os.path.join(env.source, "scripts", "release"), "--exe", env.quorpa, dist],
-                                 stdout=out, stderr=subprocess.STDOUT)
-        expect_equal("scripts/release's exit code", rc, 0)
-        (package,) = [n for n in os.listdir(dist) if n.endswith("-win64.zip")]
+        dist, package = release_package(env, q)
         digest = hashlib.sha256(open(os.path.join(dist, package), "rb").read()).hexdigest()
         expect_equal("the .sha256 file", open(os.path.join(dist, package + ".sha256")).read(),
                      "%s  %s\n" % (digest, package))

@@ -14,7 +14,6 @@ several programmes of one unknown station; 放送局... in the settings.
 """
 import email
 import os
-import subprocess
 import sys
 import zipfile
 
@@ -77,12 +76,7 @@ def mail_parts(mail):
 
 def unzip_release(env, q):
     """The release package, unzipped into q's folder over its files."""
-    dist = q.path("dist")
-    with open(q.path("release.out"), "wb") as out:
-        rc = subprocess.call([os.path.join(env.source, "scripts", "release"), "--exe", env.quorpa, dist],
-                             stdout=out, stderr=subprocess.STDOUT)
-    expect_equal("scripts/release's exit code", rc, 0)
-    (package,) = [n for n in os.listdir(dist) if n.endswith("-win64.zip")]
+    dist, package = run.release_package(env, q)
     with zipfile.ZipFile(os.path.join(dist, package)) as z:
         for name in ("Quorpa.exe", "Station.txt", "MailFormat.txt"):
             q.write(name, z.read(name))
